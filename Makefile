@@ -1,0 +1,45 @@
+# The README's commands. Each one installs what is missing, configures and
+# builds before it runs, so they work on a fresh Debian 12 machine.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+PREFIX     ?= /usr/local
+JOBS       ?= $(shell nproc)
+CTEST_JOBS ?= 2
+
+.PHONY: all deps build build-asan check check-plain check-asan demo install bench clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZARN_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+check-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
+
+check-asan: build-asan
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
+
+# The whole suite, on a plain build and on a sanitizer build.
+check: check-plain check-asan
+
+demo: build
+	bash scripts/demo.sh $(BUILD)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+bench: deps
+	cmake -S . -B build-perf -DCMAKE_BUILD_TYPE=Release -DZARN_BUILD_PERF=ON
+	cmake --build build-perf -j $(JOBS)
+	bash perf/run_all.sh build-perf
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-perf

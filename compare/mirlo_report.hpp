@@ -1,0 +1,26 @@
+// The difference report: table header, positions, escaped characters, and the
+// small printers and labels shared by the comparison messages.
+#pragma once
+#include "mirlo_options.hpp"
+
+#include <cstddef>
+
+// Header (when pending) and the position column of one difference row.
+void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx);
+// Fills position[0..rank-1] from a linear index; returns what is left of it.
+uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position);
+// Row-major element strides in accumulators; zeroes position and other_array.
+void init_accumulators(int rank, const uint64_t *dims, uint64_t *accumulators, uint64_t *position,
+                       uint64_t *other_array);
+nfound_t diff_char_pair(const unsigned char *c1, const unsigned char *c2, uint64_t elem_idx, size_t char_idx,
+                        diff_options *options);
+void print_escaped_char(int c);
+void print_block_corners(uint64_t block, const hsize_t *coords, int rank);
+
+void print_extent(int rank, const hsize_t *dims);
+void print_file_type_name(hid_t type);
+const char *object_type_label(int type);
+const char *sign_label(int sign);
+const char *class_label(int cls);
+void print_difference_count(nfound_t n);
+const char *last_path_component(const char *path);

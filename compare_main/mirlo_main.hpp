@@ -1,0 +1,4 @@
+// The pmirlo main program.
+#pragma once
+
+int mirlo_main(int argc, char **argv);

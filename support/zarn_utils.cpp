@@ -1,0 +1,150 @@
+// Number lists of the subset notation, link classification and the
+// hyperslab buffer settings.
+#define ZARN_SOURCE "zarn_utils"
+#include "zarn_utils.hpp"
+#include "h5_handle.hpp"
+#include "zarn.hpp"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+hsize_t hyperslab_bufsize = ZARN_HYPERSLAB_BUFSIZE;
+hsize_t whole_read_limit = ZARN_WHOLE_READ_LIMIT;
+
+namespace {
+
+bool ends_list(char c)
+{
+    return c == '\0' || c == ';' || c == ']';
+}
+
+bool is_digit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+} // namespace
+
+void parse_hsize_list(const char *text, hsize_list *list)
+{
+    if (text == nullptr || text[0] == '\0' || text[0] == ';')
+        return;
+
+    // A number starts at every digit that follows a non-digit.
+    hsize_t count = 0;
+    for (const char *p = text; !ends_list(*p); ++p)
+        if (is_digit(*p) && (p == text || !is_digit(p[-1])))
+            ++count;
+    if (count == 0)
+        return;
+
+    auto *values = static_cast<hsize_t *>(std::calloc(count, sizeof(hsize_t)));
+    if (values == nullptr) {
+        ZARN_PUSH_ERROR(zarn_info_minor, "Unable to allocate space for subset data");
+        return;
+    }
+    hsize_t stored = 0;
+    const char *p = text;
+    while (!ends_list(*p) && stored < count) {
+        if (is_digit(*p)) {
+            values[stored++] = std::strtoull(p, nullptr, 0);
+            while (is_digit(*p))
+                ++p;
+            if (ends_list(*p))
+                break;
+            ++p; // the separator
+        } else {
+            ++p;
+        }
+    }
+    list->values = values;
+    list->count = count;
+}
+
+void hsize_list_free(hsize_list *list)
+{
+    if (list == nullptr)
+        return;
+    std::free(list->values);
+    list->values = nullptr;
+    list->count = 0;
+}
+
+int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, bool get_obj_type)
+{
+    info->target_type = -1;
+    if (std::strcmp(path, "/") == 0) {
+        info->target_type = H5O_TYPE_GROUP;
+        return 2;
+    }
+    const bool verbose = info->msg_mode == 1;
+
+    if (H5Lexists(loc_id, path, H5P_DEFAULT) < 1) {
+        if (verbose)
+            zarn_buffered_print("Warning: link <%s> doesn't exist \n", path);
+        return -1;
+    }
+    if (H5Lget_info(loc_id, path, &info->link_info, H5P_DEFAULT) < 0) {
+        if (verbose)
+            zarn_buffered_print("Warning: unable to get link info from <%s>\n", path);
+        return -1;
+    }
+    if (info->link_info.type == H5L_TYPE_HARD)
+        return 2;
+
+    size_t size = info->link_info.u.val_size;
+    info->target_path = static_cast<char *>(std::calloc(size + 1, 1));
+    if (info->target_path == nullptr) {
+        if (verbose)
+            zarn_buffered_print("Warning: unable to allocate buffer for <%s>\n", path);
+        return -1;
+    }
+    if (H5Lget_val(loc_id, path, info->target_path, size, H5P_DEFAULT) < 0) {
+        if (verbose)
+            zarn_buffered_print("Warning: unable to get link value from <%s>\n", path);
+        return -1;
+    }
+
+    // External targets are opened with the POSIX driver.
+    h5_plist fapl;
+    h5_plist lapl;
+    if (info->link_info.type == H5L_TYPE_EXTERNAL) {
+        fapl.reset(H5Pcreate(H5P_FILE_ACCESS));
+        if (!fapl.valid() || H5Pset_fapl_sec2(fapl) < 0)
+            return -1;
+        lapl.reset(H5Pcreate(H5P_LINK_ACCESS));
+        if (!lapl.valid() || H5Pset_elink_fapl(lapl, fapl) < 0)
+            return -1;
+    }
+    if (!get_obj_type) {
+        info->target_type = -1;
+        return 1;
+    }
+    hid_t access = lapl.valid() ? lapl.id : H5P_DEFAULT;
+    htri_t exists;
+    {
+        h5_errors_off quiet;
+        exists = H5Oexists_by_name(loc_id, path, access);
+    }
+    if (exists == 0)
+        return 0;
+    if (exists < 0)
+        return -1;
+
+    H5O_info_t oinfo;
+    if (H5Oget_info_by_name2(loc_id, path, &oinfo, H5O_INFO_BASIC, access) < 0) {
+        if (verbose)
+            zarn_buffered_print("Warning: unable to get object information for <%s>\n", path);
+        return -1;
+    }
+    if (oinfo.type != H5O_TYPE_GROUP && oinfo.type != H5O_TYPE_DATASET && oinfo.type != H5O_TYPE_NAMED_DATATYPE) {
+        if (verbose)
+            zarn_buffered_print("Warning: target object of <%s> is unknown type\n", path);
+        return -1;
+    }
+    info->target_type = oinfo.type;
+    info->target_address = oinfo.addr;
+    info->target_file_number = oinfo.fileno;
+    return 1;
+}
