@@ -1,0 +1,152 @@
+// Buffered output and its overflow file, messages and the error stack.
+#define ZARN_SOURCE "test"
+#include "zarn.hpp"
+#include "zarn_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string read_all(FILE *f)
+{
+    std::string s;
+    rewind(f);
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        s += static_cast<char>(c);
+    return s;
+}
+
+// Collects through the parallel buffer for the duration of one test.
+struct collecting {
+    collecting()
+    {
+        zarn_reset_buffered_output();
+        parallel_output = 1;
+    }
+    ~collecting()
+    {
+        parallel_output = 0;
+        zarn_reset_buffered_output();
+    }
+};
+
+TEST(BufferedPrintTest, DirectWhenParallelOutputIsOff)
+{
+    parallel_output = 0;
+    outBuffOffset = 7;
+    testing::internal::CaptureStdout();
+    zarn_buffered_print("%d-%s\n", 42, "x");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "42-x\n");
+    outBuffOffset = 0;
+}
+
+TEST(BufferedPrintTest, CollectsIntoTheBuffer)
+{
+    collecting c;
+    zarn_buffered_print("abc");
+    zarn_buffered_print("%s", "def");
+    EXPECT_EQ(outBuffOffset, 6u);
+    EXPECT_STREQ(outBuff, "abcdef");
+    EXPECT_EQ(overflow_file, nullptr);
+}
+
+TEST(BufferedPrintTest, TextFillingTheLastByteGoesToTheOverflowFile)
+{
+    collecting c;
+    std::string first(100, 'a');
+    zarn_buffered_print("%s", first.c_str());
+    // 2048 - 100 characters would need the byte kept for the terminator.
+    std::string big(OUTBUFF_SIZE - 100, 'b');
+    zarn_buffered_print("%s", big.c_str());
+    EXPECT_EQ(outBuffOffset, 100u);
+    EXPECT_EQ(std::string(outBuff), first);
+    ASSERT_NE(overflow_file, nullptr);
+    // A later short text that would fit still follows into the file.
+    zarn_buffered_print("tail");
+    EXPECT_EQ(outBuffOffset, 100u);
+    EXPECT_EQ(read_all(overflow_file), big + "tail");
+}
+
+TEST(BufferedPrintTest, TextOfExactlyTheRoomLeftMinusOneFits)
+{
+    collecting c;
+    std::string fits(OUTBUFF_SIZE - 1, 'x');
+    zarn_buffered_print("%s", fits.c_str());
+    EXPECT_EQ(outBuffOffset, OUTBUFF_SIZE - 1);
+    EXPECT_EQ(overflow_file, nullptr);
+    zarn_buffered_print("y");
+    ASSERT_NE(overflow_file, nullptr);
+    EXPECT_EQ(read_all(overflow_file), "y");
+}
+
+TEST(BufferedPrintTest, FirstTextLargerThanTheBufferKeepsItWhole)
+{
+    collecting c;
+    std::string huge(5000, 'z');
+    zarn_buffered_print("%s!", huge.c_str());
+    EXPECT_EQ(outBuffOffset, 0u);
+    EXPECT_STREQ(outBuff, "");
+    ASSERT_NE(overflow_file, nullptr);
+    EXPECT_EQ(read_all(overflow_file), huge + "!");
+}
+
+TEST(MessagesTest, ErrorAndWarningCarryTheProgramName)
+{
+    zarn_init();
+    zarn_set_progname("mirlo");
+    FILE *tmp = tmpfile();
+    FILE *saved = rawerrorstream;
+    rawerrorstream = tmp;
+    zarn_error_msg("missing file names\n");
+    zarn_warn_msg("%d left\n", 3);
+    zarn_print_help_hint(tmp);
+    rawerrorstream = saved;
+    EXPECT_EQ(read_all(tmp), "mirlo error: missing file names\n"
+                             "mirlo warning: 3 left\n"
+                             "Try '-h' or '--help' for more information or "
+                             "see the <mirlo> entry in the 'HDF5 Reference Manual'.\n");
+    fclose(tmp);
+    zarn_set_progname("zarn");
+}
+
+TEST(MessagesTest, VersionLine)
+{
+    zarn_init();
+    testing::internal::CaptureStdout();
+    zarn_print_version("mirlo");
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "mirlo: Version 1.10.11\n");
+}
+
+TEST(ErrorStackTest, LevelZeroRecordsNothingAboveZeroRecords)
+{
+    zarn_init();
+    ASSERT_GE(zarn_error_stack, 0);
+    H5Eclear2(zarn_error_stack);
+    enable_error_stack = 0;
+    zarn_push_error("zarn", "f", 1, zarn_err_minor, "failed %d", 1);
+    EXPECT_EQ(H5Eget_num(zarn_error_stack), 0);
+    enable_error_stack = 1;
+    zarn_push_error("zarn", "f", 2, zarn_err_minor, "failed %d", 2);
+    ZARN_PUSH_ERROR(zarn_info_minor, "note");
+    EXPECT_EQ(H5Eget_num(zarn_error_stack), 2);
+    enable_error_stack = 0;
+    H5Eclear2(zarn_error_stack);
+}
+
+TEST(LifecycleTest, CloseWithoutInitAndTwiceDoesNothing)
+{
+    zarn_init();
+    zarn_close();
+    zarn_close();
+    EXPECT_EQ(zarn_error_stack, H5I_INVALID_HID);
+    zarn_init();
+    EXPECT_GE(zarn_error_stack, 0);
+    EXPECT_EQ(rawoutstream, stdout);
+    EXPECT_EQ(rawerrorstream, stderr);
+}
+
+} // namespace
