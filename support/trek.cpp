@@ -1,0 +1,346 @@
+// Object traversal: walks the links below a group by name, reports objects
+// and symbolic links to a visitor, and recognises further hard links to an
+// object already reached by its address.
+#define ZARN_SOURCE "trek"
+#include "trek.hpp"
+
+#include "zarn.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Grows a malloc'ed array so that one more entry fits: the capacity doubles,
+// starting at 1. Returns false (array untouched) when out of memory.
+template <typename T> bool grow_for_one(T *&array, size_t &capacity, size_t count)
+{
+    if (count < capacity)
+        return true;
+    size_t new_capacity = capacity ? capacity * 2 : 1;
+    void *p = std::realloc(static_cast<void *>(array), new_capacity * sizeof(T));
+    if (!p)
+        return false;
+    array = static_cast<T *>(p);
+    capacity = new_capacity;
+    return true;
+}
+
+// Objects with more than one hard link met during one walk: the address and
+// the path under which each was first reached.
+struct trek_addr_entry {
+    haddr_t address;
+    char *path;
+};
+
+struct trek_addr_list {
+    size_t capacity = 0;
+    size_t count = 0;
+    trek_addr_entry *entries = nullptr;
+
+    trek_addr_list() = default;
+    trek_addr_list(const trek_addr_list &) = delete;
+    trek_addr_list &operator=(const trek_addr_list &) = delete;
+    ~trek_addr_list()
+    {
+        for (size_t i = 0; i < count; ++i)
+            std::free(entries[i].path);
+        std::free(entries);
+    }
+
+    const char *find(haddr_t address) const
+    {
+        for (size_t i = 0; i < count; ++i)
+            if (entries[i].address == address)
+                return entries[i].path;
+        return nullptr;
+    }
+
+    // Takes a copy of path. A failure only means later aliases of this object
+    // are reported as first visits.
+    void add(haddr_t address, const char *path)
+    {
+        if (!grow_for_one(entries, capacity, count))
+            return;
+        char *copy = strdup(path);
+        if (!copy)
+            return;
+        entries[count++] = {address, copy};
+    }
+};
+
+struct walk_state {
+    trek_addr_list *seen;
+    const trek_visitor *visitor;
+    bool is_absolute;     // start path begins with "/"
+    const char *base;     // start path
+    size_t base_len;
+    bool base_has_slash;  // start path ends with "/"
+    unsigned fields;
+    char *path_buf;       // reused buffer for joined paths
+    size_t path_buf_size;
+};
+
+// Joins the start path and a path relative to it into the state's buffer;
+// returns null when out of memory.
+const char *full_path_of(walk_state *st, const char *rel)
+{
+    if (!st->is_absolute)
+        return rel;
+    size_t rel_len = std::strlen(rel);
+    size_t need = st->base_len + 1 + rel_len + 1;
+    if (need > st->path_buf_size) {
+        size_t size = st->path_buf_size ? st->path_buf_size : 64;
+        while (size < need)
+            size *= 2;
+        void *p = std::realloc(st->path_buf, size);
+        if (!p)
+            return nullptr;
+        st->path_buf = static_cast<char *>(p);
+        st->path_buf_size = size;
+    }
+    char *out = st->path_buf;
+    std::memcpy(out, st->base, st->base_len);
+    size_t pos = st->base_len;
+    if (!st->base_has_slash)
+        out[pos++] = '/';
+    std::memcpy(out + pos, rel, rel_len + 1);
+    return out;
+}
+
+herr_t walk_link(hid_t group, const char *rel, const H5L_info_t *linfo, void *op_data)
+{
+    auto *st = static_cast<walk_state *>(op_data);
+    const char *path = full_path_of(st, rel);
+    if (!path)
+        return -1;
+
+    if (linfo->type == H5L_TYPE_HARD) {
+        H5O_info_t oinfo;
+        if (H5Oget_info_by_name2(group, rel, &oinfo, st->fields, H5P_DEFAULT) < 0)
+            return -1;
+        const char *already_visited = nullptr;
+        if (oinfo.rc > 1) {
+            already_visited = st->seen->find(oinfo.addr);
+            if (!already_visited)
+                st->seen->add(oinfo.addr, path);
+        }
+        if (st->visitor->on_object &&
+            st->visitor->on_object(path, &oinfo, already_visited, st->visitor->user_data) < 0)
+            return -1;
+    } else if (st->visitor->on_link &&
+               st->visitor->on_link(path, linfo, st->visitor->user_data) < 0) {
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,
+             unsigned fields)
+{
+    H5O_info_t oinfo;
+    if (H5Oget_info_by_name2(file_id, start_path, &oinfo, fields, H5P_DEFAULT) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info_by_name failed");
+        return -1;
+    }
+    // The start object is reported like any other: a negative answer of the
+    // callback ends the walk here.
+    if (visit_start && visitor->on_object &&
+        visitor->on_object(start_path, &oinfo, nullptr, visitor->user_data) < 0)
+        return -1;
+    if (oinfo.type != H5O_TYPE_GROUP)
+        return 0;
+
+    trek_addr_list seen;
+    // A start group with further links to it is known under the start path,
+    // so a link back to it is reported as an alias.
+    if (oinfo.rc > 1)
+        seen.add(oinfo.addr, start_path);
+
+    size_t len = std::strlen(start_path);
+    walk_state st{};
+    st.seen = &seen;
+    st.visitor = visitor;
+    st.is_absolute = len == 0 || start_path[0] == '/';
+    st.base = start_path;
+    st.base_len = len;
+    st.base_has_slash = len > 0 && start_path[len - 1] == '/';
+    st.fields = fields;
+
+    int ret = 0;
+    if (recurse) {
+        if (H5Lvisit_by_name(file_id, start_path, H5_INDEX_NAME, H5_ITER_INC, walk_link, &st, H5P_DEFAULT) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Lvisit_by_name failed");
+            ret = -1;
+        }
+    } else {
+        if (H5Literate_by_name(file_id, start_path, H5_INDEX_NAME, H5_ITER_INC, nullptr, walk_link, &st,
+                               H5P_DEFAULT) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Literate_by_name failed");
+            ret = -1;
+        }
+    }
+    std::free(st.path_buf);
+    return ret;
+}
+
+int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool recurse, trek_object_func on_object,
+               trek_link_func on_link, void *user_data, unsigned fields)
+{
+    trek_visitor visitor{on_object, on_link, user_data};
+    if (traverse(file_id, start_path, visit_start, recurse, &visitor, fields) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "traverse failed");
+        return -1;
+    }
+    return 0;
+}
+
+trek_info *trek_info_create(const char *file_name, hid_t file_id)
+{
+    auto *info = static_cast<trek_info *>(std::calloc(1, sizeof(trek_info)));
+    if (!info)
+        return nullptr;
+    info->file_name = file_name;
+    info->file_id = file_id;
+    return info;
+}
+
+void trek_info_destroy(trek_info *info)
+{
+    if (!info)
+        return;
+    for (size_t i = 0; i < info->symlinks_visited.count; ++i) {
+        std::free(info->symlinks_visited.entries[i].file);
+        std::free(info->symlinks_visited.entries[i].path);
+    }
+    std::free(info->symlinks_visited.entries);
+    for (size_t i = 0; i < info->count; ++i)
+        std::free(info->paths[i].path);
+    std::free(info->paths);
+    std::free(info);
+}
+
+int trek_info_append(trek_info *info, const char *path, trek_type type)
+{
+    if (!info || !path)
+        return -1;
+    if (!grow_for_one(info->paths, info->capacity, info->count))
+        return -1;
+    char *copy = strdup(path);
+    if (!copy)
+        return -1;
+    info->paths[info->count++] = {copy, type, HADDR_UNDEF, 0};
+    return 0;
+}
+
+int trek_info_on_object(const char *path, const H5O_info_t *oinfo, const char *, void *udata)
+{
+    auto *info = static_cast<trek_info *>(udata);
+    trek_type type = TREK_UNKNOWN;
+    switch (oinfo->type) {
+    case H5O_TYPE_GROUP: type = TREK_GROUP; break;
+    case H5O_TYPE_DATASET: type = TREK_DATASET; break;
+    case H5O_TYPE_NAMED_DATATYPE: type = TREK_NAMED_DATATYPE; break;
+    default: break;
+    }
+    if (trek_info_append(info, path, type) < 0)
+        return -1;
+    info->paths[info->count - 1].address = oinfo->addr;
+    info->paths[info->count - 1].file_number = oinfo->fileno;
+    return 0;
+}
+
+int trek_info_on_link(const char *path, const H5L_info_t *linfo, void *udata)
+{
+    auto *info = static_cast<trek_info *>(udata);
+    return trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
+}
+
+trek_table *trek_table_create()
+{
+    return static_cast<trek_table *>(std::calloc(1, sizeof(trek_table)));
+}
+
+void trek_table_destroy(trek_table *table)
+{
+    if (!table)
+        return;
+    for (size_t i = 0; i < table->count; ++i) {
+        trek_object &obj = table->objects[i];
+        std::free(obj.name);
+        for (size_t k = 0; k < obj.aliases_count; ++k)
+            std::free(obj.aliases[k]);
+        std::free(obj.aliases);
+    }
+    std::free(table->objects);
+    std::free(table);
+}
+
+int trek_table_append_flags(const uint32_t flags[2], const char *name, trek_type type, trek_table *table)
+{
+    if (!table || !name)
+        return -1;
+    if (!grow_for_one(table->objects, table->capacity, table->count))
+        return -1;
+    char *copy = strdup(name);
+    if (!copy)
+        return -1;
+    trek_object &obj = table->objects[table->count++];
+    obj = trek_object{};
+    obj.address = 0;
+    obj.flags[0] = flags[0];
+    obj.flags[1] = flags[1];
+    obj.is_same_target = false;
+    obj.name = copy;
+    obj.type = type;
+    return 0;
+}
+
+int symlink_visit_add(trek_symlink_list *list, H5L_type_t link_type, const char *file, const char *path)
+{
+    if (!grow_for_one(list->entries, list->capacity, list->count)) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure realloc failed");
+        return -1;
+    }
+    trek_symlink &entry = list->entries[list->count++];
+    entry = {link_type, nullptr, nullptr};
+    if (link_type == H5L_TYPE_EXTERNAL && file) {
+        entry.file = strdup(file);
+        if (!entry.file) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure name allocation failed");
+            list->count--;
+            return -1;
+        }
+    }
+    entry.path = path ? strdup(path) : nullptr;
+    if (!entry.path) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure path allocation failed");
+        std::free(entry.file);
+        list->count--;
+        return -1;
+    }
+    return 0;
+}
+
+namespace {
+bool same_text(const char *a, const char *b)
+{
+    if (!a || !b)
+        return a == b;
+    return std::strcmp(a, b) == 0;
+}
+} // namespace
+
+bool symlink_was_visited(const trek_symlink_list *list, H5L_type_t link_type, const char *file, const char *path)
+{
+    for (size_t i = 0; i < list->count; ++i) {
+        const trek_symlink &e = list->entries[i];
+        if (e.link_type != link_type || !same_text(e.path, path))
+            continue;
+        if (link_type != H5L_TYPE_EXTERNAL || same_text(e.file, file))
+            return true;
+    }
+    return false;
+}

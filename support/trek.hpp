@@ -1,0 +1,122 @@
+// Walking the object graph of an HDF5 file, the per-file path list built from
+// that walk, the match table of two files, and the list of symbolic links
+// already followed (so that following links cannot loop).
+#pragma once
+#include <hdf5.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#ifndef TREK_TYPE_DEFINED
+#define TREK_TYPE_DEFINED
+// Kinds of objects and links; the first three equal HDF5's object types.
+enum trek_type : int32_t {
+    TREK_UNKNOWN = -1,
+    TREK_GROUP = 0,
+    TREK_DATASET = 1,
+    TREK_NAMED_DATATYPE = 2,
+    TREK_LINK = 3,
+    TREK_UDLINK = 4,
+};
+#endif
+
+// Called for each object reached through a hard link. already_visited is the
+// path under which the same object was first reached in this walk, or null.
+// A negative result aborts the walk.
+using trek_object_func = int (*)(const char *path, const H5O_info_t *oinfo, const char *already_visited,
+                                 void *udata);
+// Called for each soft, external or other user-defined link. A negative
+// result aborts the walk.
+using trek_link_func = int (*)(const char *path, const H5L_info_t *linfo, void *udata);
+
+struct trek_visitor {
+    trek_object_func on_object;
+    trek_link_func on_link;
+    void *user_data;
+};
+
+// One path of a file listing.
+struct trek_path {
+    char *path;          // full path, owned
+    trek_type type;
+    haddr_t address;     // object address; all ones for links
+    unsigned long file_number; // HDF5 file number of the object; 0 for links
+};
+
+// A symbolic link already followed.
+struct trek_symlink {
+    H5L_type_t link_type;
+    char *file;          // owned; external links only, else null
+    char *path;          // owned; the link's target path
+};
+
+struct trek_symlink_list {
+    size_t capacity;
+    size_t count;
+    trek_symlink *entries;
+    bool dangling_found; // a followed link had no target
+};
+
+// The path list of one file, in visiting order.
+struct trek_info {
+    size_t capacity;
+    size_t count;
+    const char *file_name; // borrowed from the caller
+    hid_t file_id;
+    trek_path *paths;
+    trek_symlink_list symlinks_visited;
+    void *options;         // the comparison options, set by the user; not initialised here
+};
+
+// One name of the match table of two files.
+struct trek_object {
+    haddr_t address;       // 0 for entries made by trek_table_append_flags
+    uint32_t flags[2];     // present in file 1, present in file 2
+    bool is_same_target;
+    char *name;            // owned
+    trek_type type;
+    char **aliases;        // owned strings: further paths of the same object
+    size_t aliases_capacity;
+    size_t aliases_count;
+};
+
+struct trek_table {
+    size_t capacity;
+    size_t count;
+    trek_object *objects;
+};
+
+// Walks from start_path: reports the start object itself when visit_start is
+// set, then every link below it (recursively, or only the start group's own
+// links when recurse is false), by name in increasing order. fields is the
+// object-information mask handed to H5Oget_info_by_name2 (H5O_INFO_BASIC).
+// Returns 0, or -1 when the walk failed or a callback aborted it.
+int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool recurse, trek_object_func on_object,
+               trek_link_func on_link, void *user_data, unsigned fields);
+int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,
+             unsigned fields);
+
+// A new empty path list; null when out of memory.
+trek_info *trek_info_create(const char *file_name, hid_t file_id);
+void trek_info_destroy(trek_info *info);
+// Appends a copy of path with the given kind, address all ones, file number
+// 0. Returns 0, or -1 when out of memory (or info is null).
+int trek_info_append(trek_info *info, const char *path, trek_type type);
+// Visitor callbacks that fill a trek_info (udata is the trek_info).
+int trek_info_on_object(const char *path, const H5O_info_t *oinfo, const char *already_visited, void *udata);
+int trek_info_on_link(const char *path, const H5L_info_t *linfo, void *udata);
+
+// A new empty match table; null when out of memory.
+trek_table *trek_table_create();
+void trek_table_destroy(trek_table *table);
+// Appends name with the two presence flags. Returns 0, or -1 when out of
+// memory (the table is left unchanged).
+int trek_table_append_flags(const uint32_t flags[2], const char *name, trek_type type, trek_table *table);
+
+// Records a followed link; the file is kept for external links only.
+// Returns 0 or -1 (the list stays usable).
+int symlink_visit_add(trek_symlink_list *list, H5L_type_t link_type, const char *file, const char *path);
+// True when a link of the same type to the same path (and, for external
+// links, the same file) was already followed.
+bool symlink_was_visited(const trek_symlink_list *list, H5L_type_t link_type, const char *file,
+                         const char *path);
