@@ -1,0 +1,21 @@
+// Fatal signals: a damaged file can make the HDF5 library itself crash. The
+// handler turns that into one line naming what was being done, and exit
+// status 2, instead of a core dump.
+#pragma once
+
+// Installs the handler for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT (not
+// in sanitizer builds, whose own handlers report).
+void zarn_fatal_install();
+
+// Records what the process is doing, for the handler's message: `what`
+// ("opening file", "comparing", ...) and up to two names. Texts are copied
+// (cut to a fixed length). reads_file: the activity reads an HDF5 file, so
+// the message adds that the file may be damaged.
+void zarn_note_activity(const char *what, const char *name1, const char *name2, bool reads_file = true);
+
+// Forgets the activity (nothing in particular is being done).
+void zarn_clear_activity();
+
+// Composes the handler's line into buf (at most size bytes, terminated) from
+// the recorded activity; async-signal-safe. Returns the length.
+unsigned zarn_fatal_message(char *buf, unsigned size, int signo);
