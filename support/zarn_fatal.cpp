@@ -3,6 +3,7 @@
 #include "zarn.hpp"
 
 #include <csignal>
+#include <initializer_list>
 #include <cstring>
 #include <unistd.h>
 
