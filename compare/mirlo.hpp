@@ -13,3 +13,20 @@ extern int mpi_size;
 
 // True when both names lead to the same object (same file number and address).
 bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2);
+
+struct trek_info;
+struct trek_table;
+
+// Merges the two sorted path lists into a match table of relative names with
+// presence flags, leaving out excluded paths.
+trek_table *build_match_list(const trek_info *info1, const char *path1, const trek_info *info2, const char *path2,
+                             diff_options *options);
+
+// Compares every pair present on both sides of the table (itself with one
+// process, through the workers with several) and returns the differences.
+nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t file2_id, const char *grp2,
+                    trek_info *info2, trek_table *table, diff_options *options);
+
+// Link callback of a group listing: records links, or follows them when
+// --follow-symlinks is given.
+int trav_grp_symlinks(const char *path, const H5L_info_t *linfo, void *udata);
