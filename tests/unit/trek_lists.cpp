@@ -1,0 +1,186 @@
+// The lists built on the walk: a file's path list, the match table and the
+// list of followed symbolic links.
+#include "h5_handle.hpp"
+#include "trek.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+h5_file open_fixture(const char *name)
+{
+    std::string path = std::string(ZARN_FIXTURE_DIR) + "/" + name;
+    return h5_file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+}
+
+const trek_path *entry(const trek_info *info, const char *path)
+{
+    for (size_t i = 0; i < info->count; ++i)
+        if (std::strcmp(info->paths[i].path, path) == 0)
+            return &info->paths[i];
+    return nullptr;
+}
+
+// Follows soft and external links the way a listing with link following
+// does: each target is walked once under the link's own path.
+int follow_link(const char *path, const H5L_info_t *linfo, void *udata)
+{
+    auto *info = static_cast<trek_info *>(udata);
+    std::vector<char> value(linfo->u.val_size);
+    if (H5Lget_val(info->file_id, path, value.data(), value.size(), H5P_DEFAULT) < 0)
+        return -1;
+    const char *file = nullptr;
+    const char *target = value.data();
+    if (linfo->type == H5L_TYPE_EXTERNAL) {
+        unsigned flags = 0;
+        if (H5Lunpack_elink_val(value.data(), value.size(), &flags, &file, &target) < 0)
+            return -1;
+    }
+    if (symlink_was_visited(&info->symlinks_visited, linfo->type, file, target))
+        return trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
+    if (symlink_visit_add(&info->symlinks_visited, linfo->type, file, target) < 0)
+        return -1;
+    return trek_visit(info->file_id, path, true, true, trek_info_on_object, follow_link, info, H5O_INFO_BASIC);
+}
+
+} // namespace
+
+TEST(TrekInfo, StartsEmptyAndGrowsByDoubling)
+{
+    trek_info *info = trek_info_create("some.h5", 42);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->count, 0u);
+    EXPECT_EQ(info->capacity, 0u);
+    EXPECT_EQ(info->paths, nullptr);
+    EXPECT_STREQ(info->file_name, "some.h5");
+    EXPECT_EQ(info->file_id, 42);
+    EXPECT_EQ(info->symlinks_visited.count, 0u);
+    EXPECT_FALSE(info->symlinks_visited.dangling_found);
+
+    std::vector<size_t> capacities;
+    for (int i = 0; i < 5; ++i) {
+        std::string p = "/p" + std::to_string(i);
+        ASSERT_EQ(trek_info_append(info, p.c_str(), TREK_LINK), 0);
+        capacities.push_back(info->capacity);
+    }
+    EXPECT_EQ(capacities, (std::vector<size_t>{1, 2, 4, 4, 8}));
+    EXPECT_STREQ(info->paths[4].path, "/p4");
+    EXPECT_EQ(info->paths[4].type, TREK_LINK);
+    EXPECT_EQ(info->paths[4].address, HADDR_UNDEF);
+    EXPECT_EQ(info->paths[4].file_number, 0u);
+    trek_info_destroy(info);
+
+    EXPECT_EQ(trek_info_append(nullptr, "/x", TREK_GROUP), -1);
+    trek_info_destroy(nullptr);
+}
+
+TEST(TrekInfo, ListingKeepsEveryPathWithKindAndAddress)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    ASSERT_TRUE(f.valid());
+    trek_info *info = trek_info_create("trek_graph.h5", f);
+    ASSERT_EQ(trek_visit(f, "/", true, true, trek_info_on_object, trek_info_on_link, info, H5O_INFO_BASIC), 0);
+    ASSERT_EQ(info->count, 15u);
+    EXPECT_STREQ(info->paths[0].path, "/");
+    EXPECT_EQ(info->paths[0].type, TREK_GROUP);
+
+    // Both paths of the doubly linked group are listed, with one address.
+    const trek_path *a = entry(info, "/a");
+    const trek_path *c = entry(info, "/b/c");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(a->type, TREK_GROUP);
+    EXPECT_EQ(a->address, c->address);
+    EXPECT_EQ(a->file_number, c->file_number);
+    EXPECT_NE(a->file_number, 0u);
+    EXPECT_NE(entry(info, "/a/d")->address, a->address);
+    EXPECT_EQ(entry(info, "/a/d")->type, TREK_DATASET);
+
+    EXPECT_EQ(entry(info, "/s1")->type, TREK_LINK);
+    EXPECT_EQ(entry(info, "/ext1")->type, TREK_UDLINK);
+    EXPECT_EQ(entry(info, "/ext1")->address, HADDR_UNDEF);
+    EXPECT_EQ(entry(info, "/ext1")->file_number, 0u);
+    trek_info_destroy(info);
+}
+
+TEST(TrekInfo, FollowedLinksAreWalkedOncePerTarget)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    trek_info *info = trek_info_create("trek_graph.h5", f);
+    ASSERT_EQ(trek_visit(f, "/", true, true, trek_info_on_object, follow_link, info, H5O_INFO_BASIC), 0);
+    // Both external links are followed (same path, different files); of the
+    // two soft links to /a/d only the first is.
+    ASSERT_NE(entry(info, "/ext1/v"), nullptr);
+    ASSERT_NE(entry(info, "/ext2/v"), nullptr);
+    EXPECT_EQ(entry(info, "/ext1")->type, TREK_GROUP);
+    EXPECT_EQ(entry(info, "/s1")->type, TREK_DATASET);
+    EXPECT_EQ(entry(info, "/s1")->address, entry(info, "/a/d")->address);
+    EXPECT_EQ(entry(info, "/s2")->type, TREK_LINK);
+    EXPECT_EQ(info->symlinks_visited.count, 4u); // ext1, ext2, s1, s3
+    // The soft link back to /g is walked under its own path.
+    EXPECT_NE(entry(info, "/s3/y/z"), nullptr);
+    trek_info_destroy(info);
+}
+
+TEST(TrekSymlinks, ExternalLinksDifferByFileSoftLinksOnlyByPath)
+{
+    trek_symlink_list list{};
+    ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_EXTERNAL, "a.h5", "/data"), 0);
+    EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "a.h5", "/data"));
+    EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "b.h5", "/data"));
+    EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_SOFT, nullptr, "/data"));
+    ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_EXTERNAL, "b.h5", "/data"), 0);
+    EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "b.h5", "/data"));
+
+    // The file of a soft link is neither kept nor compared.
+    ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_SOFT, "ignored.h5", "/t"), 0);
+    EXPECT_EQ(list.entries[2].file, nullptr);
+    EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_SOFT, nullptr, "/t"));
+    EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_SOFT, "other.h5", "/t"));
+    EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_SOFT, nullptr, "/T"));
+    EXPECT_EQ(list.count, 3u);
+    EXPECT_EQ(list.capacity, 4u);
+
+    // An external link without a file name does not match one with a name.
+    ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_EXTERNAL, nullptr, "/n"), 0);
+    EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, nullptr, "/n"));
+    EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "a.h5", "/n"));
+
+    // Held in a trek_info, the entries are released with it.
+    trek_info *info = trek_info_create("x.h5", -1);
+    info->symlinks_visited = list;
+    trek_info_destroy(info);
+}
+
+TEST(TrekTable, AppendCopiesNameAndFlags)
+{
+    trek_table *table = trek_table_create();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->count, 0u);
+    EXPECT_EQ(table->objects, nullptr);
+    char name[] = "/grp/dset";
+    const uint32_t both[2] = {1, 1};
+    const uint32_t second[2] = {0, 1};
+    ASSERT_EQ(trek_table_append_flags(both, name, TREK_DATASET, table), 0);
+    ASSERT_EQ(trek_table_append_flags(second, "/only2", TREK_GROUP, table), 0);
+    name[1] = 'X';
+    ASSERT_EQ(table->count, 2u);
+    const trek_object &o = table->objects[0];
+    EXPECT_STREQ(o.name, "/grp/dset");
+    EXPECT_EQ(o.address, 0u);
+    EXPECT_EQ(o.flags[0], 1u);
+    EXPECT_EQ(o.flags[1], 1u);
+    EXPECT_FALSE(o.is_same_target);
+    EXPECT_EQ(o.type, TREK_DATASET);
+    EXPECT_EQ(o.aliases, nullptr);
+    EXPECT_EQ(o.aliases_count, 0u);
+    EXPECT_EQ(table->objects[1].flags[0], 0u);
+    EXPECT_EQ(table->objects[1].flags[1], 1u);
+    EXPECT_EQ(trek_table_append_flags(both, "/x", TREK_GROUP, nullptr), -1);
+    trek_table_destroy(table);
+    trek_table_destroy(nullptr);
+}

@@ -1,0 +1,236 @@
+// Walks over the trek fixture files: visiting order, full paths, hard-link
+// aliases, start objects, non-recursive walks and aborted walks.
+#include "h5_handle.hpp"
+#include "trek.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct visit {
+    std::string path;
+    std::string kind; // "obj" or "link"
+    std::string previous; // path of the first visit, "" when none
+    int type;             // H5O_type_t for objects, H5L_type_t for links
+};
+
+struct recorder {
+    std::vector<visit> visits;
+    int fail_at = -1; // index of the visit whose callback answers -1
+};
+
+int record_object(const char *path, const H5O_info_t *oinfo, const char *prev, void *udata)
+{
+    auto *r = static_cast<recorder *>(udata);
+    r->visits.push_back({path, "obj", prev ? prev : "", static_cast<int>(oinfo->type)});
+    return static_cast<int>(r->visits.size()) - 1 == r->fail_at ? -1 : 0;
+}
+
+int record_link(const char *path, const H5L_info_t *linfo, void *udata)
+{
+    auto *r = static_cast<recorder *>(udata);
+    r->visits.push_back({path, "link", "", static_cast<int>(linfo->type)});
+    return static_cast<int>(r->visits.size()) - 1 == r->fail_at ? -1 : 0;
+}
+
+h5_file open_fixture(const char *name)
+{
+    std::string path = std::string(ZARN_FIXTURE_DIR) + "/" + name;
+    return h5_file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+}
+
+std::vector<std::string> paths_of(const recorder &r)
+{
+    std::vector<std::string> out;
+    for (const auto &v : r.visits)
+        out.push_back(v.path);
+    return out;
+}
+
+const visit *find(const recorder &r, const std::string &path)
+{
+    for (const auto &v : r.visits)
+        if (v.path == path)
+            return &v;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(TrekWalk, WholeFileListsStartThenEveryLinkInNameOrder)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    ASSERT_TRUE(f.valid());
+    recorder r;
+    ASSERT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+    std::vector<std::string> expected = {"/",      "/a",      "/a/d", "/b",   "/b/c",   "/ext1", "/ext2",
+                                         "/g",     "/g/self", "/g/x", "/g/y", "/g/y/z", "/s1",   "/s2",
+                                         "/s3"};
+    EXPECT_EQ(paths_of(r), expected);
+    // The root appears once, as the first entry, with no previous path.
+    EXPECT_EQ(r.visits[0].kind, "obj");
+    EXPECT_EQ(r.visits[0].type, H5O_TYPE_GROUP);
+    EXPECT_EQ(r.visits[0].previous, "");
+    EXPECT_EQ(find(r, "/ext1")->kind, "link");
+    EXPECT_EQ(find(r, "/ext1")->type, H5L_TYPE_EXTERNAL);
+    EXPECT_EQ(find(r, "/s1")->type, H5L_TYPE_SOFT);
+    EXPECT_EQ(find(r, "/a/d")->type, H5O_TYPE_DATASET);
+}
+
+TEST(TrekWalk, WithoutVisitStartTheStartGroupIsNotReported)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder r;
+    ASSERT_EQ(trek_visit(f, "/", false, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+    ASSERT_FALSE(r.visits.empty());
+    EXPECT_EQ(r.visits[0].path, "/a");
+    EXPECT_EQ(find(r, "/"), nullptr);
+}
+
+TEST(TrekWalk, SecondHardLinkToGroupIsReportedAsAliasAndNotEntered)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder r;
+    ASSERT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+    const visit *a = find(r, "/a");
+    const visit *c = find(r, "/b/c");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(a->previous, "");
+    EXPECT_EQ(c->previous, "/a");
+    EXPECT_EQ(find(r, "/b/c/d"), nullptr);
+    // Objects with a single link never carry a previous path.
+    EXPECT_EQ(find(r, "/a/d")->previous, "");
+    // The link of /g to itself names /g, reached first.
+    EXPECT_EQ(find(r, "/g/self")->previous, "/g");
+}
+
+TEST(TrekWalk, RootWithOneLinkIsNotRememberedButRootWithTwoIs)
+{
+    {
+        // Root reference count 1: nothing in the file names "/" as previous.
+        h5_file f = open_fixture("trek_graph.h5");
+        recorder r;
+        ASSERT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+        for (const auto &v : r.visits)
+            EXPECT_NE(v.previous, "/") << v.path;
+    }
+    {
+        h5_file f = open_fixture("trek_rootlink.h5");
+        ASSERT_TRUE(f.valid());
+        recorder r;
+        ASSERT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+        std::vector<std::string> expected = {"/", "/k", "/up"};
+        EXPECT_EQ(paths_of(r), expected);
+        EXPECT_EQ(find(r, "/up")->previous, "/");
+    }
+}
+
+TEST(TrekWalk, StartGroupWithTwoLinksIsEnteredFirst)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder r;
+    ASSERT_EQ(trek_visit(f, "/g", true, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+    std::vector<std::string> expected = {"/g", "/g/self", "/g/x", "/g/y", "/g/y/z"};
+    EXPECT_EQ(paths_of(r), expected);
+    EXPECT_EQ(find(r, "/g/self")->previous, "/g");
+}
+
+TEST(TrekWalk, WalkStartedAtDatasetReportsOnlyThatDataset)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder r;
+    ASSERT_EQ(trek_visit(f, "/a/d", true, true, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+    ASSERT_EQ(r.visits.size(), 1u);
+    EXPECT_EQ(r.visits[0].path, "/a/d");
+    EXPECT_EQ(r.visits[0].type, H5O_TYPE_DATASET);
+
+    recorder quiet;
+    ASSERT_EQ(trek_visit(f, "/a/d", false, true, record_object, record_link, &quiet, H5O_INFO_BASIC), 0);
+    EXPECT_TRUE(quiet.visits.empty());
+}
+
+TEST(TrekWalk, NonRecursiveWalkReportsDirectChildrenOnly)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder r;
+    ASSERT_EQ(trek_visit(f, "/g", false, false, record_object, record_link, &r, H5O_INFO_BASIC), 0);
+    std::vector<std::string> expected = {"/g/self", "/g/x", "/g/y"};
+    EXPECT_EQ(paths_of(r), expected);
+}
+
+TEST(TrekWalk, StartPathEndingInSlashOrRelativeJoinsAccordingly)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder slash;
+    ASSERT_EQ(trek_visit(f, "/g/", false, false, record_object, record_link, &slash, H5O_INFO_BASIC), 0);
+    std::vector<std::string> expected = {"/g/self", "/g/x", "/g/y"};
+    EXPECT_EQ(paths_of(slash), expected);
+
+    // A relative start path reports paths relative to the start group.
+    recorder rel;
+    ASSERT_EQ(trek_visit(f, "g", false, true, record_object, record_link, &rel, H5O_INFO_BASIC), 0);
+    std::vector<std::string> rel_expected = {"self", "x", "y", "y/z"};
+    EXPECT_EQ(paths_of(rel), rel_expected);
+}
+
+TEST(TrekWalk, WalkThroughLinkPathsUsesTheLinkPath)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    // A soft link to a group: the target's members appear under the link.
+    recorder soft;
+    ASSERT_EQ(trek_visit(f, "/s3", true, false, record_object, record_link, &soft, H5O_INFO_BASIC), 0);
+    std::vector<std::string> soft_expected = {"/s3", "/s3/self", "/s3/x", "/s3/y"};
+    EXPECT_EQ(paths_of(soft), soft_expected);
+    // An external link leads into the other file.
+    recorder ext;
+    ASSERT_EQ(trek_visit(f, "/ext2", true, true, record_object, record_link, &ext, H5O_INFO_BASIC), 0);
+    std::vector<std::string> ext_expected = {"/ext2", "/ext2/v"};
+    EXPECT_EQ(paths_of(ext), ext_expected);
+    EXPECT_EQ(ext.visits[0].type, H5O_TYPE_GROUP);
+}
+
+TEST(TrekWalk, NegativeCallbackAbortsTheWalk)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder r;
+    r.fail_at = 2; // "/a/d"
+    EXPECT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &r, H5O_INFO_BASIC), -1);
+    EXPECT_EQ(r.visits.size(), 3u);
+
+    // The start object's callback can stop the walk as well.
+    recorder first;
+    first.fail_at = 0;
+    EXPECT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &first, H5O_INFO_BASIC), -1);
+    EXPECT_EQ(first.visits.size(), 1u);
+
+    recorder links;
+    links.fail_at = 5; // "/ext1"
+    EXPECT_EQ(trek_visit(f, "/", true, true, record_object, record_link, &links, H5O_INFO_BASIC), -1);
+    EXPECT_EQ(links.visits.size(), 6u);
+}
+
+TEST(TrekWalk, MissingStartPathFails)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    h5_errors_off quiet;
+    recorder r;
+    EXPECT_EQ(trek_visit(f, "/nothing/here", true, true, record_object, record_link, &r, H5O_INFO_BASIC), -1);
+    EXPECT_TRUE(r.visits.empty());
+}
+
+TEST(TrekWalk, MissingCallbacksAreSkipped)
+{
+    h5_file f = open_fixture("trek_graph.h5");
+    recorder objects;
+    ASSERT_EQ(trek_visit(f, "/", true, true, record_object, nullptr, &objects, H5O_INFO_BASIC), 0);
+    for (const auto &v : objects.visits)
+        EXPECT_EQ(v.kind, "obj");
+    EXPECT_EQ(objects.visits.size(), 10u);
+    recorder links;
+    ASSERT_EQ(trek_visit(f, "/", true, true, nullptr, record_link, &links, H5O_INFO_BASIC), 0);
+    EXPECT_EQ(links.visits.size(), 5u);
+}
