@@ -1,0 +1,475 @@
+// Attribute comparison: the attributes of two objects are merged by name,
+// those on one side only are counted (and listed at verbose level 2), and
+// every common pair goes through the type checks and the element comparison
+// that datasets use.
+#define ZARN_SOURCE "mirlo_attr"
+#include "mirlo_attr.hpp"
+
+#include "h5_handle.hpp"
+#include "mirlo_array.hpp"
+#include "mirlo_dset.hpp"
+#include "mirlo_report.hpp"
+#include "zarn.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Name of an attribute: names of up to 254 characters are read into the
+// fixed buffer, longer ones into a string, so that every name is whole.
+struct attr_name {
+    char fixed[255];
+    std::string longer;
+    bool is_long = false;
+
+    const char *c_str() const { return is_long ? longer.c_str() : fixed; }
+};
+
+int read_attr_name(hid_t attr, attr_name &name)
+{
+    ssize_t len = H5Aget_name(attr, sizeof name.fixed, name.fixed);
+    if (len < 0)
+        return -1;
+    name.is_long = static_cast<size_t>(len) >= sizeof name.fixed;
+    if (name.is_long) {
+        name.longer.assign(static_cast<size_t>(len) + 1, '\0');
+        if (H5Aget_name(attr, name.longer.size(), name.longer.data()) < 0)
+            return -1;
+        name.longer.resize(static_cast<size_t>(len));
+    }
+    return 0;
+}
+
+// Opens attribute idx of loc (by increasing name) and reads its name.
+int name_by_index(hid_t loc, hsize_t idx, attr_name &name, const char *which)
+{
+    h5_attribute attr(H5Aopen_by_idx(loc, ".", H5_INDEX_NAME, H5_ITER_INC, idx, H5P_DEFAULT, H5P_DEFAULT));
+    if (!attr.valid()) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen_by_idx %s attribute failed", which);
+        return -1;
+    }
+    if (read_attr_name(attr, name) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_name %s attribute failed", which);
+        return -1;
+    }
+    return 0;
+}
+
+// Appends a name with its presence flags; the table grows by doubling.
+int table_append(attr_match_table *table, const char *name, uint32_t in_first, uint32_t in_second)
+{
+    if (table->count == table->capacity) {
+        size_t capacity = table->capacity ? table->capacity * 2 : 1;
+        void *p = std::realloc(table->entries, capacity * sizeof(attr_match));
+        if (!p)
+            return -1;
+        table->entries = static_cast<attr_match *>(p);
+        table->capacity = capacity;
+    }
+    char *copy = strdup(name);
+    if (!copy)
+        return -1;
+    table->entries[table->count++] = {copy, {in_first, in_second}};
+    return 0;
+}
+
+void print_attr_table(const attr_match_table *table, const diff_options *options)
+{
+    if (options->verbose_level == 2) {
+        zarn_buffered_print("   obj1   obj2\n");
+        zarn_buffered_print(" --------------------------------------\n");
+        for (size_t i = 0; i < table->count; ++i) {
+            const attr_match &e = table->entries[i];
+            zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ', e.name);
+        }
+    }
+    if (options->verbose_level > 0) {
+        size_t common = table->count - table->only_in_first - table->only_in_second;
+        zarn_buffered_print("Attributes status:  %zu common, %zu only in obj1, %zu only in obj2\n", common,
+                            static_cast<size_t>(table->only_in_first), static_cast<size_t>(table->only_in_second));
+    }
+}
+
+// True (1) when values of the type own variable-length memory (sequences or
+// variable-length strings, at any depth), 0 when not, negative on failure.
+int holds_vlen_data(hid_t type)
+{
+    htri_t vlen = H5Tdetect_class(type, H5T_VLEN);
+    if (vlen != 0)
+        return vlen > 0 ? 1 : -1;
+    htri_t vstr = H5Tis_variable_str(type);
+    if (vstr != 0)
+        return vstr > 0 ? 1 : -1;
+    switch (H5Tget_class(type)) {
+    case H5T_ARRAY:
+    case H5T_VLEN: {
+        h5_datatype base(H5Tget_super(type));
+        if (!base.valid())
+            return -1;
+        return holds_vlen_data(base);
+    }
+    case H5T_COMPOUND: {
+        int n = H5Tget_nmembers(type);
+        if (n < 0)
+            return -1;
+        for (int i = 0; i < n; ++i) {
+            h5_datatype member(H5Tget_member_type(type, static_cast<unsigned>(i)));
+            if (!member.valid())
+                return -1;
+            int r = holds_vlen_data(member);
+            if (r != 0)
+                return r;
+        }
+        return 0;
+    }
+    case H5T_NO_CLASS:
+        return -1;
+    default:
+        return 0;
+    }
+}
+
+// "%s of <%s>": the attribute name and its object's path, as a table heading.
+char *make_heading(const char *name, const char *path)
+{
+    int len = std::snprintf(nullptr, 0, "%s of <%s>", name, path);
+    if (len < 0)
+        return nullptr;
+    auto *text = static_cast<char *>(std::malloc(static_cast<size_t>(len) + 1));
+    if (text)
+        std::snprintf(text, static_cast<size_t>(len) + 1, "%s of <%s>", name, path);
+    return text;
+}
+
+// What is held for one attribute of the pair being compared.
+struct attr_side {
+    h5_datatype ftype;
+    h5_datatype mtype;
+    h5_dataspace space;
+    size_t msize = 0;
+    int rank = 0;
+    hsize_t dims[H5S_MAX_RANK] = {};
+    void *buf = nullptr;
+    bool read_ok = false;
+};
+
+} // namespace
+
+void attr_match_table_free(attr_match_table *table)
+{
+    if (!table)
+        return;
+    for (size_t i = 0; i < table->count; ++i)
+        std::free(table->entries[i].name);
+    std::free(table->entries);
+    std::free(table);
+}
+
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out, diff_options *options)
+{
+    *table_out = nullptr;
+    H5O_info_t oinfo1, oinfo2;
+    if (H5Oget_info2(loc1, &oinfo1, H5O_INFO_NUM_ATTRS) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info first object failed");
+        return -1;
+    }
+    if (H5Oget_info2(loc2, &oinfo2, H5O_INFO_NUM_ATTRS) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info second object failed");
+        return -1;
+    }
+    auto *table = static_cast<attr_match_table *>(std::calloc(1, sizeof(attr_match_table)));
+    if (!table) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "Table allocation failed");
+        return -1;
+    }
+
+    const hsize_t n1 = oinfo1.num_attrs;
+    const hsize_t n2 = oinfo2.num_attrs;
+    hsize_t i = 0, j = 0;
+    attr_name name1, name2;
+    int ret = 0;
+    while (ret == 0 && i < n1 && j < n2) {
+        if (name_by_index(loc1, i, name1, "first") < 0 || name_by_index(loc2, j, name2, "second") < 0) {
+            ret = -1;
+            break;
+        }
+        int cmp = std::strcmp(name1.c_str(), name2.c_str());
+        if (cmp == 0) {
+            ret = table_append(table, name1.c_str(), 1, 1);
+            ++i;
+            ++j;
+        } else if (cmp < 0) {
+            ret = table_append(table, name1.c_str(), 1, 0);
+            table->only_in_first++;
+            ++i;
+        } else {
+            ret = table_append(table, name2.c_str(), 0, 1);
+            table->only_in_second++;
+            ++j;
+        }
+    }
+    for (; ret == 0 && i < n1; ++i) {
+        if (name_by_index(loc1, i, name1, "first") < 0 || table_append(table, name1.c_str(), 1, 0) < 0)
+            ret = -1;
+        else
+            table->only_in_first++;
+    }
+    for (; ret == 0 && j < n2; ++j) {
+        if (name_by_index(loc2, j, name2, "second") < 0 || table_append(table, name2.c_str(), 0, 1) < 0)
+            ret = -1;
+        else
+            table->only_in_second++;
+    }
+    if (ret < 0) {
+        attr_match_table_free(table);
+        return -1;
+    }
+    print_attr_table(table, options);
+    *table_out = table;
+    return 0;
+}
+
+nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2, diff_options *options)
+{
+    // The working fields of the caller's record are left as they were.
+    // Attributes are always read whole: a subset given for the object does
+    // not apply to them.
+    diff_options opts = *options;
+    opts.subsets[0] = opts.subsets[1] = nullptr;
+    int status = options->error_status;
+    nfound_t total = 0;
+
+    attr_match_table *table = nullptr;
+    if (build_match_list_attrs(loc1, loc2, &table, &opts) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "build_match_list_attrs failed");
+        status = 2;
+    } else {
+        if (table->only_in_first > 0 || table->only_in_second > 0)
+            opts.contents_equal = 0;
+        for (size_t k = 0; k < table->count; ++k) {
+            const attr_match &e = table->entries[k];
+            if (!e.exists[0] || !e.exists[1])
+                continue;
+            h5_attribute a1(H5Aopen(loc1, e.name, H5P_DEFAULT));
+            if (!a1.valid()) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen first attribute failed");
+                status = 2;
+                break;
+            }
+            h5_attribute a2(H5Aopen(loc2, e.name, H5P_DEFAULT));
+            if (!a2.valid()) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen second attribute failed");
+                status = 2;
+                h5_errors_off quiet;
+                a1.reset();
+                break;
+            }
+            total += diff_attr_data(a1, a2, e.name, e.name, path1, path2, &opts);
+            if (H5Aclose(a1.release()) < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose first attribute failed");
+                status = 2;
+                h5_errors_off quiet;
+                a2.reset();
+                break;
+            }
+            if (H5Aclose(a2.release()) < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose second attribute failed");
+                status = 2;
+                break;
+            }
+        }
+    }
+
+    options->header_pending = opts.header_pending;
+    options->not_comparable = opts.not_comparable;
+    options->contents_equal = opts.contents_equal;
+    options->error_status = status | opts.error_status;
+    attr_match_table_free(table);
+    return total;
+}
+
+nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char *name2, const char *path1,
+                        const char *path2, diff_options *options)
+{
+    int status = options->error_status;
+    nfound_t nfound = 0;
+    attr_side side[2];
+    const hid_t attrs[2] = {attr1, attr2};
+    const char *which[2] = {"first", "second"};
+    char *const saved_names[2] = {options->object_names[0], options->object_names[1]};
+    char *names[2] = {nullptr, nullptr};
+    char *headings[2] = {nullptr, nullptr};
+    bool failed = false;
+
+    do {
+        for (int i = 0; i < 2 && !failed; ++i) {
+            side[i].ftype.reset(H5Aget_type(attrs[i]));
+            if (!side[i].ftype.valid()) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_type %s attribute failed", which[i]);
+                failed = true;
+            }
+        }
+        for (int i = 0; i < 2 && !failed; ++i) {
+            side[i].mtype.reset(H5Tget_native_type(side[i].ftype, H5T_DIR_DEFAULT));
+            if (!side[i].mtype.valid()) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_native_type %s attribute ftype failed", which[i]);
+                failed = true;
+            }
+        }
+        for (int i = 0; i < 2 && !failed; ++i) {
+            side[i].msize = H5Tget_size(side[i].mtype);
+            if (side[i].msize == 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_size %s attribute mtype failed", which[i]);
+                failed = true;
+            }
+        }
+        for (int i = 0; i < 2 && !failed; ++i) {
+            side[i].space.reset(H5Aget_space(attrs[i]));
+            if (!side[i].space.valid()) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_space %s attribute failed", which[i]);
+                failed = true;
+            }
+        }
+        for (int i = 0; i < 2 && !failed; ++i) {
+            side[i].rank = H5Sget_simple_extent_dims(side[i].space, side[i].dims, nullptr);
+            if (side[i].rank < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_dims %s attribute failed", which[i]);
+                failed = true;
+            }
+        }
+        if (failed)
+            break;
+
+        // Type messages name the attributes.
+        names[0] = name1 ? strdup(name1) : nullptr;
+        names[1] = name2 ? strdup(name2) : nullptr;
+        options->object_names[0] = names[0];
+        options->object_names[1] = names[1];
+
+        int can = diff_can_type(side[0].ftype, side[1].ftype, side[0].rank, side[1].rank, side[0].dims,
+                                side[1].dims, side[0].dims, side[1].dims, options, false);
+        if (can != 1)
+            break; // not comparable (0) or failed (-1, error_status already set)
+
+        if (match_up_memsize(side[0].ftype, side[1].ftype, &side[0].mtype.id, &side[1].mtype.id, &side[0].msize,
+                             &side[1].msize) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "match_up_memsize failed");
+            failed = true;
+            break;
+        }
+
+        // A null dataspace holds no element at all.
+        hssize_t npoints = H5Sget_simple_extent_npoints(side[0].space);
+        if (npoints < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_npoints first attribute failed");
+            failed = true;
+            break;
+        }
+        const uint64_t element_count = static_cast<uint64_t>(npoints);
+        options->element_count = element_count;
+        options->rank = side[0].rank;
+        std::memset(options->dims, 0, sizeof options->dims);
+        std::memset(options->position, 0, sizeof options->position);
+        std::memset(options->min_index, 0, sizeof options->min_index);
+        for (int d = 0; d < side[0].rank; ++d)
+            options->dims[d] = side[0].dims[d];
+        std::memcpy(options->max_index, options->dims, sizeof options->max_index);
+        init_accumulators(side[0].rank, options->dims, options->accumulators, options->position,
+                          options->min_index);
+
+        // Zero-filled, and at least one element, so that an attribute without
+        // elements still gets a buffer.
+        const uint64_t alloc_count = element_count ? element_count : 1;
+        for (int i = 0; i < 2; ++i) {
+            if (alloc_count <= SIZE_MAX / side[i].msize)
+                side[i].buf = std::calloc(static_cast<size_t>(alloc_count), side[i].msize);
+        }
+        if (!side[0].buf || !side[1].buf) {
+            zarn_buffered_print("cannot read into memory\n");
+            ZARN_PUSH_ERROR(zarn_err_minor, "buffer allocation failed");
+            failed = true;
+            break;
+        }
+        if (H5Aread(attr1, side[0].mtype, side[0].buf) < 0) {
+            zarn_buffered_print("Failed reading attribute1 %s\n", name1);
+            failed = true;
+            break;
+        }
+        side[0].read_ok = true;
+        if (H5Aread(attr2, side[1].mtype, side[1].buf) < 0) {
+            zarn_buffered_print("Failed reading attribute2 %s\n", name2);
+            failed = true;
+            break;
+        }
+        side[1].read_ok = true;
+
+        headings[0] = make_heading(name1, path1);
+        headings[1] = make_heading(name2, path2);
+        if (!headings[0] || !headings[1]) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "name buffer allocation failed");
+            failed = true;
+            break;
+        }
+        options->object_names[0] = headings[0];
+        options->object_names[1] = headings[1];
+
+        options->block_element_count = element_count;
+        options->mem_type_id = side[0].mtype;
+        options->mem_type_size = side[0].msize;
+        options->relative_header = 0;
+        std::memset(options->block_start, 0, sizeof options->block_start);
+
+        if (options->verbose_mode || options->report_mode) {
+            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0], headings[1]);
+            nfound = diff_array(side[0].buf, side[1].buf, options, attr1, attr2);
+            print_difference_count(nfound);
+        } else {
+            nfound = diff_array(side[0].buf, side[1].buf, options, attr1, attr2);
+            if (!options->quiet_mode && nfound != 0) {
+                zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0], headings[1]);
+                print_difference_count(nfound);
+            }
+        }
+    } while (false);
+
+    if (failed)
+        status = 2;
+
+    options->object_names[0] = saved_names[0];
+    options->object_names[1] = saved_names[1];
+    for (int i = 0; i < 2; ++i) {
+        std::free(headings[i]);
+        std::free(names[i]);
+    }
+
+    for (int i = 0; i < 2; ++i) {
+        attr_side &s = side[i];
+        if (s.buf && s.read_ok && holds_vlen_data(s.mtype) == 1)
+            H5Dvlen_reclaim(s.mtype, s.space, H5P_DEFAULT, s.buf);
+        std::free(s.buf);
+        s.buf = nullptr;
+    }
+    for (int i = 0; i < 2; ++i) {
+        attr_side &s = side[i];
+        if (s.ftype.valid() && H5Tclose(s.ftype.release()) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute ftype failed", which[i]);
+            status = 2;
+        }
+        if (s.space.valid() && H5Sclose(s.space.release()) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Sclose %s attribute space failed", which[i]);
+            status = 2;
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        attr_side &s = side[i];
+        if (s.mtype.valid() && H5Tclose(s.mtype.release()) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute mtype failed", which[i]);
+            status = 2;
+        }
+    }
+    options->error_status |= status;
+    return nfound;
+}

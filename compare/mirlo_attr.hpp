@@ -1,0 +1,39 @@
+// Attribute comparison: matches the attributes of two objects by name,
+// reports those on one side only, and compares the values of every common
+// attribute element by element.
+#pragma once
+#include "mirlo_options.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+// One attribute name of the merged lists of two objects.
+struct attr_match {
+    char *name;          // owned
+    uint32_t exists[2];  // present on the first object, on the second
+};
+
+// The attribute names of two objects in increasing name order.
+struct attr_match_table {
+    size_t capacity;
+    size_t count;
+    uint64_t only_in_first;
+    uint64_t only_in_second;
+    attr_match *entries;
+};
+
+// Builds the merged name table of the attributes of loc1 and loc2 into
+// *table, and prints its status (and, at verbose level 2, the table itself).
+// Returns 0, or -1 after a failure (then *table is null).
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table, diff_options *options);
+void attr_match_table_free(attr_match_table *table);
+
+// Compares the attributes of two open objects whose paths are path1 and
+// path2. Returns the number of differences over all common attributes; sets
+// contents_equal to 0 when an attribute exists on one side only.
+nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2, diff_options *options);
+
+// Compares the values of two open attributes named name1 and name2, of the
+// objects at path1 and path2. Returns the number of differences.
+nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char *name2, const char *path1,
+                        const char *path2, diff_options *options);
