@@ -1,7 +1,139 @@
-// Placeholder until the main program lands.
+// The pmirlo main program.
 #include "mirlo_main.hpp"
+#include "mirlo.hpp"
+#include "mirlo_cmdline.hpp"
+#include "mirlo_parallel.hpp"
+#include "mirlo_worker.hpp"
+#include "zarn.hpp"
+#include "zarn_fatal.hpp"
 
-int mirlo_main(int, char **)
+#include <mpi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool mpi_running()
 {
+    int initialized = 0;
+    int finalized = 0;
+    MPI_Initialized(&initialized);
+    MPI_Finalized(&finalized);
+    return initialized && !finalized;
+}
+
+// The last steps of every process on every way out: the tools library closes
+// (printing the tools error stack, closing HDF5) before MPI is finalised.
+void finish_process()
+{
+    zarn_close();
+    fflush(stdout);
+    if (mpi_running())
+        MPI_Finalize();
+}
+
+} // namespace
+
+void comparison_exit(int status)
+{
+    if (mpi_running() && mpi_size >= 2) {
+        send_stop_to_workers();
+        MPI_Barrier(MPI_COMM_WORLD);
+    }
+    finish_process();
+    std::exit(status);
+}
+
+int comparison_status(nfound_t nfound, const diff_options *options)
+{
+    if (options->error_status & 2)
+        return 2;
+    if (nfound > 0 || options->not_comparable || (options->error_status & 1) || !options->contents_equal)
+        return 1;
     return 0;
+}
+
+void print_summary(const diff_options *options)
+{
+    if (options->quiet_mode || options->error_status != 0)
+        return;
+    if (options->not_comparable == 1 && options->list_not_comparable == 0) {
+        puts("--------------------------------");
+        puts("Some objects are not comparable");
+        puts("--------------------------------");
+        if (options->verbose_mode)
+            puts("Use -c for a list of objects without details of differences.");
+        else
+            puts("Use -c for a list of objects.");
+    }
+}
+
+void print_manager_output()
+{
+    if (!parallel_output || (outBuffOffset == 0 && overflow_file == nullptr))
+        return;
+    fwrite(outBuff, 1, outBuffOffset, stdout);
+    if (overflow_file != nullptr) {
+        rewind(overflow_file);
+        char block[4096];
+        size_t n;
+        while ((n = fread(block, 1, sizeof block, overflow_file)) > 0)
+            fwrite(block, 1, n, stdout);
+        fclose(overflow_file);
+        overflow_file = nullptr;
+    }
+    fflush(stdout);
+    std::memset(outBuff, 0, sizeof outBuff);
+    outBuffOffset = 0;
+}
+
+int mirlo_main(int argc, char **argv)
+{
+    zarn_set_progname("mirlo");
+    zarn_set_status(0);
+    zarn_init();
+    outBuffOffset = 0;
+    parallel_output = 1;
+
+    MPI_Init(&argc, &argv);
+    int rank = 0;
+    int size = 1;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    mpi_size = size;
+    zarn_fatal_install();
+
+    if (size == 1) {
+        printf("Only 1 task available...doing serial diff\n");
+        parallel_output = 0;
+    } else if (rank != 0) {
+        worker_loop();
+        finish_process();
+        return 0;
+    }
+
+    // Rank 0: the only process, or the manager of the workers.
+    diff_options options;
+    const char *file1 = nullptr;
+    const char *file2 = nullptr;
+    const char *obj1 = nullptr;
+    const char *obj2 = nullptr;
+    parse_command_line(argc, argv, &file1, &file2, &obj1, &obj2, &options);
+
+    nfound_t nfound = mirlo(file1, file2, obj1, obj2, &options);
+
+    if (size > 1) {
+        // The comparison stops the workers itself; this covers any way out
+        // of it that did not, so no worker waits for ever.
+        send_stop_to_workers();
+        MPI_Barrier(MPI_COMM_WORLD);
+    }
+    print_summary(&options);
+    print_manager_output();
+    int status = comparison_status(nfound, &options);
+    release_command_line(&options);
+    finish_process();
+    return status;
 }

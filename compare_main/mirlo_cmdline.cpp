@@ -1,0 +1,425 @@
+// The pmirlo command line.
+#include "mirlo_cmdline.hpp"
+#include "mirlo_main.hpp"
+#include "mirlo_util.hpp"
+#include "zarn.hpp"
+#include "zarn_options.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char *SHORT_OPTIONS = "cd:ehln:p:qrv*xA:CE:NS*V";
+
+constexpr zarn_long_option LONG_OPTIONS[] = {
+    {"compare", arg_none, 'c'},
+    {"delta", arg_required, 'd'},
+    {"use-system-epsilon", arg_none, 'e'},
+    {"help", arg_none, 'h'},
+    {"follow-symlinks", arg_none, 'l'},
+    {"count", arg_required, 'n'},
+    {"relative", arg_required, 'p'},
+    {"quiet", arg_none, 'q'},
+    {"report", arg_none, 'r'},
+    {"verbose", arg_optional, 'v'},
+    {"no-dangling-links", arg_none, 'x'},
+    {"exclude-attribute", arg_required, 'A'},
+    {"no-compact-subset", arg_none, 'C'},
+    {"exclude-path", arg_required, 'E'},
+    {"nan", arg_none, 'N'},
+    {"enable-error-stack", arg_optional, 'S'},
+    {"version", arg_none, 'V'},
+    {nullptr, 0, 0},
+};
+
+// Values below this magnitude leave relative mode off.
+constexpr double RELATIVE_FLOOR = 2.220446049250313e-16;
+
+// A refused value: the message on standard output, then the usage text.
+int refuse_value(char letter, const char *value)
+{
+    printf("<-%c %s> is not a valid option\n", letter, value);
+    print_usage();
+    return 1;
+}
+
+int lack_of_memory()
+{
+    printf("Error: lack of memory!\n");
+    return 1;
+}
+
+// Frees whatever a refused command line had already allocated.
+int give_up(int status, exclude_node **paths, exclude_node **attrs)
+{
+    exclude_list_free(paths);
+    exclude_list_free(attrs);
+    return status;
+}
+
+} // namespace
+
+bool is_valid_delta_value(const char *value)
+{
+    if (std::strlen(value) > 2 && std::strncmp(value, "0x", 2) == 0)
+        return false;
+    return !(std::strtod(value, nullptr) < 0);
+}
+
+bool is_valid_count_value(const char *value)
+{
+    if (value[0] == '0')
+        return false;
+    for (const char *p = value; *p; ++p)
+        if (*p < '0' || *p > '9')
+            return false;
+    return true;
+}
+
+void find_verbose_level(int argc, char **argv, diff_options *options)
+{
+    if (argc < 2)
+        return;
+    // The scanner took the word after the option as its value when the value
+    // is that very word (a --verbose=N value lies inside the option's word and
+    // is never given back).
+    bool took_next_word = zarn_opt_arg != nullptr && zarn_opt_index >= 2 && zarn_opt_arg == argv[zarn_opt_index - 1];
+    for (int i = 1; i < argc; ++i) {
+        const char *word = argv[i];
+        if (word[0] == '-' && word[1] == 'v') {
+            if (took_next_word)
+                --zarn_opt_index;
+            options->verbose_level = word[2] == '\0' ? 0 : std::atoi(word + 2);
+            return;
+        }
+        options->verbose_level = zarn_opt_arg ? std::atoi(zarn_opt_arg) : 0;
+    }
+}
+
+int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *options)
+{
+    std::memset(options, 0, sizeof *options);
+    options->contents_equal = 1;
+    options->detect_nans = 1;
+    *args = mirlo_args{};
+    exclude_node *paths = nullptr;
+    exclude_node *attrs = nullptr;
+
+    int opt;
+    while ((opt = zarn_scan_option(argc, argv, SHORT_OPTIONS, LONG_OPTIONS)) != -1) {
+        // Options that need a value and arrived without one (a long option as
+        // the last word or before a word beginning with '-') are refused.
+        const char *value = zarn_opt_arg;
+        bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
+        if (needs_value && value == nullptr) {
+            print_usage();
+            return give_up(1, &paths, &attrs);
+        }
+        switch (opt) {
+        case 'q':
+            options->quiet_mode = 1;
+            break;
+        case 'r':
+            options->report_mode = 1;
+            break;
+        case 'v':
+            options->verbose_mode = 1;
+            find_verbose_level(argc, argv, options);
+            break;
+        case 'c':
+            options->list_not_comparable = 1;
+            break;
+        case 'd':
+            options->delta_mode = 1;
+            if (!is_valid_delta_value(value))
+                return give_up(refuse_value('d', value), &paths, &attrs);
+            options->delta = std::atof(value);
+            break;
+        case 'p':
+            options->relative_mode = 1;
+            if (!is_valid_delta_value(value))
+                return give_up(refuse_value('p', value), &paths, &attrs);
+            options->relative = std::atof(value);
+            if (std::fabs(options->relative) < RELATIVE_FLOOR)
+                options->relative_mode = 0;
+            break;
+        case 'e':
+            options->system_epsilon_mode = 1;
+            break;
+        case 'l':
+            options->follow_links = true;
+            break;
+        case 'x':
+            options->no_dangling_links = 1;
+            break;
+        case 'N':
+            options->detect_nans = 0;
+            break;
+        case 'C':
+            options->no_compact_subset = 1;
+            break;
+        case 'n':
+            options->count_mode = 1;
+            if (!is_valid_count_value(value))
+                return give_up(refuse_value('n', value), &paths, &attrs);
+            options->count_limit = std::strtoull(value, nullptr, 0);
+            break;
+        case 'E':
+            options->exclude_path_mode = 1;
+            if (exclude_list_append(&paths, value) == nullptr)
+                return give_up(lack_of_memory(), &paths, &attrs);
+            break;
+        case 'A':
+            options->exclude_attr_mode = 1;
+            if (exclude_list_append(&attrs, value) == nullptr)
+                return give_up(lack_of_memory(), &paths, &attrs);
+            break;
+        case 'S':
+            enable_error_stack = value ? std::atoi(value) : 1;
+            break;
+        case 'h':
+            print_usage();
+            return give_up(0, &paths, &attrs);
+        case 'V':
+            zarn_print_version(zarn_get_progname());
+            return give_up(0, &paths, &attrs);
+        default:
+            print_usage();
+            return give_up(1, &paths, &attrs);
+        }
+    }
+
+    if (options->relative_mode + options->delta_mode + options->system_epsilon_mode > 1) {
+        printf("%s error: -d, -p and --use-system-epsilon options are mutually-exclusive;\n", "mirlo");
+        printf("use no more than one.\n");
+        printf("Try '-h' or '--help' option for more information or see the %s entry in the 'HDF5 Reference "
+               "Manual'.\n",
+               "mirlo");
+        return give_up(1, &paths, &attrs);
+    }
+
+    if (zarn_opt_index >= argc || zarn_opt_index + 1 >= argc) {
+        zarn_error_msg("missing file names\n");
+        print_usage();
+        return give_up(1, &paths, &attrs);
+    }
+    options->exclude_paths = paths;
+    options->exclude_attrs = attrs;
+
+    args->file1 = argv[zarn_opt_index];
+    args->file2 = argv[zarn_opt_index + 1];
+    if (zarn_opt_index + 2 < argc) {
+        args->obj1 = argv[zarn_opt_index + 2];
+        args->obj2 = zarn_opt_index + 3 < argc ? argv[zarn_opt_index + 3] : args->obj1;
+        if (!options->no_compact_subset) {
+            // When obj2 is obj1 itself the first call has already cut the
+            // suffix, so the second record stays null.
+            options->subsets[0] = parse_subset_spec(args->obj1);
+            options->subsets[1] = parse_subset_spec(args->obj2);
+        }
+    }
+    return MIRLO_ARGS_VALID;
+}
+
+void parse_command_line(int argc, char **argv, const char **file1, const char **file2, const char **obj1,
+                        const char **obj2, diff_options *options)
+{
+    mirlo_args args;
+    int status = mirlo_parse_args(argc, argv, &args, options);
+    if (status != MIRLO_ARGS_VALID)
+        comparison_exit(status);
+    *file1 = args.file1;
+    *file2 = args.file2;
+    *obj1 = args.obj1;
+    *obj2 = args.obj2;
+}
+
+void release_command_line(diff_options *options)
+{
+    exclude_list_free(&options->exclude_paths);
+    exclude_list_free(&options->exclude_attrs);
+    for (subset_spec *&spec : options->subsets) {
+        subset_spec_free(spec);
+        spec = nullptr;
+    }
+}
+
+void print_usage()
+{
+    static const char *const lines[] = {
+        "usage: mirlo [OPTIONS] file1 file2 [obj1[ obj2]]",
+        "  file1             File name of the first HDF5 file",
+        "  file2             File name of the second HDF5 file",
+        "  [obj1]            Name of an HDF5 object, in absolute path",
+        "  [obj2]            Name of an HDF5 object, in absolute path",
+        "",
+        "  ERROR",
+        "   --enable-error-stack Prints messages from the HDF5 error stack as they occur.",
+        "                        Optional value 2 also prints file open errors.",
+        "  OPTIONS",
+        "   -h, --help",
+        "         Print a usage message and exit.",
+        "   -V, --version",
+        "         Print version number and exit.",
+        "   -r, --report",
+        "         Report mode. Print differences.",
+        "   -v --verbose",
+        "         Verbose mode. Print differences information and list of objects.",
+        "   -vN --verbose=N",
+        "         Verbose mode with level. Print differences and list of objects.",
+        "         Level of detail depends on value of N:",
+        "          0 : Identical to '-v' or '--verbose'.",
+        "          1 : All level 0 information plus one-line attribute status summary.",
+        "          2 : All level 1 information plus extended attribute status report.",
+        "          3 : All level 2 information plus file names.",
+        "   -q, --quiet",
+        "         Quiet mode. Do not produce output.",
+        "   --follow-symlinks",
+        "         Follow symbolic links (soft links and external links and compare the)",
+        "         links' target objects.",
+        "         If symbolic link(s) with the same name exist in the files being",
+        "         compared, then determine whether the target of each link is an existing",
+        "         object (dataset, group, or named datatype) or the link is a dangling",
+        "         link (a soft or external link pointing to a target object that does",
+        "         not yet exist).",
+        "         - If both symbolic links are dangling links, they are treated as being",
+        "           the same; by default, mirlo returns an exit code of 0.",
+        "           If, however, --no-dangling-links is used with --follow-symlinks,",
+        "           this situation is treated as an error and mirlo returns an",
+        "           exit code of 2.",
+        "         - If only one of the two links is a dangling link,they are treated as",
+        "           being different and mirlo returns an exit code of 1.",
+        "           If, however, --no-dangling-links is used with --follow-symlinks,",
+        "           this situation is treated as an error and mirlo returns an",
+        "           exit code of 2.",
+        "         - If both symbolic links point to existing objects, mirlo compares the",
+        "           two objects.",
+        "         If any symbolic link specified in the call to mirlo does not exist,",
+        "         mirlo treats it as an error and returns an exit code of 2.",
+        "   --no-dangling-links",
+        "         Must be used with --follow-symlinks option; otherwise, mirlo shows",
+        "         error message and returns an exit code of 2.",
+        "         Check for any symbolic links (soft links or external links) that do not",
+        "         resolve to an existing object (dataset, group, or named datatype).",
+        "         If any dangling link is found, this situation is treated as an error",
+        "         and mirlo returns an exit code of 2.",
+        "   -c, --compare",
+        "         List objects that are not comparable",
+        "   -N, --nan",
+        "         Avoid NaNs detection",
+        "   -n C, --count=C",
+        "         Print differences up to C. C must be a positive integer.",
+        "   -d D, --delta=D",
+        "         Print difference if (|a-b| > D). D must be a positive number. Where a",
+        "         is the data point value in file1 and b is the data point value in file2.",
+        "         Can not use with '-p' or '--use-system-epsilon'.",
+        "   -p R, --relative=R",
+        "         Print difference if (|(a-b)/b| > R). R must be a positive number. Where a",
+        "         is the data point value in file1 and b is the data point value in file2.",
+        "         Can not use with '-d' or '--use-system-epsilon'.",
+        "   --use-system-epsilon",
+        "         Print difference if (|a-b| > EPSILON), EPSILON is system defined value. Where a",
+        "         is the data point value in file1 and b is the data point value in file2.",
+        "         If the system epsilon is not defined,one of the following predefined",
+        "         values will be used:",
+        "           FLT_EPSILON = 1.19209E-07 for floating-point type",
+        "           DBL_EPSILON = 2.22045E-16 for double precision type",
+        "         Can not use with '-p' or '-d'.",
+        "   --exclude-path \"path\"",
+        "         Exclude the specified path to an object when comparing files or groups.",
+        "         If a group is excluded, all member objects will also be excluded.",
+        "         The specified path is excluded wherever it occurs.",
+        "         This flexibility enables the same option to exclude either objects that",
+        "         exist only in one file or common objects that are known to differ.",
+        "",
+        "         When comparing files, \"path\" is the absolute path to the excluded;",
+        "         object; when comparing groups, \"path\" is similar to the relative",
+        "         path from the group to the excluded object. This \"path\" can be",
+        "         taken from the first section of the output of the --verbose option.",
+        "         For example, if you are comparing the group /groupA in two files and",
+        "         you want to exclude /groupA/groupB/groupC in both files, the exclude",
+        "         option would read as follows:",
+        "           --exclude-path \"/groupB/groupC\"",
+        "",
+        "         If there are multiple paths to an object, only the specified path(s)",
+        "         will be excluded; the comparison will include any path not explicitly",
+        "         excluded.",
+        "         This option can be used repeatedly to exclude multiple paths.",
+        "",
+        "   --exclude-attribute \"path/to/object/with/attribute\"",
+        "         Exclude attributes on the specified path to an object when comparing files or groups.",
+        "",
+        "         If there are multiple paths to an object, only the specified path(s)",
+        "         will be excluded; the comparison will include any path not explicitly",
+        "         excluded.",
+        "         This option can be used repeatedly to exclude multiple paths.",
+        "",
+        " Modes of output:",
+        "  Default mode: print the number of differences found and where they occurred",
+        "  -r Report mode: print the above plus the differences",
+        "  -v Verbose mode: print the above plus a list of objects and warnings",
+        "  -q Quiet mode: do not print output",
+        "",
+        " File comparison:",
+        "  If no objects [obj1[ obj2]] are specified, the mirlo comparison proceeds as",
+        "  a comparison of the two files' root groups.  That is, mirlo first compares",
+        "  the names of root group members, generates a report of root group objects",
+        "  that appear in only one file or in both files, and recursively compares",
+        "  common objects.",
+        "",
+        " Object comparison:",
+        "  1) Groups",
+        "      First compares the names of member objects (relative path, from the",
+        "      specified group) and generates a report of objects that appear in only",
+        "      one group or in both groups. Common objects are then compared recursively.",
+        "  2) Datasets",
+        "      Array rank and dimensions, datatypes, and data values are compared.",
+        "  3) Datatypes",
+        "      The comparison is based on the return value of H5Tequal.",
+        "  4) Symbolic links",
+        "      The paths to the target objects are compared.",
+        "      (The option --follow-symlinks overrides the default behavior when",
+        "       symbolic links are compared.).",
+        "",
+        " Subsetting options:",
+        "  --no-compact-subset  Disable compact form of subsetting and allow the use",
+        "                          of \"[\" in dataset names.",
+        "  Subsetting is available by using the fcompact form of subsetting, as follows:",
+        "    obj1 /foo/mydataset[START;STRIDE;COUNT;BLOCK]",
+        "  It is not required to use all parameters, but until the last parameter value used,",
+        "  all of the semicolons (;) are required, even when a parameter value is not specified. Example:",
+        "    obj1 /foo/mydataset[START;;COUNT;BLOCK]",
+        "    obj1 /foo/mydataset[START]",
+        "  The STRIDE, COUNT, and BLOCK parameters are optional and will default to 1 in",
+        "  each dimension. START is optional and will default to 0 in each dimension.",
+        "  Each of START, STRIDE, COUNT, and BLOCK must be a comma-separated list of integers with",
+        "  one integer for each dimension of the dataset.",
+        "",
+        " Exit code:",
+        "  0 if no differences, 1 if differences found, 2 if error",
+        "",
+        " Examples of use:",
+        " 1) mirlo file1 file2 /g1/dset1 /g1/dset2",
+        "    Compares object '/g1/dset1' in file1 with '/g1/dset2' in file2",
+        "",
+        " 2) mirlo file1 file2 /g1/dset1",
+        "    Compares object '/g1/dset1' in both files",
+        "",
+        " 3) mirlo file1 file2",
+        "    Compares all objects in both files",
+        "",
+        " Notes:",
+        "  file1 and file2 can be the same file.",
+        "  Use mirlo file1 file1 /g1/dset1 /g1/dset2 to compare",
+        "  '/g1/dset1' and '/g1/dset2' in the same file",
+    };
+    for (const char *line : lines) {
+        if (rawoutstream == nullptr)
+            return;
+        fputs(line, rawoutstream);
+        fputc('\n', rawoutstream);
+    }
+}
