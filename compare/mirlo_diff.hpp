@@ -1,0 +1,12 @@
+// Comparison of one pair of objects of any kind, with link following.
+#pragma once
+#include "mirlo_options.hpp"
+
+// Compares the objects at path1 in file1_id and path2 in file2_id, whose
+// kinds are in pair_info (link following may change them). Prints the pair's
+// report lines and returns its number of differences.
+nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2, diff_options *options,
+              object_pair_info *pair_info);
+
+// The pair line: the kind word and both paths.
+void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options);
