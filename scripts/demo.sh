@@ -1,10 +1,25 @@
 #!/usr/bin/env bash
 # Writes two small sample files and runs both programs on them under mpiexec.
-set -euo pipefail
+set -uo pipefail
 build=${1:-build}
 out=$(pwd)/demo-out
+rm -rf "$out"
 mkdir -p "$out"
-echo "== pmirlo -V"
-mpiexec -n 1 "$build/compare_main/pmirlo" -V
-echo "== tessel -h (first lines)"
-mpiexec -n 1 "$build/bench/tessel" -h | head -5 || true
+"$build/tests/make_fixtures" "$out" demo || { echo "demo: could not write the sample files"; exit 1; }
+
+run() {
+    echo
+    echo "\$ $*"
+    "$@"
+    echo "(exit status $?)"
+}
+
+echo "== pmirlo: two runs of a small simulation, compared with 1 and 3 processes"
+run mpiexec -n 1 "$build/compare_main/pmirlo" "$out/demo_run1.h5" "$out/demo_run2.h5"
+run mpiexec -n 3 "$build/compare_main/pmirlo" -r "$out/demo_run1.h5" "$out/demo_run2.h5"
+run mpiexec -n 3 "$build/compare_main/pmirlo" -v -d 0.5 "$out/demo_run1.h5" "$out/demo_run2.h5"
+
+echo
+echo "== tessel: a short parallel I/O measurement with 2 processes"
+export HDF5_PARAPREFIX="$out"
+run mpiexec -n 2 "$build/bench/tessel" -i 2 -x 64K -X 256K -e 1M
