@@ -1,0 +1,380 @@
+// The pmirlo command line: option values, refusals, the verbose level, the
+// positional names and the subset suffix.
+#include "mirlo_cmdline.hpp"
+#include "zarn.hpp"
+#include "zarn_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// One parse of a command line; the words are owned here because the parser
+// cuts subset suffixes off the object names in place.
+struct parsed {
+    int status = 0;
+    mirlo_args args;
+    diff_options options{};
+    std::string out;
+    std::string err;
+};
+
+class CmdlineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rawoutstream = stdout;
+        rawerrorstream = stderr;
+        zarn_set_progname("mirlo");
+    }
+    void TearDown() override
+    {
+        release_command_line(&result.options);
+        enable_error_stack = 0;
+        zarn_reset_scanner();
+    }
+
+    parsed &parse(std::vector<std::string> words)
+    {
+        release_command_line(&result.options);
+        storage = std::move(words);
+        storage.insert(storage.begin(), "pmirlo");
+        argv.clear();
+        for (std::string &w : storage)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        zarn_reset_scanner();
+        result = parsed{};
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        result.status = mirlo_parse_args(static_cast<int>(storage.size()), argv.data(), &result.args, &result.options);
+        result.out = testing::internal::GetCapturedStdout();
+        result.err = testing::internal::GetCapturedStderr();
+        return result;
+    }
+
+    std::vector<std::string> storage;
+    std::vector<char *> argv;
+    parsed result;
+};
+
+bool starts_with(const std::string &s, const std::string &prefix)
+{
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+const std::string USAGE_FIRST = "usage: mirlo [OPTIONS] file1 file2 [obj1[ obj2]]\n";
+
+TEST_F(CmdlineTest, PlainFilesGiveDefaults)
+{
+    parsed &r = parse({"a.h5", "b.h5"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(r.args.file1, "a.h5");
+    EXPECT_STREQ(r.args.file2, "b.h5");
+    EXPECT_EQ(r.args.obj1, nullptr);
+    EXPECT_EQ(r.args.obj2, nullptr);
+    EXPECT_EQ(r.options.contents_equal, 1);
+    EXPECT_EQ(r.options.detect_nans, 1);
+    EXPECT_EQ(r.options.verbose_mode, 0);
+    EXPECT_EQ(r.options.exclude_paths, nullptr);
+    EXPECT_EQ(r.options.subsets[0], nullptr);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CmdlineTest, FlagsSetTheirFields)
+{
+    parsed &r = parse({"-cqr", "-e", "-l", "-x", "-N", "--no-compact-subset", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.list_not_comparable, 1);
+    EXPECT_EQ(r.options.quiet_mode, 1);
+    EXPECT_EQ(r.options.report_mode, 1);
+    EXPECT_EQ(r.options.system_epsilon_mode, 1);
+    EXPECT_TRUE(r.options.follow_links);
+    EXPECT_EQ(r.options.no_dangling_links, 1);
+    EXPECT_EQ(r.options.detect_nans, 0);
+    EXPECT_EQ(r.options.no_compact_subset, 1);
+}
+
+TEST_F(CmdlineTest, VerboseLevelComesFromTheFirstVWord)
+{
+    // -v takes the first file name as its optional value; the level search
+    // gives it back.
+    parsed &r = parse({"-v", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.verbose_mode, 1);
+    EXPECT_EQ(r.options.verbose_level, 0);
+    EXPECT_STREQ(r.args.file1, "a");
+    EXPECT_STREQ(r.args.file2, "b");
+
+    parse({"-v3", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.verbose_level, 3);
+    EXPECT_STREQ(result.args.file1, "a");
+
+    parse({"--verbose=1", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.verbose_level, 1);
+
+    // The long form takes its value only after '=': 1 is the first file.
+    parse({"--verbose", "1", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.verbose_level, 0);
+    EXPECT_STREQ(result.args.file1, "1");
+    EXPECT_STREQ(result.args.obj1, "b");
+
+    parse({"-v2", "-v", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.verbose_level, 2);
+    EXPECT_STREQ(result.args.file1, "a");
+    EXPECT_STREQ(result.args.file2, "b");
+}
+
+TEST_F(CmdlineTest, VerboseLongValueIsNeverGivenBack)
+{
+    // A -v word decides the level, but the value of --verbose=3 lies in the
+    // option's own word: giving a word back here would rescan it for ever.
+    parsed &r = parse({"-v", "--verbose=3", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.verbose_level, 0);
+    EXPECT_STREQ(r.args.file1, "a");
+    EXPECT_STREQ(r.args.file2, "b");
+}
+
+TEST_F(CmdlineTest, DeltaAndRelativeValues)
+{
+    parsed &r = parse({"-d", "0.5", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.delta_mode, 1);
+    EXPECT_DOUBLE_EQ(r.options.delta, 0.5);
+
+    parse({"-d", "0x", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_DOUBLE_EQ(result.options.delta, 0.0);
+
+    parse({"--relative=0.25", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.relative_mode, 1);
+    EXPECT_DOUBLE_EQ(result.options.relative, 0.25);
+
+    // A relative value below 2^-52 keeps its value but not relative mode, so
+    // it does not clash with -d.
+    parse({"-d", "1", "-p", "1e-17", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.relative_mode, 0);
+    EXPECT_EQ(result.options.delta_mode, 1);
+    EXPECT_DOUBLE_EQ(result.options.relative, 1e-17);
+}
+
+TEST_F(CmdlineTest, RefusedDeltaAndRelativeValues)
+{
+    for (const char *value : {"-1", "0x10", "-0.5"}) {
+        parsed &r = parse({"-d", value, "a", "b"});
+        EXPECT_EQ(r.status, 1) << value;
+        EXPECT_TRUE(starts_with(r.out, std::string("<-d ") + value + "> is not a valid option\n" + USAGE_FIRST))
+            << r.out.substr(0, 80);
+    }
+    parsed &r = parse({"-p", "-2", "a", "b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(starts_with(r.out, "<-p -2> is not a valid option\n" + USAGE_FIRST));
+}
+
+TEST_F(CmdlineTest, CountValues)
+{
+    parsed &r = parse({"-n", "12", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.count_mode, 1);
+    EXPECT_EQ(r.options.count_limit, 12u);
+
+    parse({"--count=", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.options.count_limit, 0u);
+
+    for (const char *value : {"0", "05", "1e3", "-3", "+4", "12a"}) {
+        parsed &bad = parse({"-n", value, "a", "b"});
+        EXPECT_EQ(bad.status, 1) << value;
+        EXPECT_TRUE(starts_with(bad.out, std::string("<-n ") + value + "> is not a valid option\n" + USAGE_FIRST))
+            << value;
+    }
+}
+
+TEST_F(CmdlineTest, MutuallyExclusiveTolerances)
+{
+    for (auto words : {std::vector<std::string>{"-d", "1", "-p", "1", "a", "b"},
+                       std::vector<std::string>{"-d", "1", "--use-system-epsilon", "a", "b"},
+                       std::vector<std::string>{"-e", "-p", "0.1", "a", "b"}}) {
+        parsed &r = parse(words);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "mirlo error: -d, -p and --use-system-epsilon options are mutually-exclusive;\n"
+                         "use no more than one.\n"
+                         "Try '-h' or '--help' option for more information or see the mirlo entry in the "
+                         "'HDF5 Reference Manual'.\n");
+    }
+}
+
+TEST_F(CmdlineTest, LongOptionsWithoutTheirValueAreRefused)
+{
+    // Last word, or followed by a word beginning with '-': no value arrives.
+    for (auto words : {std::vector<std::string>{"a", "b", "--delta"}, std::vector<std::string>{"--delta"},
+                       std::vector<std::string>{"--delta", "-5", "a", "b"},
+                       std::vector<std::string>{"--count", "-q", "a", "b"},
+                       std::vector<std::string>{"--relative"},
+                       std::vector<std::string>{"--exclude-path", "-r", "a", "b"},
+                       std::vector<std::string>{"--exclude-attribute"}}) {
+        parsed &r = parse(words);
+        if (words[0] == "a")
+            continue; // options after the first operand are not seen
+        EXPECT_EQ(r.status, 1) << words[0];
+        EXPECT_TRUE(starts_with(r.out, USAGE_FIRST)) << words[0];
+        EXPECT_EQ(r.options.exclude_paths, nullptr);
+    }
+    parsed &r = parse({"a", "b", "--delta"});
+    EXPECT_EQ(r.status, MIRLO_ARGS_VALID);
+}
+
+TEST_F(CmdlineTest, UnknownOptionsAndMissingValues)
+{
+    parsed &r = parse({"-z", "a", "b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pmirlo: unknown option \"z\"\n");
+    EXPECT_TRUE(starts_with(r.out, USAGE_FIRST));
+
+    parse({"--bogus", "a", "b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "pmirlo: unknown option \"bogus\"\n");
+
+    parse({"-d"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "pmirlo: value expected for option \"d\"\n");
+
+    // An unknown option stops parsing even after valid exclusions.
+    parse({"--exclude-path", "/g", "-z", "a", "b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.options.exclude_paths, nullptr);
+}
+
+TEST_F(CmdlineTest, HelpAndVersionEndWithZero)
+{
+    parsed &r = parse({"-h", "a", "b"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(starts_with(r.out, USAGE_FIRST));
+    EXPECT_NE(r.out.find("\n Notes:\n  file1 and file2 can be the same file.\n"), std::string::npos);
+
+    parse({"--version"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "mirlo: Version 1.10.11\n");
+}
+
+TEST_F(CmdlineTest, MissingFileNames)
+{
+    for (auto words : {std::vector<std::string>{}, std::vector<std::string>{"a"},
+                       std::vector<std::string>{"-S", "a", "b"}}) {
+        parsed &r = parse(words);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "mirlo error: missing file names\n");
+        EXPECT_TRUE(starts_with(r.out, USAGE_FIRST));
+    }
+}
+
+TEST_F(CmdlineTest, ErrorStackLevel)
+{
+    parse({"--enable-error-stack=2", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(enable_error_stack, 2);
+    parse({"--enable-error-stack", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(enable_error_stack, 1);
+}
+
+TEST_F(CmdlineTest, ExclusionListsKeepCommandLineOrder)
+{
+    parsed &r = parse({"--exclude-path", "/g1", "--exclude-attribute=/d", "--exclude-path=/g2", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.exclude_path_mode, 1);
+    EXPECT_EQ(r.options.exclude_attr_mode, 1);
+    const exclude_node *p = r.options.exclude_paths;
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p->path, "/g1");
+    EXPECT_EQ(p->obj_type, -1);
+    ASSERT_NE(p->next, nullptr);
+    EXPECT_STREQ(p->next->path, "/g2");
+    EXPECT_EQ(p->next->obj_type, -1);
+    EXPECT_EQ(p->next->next, nullptr);
+    const exclude_node *a = r.options.exclude_attrs;
+    ASSERT_NE(a, nullptr);
+    EXPECT_STREQ(a->path, "/d");
+    EXPECT_EQ(a->next, nullptr);
+}
+
+TEST_F(CmdlineTest, PositionalNames)
+{
+    parsed &r = parse({"a", "b", "/g1/d1", "/g1/d2", "ignored"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(r.args.obj1, "/g1/d1");
+    EXPECT_STREQ(r.args.obj2, "/g1/d2");
+
+    parse({"a", "b", "/g1/d1"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(result.args.obj2, result.args.obj1);
+}
+
+TEST_F(CmdlineTest, SubsetSuffixOnObj1Only)
+{
+    parsed &r = parse({"a", "b", "/g/dset[1,2;;3]"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(r.args.obj1, "/g/dset");
+    EXPECT_STREQ(r.args.obj2, "/g/dset");
+    ASSERT_NE(r.options.subsets[0], nullptr);
+    EXPECT_EQ(r.options.subsets[1], nullptr);
+    const subset_spec *s = r.options.subsets[0];
+    ASSERT_EQ(s->start.count, 2u);
+    EXPECT_EQ(s->start.values[0], 1u);
+    EXPECT_EQ(s->start.values[1], 2u);
+    EXPECT_EQ(s->stride.count, 0u);
+    ASSERT_EQ(s->count.count, 1u);
+    EXPECT_EQ(s->count.values[0], 3u);
+    EXPECT_EQ(s->block.count, 0u);
+}
+
+TEST_F(CmdlineTest, SubsetSuffixOnBothObjects)
+{
+    parsed &r = parse({"a", "b", "/d1[1]", "/d2[;2]"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(r.args.obj1, "/d1");
+    EXPECT_STREQ(r.args.obj2, "/d2");
+    ASSERT_NE(r.options.subsets[0], nullptr);
+    ASSERT_NE(r.options.subsets[1], nullptr);
+    EXPECT_EQ(r.options.subsets[1]->start.count, 0u);
+    ASSERT_EQ(r.options.subsets[1]->stride.count, 1u);
+    EXPECT_EQ(r.options.subsets[1]->stride.values[0], 2u);
+}
+
+TEST_F(CmdlineTest, NoCompactSubsetKeepsNamesWhole)
+{
+    parsed &r = parse({"--no-compact-subset", "a", "b", "/d[1]"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(r.args.obj1, "/d[1]");
+    EXPECT_EQ(r.options.subsets[0], nullptr);
+}
+
+TEST(CmdlineValues, DeltaCheck)
+{
+    EXPECT_TRUE(is_valid_delta_value("0x"));
+    EXPECT_TRUE(is_valid_delta_value("0"));
+    EXPECT_TRUE(is_valid_delta_value("1e-3"));
+    EXPECT_FALSE(is_valid_delta_value("0x1"));
+    EXPECT_FALSE(is_valid_delta_value("-1e-3"));
+}
+
+TEST(CmdlineUsage, StopsSilentlyWithoutStream)
+{
+    FILE *saved = rawoutstream;
+    rawoutstream = nullptr;
+    testing::internal::CaptureStdout();
+    print_usage();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    rawoutstream = saved;
+}
+
+} // namespace
