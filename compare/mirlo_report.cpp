@@ -1,0 +1,331 @@
+// The difference report: table header, position column, character rows of
+// string comparisons, escaping, region blocks, and the small printers and
+// labels used by the comparison messages.
+#include "mirlo_report.hpp"
+
+#include "zarn.hpp"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+template <class U> void print_extent_of(int rank, const U *dims)
+{
+    if (rank <= 0) {
+        zarn_buffered_print("H5S_SCALAR");
+        return;
+    }
+    if (dims == nullptr) {
+        zarn_buffered_print("dimension is NULL");
+        return;
+    }
+    zarn_buffered_print("[");
+    for (int i = 0; i < rank; ++i)
+        zarn_buffered_print(i ? "x%llu" : "%llu", static_cast<unsigned long long>(dims[i]));
+    zarn_buffered_print("]");
+}
+
+bool rows_printed(const diff_options *options)
+{
+    return (options->report_mode || options->verbose_mode) && !options->quiet_mode;
+}
+
+const char *name_or_empty(const char *name)
+{
+    return name ? name : "";
+}
+
+void print_table_header(const diff_options *options)
+{
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    zarn_buffered_print("%-16s", "size:");
+    print_extent_of(rank, options->dims);
+    zarn_buffered_print("%-11s", "");
+    print_extent_of(rank, options->dims);
+    zarn_buffered_print("\n");
+    const char *name1 = name_or_empty(options->object_names[0]);
+    const char *name2 = name_or_empty(options->object_names[1]);
+    if (options->relative_header) {
+        zarn_buffered_print("%-15s %-15s %-15s %-15s %-15s\n", "position", name1, name2, "difference",
+                            "relative");
+        zarn_buffered_print("------------------------------------------------------------------------\n");
+    } else {
+        zarn_buffered_print("%-15s %-15s %-15s %-20s\n", "position", name1, name2, "difference");
+        zarn_buffered_print("------------------------------------------------------------\n");
+    }
+}
+
+// Linear offset, in the full extent and relative to the block start, of the
+// element at elem_idx of a buffer read through the hyperslab selection of
+// subset (start, stride, count, block per dimension). The selection's
+// elements arrive in row-major order of their coordinates: along dimension i
+// there are count x block of them, the s-th at start + (s / block) x stride +
+// s % block. The outermost dimension is not bounded, so a buffer holding a run
+// of whole selection rows (a strip of the subset) maps the same way.
+uint64_t subset_linear_offset(uint64_t elem_idx, int rank, const subset_spec *subset, const uint64_t *dims)
+{
+    uint64_t offset = 0;
+    uint64_t later_extent = 1; // product of dims of the dimensions after i
+    for (int i = rank - 1; i >= 0; --i) {
+        uint64_t stride = 1, count = 1, block = 1;
+        if (static_cast<int>(subset->stride.count) > i && subset->stride.values)
+            stride = subset->stride.values[i];
+        if (static_cast<int>(subset->count.count) > i && subset->count.values)
+            count = subset->count.values[i];
+        if (static_cast<int>(subset->block.count) > i && subset->block.values)
+            block = subset->block.values[i];
+        if (block == 0)
+            block = 1;
+        uint64_t s = elem_idx;
+        if (i > 0) {
+            const uint64_t extent = count * block; // selected elements along dimension i
+            if (extent == 0)
+                return 0;
+            s = elem_idx % extent;
+            elem_idx /= extent;
+        }
+        const uint64_t coord = (s / block) * stride + s % block;
+        offset += coord * later_extent;
+        later_extent *= dims[i];
+    }
+    return offset;
+}
+
+} // namespace
+
+void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
+{
+    if (!rows_printed(options))
+        return;
+    if (options->header_pending == 1) {
+        options->header_pending = 0;
+        print_table_header(options);
+    }
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    if (rank <= 0) {
+        if (options->index_pending) {
+            zarn_buffered_print("[ %zu]", char_idx);
+            options->index_pending = 0;
+        } else {
+            zarn_buffered_print("      ");
+        }
+        zarn_buffered_print("          ");
+        return;
+    }
+    uint64_t p = elem_idx;
+    const subset_spec *subset = options->subsets[0];
+    if (subset != nullptr && elem_idx != 0)
+        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
+    index_to_position(rank, p, options->accumulators, options->position);
+    zarn_buffered_print("[ ");
+    for (int i = 0; i < rank; ++i) {
+        options->position[i] += options->block_start[i];
+        zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
+    }
+    zarn_buffered_print("]          ");
+}
+
+uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position)
+{
+    for (int i = 0; i < rank; ++i) {
+        if (index == 0 || accumulators[i] == 0) {
+            position[i] = 0;
+        } else {
+            position[i] = index / accumulators[i];
+            index -= position[i] * accumulators[i];
+        }
+    }
+    return index;
+}
+
+void init_accumulators(int rank, const uint64_t *dims, uint64_t *accumulators, uint64_t *position,
+                       uint64_t *other_array)
+{
+    if (rank <= 0)
+        return;
+    accumulators[rank - 1] = 1;
+    for (int i = rank - 2; i >= 0; --i)
+        accumulators[i] = accumulators[i + 1] * dims[i + 1];
+    for (int i = 0; i < rank; ++i) {
+        position[i] = 0;
+        other_array[i] = 0;
+    }
+}
+
+nfound_t diff_char_pair(const unsigned char *c1, const unsigned char *c2, uint64_t elem_idx, size_t char_idx,
+                        diff_options *options)
+{
+    if (*c1 == *c2)
+        return 0;
+    if (!rows_printed(options))
+        return 1;
+    options->relative_header = 0;
+    options->index_pending = 1;
+    print_position(options, elem_idx, char_idx);
+    zarn_buffered_print("  ");
+    print_escaped_char(*c1);
+    zarn_buffered_print("            ");
+    print_escaped_char(*c2);
+    zarn_buffered_print("\n");
+    return 1;
+}
+
+void print_escaped_char(int c)
+{
+    const unsigned char u = static_cast<unsigned char>(c);
+    switch (u) {
+    case '\b': zarn_buffered_print("\\b"); return;
+    case '\t': zarn_buffered_print("\\t"); return;
+    case '\n': zarn_buffered_print("\\n"); return;
+    case '\f': zarn_buffered_print("\\f"); return;
+    case '\r': zarn_buffered_print("\\r"); return;
+    case '"': zarn_buffered_print("\\\""); return;
+    case '\\': zarn_buffered_print("\\\\"); return;
+    default: break;
+    }
+    if (u < 128 && isprint(u))
+        zarn_buffered_print("%c", u);
+    else
+        zarn_buffered_print("\\%03o", u);
+}
+
+void print_block_corners(uint64_t block, const hsize_t *coords, int rank)
+{
+    zarn_buffered_print("        ");
+    if (rank > 0) {
+        const hsize_t *start = coords + block * 2 * static_cast<uint64_t>(rank);
+        const hsize_t *end = start + rank;
+        zarn_buffered_print("%s%llu", "   (", start[0]);
+        for (int i = 1; i < rank; ++i)
+            zarn_buffered_print("%s%llu", ",", start[i]);
+        zarn_buffered_print("%s%llu", ")-(", end[0]);
+        for (int i = 1; i < rank; ++i)
+            zarn_buffered_print("%s%llu", ",", end[i]);
+    }
+    zarn_buffered_print(")");
+}
+
+void print_extent(int rank, const hsize_t *dims)
+{
+    print_extent_of(rank, dims);
+}
+
+void print_file_type_name(hid_t type)
+{
+    struct named {
+        hid_t id;
+        const char *name;
+    };
+    const H5T_class_t cls = H5Tget_class(type);
+    if (cls == H5T_INTEGER) {
+        const named names[] = {
+            {H5T_STD_I8BE, "H5T_STD_I8BE"},       {H5T_STD_I8LE, "H5T_STD_I8LE"},
+            {H5T_STD_I16BE, "H5T_STD_I16BE"},     {H5T_STD_I16LE, "H5T_STD_I16LE"},
+            {H5T_STD_I32BE, "H5T_STD_I32BE"},     {H5T_STD_I32LE, "H5T_STD_I32LE"},
+            {H5T_STD_I64BE, "H5T_STD_I64BE"},     {H5T_STD_I64LE, "H5T_STD_I64LE"},
+            {H5T_STD_U8BE, "H5T_STD_U8BE"},       {H5T_STD_U8LE, "H5T_STD_U8LE"},
+            {H5T_STD_U16BE, "H5T_STD_U16BE"},     {H5T_STD_U16LE, "H5T_STD_U16LE"},
+            {H5T_STD_U32BE, "H5T_STD_U32BE"},     {H5T_STD_U32LE, "H5T_STD_U32LE"},
+            {H5T_STD_U64BE, "H5T_STD_U64BE"},     {H5T_STD_U64LE, "H5T_STD_U64LE"},
+            {H5T_NATIVE_SCHAR, "H5T_NATIVE_SCHAR"}, {H5T_NATIVE_UCHAR, "H5T_NATIVE_UCHAR"},
+            {H5T_NATIVE_SHORT, "H5T_NATIVE_SHORT"}, {H5T_NATIVE_USHORT, "H5T_NATIVE_USHORT"},
+            {H5T_NATIVE_INT, "H5T_NATIVE_INT"},   {H5T_NATIVE_UINT, "H5T_NATIVE_UINT"},
+            {H5T_NATIVE_LONG, "H5T_NATIVE_LONG"}, {H5T_NATIVE_ULONG, "H5T_NATIVE_ULONG"},
+            {H5T_NATIVE_LLONG, "H5T_NATIVE_LLONG"}, {H5T_NATIVE_ULLONG, "H5T_NATIVE_ULLONG"},
+        };
+        for (const named &n : names)
+            if (H5Tequal(type, n.id) > 0) {
+                zarn_buffered_print("%s", n.name);
+                return;
+            }
+        zarn_buffered_print("undefined integer");
+    } else if (cls == H5T_FLOAT) {
+        const named names[] = {
+            {H5T_IEEE_F32BE, "H5T_IEEE_F32BE"},       {H5T_IEEE_F32LE, "H5T_IEEE_F32LE"},
+            {H5T_IEEE_F64BE, "H5T_IEEE_F64BE"},       {H5T_IEEE_F64LE, "H5T_IEEE_F64LE"},
+            {H5T_NATIVE_FLOAT, "H5T_NATIVE_FLOAT"},   {H5T_NATIVE_DOUBLE, "H5T_NATIVE_DOUBLE"},
+            {H5T_NATIVE_LDOUBLE, "H5T_NATIVE_LDOUBLE"},
+        };
+        for (const named &n : names)
+            if (H5Tequal(type, n.id) > 0) {
+                zarn_buffered_print("%s", n.name);
+                return;
+            }
+        zarn_buffered_print("undefined float");
+    } else if (cls == H5T_BITFIELD) {
+        const named names[] = {
+            {H5T_STD_B8BE, "H5T_STD_B8BE"},   {H5T_STD_B8LE, "H5T_STD_B8LE"},
+            {H5T_STD_B16BE, "H5T_STD_B16BE"}, {H5T_STD_B16LE, "H5T_STD_B16LE"},
+            {H5T_STD_B32BE, "H5T_STD_B32BE"}, {H5T_STD_B32LE, "H5T_STD_B32LE"},
+            {H5T_STD_B64BE, "H5T_STD_B64BE"}, {H5T_STD_B64LE, "H5T_STD_B64LE"},
+        };
+        for (const named &n : names)
+            if (H5Tequal(type, n.id) > 0) {
+                zarn_buffered_print("%s", n.name);
+                return;
+            }
+        zarn_buffered_print("undefined bitfield");
+    }
+}
+
+const char *object_type_label(int type)
+{
+    switch (type) {
+    case TREK_GROUP: return "H5G_GROUP";
+    case TREK_DATASET: return "H5G_DATASET";
+    case TREK_NAMED_DATATYPE: return "H5G_TYPE";
+    case TREK_LINK: return "H5G_LINK";
+    case TREK_UDLINK: return "H5G_UDLINK";
+    default: return "unknown type";
+    }
+}
+
+const char *sign_label(int sign)
+{
+    switch (sign) {
+    case H5T_SGN_ERROR: return "H5T_SGN_ERROR";
+    case H5T_SGN_NONE: return "H5T_SGN_NONE";
+    case H5T_SGN_2: return "H5T_SGN_2";
+    case H5T_NSGN: return "H5T_NSGN";
+    default: return "unknown sign value";
+    }
+}
+
+const char *class_label(int cls)
+{
+    switch (cls) {
+    case H5T_INTEGER: return "H5T_INTEGER";
+    case H5T_FLOAT: return "H5T_FLOAT";
+    case H5T_TIME: return "H5T_TIME";
+    case H5T_STRING: return "H5T_STRING";
+    case H5T_BITFIELD: return "H5T_BITFIELD";
+    case H5T_OPAQUE: return "H5T_OPAQUE";
+    case H5T_COMPOUND: return "H5T_COMPOUND";
+    case H5T_REFERENCE: return "H5T_REFERENCE";
+    case H5T_ENUM: return "H5T_ENUM";
+    case H5T_VLEN: return "H5T_VLEN";
+    case H5T_ARRAY: return "H5T_ARRAY";
+    default: return "Invalid class";
+    }
+}
+
+void print_difference_count(nfound_t n)
+{
+    zarn_buffered_print("%llu differences found\n", static_cast<unsigned long long>(n));
+}
+
+const char *last_path_component(const char *path)
+{
+    if (path == nullptr)
+        return nullptr;
+    size_t end = strlen(path);
+    while (end > 0 && path[end - 1] == '/')
+        --end;
+    if (end == 0)
+        return path; // empty, or only slashes
+    for (size_t i = end; i > 0; --i)
+        if (path[i - 1] == '/')
+            return path + i;
+    return path;
+}
