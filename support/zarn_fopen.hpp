@@ -1,0 +1,41 @@
+// File access property lists by driver name, and opening a file through
+// whichever virtual file driver can read it. Also two datatype tests that tell
+// whether data read with a type must be reclaimed afterwards.
+#pragma once
+#include <hdf5.h>
+
+#include <cstddef>
+
+// Names of the virtual file drivers, in the order the open loop uses.
+constexpr int ZARN_VFD_COUNT = 12;
+extern const char *const vfd_names[ZARN_VFD_COUNT];
+
+// A request for one driver; config is not read by any driver setting here.
+struct vfd_spec {
+    const void *config;
+    const char *name;
+};
+
+// New file access list copied from base_fapl (or the default list for
+// H5P_DEFAULT), with the driver of vfd when vfd is given. -1 on failure.
+[[nodiscard]] hid_t zarn_get_fapl(hid_t base_fapl, const vfd_spec *vfd);
+
+// Sets the driver named by vfd on fapl; 0 on success, negative on failure.
+[[nodiscard]] herr_t zarn_set_fapl_vfd(hid_t fapl, const vfd_spec *vfd);
+
+// Writes the name of the driver fapl carries ("unknown" when not one of
+// ours); always terminated within drivername_size bytes. 0 or -1.
+[[nodiscard]] int zarn_get_vfd_name(hid_t fapl, char *drivername, size_t drivername_size);
+
+// Opens filename with fapl; unless specified_fapl_only, falls back to each
+// usable driver in turn. The driver that opened the file is named in
+// drivername when given. Returns the file identifier or a negative value.
+[[nodiscard]] hid_t zarn_fopen(const char *filename, unsigned flags, hid_t fapl, bool specified_fapl_only,
+                               char *drivername, size_t drivername_size);
+
+// 1 when the type holds variable-length data (sequences or strings) at any
+// depth, 0 when not, negative on failure.
+int zarn_type_has_vlen(hid_t tid);
+// 1 when the type holds a variable-length string at any depth, 0 when not,
+// negative on failure.
+int zarn_type_has_vlen_string(hid_t tid);
