@@ -3,8 +3,11 @@
 #include "zarn.hpp"
 
 #include <csignal>
-#include <initializer_list>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -49,6 +52,18 @@ const char *signal_name(int signo)
     }
 }
 
+#ifndef ZARN_SANITIZED
+
+// The handler runs on its own stack, so that it can still report a stack
+// overflow (deep recursion in the library on a damaged file).
+constexpr size_t ALT_STACK_SIZE = 65536;
+alignas(16) char alt_stack[ALT_STACK_SIZE];
+
+// Test-only switch (see zarn_fatal_install): the signal to provoke, and the
+// prefix of the activity at which to provoke it.
+int test_crash_signal = 0;
+char test_crash_prefix[64];
+
 void on_fatal_signal(int signo)
 {
     char line[3 * NAME_MAX_LEN];
@@ -58,7 +73,74 @@ void on_fatal_signal(int signo)
     _exit(2);
 }
 
+// Makes the fault itself rather than raising the signal, so the handler sees
+// what a real crash delivers.
+[[noreturn]] void make_fault(int signo)
+{
+    switch (signo) {
+    case SIGSEGV: {
+        int *volatile nowhere = nullptr;
+        *nowhere = 1;
+        break;
+    }
+    case SIGFPE: {
+        volatile int zero = 0;
+        volatile int quotient = 1 / zero;
+        (void)quotient;
+        break;
+    }
+    case SIGILL:
+        __builtin_trap();
+    case SIGBUS: {
+        // Touching a mapped page that lies wholly past the end of its file.
+        FILE *empty = std::tmpfile();
+        if (empty == nullptr)
+            break;
+        void *page = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fileno(empty), 0);
+        if (page == MAP_FAILED)
+            break;
+        volatile char c = *static_cast<volatile char *>(page);
+        (void)c;
+        break;
+    }
+    case SIGABRT:
+        std::abort();
+    default:
+        break;
+    }
+    raise(signo);
+    std::abort();
+}
+
+void read_test_switch()
+{
+    const char *value = std::getenv("ZARN_TEST_ONLY_CRASH_AT_ACTIVITY");
+    if (value == nullptr || value[0] == '\0')
+        return;
+    char name[16];
+    unsigned i = 0;
+    for (; value[i] && value[i] != ':' && i + 1 < sizeof name; ++i)
+        name[i] = value[i];
+    name[i] = '\0';
+    test_crash_signal = zarn_fatal_signal_by_name(name);
+    copy_text(test_crash_prefix, sizeof test_crash_prefix, value[i] == ':' ? value + i + 1 : "");
+}
+
+#endif
+
 } // namespace
+
+int zarn_fatal_signal_by_name(const char *name)
+{
+    static const struct {
+        const char *name;
+        int signo;
+    } names[] = {{"SEGV", SIGSEGV}, {"BUS", SIGBUS}, {"FPE", SIGFPE}, {"ILL", SIGILL}, {"ABRT", SIGABRT}};
+    for (const auto &n : names)
+        if (std::strcmp(name, n.name) == 0)
+            return n.signo;
+    return 0;
+}
 
 void zarn_note_activity(const char *what, const char *name1, const char *name2, bool reads_file)
 {
@@ -66,6 +148,11 @@ void zarn_note_activity(const char *what, const char *name1, const char *name2, 
     copy_text(activity.name1, sizeof activity.name1, name1);
     copy_text(activity.name2, sizeof activity.name2, name2);
     activity.reads_file = reads_file;
+#ifndef ZARN_SANITIZED
+    if (test_crash_signal != 0 &&
+        std::strncmp(activity.what, test_crash_prefix, std::strlen(test_crash_prefix)) == 0)
+        make_fault(test_crash_signal);
+#endif
 }
 
 void zarn_clear_activity()
@@ -77,6 +164,11 @@ void zarn_clear_activity()
 unsigned zarn_fatal_message(char *buf, unsigned size, int signo)
 {
     unsigned len = 0;
+    if (size < 2) {
+        if (size == 1)
+            buf[0] = '\0';
+        return 0;
+    }
     buf[0] = '\0';
     append(buf, size, &len, zarn_get_progname());
     append(buf, size, &len, " error: ");
@@ -97,19 +189,30 @@ unsigned zarn_fatal_message(char *buf, unsigned size, int signo)
         if (activity.reads_file)
             append(buf, size, &len, ": the HDF5 file may be damaged");
     }
-    append(buf, size, &len, "\n");
+    // The line always ends with its newline, even when the names were cut.
+    if (len > 0 && len + 1 >= size)
+        --len;
+    buf[len++] = '\n';
+    buf[len] = '\0';
     return len;
 }
 
 void zarn_fatal_install()
 {
 #ifndef ZARN_SANITIZED
+    stack_t ss;
+    std::memset(&ss, 0, sizeof ss);
+    ss.ss_sp = alt_stack;
+    ss.ss_size = sizeof alt_stack;
+    const bool have_alt_stack = sigaltstack(&ss, nullptr) == 0;
+
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_fatal_signal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESETHAND;
+    sa.sa_flags = SA_RESETHAND | (have_alt_stack ? SA_ONSTACK : 0);
     for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         sigaction(s, &sa, nullptr);
+    read_test_switch();
 #endif
 }

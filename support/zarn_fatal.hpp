@@ -4,7 +4,15 @@
 #pragma once
 
 // Installs the handler for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT (not
-// in sanitizer builds, whose own handlers report).
+// in sanitizer builds, whose own handlers report). The handler runs on an
+// alternate stack, so a stack overflow is reported too.
+//
+// Test-only: when the environment variable
+// ZARN_TEST_ONLY_CRASH_AT_ACTIVITY is set to SIGNAME or SIGNAME:PREFIX
+// (SIGNAME one of SEGV, BUS, FPE, ILL, ABRT), the process makes that fault
+// itself at the first zarn_note_activity whose `what` begins with PREFIX (any
+// activity when no prefix is given). It lets the tests see the real binaries
+// die of each signal; nothing else reads the variable.
 void zarn_fatal_install();
 
 // Records what the process is doing, for the handler's message: `what`
@@ -19,3 +27,7 @@ void zarn_clear_activity();
 // Composes the handler's line into buf (at most size bytes, terminated) from
 // the recorded activity; async-signal-safe. Returns the length.
 unsigned zarn_fatal_message(char *buf, unsigned size, int signo);
+
+// The signal number of a name of the test switch (SEGV, BUS, FPE, ILL or
+// ABRT), or 0.
+int zarn_fatal_signal_by_name(const char *name);
