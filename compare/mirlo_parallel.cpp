@@ -410,3 +410,8 @@ nfound_t mirlo_collect_and_stop(mirlo_manager *m, diff_options *options)
     fflush(stdout);
     return m->nfound;
 }
+
+void reset_worker_stop()
+{
+    stop_sent = false;
+}

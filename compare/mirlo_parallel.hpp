@@ -131,3 +131,6 @@ void mirlo_worker_settings_clear(mirlo_worker_settings *settings);
 // Points the pointer fields of a received options record at the worker's own
 // settings (exclude_paths and object_names become null).
 void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options);
+
+// Forgets that the stop was sent (tests run several sessions in one process).
+void reset_worker_stop();

@@ -28,7 +28,7 @@ void send_chunk(const char *chunk)
 }
 
 // Compares the pair of one task and answers the manager.
-void run_task(hid_t file1, hid_t file2, mirlo_worker_settings *settings)
+void run_task(hid_t file1, hid_t file2, mirlo_worker_settings *settings, pair_comparer compare)
 {
     work_task task;
     MPI_Recv(&task, sizeof task, MPI_BYTE, 0, TAG_WORK, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
@@ -50,10 +50,14 @@ void run_task(hid_t file1, hid_t file2, mirlo_worker_settings *settings)
     for (size_t i = 0; i < settings->attrs.size(); ++i)
         was_group[i] = settings->attrs[i].obj_type == TREK_GROUP;
 
-    // Pairs are compared once the object comparison is linked in.
-    nfound_t nfound = 0;
-    (void)file1;
-    (void)file2;
+    if (compare == nullptr) {
+        printf("pmirlo_worker: ERROR: no comparison available\n");
+        abort_run();
+    }
+    zarn_note_activity("comparing", task.name1, task.name2);
+    object_pair_info pair = task.pair;
+    nfound_t nfound = compare(file1, task.name1, file2, task.name2, options, &pair);
+    zarn_clear_activity();
 
     worker_result result = {};
     result.nfound = nfound;
@@ -133,6 +137,12 @@ int send_collected_output()
 
 void worker_loop()
 {
+    // Until the object comparison is linked in, a task ends the run.
+    worker_run(nullptr);
+}
+
+void worker_run(pair_comparer compare)
+{
     int rank = 0;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     h5_file file1;
@@ -166,7 +176,7 @@ void worker_loop()
                 printf("pmirlo_worker: ERROR: work received before/without filenames\n");
                 abort_run();
             }
-            run_task(ids[0], ids[1], &settings);
+            run_task(ids[0], ids[1], &settings, compare);
             break;
         case TAG_STOP:
             MPI_Recv(nullptr, 0, MPI_BYTE, 0, TAG_STOP, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
