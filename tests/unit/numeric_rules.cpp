@@ -1,0 +1,437 @@
+// The per-type element comparers: exact, absolute, relative, absolute and
+// relative, and system-epsilon rules, NaN handling, exact integer
+// differences, and the rows printed for each.
+#include "mirlo_numeric.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+diff_options make_options()
+{
+    diff_options o;
+    std::memset(&o, 0, sizeof o);
+    o.contents_equal = 1;
+    o.detect_nans = 1;
+    o.report_mode = 1;
+    return o; // rank 0, no header pending: a row starts with 16 blanks
+}
+
+const std::string POS(16, ' ');
+
+template <class T> constexpr auto named_comparer()
+{
+    if constexpr (std::is_same_v<T, signed char>) return &diff_schar_elem;
+    else if constexpr (std::is_same_v<T, unsigned char>) return &diff_uchar_elem;
+    else if constexpr (std::is_same_v<T, short>) return &diff_short_elem;
+    else if constexpr (std::is_same_v<T, unsigned short>) return &diff_ushort_elem;
+    else if constexpr (std::is_same_v<T, int>) return &diff_int_elem;
+    else if constexpr (std::is_same_v<T, unsigned>) return &diff_uint_elem;
+    else if constexpr (std::is_same_v<T, long>) return &diff_long_elem;
+    else if constexpr (std::is_same_v<T, unsigned long>) return &diff_ulong_elem;
+    else if constexpr (std::is_same_v<T, long long>) return &diff_llong_elem;
+    else if constexpr (std::is_same_v<T, unsigned long long>) return &diff_ullong_elem;
+    else if constexpr (std::is_same_v<T, float>) return &diff_float_elem;
+    else if constexpr (std::is_same_v<T, double>) return &diff_double_elem;
+    else if constexpr (std::is_same_v<T, long double>) return &diff_ldouble_elem;
+    else return &diff_byte_elem;
+}
+
+struct outcome {
+    nfound_t count;
+    std::string out;
+};
+
+// Runs the named comparer of T on one pair and captures what it prints.
+template <class T> outcome compare(T a, T b, diff_options &o)
+{
+    testing::internal::CaptureStdout();
+    const nfound_t n = named_comparer<T>()(&a, &b, 7, &o);
+    return {n, testing::internal::GetCapturedStdout()};
+}
+
+template <class T> class NumericRuleTest : public testing::Test {};
+using native_types = testing::Types<signed char, unsigned char, short, unsigned short, int, unsigned, long,
+                                    unsigned long, long long, unsigned long long, float, double, long double>;
+TYPED_TEST_SUITE(NumericRuleTest, native_types);
+
+TYPED_TEST(NumericRuleTest, ExactModeCountsAnyDifference)
+{
+    using T = TypeParam;
+    diff_options o = make_options();
+    EXPECT_EQ(compare<T>(T(10), T(10), o).count, 0u);
+    const outcome r = compare<T>(T(10), T(11), o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(o.relative_header, 0);
+    EXPECT_EQ(r.out.substr(0, 16), POS);
+}
+
+TYPED_TEST(NumericRuleTest, AbsoluteToleranceIsStrictlyGreater)
+{
+    using T = TypeParam;
+    diff_options o = make_options();
+    o.delta_mode = 1;
+    o.delta = 5;
+    EXPECT_EQ(compare<T>(T(10), T(15), o).count, 0u);
+    EXPECT_EQ(compare<T>(T(15), T(10), o).count, 0u);
+    EXPECT_EQ(compare<T>(T(10), T(16), o).count, 1u);
+    EXPECT_EQ(compare<T>(T(16), T(10), o).count, 1u);
+    EXPECT_EQ(o.relative_header, 0);
+}
+
+TYPED_TEST(NumericRuleTest, RelativeToleranceIsStrictlyGreater)
+{
+    using T = TypeParam;
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    EXPECT_EQ(compare<T>(T(10), T(11), o).count, 0u); // r = 0.1
+    EXPECT_EQ(compare<T>(T(10), T(12), o).count, 1u); // r = 0.2
+    EXPECT_EQ(o.relative_header, 1);
+    EXPECT_EQ(compare<T>(T(20), T(18), o).count, 0u); // r = 0.1
+    EXPECT_EQ(compare<T>(T(20), T(17), o).count, 1u); // r = 0.15
+}
+
+TYPED_TEST(NumericRuleTest, BothZeroIsNeverADifferenceAndZeroAgainstValueIsNotComparable)
+{
+    using T = TypeParam;
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    EXPECT_EQ(compare<T>(T(0), T(0), o).count, 0u);
+    const outcome r = compare<T>(T(0), T(3), o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(o.relative_header, 1);
+    EXPECT_NE(r.out.find(" not comparable\n"), std::string::npos) << r.out;
+}
+
+TYPED_TEST(NumericRuleTest, AbsoluteAndRelativeNeedBothExceeded)
+{
+    using T = TypeParam;
+    diff_options o = make_options();
+    o.delta_mode = 1;
+    o.delta = 3;
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    EXPECT_EQ(compare<T>(T(100), T(104), o).count, 0u); // r 0.04, d 4
+    EXPECT_EQ(compare<T>(T(10), T(12), o).count, 0u);   // r 0.2, d 2
+    EXPECT_EQ(compare<T>(T(10), T(14), o).count, 1u);   // r 0.4, d 4
+    EXPECT_EQ(o.relative_header, 1);
+    EXPECT_EQ(compare<T>(T(0), T(14), o).count, 1u); // not comparable
+}
+
+TYPED_TEST(NumericRuleTest, NothingPrintedWithoutReportOrVerboseOrWhenQuiet)
+{
+    using T = TypeParam;
+    diff_options o = make_options();
+    o.report_mode = 0;
+    outcome r = compare<T>(T(1), T(2), o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.out, "");
+    o.verbose_mode = 1;
+    o.quiet_mode = 1;
+    r = compare<T>(T(1), T(2), o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.out, "");
+    o.quiet_mode = 0;
+    EXPECT_NE(compare<T>(T(1), T(2), o).out, "");
+}
+
+// Row formats: three columns of 15 characters, left aligned, one blank
+// apart; the relative format adds a fourth of 14.
+
+TEST(NumericRowTest, IntAbsoluteRow)
+{
+    diff_options o = make_options();
+    o.delta_mode = 1;
+    o.delta = 5;
+    EXPECT_EQ(compare<int>(10, 16, o).out, POS + "10              16              6              \n");
+}
+
+TEST(NumericRowTest, IntegerRelativeColumnIsTheRelativeDifference)
+{
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    EXPECT_EQ(compare<short>(10, 15, o).out, POS + "10              15              5               0.500000      \n");
+    EXPECT_EQ(compare<short>(0, 15, o).out, POS + "0               15              15              not comparable\n");
+}
+
+TEST(NumericRowTest, UnsignedIntPrintsAboveTwoToThe31)
+{
+    diff_options o = make_options();
+    EXPECT_EQ(compare<unsigned>(3000000000u, 1u, o).out, POS + "3000000000      1               2999999999     \n");
+}
+
+TEST(NumericRowTest, DoubleRows)
+{
+    diff_options o = make_options();
+    EXPECT_EQ(compare<double>(1.5, 2.75, o).out, POS + "1.5             2.75            1.25           \n");
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    outcome r = compare<double>(10, 11.5, o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.out, POS + "10              11.5            1.5             0.15          \n");
+    r = compare<double>(0, 1, o);
+    EXPECT_EQ(r.out, POS + "0               1               1               not comparable\n");
+}
+
+TEST(NumericRowTest, FloatAndLongDoubleRows)
+{
+    diff_options o = make_options();
+    EXPECT_EQ(compare<float>(1.5f, 2.5f, o).out, POS + "1.5             2.5             1              \n");
+    EXPECT_EQ(compare<long double>(1.5L, 2.5L, o).out, POS + "1.5             2.5             1              \n");
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    EXPECT_EQ(compare<float>(4, 5, o).out, POS + "4               5               1               0.25          \n");
+    EXPECT_EQ(compare<long double>(4, 5, o).out, POS + "4               5               1               0.25          \n");
+}
+
+TEST(NumericRowTest, RelativeTestUsesTheExactQuotientButColumnIsRecomputedInTheElementType)
+{
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.3;
+    // (b - a) / a is 1/3: above 0.3; the column shows |1 - b/a| in float.
+    const outcome r = compare<float>(3, 4, o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.out, POS + "3               4               1               0.3333333731  \n");
+}
+
+// Floating-point special values.
+
+TEST(FloatingRuleTest, SignedZerosDifferInBitsButNotUnderSystemEpsilon)
+{
+    diff_options o = make_options();
+    EXPECT_EQ(compare<double>(0.0, -0.0, o).count, 1u);
+    EXPECT_EQ(compare<float>(0.0f, -0.0f, o).count, 1u);
+    EXPECT_EQ(compare<long double>(0.0L, -0.0L, o).count, 1u);
+    o.system_epsilon_mode = 1;
+    EXPECT_EQ(compare<double>(0.0, -0.0, o).count, 0u);
+    EXPECT_EQ(compare<float>(0.0f, -0.0f, o).count, 0u);
+    EXPECT_EQ(compare<long double>(0.0L, -0.0L, o).count, 0u);
+}
+
+TEST(FloatingRuleTest, SystemEpsilonCountsDifferencesNotBelowTheTypesEpsilon)
+{
+    diff_options o = make_options();
+    o.system_epsilon_mode = 1;
+    EXPECT_EQ(compare<double>(1.0, 1.0 + 0x1p-52, o).count, 1u); // equal to epsilon: not below
+    EXPECT_EQ(compare<double>(0.0, 0x1p-53, o).count, 0u);
+    EXPECT_EQ(compare<float>(1.0f, 1.0f + 0x1p-23f, o).count, 1u);
+    EXPECT_EQ(compare<float>(0.0f, 0x1p-24f, o).count, 0u);
+    EXPECT_EQ(compare<long double>(1.0L, 1.0L + 0x1p-63L, o).count, 1u);
+    EXPECT_EQ(compare<long double>(0.0L, 0x1p-64L, o).count, 0u);
+    // Integers have no epsilon: any difference counts.
+    EXPECT_EQ(compare<int>(1, 2, o).count, 1u);
+}
+
+TEST(FloatingRuleTest, LongDoublePaddingBytesTakeNoPart)
+{
+    diff_options o = make_options();
+    unsigned char b1[sizeof(long double)];
+    unsigned char b2[sizeof(long double)];
+    const long double v = 3.25L;
+    std::memcpy(b1, &v, sizeof v);
+    std::memcpy(b2, &v, sizeof v);
+    for (size_t k = MIRLO_LDOUBLE_VALUE_BYTES; k < sizeof v; ++k) {
+        b1[k] = 0x00;
+        b2[k] = 0xff;
+    }
+    EXPECT_EQ(diff_ldouble_elem(b1, b2, 0, &o), 0u);
+    b2[0] ^= 1; // lowest significand bit
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(diff_ldouble_elem(b1, b2, 0, &o), 1u);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(FloatingRuleTest, NanDetectionCountsOneNanAsAPlainRow)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    outcome r = compare<double>(nan, nan, o);
+    EXPECT_EQ(r.count, 0u);
+    EXPECT_EQ(r.out, "");
+    r = compare<double>(nan, 1.0, o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(o.relative_header, 0);
+    EXPECT_EQ(r.out, POS + "nan             1               nan            \n");
+    o.relative_mode = 0;
+    o.delta_mode = 1;
+    o.delta = 1e300;
+    EXPECT_EQ(compare<double>(1.0, nan, o).count, 1u);
+    EXPECT_EQ(compare<float>(std::nanf(""), 0.0f, o).count, 1u);
+    EXPECT_EQ(compare<long double>(0.0L, std::nanl(""), o).count, 1u);
+}
+
+TEST(FloatingRuleTest, WithoutNanDetectionNansFollowTheOrdinaryRules)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    diff_options o = make_options();
+    o.detect_nans = 0;
+    EXPECT_EQ(compare<double>(nan, nan, o).count, 0u); // same bits
+    EXPECT_EQ(compare<double>(nan, 1.0, o).count, 1u); // bits differ
+    o.system_epsilon_mode = 1;
+    EXPECT_EQ(compare<double>(nan, nan, o).count, 1u); // epsilon test is false
+    o.system_epsilon_mode = 0;
+    o.delta_mode = 1;
+    o.delta = 0.5;
+    EXPECT_EQ(compare<double>(nan, 1.0, o).count, 0u);
+    o.delta_mode = 0;
+    o.relative_mode = 1;
+    o.relative = 0.5;
+    EXPECT_EQ(compare<double>(nan, 1.0, o).count, 0u);
+    EXPECT_EQ(compare<double>(1.0, nan, o).count, 0u);
+    // Zero against NaN: a is near zero and b is not, so not comparable.
+    EXPECT_EQ(compare<double>(0.0, nan, o).count, 1u);
+}
+
+TEST(FloatingRuleTest, NearZeroUsesTheDoubleEpsilon)
+{
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.5;
+    EXPECT_EQ(compare<double>(1e-17, 0.0, o).count, 0u); // both near zero
+    EXPECT_EQ(compare<double>(1e-17, 1.0, o).count, 1u); // not comparable
+    EXPECT_NE(compare<double>(1e-17, 1.0, o).out.find("not comparable"), std::string::npos);
+    EXPECT_EQ(compare<double>(1e-15, 1.1e-15, o).count, 0u); // r = 0.1, compared
+    EXPECT_EQ(compare<double>(1e-15, 2e-15, o).count, 1u);
+}
+
+TEST(FloatingRuleTest, AbsoluteAndRelativeExamples)
+{
+    diff_options o = make_options();
+    o.delta_mode = 1;
+    o.delta = 1;
+    o.relative_mode = 1;
+    o.relative = 0.1;
+    EXPECT_EQ(compare<double>(100, 105, o).count, 0u);
+    EXPECT_EQ(compare<double>(1, 1.5, o).count, 0u);
+    EXPECT_EQ(compare<double>(1, 3, o).out, POS + "1               3               2               2             \n");
+}
+
+// Integer differences never wrap.
+
+TEST(IntegerExactnessTest, UnsignedCharRelativeDifferenceIsTheTrueOne)
+{
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.5;
+    outcome r = compare<unsigned char>(200, 10, o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.out, POS + "200             10              190             0.950000      \n");
+    r = compare<unsigned char>(10, 250, o);
+    EXPECT_EQ(r.out, POS + "10              250             240             24.000000     \n");
+    o.relative = 0.9;
+    EXPECT_EQ(compare<unsigned short>(65535, 1, o).count, 1u);
+    EXPECT_EQ(compare<unsigned>(4000000000u, 1u, o).count, 1u);
+    EXPECT_EQ(compare<unsigned long>(ULONG_MAX, 1ul, o).count, 1u);
+}
+
+TEST(IntegerExactnessTest, IntExtremesHaveTheirTrueAbsoluteDifference)
+{
+    diff_options o = make_options();
+    EXPECT_EQ(compare<int>(INT_MAX, INT_MIN, o).out, POS + "2147483647      -2147483648     4294967295     \n");
+    o.delta_mode = 1;
+    o.delta = 4294967294.0;
+    EXPECT_EQ(compare<int>(INT_MAX, INT_MIN, o).count, 1u);
+    o.delta = 4294967295.0;
+    EXPECT_EQ(compare<int>(INT_MAX, INT_MIN, o).count, 0u);
+    EXPECT_EQ(compare<int>(INT_MIN, INT_MAX, o).count, 0u);
+}
+
+TEST(IntegerExactnessTest, SixtyFourBitExtremes)
+{
+    diff_options o = make_options();
+    EXPECT_EQ(compare<long>(LONG_MAX, LONG_MIN, o).out,
+              POS + "9223372036854775807 -9223372036854775808 18446744073709551615\n");
+    EXPECT_EQ(compare<long long>(LLONG_MIN, LLONG_MAX, o).out,
+              POS + "-9223372036854775808 9223372036854775807 18446744073709551615\n");
+    o.relative_mode = 1;
+    o.relative = 0.5;
+    // The unsigned long long difference is printed unsigned in every format.
+    EXPECT_EQ(compare<unsigned long long>(0, ULLONG_MAX, o).out,
+              POS + "0               18446744073709551615 18446744073709551615 not comparable\n");
+    // b - a wrapped to 64 bits would be 1, a relative difference near 1e-19;
+    // the true one is about 2.
+    EXPECT_EQ(compare<long long>(LLONG_MAX, LLONG_MIN, o).count, 1u);
+    EXPECT_EQ(compare<long>(LONG_MAX, LONG_MIN, o).count, 1u);
+    o.relative = 2.5;
+    EXPECT_EQ(compare<long long>(LLONG_MAX, LLONG_MIN, o).count, 0u);
+}
+
+TEST(IntegerExactnessTest, SixtyFourBitAbsoluteTestIsExact)
+{
+    diff_options o = make_options();
+    o.delta_mode = 1;
+    o.delta = 1.9;
+    EXPECT_EQ(compare<unsigned long long>(100, 101, o).count, 0u);
+    EXPECT_EQ(compare<unsigned long long>(101, 99, o).count, 1u);
+    // 2^53 + 1 rounds to 2^53 in double; the exact test still sees it.
+    o.delta = 0x1p53;
+    EXPECT_EQ(compare<long>(0, (1L << 53) + 1, o).count, 1u);
+    EXPECT_EQ(compare<long>(0, 1L << 53, o).count, 0u);
+    EXPECT_EQ(compare<unsigned long long>(0, (1ULL << 53) + 1, o).count, 1u);
+}
+
+TEST(IntegerExactnessTest, UnsignedLongLongRelativeDifferenceIsNotRoundedToFloat)
+{
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 1e-13;
+    // Both values have the same float image; their relative difference is 2^-40.
+    EXPECT_EQ(compare<unsigned long long>(1ULL << 40, (1ULL << 40) + 1, o).count, 1u);
+    o.relative = 1e-12;
+    EXPECT_EQ(compare<unsigned long long>(1ULL << 40, (1ULL << 40) + 1, o).count, 0u);
+}
+
+// The byte comparer of bitfields, opaque and enum values.
+
+TEST(ByteRuleTest, ZeroByteInFirstBufferNeverCountsUnderRelative)
+{
+    diff_options o = make_options();
+    o.relative_mode = 1;
+    o.relative = 0.5;
+    EXPECT_EQ(compare<std::byte>(std::byte{0}, std::byte{200}, o).count, 0u);
+    const outcome r = compare<std::byte>(std::byte{10}, std::byte{200}, o);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.out, POS + "10              200             190             19.000000     \n");
+    o.relative_mode = 0;
+    EXPECT_EQ(compare<std::byte>(std::byte{0}, std::byte{200}, o).out,
+              POS + "0               200             200            \n");
+    o.delta_mode = 1;
+    o.delta = 190;
+    EXPECT_EQ(compare<std::byte>(std::byte{10}, std::byte{200}, o).count, 0u);
+    EXPECT_EQ(compare<std::byte>(std::byte{9}, std::byte{200}, o).count, 1u);
+}
+
+// ull2float rounds as HDF5's own conversion does.
+TEST(Ull2FloatTest, AgreesWithTheLibraryConversion)
+{
+    const unsigned long long values[] = {
+        0ULL, 1ULL, (1ULL << 24) - 1, 1ULL << 24, (1ULL << 24) + 1, (1ULL << 24) + 3,
+        (1ULL << 53) + 1, (1ULL << 63) - 1, 1ULL << 63, (1ULL << 63) + (1ULL << 39), ULLONG_MAX,
+        ULLONG_MAX - (1ULL << 39), 0x123456789abcdefULL, 0xffffff7fffffffffULL, 0xffffff8000000000ULL,
+    };
+    for (unsigned long long v : values) {
+        float mine = -1.0f;
+        ull2float(v, &mine);
+        unsigned char buf[sizeof(unsigned long long)];
+        std::memcpy(buf, &v, sizeof v);
+        ASSERT_GE(H5Tconvert(H5T_NATIVE_ULLONG, H5T_NATIVE_FLOAT, 1, buf, nullptr, H5P_DEFAULT), 0);
+        float theirs;
+        std::memcpy(&theirs, buf, sizeof theirs);
+        EXPECT_EQ(mine, theirs) << v;
+    }
+}
+
+} // namespace
