@@ -10,6 +10,7 @@
 #include "mirlo_dset.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
+#include "zarn_fopen.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -90,45 +91,6 @@ void print_attr_table(const attr_match_table *table, const diff_options *options
         size_t common = table->count - table->only_in_first - table->only_in_second;
         zarn_buffered_print("Attributes status:  %zu common, %zu only in obj1, %zu only in obj2\n", common,
                             static_cast<size_t>(table->only_in_first), static_cast<size_t>(table->only_in_second));
-    }
-}
-
-// True (1) when values of the type own variable-length memory (sequences or
-// variable-length strings, at any depth), 0 when not, negative on failure.
-int holds_vlen_data(hid_t type)
-{
-    htri_t vlen = H5Tdetect_class(type, H5T_VLEN);
-    if (vlen != 0)
-        return vlen > 0 ? 1 : -1;
-    htri_t vstr = H5Tis_variable_str(type);
-    if (vstr != 0)
-        return vstr > 0 ? 1 : -1;
-    switch (H5Tget_class(type)) {
-    case H5T_ARRAY:
-    case H5T_VLEN: {
-        h5_datatype base(H5Tget_super(type));
-        if (!base.valid())
-            return -1;
-        return holds_vlen_data(base);
-    }
-    case H5T_COMPOUND: {
-        int n = H5Tget_nmembers(type);
-        if (n < 0)
-            return -1;
-        for (int i = 0; i < n; ++i) {
-            h5_datatype member(H5Tget_member_type(type, static_cast<unsigned>(i)));
-            if (!member.valid())
-                return -1;
-            int r = holds_vlen_data(member);
-            if (r != 0)
-                return r;
-        }
-        return 0;
-    }
-    case H5T_NO_CLASS:
-        return -1;
-    default:
-        return 0;
     }
 }
 
@@ -447,7 +409,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
 
     for (int i = 0; i < 2; ++i) {
         attr_side &s = side[i];
-        if (s.buf && s.read_ok && holds_vlen_data(s.mtype) == 1)
+        if (s.buf && s.read_ok && zarn_type_has_vlen(s.mtype) == 1)
             H5Dvlen_reclaim(s.mtype, s.space, H5P_DEFAULT, s.buf);
         std::free(s.buf);
         s.buf = nullptr;

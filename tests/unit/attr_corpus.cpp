@@ -1,0 +1,107 @@
+// Every object of every corpus file compared with itself: the attributes of
+// files written by other projects (variable-length strings, references,
+// compounds, null dataspaces, 16-byte integers, half floats...) must compare
+// equal, without errors and without a single difference row.
+#include "h5_handle.hpp"
+#include "mirlo_attr.hpp"
+#include "trek.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> corpus_files()
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(ZARN_CORPUS_DIR, ec)) {
+        if (!e.is_regular_file())
+            continue;
+        std::string p = e.path().string();
+        h5_errors_off quiet;
+        if (H5Fis_hdf5(p.c_str()) > 0)
+            files.push_back(p);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace
+
+TEST(AttrCorpus, EveryObjectComparedWithItselfHasNoDifference)
+{
+    std::vector<std::string> files = corpus_files();
+    ASSERT_GE(files.size(), 20u) << "corpus not found in " << ZARN_CORPUS_DIR;
+    size_t objects = 0, with_attrs = 0;
+    for (const auto &name : files) {
+        SCOPED_TRACE(name);
+        h5_file f1(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        h5_file f2(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        ASSERT_TRUE(f1.valid() && f2.valid());
+        trek_info *info = trek_info_create(name.c_str(), f1);
+        ASSERT_EQ(trek_visit(f1, "/", true, true, trek_info_on_object, trek_info_on_link, info, H5O_INFO_BASIC), 0);
+        for (size_t i = 0; i < info->count; ++i) {
+            const trek_path &p = info->paths[i];
+            if (p.type != TREK_GROUP && p.type != TREK_DATASET && p.type != TREK_NAMED_DATATYPE)
+                continue;
+            SCOPED_TRACE(p.path);
+            h5_object o1(H5Oopen(f1, p.path, H5P_DEFAULT));
+            h5_object o2(H5Oopen(f2, p.path, H5P_DEFAULT));
+            ASSERT_TRUE(o1.valid() && o2.valid());
+            H5O_info_t oinfo;
+            ASSERT_GE(H5Oget_info2(o1, &oinfo, H5O_INFO_NUM_ATTRS), 0);
+            ++objects;
+            with_attrs += oinfo.num_attrs > 0;
+
+            diff_options opts;
+            std::memset(&opts, 0, sizeof opts);
+            opts.contents_equal = 1;
+            opts.detect_nans = 1;
+            opts.report_mode = 1;
+            opts.list_not_comparable = 1;
+            opts.verbose_mode = 1;
+            testing::internal::CaptureStdout();
+            nfound_t n = diff_attr(o1, o2, p.path, p.path, &opts);
+            std::string out = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(n, 0u);
+            EXPECT_EQ(opts.error_status, 0);
+            EXPECT_EQ(opts.contents_equal, 1);
+            // Only the framing lines: no table header, no row.
+            EXPECT_EQ(out.find("size:"), std::string::npos) << out;
+            // One framed pair, with a count of 0, per attribute.
+            size_t pairs = 0;
+            for (size_t at = out.find("\n0 differences found\n"); at != std::string::npos;
+                 at = out.find("\n0 differences found\n", at + 1))
+                ++pairs;
+            EXPECT_EQ(pairs, oinfo.num_attrs) << out;
+            // Object references are followed to what they name: referenced
+            // datasets without storage (netCDF dimension scales) and referenced
+            // groups are the only pairs that may not be comparable.
+            size_t not_comparable_lines = 0;
+            size_t from = 0;
+            while (from < out.size()) {
+                size_t eol = out.find('\n', from);
+                if (eol == std::string::npos)
+                    eol = out.size();
+                std::string line = out.substr(from, eol - from);
+                from = eol + 1;
+                bool empty_dataset = line.starts_with("Not comparable") && line.ends_with("is an empty dataset");
+                bool group_ref = line.starts_with("Warning: Comparison not possible of object types referenced");
+                if (empty_dataset || group_ref)
+                    ++not_comparable_lines;
+                else
+                    EXPECT_EQ(line.find("omparable"), std::string::npos) << line;
+            }
+            EXPECT_EQ(opts.not_comparable != 0, not_comparable_lines > 0) << out;
+        }
+        trek_info_destroy(info);
+    }
+    EXPECT_GT(objects, 1000u);
+    EXPECT_GT(with_attrs, 100u);
+}

@@ -1,0 +1,154 @@
+// Matching the attributes of two objects by name: the merged table, the
+// status line and table by verbose level, and contents_equal.
+#include "h5_handle.hpp"
+#include "mirlo_attr.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+diff_options fresh_options()
+{
+    diff_options o;
+    std::memset(&o, 0, sizeof o);
+    o.contents_equal = 1;
+    o.detect_nans = 1;
+    return o;
+}
+
+struct attr_files {
+    h5_file f1, f2;
+    attr_files()
+    {
+        f1.reset(H5Fopen(ZARN_FIXTURE_DIR "/attr_1.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
+        f2.reset(H5Fopen(ZARN_FIXTURE_DIR "/attr_2.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
+    }
+};
+
+struct row {
+    std::string name;
+    uint32_t first, second;
+    bool operator==(const row &) const = default;
+};
+
+std::vector<row> rows_of(const attr_match_table *t)
+{
+    std::vector<row> out;
+    for (size_t i = 0; i < t->count; ++i)
+        out.push_back({t->entries[i].name, t->entries[i].exists[0], t->entries[i].exists[1]});
+    return out;
+}
+
+// Runs the matching of path in both files at the given verbose level and
+// returns what it printed.
+std::string match(const char *path, int level, std::vector<row> *rows, attr_match_table *counts = nullptr)
+{
+    attr_files files;
+    h5_object o1(H5Oopen(files.f1, path, H5P_DEFAULT));
+    h5_object o2(H5Oopen(files.f2, path, H5P_DEFAULT));
+    EXPECT_TRUE(o1.valid() && o2.valid()) << path;
+    diff_options opts = fresh_options();
+    opts.verbose_mode = 1;
+    opts.verbose_level = level;
+    attr_match_table *table = nullptr;
+    testing::internal::CaptureStdout();
+    int rc = build_match_list_attrs(o1, o2, &table, &opts);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, 0);
+    if (table) {
+        if (rows)
+            *rows = rows_of(table);
+        if (counts)
+            *counts = *table;
+    }
+    attr_match_table_free(table);
+    return out;
+}
+
+} // namespace
+
+TEST(AttrMatch, ObjectsWithoutAttributesGiveAnEmptyTable)
+{
+    std::vector<row> rows;
+    EXPECT_EQ(match("/none", 0, &rows), "");
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(match("/none", 1, &rows), "Attributes status:  0 common, 0 only in obj1, 0 only in obj2\n");
+}
+
+TEST(AttrMatch, MergesNamesAndCountsOneSidedAttributes)
+{
+    std::vector<row> rows;
+    attr_match_table counts{};
+    match("/abc", 0, &rows, &counts);
+    std::vector<row> expected = {{"a", 1, 0}, {"b", 1, 1}, {"c", 1, 1}, {"d", 0, 1}};
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(counts.only_in_first, 1u);
+    EXPECT_EQ(counts.only_in_second, 1u);
+}
+
+TEST(AttrMatch, VerboseLevelsDecideStatusLineAndTable)
+{
+    EXPECT_EQ(match("/abc", 0, nullptr), "");
+    const std::string status = "Attributes status:  2 common, 1 only in obj1, 1 only in obj2\n";
+    EXPECT_EQ(match("/abc", 1, nullptr), status);
+    EXPECT_EQ(match("/abc", 2, nullptr), "   obj1   obj2\n"
+                                         " --------------------------------------\n"
+                                         "    x           a              \n"
+                                         "    x      x    b              \n"
+                                         "    x      x    c              \n"
+                                         "           x    d              \n" +
+                                             status);
+    EXPECT_EQ(match("/abc", 3, nullptr), status);
+}
+
+TEST(AttrMatch, NamesDifferingInCaseAreDifferentAttributes)
+{
+    std::vector<row> rows;
+    EXPECT_EQ(match("/cased", 1, &rows), "Attributes status:  0 common, 1 only in obj1, 1 only in obj2\n");
+    std::vector<row> expected = {{"Temp", 1, 0}, {"temp", 0, 1}};
+    EXPECT_EQ(rows, expected);
+}
+
+TEST(AttrMatch, NamesLongerThanTheNameBufferAreKeptWhole)
+{
+    std::vector<row> rows;
+    match("/dset", 0, &rows);
+    const std::string n300(300, 'n');
+    std::vector<row> expected = {{n300, 1, 1}, {n300 + "_one", 1, 0}, {n300 + "_two", 0, 1}, {"units", 1, 1}};
+    EXPECT_EQ(rows, expected);
+}
+
+TEST(AttrMatch, OneSidedAttributesClearContentsEqual)
+{
+    attr_files files;
+    h5_object a1(H5Oopen(files.f1, "/abc", H5P_DEFAULT));
+    h5_object a2(H5Oopen(files.f2, "/abc", H5P_DEFAULT));
+    diff_options opts = fresh_options();
+    EXPECT_EQ(diff_attr(a1, a2, "/abc", "/abc", &opts), 0u);
+    EXPECT_EQ(opts.contents_equal, 0);
+    EXPECT_EQ(opts.error_status, 0);
+
+    // The same object on both sides leaves it set.
+    h5_object n1(H5Oopen(files.f1, "/grp", H5P_DEFAULT));
+    h5_object n2(H5Oopen(files.f1, "/grp", H5P_DEFAULT));
+    diff_options same = fresh_options();
+    EXPECT_EQ(diff_attr(n1, n2, "/grp", "/grp", &same), 0u);
+    EXPECT_EQ(same.contents_equal, 1);
+}
+
+TEST(AttrMatch, FailedMatchingIsAnErrorWithNoDifferences)
+{
+    attr_files files;
+    h5_object o1(H5Oopen(files.f1, "/abc", H5P_DEFAULT));
+    diff_options opts = fresh_options();
+    h5_errors_off quiet;
+    EXPECT_EQ(diff_attr(o1, -1, "/abc", "/abc", &opts), 0u);
+    EXPECT_EQ(opts.error_status, 2);
+    attr_match_table *table = reinterpret_cast<attr_match_table *>(&opts); // overwritten on entry
+    EXPECT_EQ(build_match_list_attrs(-1, o1, &table, &opts), -1);
+    EXPECT_EQ(table, nullptr);
+}
