@@ -4,6 +4,7 @@
 #include "mirlo_parallel.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
+#include "zarn_fopen.hpp"
 
 #include <mpi.h>
 
@@ -89,7 +90,10 @@ void open_files(hid_t *ids, h5_file *file1, h5_file *file2, int rank)
     h5_file *files[2] = {file1, file2};
     for (int i = 0; i < 2; ++i) {
         zarn_note_activity("opening file", names[i], nullptr);
-        files[i]->reset(H5Fopen(names[i], H5F_ACC_RDONLY, H5P_DEFAULT));
+        // Opened as the manager opens them, through whichever driver reads
+        // the file, so a file written through another driver (family, split,
+        // multi) is compared here too.
+        files[i]->reset(zarn_fopen(names[i], H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
         zarn_clear_activity();
         if (!files[i]->valid()) {
             printf("mirlo Task [%d]: <%s>: unable to open file\n", rank, names[i]);

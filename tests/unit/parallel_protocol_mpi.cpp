@@ -14,6 +14,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -233,6 +236,134 @@ TEST(Protocol, ExcludedGroupAttributesAsInOneProcess)
         EXPECT_EQ(r.options.exclude_attrs->next->obj_type, TREK_GROUP);
     }
     exclude_list_free(&o.exclude_attrs);
+}
+
+// A path of exactly length characters naming FILE_A, through a symbolic link
+// at the end of a chain of new folders (removed by remove_long_path).
+std::string make_long_path(size_t length, std::vector<std::string> *made)
+{
+    char base[] = "/tmp/mirlo_longXXXXXX";
+    if (mkdtemp(base) == nullptr)
+        return "";
+    std::string path = base;
+    made->push_back(path);
+    while (length - path.size() > 201) {
+        path += "/" + std::string(150, 'd');
+        if (mkdir(path.c_str(), 0700) != 0)
+            return "";
+        made->push_back(path);
+    }
+    path += "/" + std::string(length - path.size() - 1, 'f');
+    if (symlink(FILE_A.c_str(), path.c_str()) != 0)
+        return "";
+    made->push_back(path);
+    return path;
+}
+
+void remove_long_path(std::vector<std::string> *made)
+{
+    for (auto it = made->rbegin(); it != made->rend(); ++it)
+        ::remove(it->c_str());
+    made->clear();
+}
+
+TEST(ProtocolLimits, FileNameOf1023CharactersIsAccepted)
+{
+    std::vector<std::string> made;
+    std::string name;
+    if (world_rank() == 0) {
+        name = make_long_path(1023, &made);
+        ASSERT_EQ(name.size(), 1023u);
+    }
+    // The session runs with the long name; the workers open the file
+    // through it.
+    mpi_size = world_size();
+    reset_worker_stop();
+    if (world_rank() != 0) {
+        parallel_output = 1;
+        worker_run(scripted_compare);
+        parallel_output = 0;
+        return;
+    }
+    diff_options o = fresh_options();
+    testing::internal::CaptureStdout();
+    mirlo_send_file_names(name.c_str(), FILE_A.c_str(), &o);
+    mirlo_manager m = mirlo_manager_begin();
+    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
+    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
+    nfound_t n = mirlo_collect_and_stop(&m, &o);
+    MPI_Barrier(MPI_COMM_WORLD);
+    std::string out = testing::internal::GetCapturedStdout();
+    remove_long_path(&made);
+    EXPECT_EQ(out, expected_output("/small1"));
+    EXPECT_EQ(n, 7u);
+}
+
+TEST(ProtocolLimits, ObjectNameOf255CharactersIsAccepted)
+{
+    std::string name = "/small" + std::string(249, 'n');
+    ASSERT_EQ(name.size(), 255u);
+    session_result r = run_session({{name, TREK_DATASET}}, fresh_options());
+    if (world_rank() == 0) {
+        EXPECT_EQ(r.out, expected_output(name.c_str()));
+        EXPECT_EQ(r.nfound, 255u);
+    }
+}
+
+// The refusals below end the whole job with MPI_Abort; they are run one at a
+// time by tests/cli/test_parallel_aborts.sh, which checks the message and the
+// exit status.
+TEST(ProtocolLimits, DISABLED_FileNameOf1024CharactersAborts)
+{
+    // The length is refused before anything is sent, so the name need not exist.
+    mpi_size = world_size();
+    reset_worker_stop();
+    if (world_rank() != 0) {
+        worker_run(scripted_compare);
+        return;
+    }
+    diff_options o = fresh_options();
+    std::string name = "/" + std::string(1023, 'f');
+    mirlo_send_file_names(FILE_A.c_str(), name.c_str(), &o);
+    send_stop_to_workers();
+    MPI_Barrier(MPI_COMM_WORLD);
+}
+
+TEST(ProtocolLimits, DISABLED_ObjectNameOf256CharactersAborts)
+{
+    mpi_size = world_size();
+    reset_worker_stop();
+    if (world_rank() != 0) {
+        parallel_output = 1;
+        worker_run(scripted_compare);
+        return;
+    }
+    diff_options o = fresh_options();
+    mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &o);
+    mirlo_manager m = mirlo_manager_begin();
+    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
+    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
+    std::string name = "/small" + std::string(250, 'n');
+    mirlo_dispatch_task(&m, name.c_str(), name.c_str(), &pair, &o);
+    mirlo_collect_and_stop(&m, &o);
+    MPI_Barrier(MPI_COMM_WORLD);
+}
+
+TEST(ProtocolLimits, DISABLED_WorkerThatCannotOpenAFileAborts)
+{
+    mpi_size = world_size();
+    reset_worker_stop();
+    if (world_rank() != 0) {
+        worker_run(scripted_compare);
+        return;
+    }
+    diff_options o = fresh_options();
+    mirlo_send_file_names(FILE_A.c_str(), "/nonexistent/mirlo_missing.h5", &o);
+    mirlo_manager m = mirlo_manager_begin();
+    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
+    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
+    mirlo_collect_and_stop(&m, &o);
+    MPI_Barrier(MPI_COMM_WORLD);
 }
 
 } // namespace
