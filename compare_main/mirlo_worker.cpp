@@ -1,6 +1,7 @@
 // The worker side of a multi-process comparison.
 #include "mirlo_worker.hpp"
 #include "h5_handle.hpp"
+#include "mirlo_diff.hpp"
 #include "mirlo_parallel.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
@@ -51,10 +52,6 @@ void run_task(hid_t file1, hid_t file2, mirlo_worker_settings *settings, pair_co
     for (size_t i = 0; i < settings->attrs.size(); ++i)
         was_group[i] = settings->attrs[i].obj_type == TREK_GROUP;
 
-    if (compare == nullptr) {
-        printf("pmirlo_worker: ERROR: no comparison available\n");
-        abort_run();
-    }
     zarn_note_activity("comparing", task.name1, task.name2);
     object_pair_info pair = task.pair;
     nfound_t nfound = compare(file1, task.name1, file2, task.name2, options, &pair);
@@ -141,8 +138,7 @@ int send_collected_output()
 
 void worker_loop()
 {
-    // Until the object comparison is linked in, a task ends the run.
-    worker_run(nullptr);
+    worker_run(diff);
 }
 
 void worker_run(pair_comparer compare)
