@@ -1,0 +1,3 @@
+--verb
+-Z
+--delta

@@ -1,0 +1,8 @@
+--exclude-path
+/g
+--exclude-attribute=/d
+-E/h
+-A
+/k
+a
+b

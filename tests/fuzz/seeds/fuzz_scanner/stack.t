@@ -1,0 +1,10 @@
+-S
+--enable-error-stack=2
+-N
+-C
+-l
+-x
+--
+-a
+-b
+/c[1
