@@ -16,44 +16,35 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
-// Name of an attribute: names of up to 254 characters are read into the
-// fixed buffer, longer ones into a string, so that every name is whole.
-struct attr_name {
-    char fixed[255];
-    std::string longer;
-    bool is_long = false;
-
-    const char *c_str() const { return is_long ? longer.c_str() : fixed; }
-};
-
-int read_attr_name(hid_t attr, attr_name &name)
+// Collects the attribute names of an object in increasing name order. One
+// pass over the object: opening attributes by index instead would sort the
+// object's attribute table again for every attribute. Names are kept whole,
+// however long.
+herr_t collect_name(hid_t, const char *name, const H5A_info_t *, void *op_data)
 {
-    ssize_t len = H5Aget_name(attr, sizeof name.fixed, name.fixed);
-    if (len < 0)
+    try {
+        static_cast<std::vector<std::string> *>(op_data)->emplace_back(name);
+    } catch (...) {
         return -1;
-    name.is_long = static_cast<size_t>(len) >= sizeof name.fixed;
-    if (name.is_long) {
-        name.longer.assign(static_cast<size_t>(len) + 1, '\0');
-        if (H5Aget_name(attr, name.longer.size(), name.longer.data()) < 0)
-            return -1;
-        name.longer.resize(static_cast<size_t>(len));
     }
     return 0;
 }
 
-// Opens attribute idx of loc (by increasing name) and reads its name.
-int name_by_index(hid_t loc, hsize_t idx, attr_name &name, const char *which)
+int attribute_names(hid_t loc, hsize_t count, std::vector<std::string> &names, const char *which)
 {
-    h5_attribute attr(H5Aopen_by_idx(loc, ".", H5_INDEX_NAME, H5_ITER_INC, idx, H5P_DEFAULT, H5P_DEFAULT));
-    if (!attr.valid()) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen_by_idx %s attribute failed", which);
+    try {
+        names.reserve(static_cast<size_t>(count));
+    } catch (...) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "Table allocation failed");
         return -1;
     }
-    if (read_attr_name(attr, name) < 0) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_name %s attribute failed", which);
+    hsize_t idx = 0;
+    if (H5Aiterate2(loc, H5_INDEX_NAME, H5_ITER_INC, &idx, collect_name, &names) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aiterate2 %s object failed", which);
         return -1;
     }
     return 0;
@@ -148,42 +139,39 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out,
         return -1;
     }
 
-    const hsize_t n1 = oinfo1.num_attrs;
-    const hsize_t n2 = oinfo2.num_attrs;
-    hsize_t i = 0, j = 0;
-    attr_name name1, name2;
+    std::vector<std::string> names1, names2;
+    if (attribute_names(loc1, oinfo1.num_attrs, names1, "first") < 0 ||
+        attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0) {
+        attr_match_table_free(table);
+        return -1;
+    }
+    const size_t n1 = names1.size();
+    const size_t n2 = names2.size();
+    size_t i = 0, j = 0;
     int ret = 0;
     while (ret == 0 && i < n1 && j < n2) {
-        if (name_by_index(loc1, i, name1, "first") < 0 || name_by_index(loc2, j, name2, "second") < 0) {
-            ret = -1;
-            break;
-        }
-        int cmp = std::strcmp(name1.c_str(), name2.c_str());
+        int cmp = std::strcmp(names1[i].c_str(), names2[j].c_str());
         if (cmp == 0) {
-            ret = table_append(table, name1.c_str(), 1, 1);
+            ret = table_append(table, names1[i].c_str(), 1, 1);
             ++i;
             ++j;
         } else if (cmp < 0) {
-            ret = table_append(table, name1.c_str(), 1, 0);
+            ret = table_append(table, names1[i].c_str(), 1, 0);
             table->only_in_first++;
             ++i;
         } else {
-            ret = table_append(table, name2.c_str(), 0, 1);
+            ret = table_append(table, names2[j].c_str(), 0, 1);
             table->only_in_second++;
             ++j;
         }
     }
     for (; ret == 0 && i < n1; ++i) {
-        if (name_by_index(loc1, i, name1, "first") < 0 || table_append(table, name1.c_str(), 1, 0) < 0)
-            ret = -1;
-        else
-            table->only_in_first++;
+        ret = table_append(table, names1[i].c_str(), 1, 0);
+        table->only_in_first++;
     }
     for (; ret == 0 && j < n2; ++j) {
-        if (name_by_index(loc2, j, name2, "second") < 0 || table_append(table, name2.c_str(), 0, 1) < 0)
-            ret = -1;
-        else
-            table->only_in_second++;
+        ret = table_append(table, names2[j].c_str(), 0, 1);
+        table->only_in_second++;
     }
     if (ret < 0) {
         attr_match_table_free(table);

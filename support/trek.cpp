@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -27,45 +29,26 @@ template <typename T> bool grow_for_one(T *&array, size_t &capacity, size_t coun
 }
 
 // Objects with more than one hard link met during one walk: the address and
-// the path under which each was first reached.
-struct trek_addr_entry {
-    haddr_t address;
-    char *path;
-};
-
+// the path under which each was first reached. Hashed by address, so a file
+// with many multiply-linked objects is still walked in linear time; the
+// paths handed to the callbacks stay put while entries are added.
 struct trek_addr_list {
-    size_t capacity = 0;
-    size_t count = 0;
-    trek_addr_entry *entries = nullptr;
-
-    trek_addr_list() = default;
-    trek_addr_list(const trek_addr_list &) = delete;
-    trek_addr_list &operator=(const trek_addr_list &) = delete;
-    ~trek_addr_list()
-    {
-        for (size_t i = 0; i < count; ++i)
-            std::free(entries[i].path);
-        std::free(entries);
-    }
+    std::unordered_map<haddr_t, std::string> entries;
 
     const char *find(haddr_t address) const
     {
-        for (size_t i = 0; i < count; ++i)
-            if (entries[i].address == address)
-                return entries[i].path;
-        return nullptr;
+        auto it = entries.find(address);
+        return it == entries.end() ? nullptr : it->second.c_str();
     }
 
-    // Takes a copy of path. A failure only means later aliases of this object
-    // are reported as first visits.
-    void add(haddr_t address, const char *path)
+    // A failure only means later aliases of this object are reported as
+    // first visits.
+    void add(haddr_t address, const char *path) noexcept
     {
-        if (!grow_for_one(entries, capacity, count))
-            return;
-        char *copy = strdup(path);
-        if (!copy)
-            return;
-        entries[count++] = {address, copy};
+        try {
+            entries.emplace(address, path);
+        } catch (...) {
+        }
     }
 };
 
