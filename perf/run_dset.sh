@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Dataset comparison beside its floors. Writes pairs of files holding one
+# float64 dataset /d each: 128 MiB (read whole) and 1 GiB (read in strips),
+# identical and with 0.1% of the elements differing, and times pmirlo on each
+# pair beside the floor of the same read pattern (perf/floor_dset.cpp: H5Dread
+# whole + memcmp, or matching 32 MiB strips into two reused buffers + memcmp).
+# Also times report mode (-r) with 1,048,576 differing elements to /dev/null.
+#
+# usage: perf/run_dset.sh [BUILD_DIR]     (configured with -DZARN_BUILD_PERF=ON)
+# REPS (default 3) timed runs per command after one warm-up run; the fastest
+# counts. DSET_PERF_DIR chooses where the files go (default: a new folder
+# under /tmp); the folder is removed at the end.
+set -euo pipefail
+
+build=${1:-build-perf}
+reps=${REPS:-3}
+floor=$build/perf/floor_dset
+pmirlo=$build/compare_main/pmirlo
+for exe in "$floor" "$pmirlo"; do
+    [ -x "$exe" ] || { echo "missing $exe (build with -DZARN_BUILD_PERF=ON)" >&2; exit 1; }
+done
+
+work=${DSET_PERF_DIR:-$(mktemp -d /tmp/dset_perf.XXXXXX)}
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+
+small=16777216    # 128 MiB of float64
+large=134217728   # 1 GiB of float64
+
+echo "writing files under $work"
+"$floor" write "$work/s_a.h5" $small 0
+"$floor" write "$work/s_same.h5" $small 0
+"$floor" write "$work/s_diff.h5" $small 1000
+"$floor" write "$work/s_many.h5" $small 16
+"$floor" write "$work/l_a.h5" $large 0
+"$floor" write "$work/l_same.h5" $large 0
+"$floor" write "$work/l_diff.h5" $large 1000
+
+# measure NAME CMD...: one warm-up run, then REPS runs; prints the fastest
+# elapsed time (s) and the largest peak resident size (KiB).
+measure() {
+    local best="" peak=0 t m
+    "$@" > /dev/null 2>&1 || true
+    for _ in $(seq "$reps"); do
+        /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
+        read -r t m < <(tail -n 1 "$work/time.txt")
+        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+        [ "$m" -gt "$peak" ] && peak=$m
+    done
+    echo "$best $peak"
+}
+
+printf "%-22s %-8s %9s %9s %7s %10s %10s %9s\n" pair floor "floor s" "pmirlo s" ratio "floor MiB" "pmirlo MiB" "+MiB"
+row() {
+    local name=$1 mode=$2 a=$3 b=$4 ft fm pt pm
+    read -r ft fm < <(measure "$floor" "$mode" "$a" "$b")
+    read -r pt pm < <(measure "$pmirlo" "$a" "$b" /d /d)
+    awk -v n="$name" -v mo="$mode" -v ft="$ft" -v pt="$pt" -v fm="$fm" -v pm="$pm" 'BEGIN {
+        printf "%-22s %-8s %9.3f %9.3f %7.2f %10.1f %10.1f %9.1f\n", n, mo, ft, pt, (ft > 0 ? pt / ft : 0),
+               fm / 1024, pm / 1024, (pm - fm) / 1024 }'
+}
+row "128MiB identical" whole "$work/s_a.h5" "$work/s_same.h5"
+row "128MiB 0.1% differ" whole "$work/s_a.h5" "$work/s_diff.h5"
+row "1GiB identical" strips "$work/l_a.h5" "$work/l_same.h5"
+row "1GiB 0.1% differ" strips "$work/l_a.h5" "$work/l_diff.h5"
+
+rows=$("$pmirlo" -r "$work/s_a.h5" "$work/s_many.h5" /d /d | grep -c '^\[ ' || true)
+[ "$rows" -eq 1048576 ] || { echo "report mode printed $rows rows, expected 1048576" >&2; exit 1; }
+read -r rt _ < <(measure "$pmirlo" -r "$work/s_a.h5" "$work/s_many.h5" /d /d)
+awk -v t="$rt" 'BEGIN { printf "report mode: 1048576 rows in %.3f s: %.0f rows/s\n", t, (t > 0 ? 1048576 / t : 0) }'
