@@ -1,0 +1,149 @@
+// diff_array on 10,000,000 doubles, beside its floors: memcmp of the same
+// bytes (identical buffers) and a plain loop evaluating the same predicate
+// (1% of the elements differing, under the exact, -d and -p rules, without
+// report mode).
+#include "mirlo_array.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr size_t N = 10'000'000;
+constexpr double DELTA = 0.5;
+constexpr double RELATIVE = 0.1;
+
+struct buffers {
+    std::vector<double> a, same, one_percent;
+    buffers() : a(N), same(N), one_percent(N)
+    {
+        for (size_t i = 0; i < N; ++i)
+            a[i] = 1.0 + static_cast<double>(i % 1000) * 0.25;
+        same = a;
+        one_percent = a;
+        for (size_t i = 0; i < N; i += 100)
+            one_percent[i] = a[i] * 2.0; // beyond DELTA, and relatively beyond RELATIVE
+    }
+};
+
+const buffers &data()
+{
+    static const buffers b;
+    return b;
+}
+
+diff_options options_for(int rule)
+{
+    diff_options o;
+    std::memset(&o, 0, sizeof o);
+    o.contents_equal = 1;
+    o.detect_nans = 1;
+    o.mem_type_id = H5T_NATIVE_DOUBLE;
+    o.mem_type_size = sizeof(double);
+    o.block_element_count = N;
+    o.element_count = N;
+    o.rank = 1;
+    o.dims[0] = N;
+    o.accumulators[0] = 1;
+    if (rule == 1) {
+        o.delta_mode = 1;
+        o.delta = DELTA;
+    } else if (rule == 2) {
+        o.relative_mode = 1;
+        o.relative = RELATIVE;
+    }
+    return o;
+}
+
+void run_diff_array(benchmark::State &state, const std::vector<double> &other, int rule, uint64_t expected)
+{
+    const buffers &b = data();
+    for (auto _ : state) {
+        diff_options o = options_for(rule);
+        const nfound_t n = diff_array(const_cast<double *>(b.a.data()), const_cast<double *>(other.data()), &o,
+                                      -1, -1);
+        if (n != expected)
+            state.SkipWithError("wrong count");
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * N * sizeof(double));
+}
+
+// The predicates of the three rules, with NaN detection, written plainly.
+template <int Rule> uint64_t plain_loop(const double *a, const double *b, size_t n)
+{
+    uint64_t found = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double x = a[i], y = b[i];
+        if (std::isnan(x) || std::isnan(y)) {
+            found += std::isnan(x) != std::isnan(y);
+            continue;
+        }
+        if constexpr (Rule == 0) {
+            found += std::memcmp(&x, &y, sizeof x) != 0;
+        } else if constexpr (Rule == 1) {
+            found += std::fabs(x - y) > DELTA;
+        } else {
+            if (std::fabs(x) < 0x1p-52)
+                found += std::fabs(y) >= 0x1p-52;
+            else
+                found += std::fabs((y - x) / x) > RELATIVE;
+        }
+    }
+    return found;
+}
+
+template <int Rule> void BM_plain_loop(benchmark::State &state)
+{
+    const buffers &b = data();
+    for (auto _ : state) {
+        const uint64_t n = plain_loop<Rule>(b.a.data(), b.one_percent.data(), N);
+        if (n != N / 100)
+            state.SkipWithError("wrong count");
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * N * sizeof(double));
+}
+
+void BM_memcmp_identical(benchmark::State &state)
+{
+    const buffers &b = data();
+    for (auto _ : state) {
+        const int r = std::memcmp(b.a.data(), b.same.data(), N * sizeof(double));
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * N * sizeof(double));
+}
+
+void BM_diff_array_identical(benchmark::State &state)
+{
+    run_diff_array(state, data().same, 0, 0);
+}
+void BM_diff_array_exact(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 0, N / 100);
+}
+void BM_diff_array_delta(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 1, N / 100);
+}
+void BM_diff_array_relative(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 2, N / 100);
+}
+
+} // namespace
+
+BENCHMARK(BM_memcmp_identical)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_identical)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_plain_loop<0>)->Name("BM_plain_loop_exact")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_exact)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_plain_loop<1>)->Name("BM_plain_loop_delta")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_delta)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_plain_loop<2>)->Name("BM_plain_loop_relative")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_relative)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
