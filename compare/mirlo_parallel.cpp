@@ -378,6 +378,11 @@ void mirlo_dispatch_task(mirlo_manager *m, const char *name1, const char *name2,
                static_cast<int>(MIRLO_OBJECT_NAME_SLOT - 1));
         abort_run();
     }
+    if (m->worker_idle.empty()) {
+        // Without workers no answer could ever come.
+        fprintf(stderr, "mirlo error: a pair was dispatched in a run without workers\n");
+        abort_run();
+    }
     work_task task;
     std::memset(&task, 0, sizeof task);
     std::strcpy(task.name1, name1);
