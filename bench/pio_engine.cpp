@@ -578,9 +578,10 @@ long long pio_side(long long dset_size)
     if (dset_size <= 0)
         return 0;
     auto s = static_cast<long long>(std::sqrt(static_cast<double>(dset_size)));
-    while (s > 0 && s * s > dset_size)
+    // Correct the floating-point estimate without overflowing s * s.
+    while (s > 0 && s > dset_size / s)
         --s;
-    while ((s + 1) * (s + 1) <= dset_size)
+    while (s + 1 <= dset_size / (s + 1))
         ++s;
     return s;
 }
