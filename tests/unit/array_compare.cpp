@@ -175,6 +175,16 @@ TEST(CompoundTest, TwoDifferingMembersCountTwoUnderOneHeader)
     EXPECT_NE(r.out.find("7               8               1"), std::string::npos);
     EXPECT_NE(r.out.find("2               2.5             0.5"), std::string::npos);
     EXPECT_EQ(o.mem_type_id, static_cast<hid_t>(t)); // restored after the members
+
+    // The count limit is checked after each element, not each member.
+    a[0].i = 5;
+    diff_options limited = make_options(t, 2);
+    limited.report_mode = 0;
+    limited.count_mode = 1;
+    limited.count_limit = 1;
+    EXPECT_EQ(run_array(a, b, limited).count, 1u);
+    limited.count_limit = 2;
+    EXPECT_EQ(run_array(a, b, limited).count, 3u);
 }
 
 TEST(CompoundTest, MemberRecordsFollowArraysAndNesting)
