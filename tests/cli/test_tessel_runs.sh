@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# tessel measurement runs: the layout of the results report for the debug
+# flags, iterations and write-only runs, the process-count and buffer-size
+# sequences, validation and failure messages, test file names under
+# HDF5_PARAPREFIX, and removal of the test files.
+# Arguments: PMIRLO_BINDIR TESSEL_BINDIR FIXTURE_DIR CORPUS_DIR
+set -u
+TESSEL=$2/tessel
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+failures=0
+unset HDF5_MPI_INFO HDF5_PARAPREFIX HDF5_NOCLEANUP
+
+run() { # NPROCS ARGS...: in the empty folder $WORK/run; sets OUT ERR RC
+    local n=$1; shift
+    rm -rf "$WORK/run"; mkdir -p "$WORK/run"
+    (cd "$WORK/run" && timeout 100 mpiexec -n "$n" "$TESSEL" "$@" > "$WORK/out" 2> "$WORK/err")
+    RC=$?
+    OUT=$(cat "$WORK/out")
+    ERR=$(cat "$WORK/err")
+}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+same() {
+    if [ "$2" != "$3" ]; then fail "$1"; diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20; fi
+}
+status_is() { [ "$RC" = "$2" ] || fail "$1: exit status $RC, expected $2"; }
+err_set() { printf '%s\n' "$ERR" | sed -E 's/at line +[0-9]+/at line N/' | sort -u; }
+run_dir_empty() { [ -z "$(ls -A "$WORK/run")" ] || fail "$1: left $(ls -A "$WORK/run")"; }
+
+# The results report with every number replaced by #.
+results() {
+    printf '%s\n' "$OUT" | sed -n '/^Number of processors/,$p' | sed -E 's/ *[0-9]+\.[0-9]+/ #/g'
+}
+
+I12="            " I16="                " I20="                    "
+throughput() { # LABEL ITERATIONS [t]
+    echo "$I12$1 ($2 iteration(s)):"
+    local tail=""
+    [ "${3:-}" = t ] && tail=" ( # s)"
+    for w in Maximum Average Minimum; do echo "$I16$w Throughput: # MB/s$tail"; done
+}
+times() { # LABEL ITERATIONS
+    echo "$I12$1 ($2 iteration(s)):"
+    for w in Minimum Average Maximum; do echo "${I16}$w Accumulated Time using 1 file(s): # s"; done
+}
+details() { # HEADER ITERATIONS
+    echo "$I12$1"
+    for ((i = 1; i <= $2; i++)); do
+        echo "${I16}Iteration $i:"; echo "${I20}Minimum Time: #s"; echo "${I20}Maximum Time: #s"
+    done
+}
+head1d() { # PROCS BUFFER
+    echo "Number of processors = $1"
+    echo "Transfer Buffer Size: $2 bytes, File size: # MB"
+    echo "      # of files: 1, # of datasets: 1, dataset size: # MB"
+}
+
+# --debug=t: times after every throughput, and the open and close summaries.
+run 1 -A posix -e 8K -x 8K --debug=t
+status_is "--debug=t" 0
+exp=$(head1d 1 8192; echo "        IO API = POSIX"
+      throughput Write 1 t; throughput "Write Open-Close" 1 t; times "Write File Open" 1; times "Write File Close" 1
+      throughput Read 1 t; throughput "Read Open-Close" 1 t; times "Read File Open" 1; times "Read File Close" 1)
+same "--debug=t layout" "$exp" "$(results)"
+run_dir_empty "--debug=t"
+
+# --debug=r with -w: raw summaries first, and nothing about reading.
+run 1 -A mpiio -e 8K -x 8K --debug=r -w
+exp=$(head1d 1 8192; echo "        IO API = MPIO"
+      throughput "Raw Data Write" 1; throughput Write 1; throughput "Write Open-Close" 1)
+same "--debug=r -w layout" "$exp" "$(results)"
+run_dir_empty "-w"
+
+# -i 3 with --debug=3: details of every iteration; the level also names the
+# data file in every run.
+run 1 -A phdf5 -e 8K -x 8K -i 3 --debug=3,r
+exp=$(head1d 1 8192; echo "        IO API = PHDF5 (w/MPI-IO driver)"
+      for i in 1 2 3; do echo "rank 0: data filename=#pio_tmp_1.h5"; done
+      details "Raw Data Write details:" 3; throughput "Raw Data Write" 3
+      details "MPI Write details:" 3; details "Write details:" 3; throughput Write 3
+      details "Write Open-Close details:" 3; throughput "Write Open-Close" 3
+      details "Write file open details:" 3; details "Write file close details:" 3
+      details "Raw Data Read details:" 3; throughput "Raw Data Read" 3
+      details "MPI Read details:" 3; details "Read details:" 3; throughput Read 3
+      details "Read Open-Close details:" 3; throughput "Read Open-Close" 3
+      details "Read file open details:" 3; details "Read file close details:" 3)
+same "-i 3 --debug=3 layout" "$exp" "$(results)"
+[ "$(printf '%s\n' "$OUT" | grep -A3 'MPI Write details:' | grep -c 'Time: 0.00s')" = 2 ] || fail "MPI write times are not zero"
+
+# Debug level 4: timer details and the share of each call.
+run 1 -A posix -e 8K -x 8K -D 4 -w
+printf '%s\n' "$OUT" | grep -qx "Timer details:" || fail "-D 4: no timer details"
+printf '%s\n' "$OUT" | grep -qx "0: Debug(do_write): buf_size=8192, bytes_begin=0, bytes_count=8192" || fail "-D 4: 1D share"
+# (Kept below 4K of output per process, so the launcher forwards whole lines.)
+run 2 -A posix -g -e 16 -x 16 -X 16 -B 8 -D 4 -p 2 -w
+printf '%s\n' "$OUT" | grep -qx "1: Debug(do_write): linear buf_size=128, bytes_begin=(16,0), bytes_count=512" || fail "-D 4: 2D write share"
+
+# Process counts from the largest down, halving; counts above the world
+# size are reported and skipped. Buffer sizes double from the minimum.
+run 2 -A posix -P 5 -e 8K -x 2K -X 8K -B 1K -F 0
+status_is "-P 5" 0
+same "-P 5 stderr" "number of process(5) must be <= number of processes in MPI_COMM_WORLD(2)" "$(err_set)"
+same "-P 5 sequence" "$(printf '%s\n' "Number of processors = 2" "Transfer Buffer Size: 2048 bytes, File size: 0.02 MB" \
+    "Transfer Buffer Size: 4096 bytes, File size: 0.02 MB" "Transfer Buffer Size: 8192 bytes, File size: 0.02 MB" \
+    "Number of processors = 1" "Transfer Buffer Size: 2048 bytes, File size: 0.01 MB" \
+    "Transfer Buffer Size: 4096 bytes, File size: 0.01 MB" "Transfer Buffer Size: 8192 bytes, File size: 0.01 MB")" \
+    "$(printf '%s\n' "$OUT" | grep -E '^(Number of processors|Transfer Buffer Size)')"
+printf '%s\n' "$OUT" | grep -qx "                Maximum Throughput:   0.00 MB/s" || fail "-F 0: throughput not zero"
+run 2 -A posix -p 3 -P 8 -F 0
+same "-p 3 -P 8 stderr" "$(printf '%s\n' "number of process(4) must be <= number of processes in MPI_COMM_WORLD(2)" \
+    "number of process(8) must be <= number of processes in MPI_COMM_WORLD(2)")" "$(err_set)"
+printf '%s\n' "$OUT" | grep -q "^Number of processors" && fail "-p 3 -P 8 ran a count"
+run 1 -A posix -e 12K -x 3K -X 8K -B 1K -w
+same "-x 3K -X 8K sizes" "$(printf '%s\n' "Transfer Buffer Size: 3072 bytes, File size: 0.01 MB" "Transfer Buffer Size: 6144 bytes, File size: 0.01 MB")" \
+    "$(printf '%s\n' "$OUT" | grep '^Transfer Buffer Size')"
+status_is "-x 3K -X 8K" 0
+run 1 -A posix -g -e 16 -x 8 -X 16 -B 4 -I -w
+same "2D interleaved sizes" "$(printf '%s\n' "Transfer Buffer Size: 8x4 bytes, File size: 0.00 MB" \
+    "      # of files: 1, # of datasets: 1, dataset size: 0.02x0.02 KB" "Transfer Buffer Size: 16x4 bytes, File size: 0.00 MB" \
+    "      # of files: 1, # of datasets: 1, dataset size: 0.02x0.02 KB")" "$(printf '%s\n' "$OUT" | grep -E '^(Transfer|      #)')"
+
+# Refused run settings: reported by every process, the run fails, the
+# report goes on, and nothing is created.
+run 1 -A posix -e 10K -x 4K -X 4K -B 4K
+status_is "size/process" 1
+same "size/process" "Dataset size/process (10240) must be a multiple of the transfer buffer size (4096)" "$(err_set)"
+printf '%s\n' "$OUT" | grep -qx "        IO API = POSIX" || fail "size/process: no report"
+run_dir_empty "size/process"
+run 1 -A posix -e 12K -x 3K -X 3K -B 2K
+status_is "block multiple" 1
+same "block multiple" "Transfer buffer size (3072) must be a multiple of the interleaved I/O block size (2048)" "$(err_set)"
+run 1 -A mpiio -g -e 8 -x 3 -X 3 -B 1
+status_is "side multiple" 1
+same "side multiple" "Dataset side size (8) must be a multiple of the transfer buffer size (3)" "$(err_set)"
+run 2 -A phdf5 -g -e 6 -x 4 -X 4 -B 4 -p 2
+status_is "side per process" 1
+same "side per process" "Dataset side size/process (6) must be a multiple of the block size (4)" "$(err_set)"
+
+# File names: under the prefix and the user's directory, slashes squeezed;
+# the files are removed after the run and nothing lands elsewhere.
+mkdir -p "$WORK/pfx"
+export HDF5_PARAPREFIX="$WORK/pfx/" USER=u01
+run 2 -e 8K -x 8K -D 1 -p 2 -F 2 -w
+status_is "prefix and user" 0
+for r in 0 1; do for f in 1 2; do for s in posix mpio h5; do
+    printf '%s\n' "$OUT" | grep -qxF "rank $r: data filename=$WORK/pfx/u01/#pio_tmp_$f.$s" || fail "prefix and user: rank $r file $f.$s"
+done; done; done
+[ -d "$WORK/pfx/u01" ] && [ -z "$(ls -A "$WORK/pfx/u01")" ] || fail "prefix and user: files left: $(ls -A "$WORK/pfx/u01" 2>&1)"
+run_dir_empty "prefix and user"
+unset USER
+LOGIN=l02 run 1 -A posix -e 8K -x 8K -D 1 -w
+printf '%s\n' "$OUT" | grep -qxF "rank 0: data filename=$WORK/pfx/l02/#pio_tmp_1.posix" || fail "LOGIN directory"
+(unset LOGIN; run 1 -A posix -e 8K -x 8K -D 1 -w
+ printf '%s\n' "$OUT" | grep -qxF "rank 0: data filename=$WORK/pfx/#pio_tmp_1.posix" || { echo "FAIL: bare prefix"; exit 1; }) || failures=$((failures + 1))
+export USER=u01
+HDF5_NOCLEANUP=1 run 2 -e 8K -x 8K -p 2
+same "HDF5_NOCLEANUP keeps the files" "$(printf '%s\n' "#pio_tmp_1.h5" "#pio_tmp_1.mpio" "#pio_tmp_1.posix")" "$(ls -A "$WORK/pfx/u01" | LC_ALL=C sort)"
+[ "$(stat -c %s "$WORK/pfx/u01/#pio_tmp_1.posix")" = 16384 ] || fail "HDF5_NOCLEANUP: posix file size"
+rm -rf "$WORK/pfx/u01"
+unset HDF5_PARAPREFIX
+run 1 -A posix -e 8K -x 8K -D 1 -w
+printf '%s\n' "$OUT" | grep -qxF "rank 0: data filename=#pio_tmp_1.posix" || fail "no prefix: relative name"
+run_dir_empty "no prefix"
+
+# A test file that cannot be created fails the run of each interface.
+export HDF5_PARAPREFIX=/proc/tessel-none
+unset USER LOGIN
+run 1 -e 8K -x 8K
+status_is "unwritable prefix" 1
+same "unwritable prefix" "$(printf '%s\n' "HDF5 File Create failed(/proc/tessel-none/#pio_tmp_1.h5)" \
+    "MPI File Open failed(/proc/tessel-none/#pio_tmp_1.mpio)" "POSIX File Open failed(/proc/tessel-none/#pio_tmp_1.posix)" \
+    "Proc 0: *** Assertion failed (do_fopen failed) at line N in pio_engine" | LC_ALL=C sort)" "$(err_set | LC_ALL=C sort)"
+[ "$(printf '%s\n' "$OUT" | grep -c '^        IO API = ')" = 3 ] || fail "unwritable prefix: reports"
+unset HDF5_PARAPREFIX
+
+[ "$failures" = 0 ] && echo "all tessel run checks passed"
+exit $((failures > 0))
