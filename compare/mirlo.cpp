@@ -1,9 +1,489 @@
-// Placeholder until the file comparison lands.
+// The top-level comparison: opens both files, decides what is compared (two
+// files, two groups or two objects), lists both sides, merges the lists into
+// a match table and compares every pair present on both sides.
+#define ZARN_SOURCE "mirlo"
 #include "mirlo.hpp"
+#include "h5_handle.hpp"
+#include "mirlo_diff.hpp"
+#include "mirlo_parallel.hpp"
+#include "mirlo_util.hpp"
+#include "trek.hpp"
+#include "zarn.hpp"
+#include "zarn_fatal.hpp"
+#include "zarn_fopen.hpp"
+#include "zarn_utils.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
 int mpi_size = 1;
 
-nfound_t mirlo(const char *, const char *, const char *, const char *, diff_options *)
+namespace {
+
+// Owns the link value read by the link classification.
+struct link_target {
+    zarn_link_info info{};
+    link_target() { info.target_type = -1; }
+    link_target(const link_target &) = delete;
+    link_target &operator=(const link_target &) = delete;
+    ~link_target() { std::free(info.target_path); }
+};
+
+struct info_deleter {
+    void operator()(trek_info *i) const { trek_info_destroy(i); }
+};
+using info_ptr = std::unique_ptr<trek_info, info_deleter>;
+
+struct table_deleter {
+    void operator()(trek_table *t) const { trek_table_destroy(t); }
+};
+using table_ptr = std::unique_ptr<trek_table, table_deleter>;
+
+// Object callback of a group listing: every path is kept.
+int list_object(const char *path, const H5O_info_t *oinfo, const char *already_visited, void *udata)
 {
+    return trek_info_on_object(path, oinfo, already_visited, udata);
+}
+
+// Both lists in name order, so the merge pairs equal names whatever order
+// the walk produced (a walk goes depth first, which is not strcmp order when
+// names contain characters below '/').
+void sort_paths(trek_info *info)
+{
+    std::stable_sort(info->paths, info->paths + info->count,
+                     [](const trek_path &a, const trek_path &b) { return std::strcmp(a.path, b.path) < 0; });
+}
+
+void close_quietly(h5_file &f)
+{
+    h5_errors_off quiet;
+    f.reset();
+}
+
+} // namespace
+
+int trav_grp_symlinks(const char *path, const H5L_info_t *linfo, void *udata)
+{
+    auto *info = static_cast<trek_info *>(udata);
+    auto *options = static_cast<diff_options *>(info->options);
+
+    if (!options->follow_links) {
+        trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
+        return 0;
+    }
+    if (linfo->type != H5L_TYPE_SOFT && linfo->type != H5L_TYPE_EXTERNAL) {
+        zarn_buffered_print("Error: Invalid link type\n");
+        options->error_status = 2;
+        ZARN_PUSH_ERROR(zarn_err_minor, "Error: Invalid link type");
+        return -1;
+    }
+
+    link_target target;
+    int r = Zarn_get_symlink_info(info->file_id, path, &target.info, true);
+    if (r < 0)
+        return -1;
+    if (r == 0) {
+        info->symlinks_visited.dangling_found = true;
+        trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
+        if (options->no_dangling_links)
+            options->error_status = 2;
+        return 0;
+    }
+
+    const char *file = nullptr;
+    const char *obj = nullptr;
+    if (linfo->type == H5L_TYPE_EXTERNAL) {
+        unsigned flags = 0;
+        if (H5Lunpack_elink_val(target.info.target_path, linfo->u.val_size, &flags, &file, &obj) < 0)
+            return 0;
+    } else {
+        obj = target.info.target_path;
+    }
+    if (symlink_was_visited(&info->symlinks_visited, linfo->type, file, obj))
+        return 0;
+    if (symlink_visit_add(&info->symlinks_visited, linfo->type, file, obj) < 0)
+        return 0;
+    // The link enters the list under its own path as its target object,
+    // followed by the target's members.
+    if (trek_visit(info->file_id, path, true, true, list_object, trav_grp_symlinks, info, H5O_INFO_BASIC) < 0) {
+        zarn_buffered_print("Error: Could not get file contents\n");
+        options->error_status = 2;
+        ZARN_PUSH_ERROR(zarn_err_minor, "Error: Could not get file contents");
+        return -1;
+    }
     return 0;
+}
+
+bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2)
+{
+    H5O_info_t i1, i2;
+    auto get = [](hid_t loc, const char *name, H5O_info_t *oi) {
+        if (name == nullptr || std::strcmp(name, ".") == 0)
+            return H5Oget_info2(loc, oi, H5O_INFO_BASIC);
+        return H5Oget_info_by_name2(loc, name, oi, H5O_INFO_BASIC, H5P_DEFAULT);
+    };
+    if (get(file1_id, name1, &i1) < 0 || get(file2_id, name2, &i2) < 0)
+        return false;
+    return i1.fileno == i2.fileno && i1.addr == i2.addr;
+}
+
+trek_table *build_match_list(const trek_info *info1, const char *path1, const trek_info *info2, const char *path2,
+                             diff_options *options)
+{
+    trek_table *table = trek_table_create();
+    if (table == nullptr)
+        return nullptr;
+    size_t len1 = std::strcmp(path1, "/") == 0 ? 0 : std::strlen(path1);
+    size_t len2 = std::strcmp(path2, "/") == 0 ? 0 : std::strlen(path2);
+    auto rel1 = [&](size_t i) { return info1->paths[i].path + std::min(len1, std::strlen(info1->paths[i].path)); };
+    auto rel2 = [&](size_t j) { return info2->paths[j].path + std::min(len2, std::strlen(info2->paths[j].path)); };
+    auto excluded = [&](const char *name, int type) {
+        return options->exclude_path_mode && is_exclude_path(name, type, options);
+    };
+    auto add = [&](uint32_t f1, uint32_t f2, const char *name, trek_type type) {
+        const uint32_t flags[2] = {f1, f2};
+        trek_table_append_flags(flags, name, type, table);
+    };
+
+    size_t i = 0, j = 0;
+    while (i < info1->count && j < info2->count) {
+        const char *n1 = rel1(i);
+        const char *n2 = rel2(j);
+        int c = std::strcmp(n1, n2);
+        if (c == 0) {
+            if (!excluded(n1, info1->paths[i].type)) {
+                add(1, 1, n1, info1->paths[i].type);
+                if (info1->paths[i].address == info2->paths[j].address &&
+                    info1->paths[i].file_number == info2->paths[j].file_number)
+                    table->objects[table->count - 1].is_same_target = true;
+            }
+            ++i;
+            ++j;
+        } else if (c < 0) {
+            if (!excluded(n1, info1->paths[i].type))
+                add(1, 0, n1, info1->paths[i].type);
+            ++i;
+        } else {
+            if (!excluded(n2, info2->paths[j].type))
+                add(0, 1, n2, info2->paths[j].type);
+            ++j;
+        }
+    }
+    for (; i < info1->count; ++i)
+        if (!excluded(rel1(i), info1->paths[i].type))
+            add(1, 0, rel1(i), info1->paths[i].type);
+    for (; j < info2->count; ++j)
+        if (!excluded(rel2(j), info2->paths[j].type))
+            add(0, 1, rel2(j), info2->paths[j].type);
+
+    exclude_list_free(&options->exclude_paths);
+    return table;
+}
+
+nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t file2_id, const char *grp2,
+                    trek_info *info2, trek_table *table, diff_options *options)
+{
+    const char *base1 = std::strcmp(grp1, "/") == 0 ? "" : grp1;
+    const char *base2 = std::strcmp(grp2, "/") == 0 ? "" : grp2;
+    nfound_t nfound = 0;
+    int local_status = 0;
+
+    if (!options->exclude_path_mode && info1->count != info2->count)
+        options->contents_equal = 0;
+    for (size_t k = 0; k < table->count; ++k)
+        if (!table->objects[k].flags[0] || !table->objects[k].flags[1])
+            options->contents_equal = 0;
+
+
+    mirlo_manager manager;
+    if (mpi_size > 1)
+        manager = mirlo_manager_begin();
+
+    size_t pos1 = 0, pos2 = 0;
+    for (size_t k = 0; k < table->count; ++k) {
+        const trek_object &entry = table->objects[k];
+        if (!entry.flags[0] || !entry.flags[1])
+            continue;
+        std::string name1 = std::string(base1) + entry.name;
+        std::string name2 = std::string(base2) + entry.name;
+
+        object_pair_info pair{};
+        pair.obj_type1 = TREK_UNKNOWN;
+        pair.obj_type2 = TREK_UNKNOWN;
+        for (size_t p = pos1; p < info1->count; ++p)
+            if (name1 == info1->paths[p].path) {
+                pair.obj_type1 = info1->paths[p].type;
+                pos1 = p + 1;
+                break;
+            }
+        for (size_t p = pos2; p < info2->count; ++p)
+            if (name2 == info2->paths[p].path) {
+                pair.obj_type2 = info2->paths[p].type;
+                pos2 = p + 1;
+                break;
+            }
+        pair.is_same_target = entry.is_same_target ? 1 : 0;
+        options->common_objects = 1;
+
+        if (mpi_size > 1) {
+            mirlo_dispatch_task(&manager, name1.c_str(), name2.c_str(), &pair, options);
+        } else {
+            zarn_note_activity("comparing", name1.c_str(), name2.c_str());
+            nfound += diff(file1_id, name1.c_str(), file2_id, name2.c_str(), options, &pair);
+        }
+    }
+    if (mpi_size > 1)
+        nfound += mirlo_collect_and_stop(&manager, options);
+    zarn_clear_activity();
+
+    options->error_status |= local_status;
+    exclude_list_free(&options->exclude_attrs);
+    return nfound;
+}
+
+nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, const char *objname2,
+               diff_options *options)
+{
+    nfound_t nfound = 0;
+    int local_status = 0;
+    h5_file file1, file2;
+    info_ptr info1, info2;
+    link_target target1, target2;
+    std::string path1 = "/", path2 = "/";
+    bool reached_match = false;
+
+    // Everything after the mode checks ends here.
+    auto finish = [&]() -> nfound_t {
+        options->error_status |= local_status;
+        if (mpi_size > 1 && !reached_match)
+            send_stop_to_workers();
+        info1.reset();
+        info2.reset();
+        close_quietly(file1);
+        close_quietly(file2);
+        return nfound;
+    };
+    auto fail = [&]() -> nfound_t {
+        local_status = 2;
+        nfound = 0;
+        return finish();
+    };
+
+    if (options->quiet_mode && (options->verbose_mode || options->report_mode)) {
+        zarn_buffered_print("Error: -q (quiet mode) cannot be added to verbose or report modes\n");
+        options->error_status = 2;
+        return finish();
+    }
+    if (options->no_dangling_links && !options->follow_links) {
+        zarn_buffered_print("Error: --no-dangling-links must be used along with --follow-symlinks option.\n");
+        options->error_status = 2;
+        return finish();
+    }
+    options->common_objects = 1;
+    options->error_status = 0;
+
+    zarn_note_activity("opening file", fname1, nullptr);
+    file1.reset(zarn_fopen(fname1, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
+    if (!file1.valid()) {
+        zarn_buffered_print("mirlo: <%s>: unable to open file\n", fname1);
+        ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname1);
+        return fail();
+    }
+    zarn_note_activity("opening file", fname2, nullptr);
+    file2.reset(zarn_fopen(fname2, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
+    if (!file2.valid()) {
+        zarn_buffered_print("mirlo: <%s>: unable to open file\n", fname2);
+        ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname2);
+        return fail();
+    }
+    zarn_note_activity("listing", fname1, fname2);
+
+    info1.reset(trek_info_create(fname1, file1));
+    info2.reset(trek_info_create(fname2, file2));
+    if (!info1 || !info2)
+        return fail();
+    info1->options = options;
+    info2->options = options;
+
+    int type1 = TREK_GROUP, type2 = TREK_GROUP;
+    if (objname1) {
+        path1 = objname1[0] == '/' ? std::string(objname1) : "/" + std::string(objname1);
+        path2 = objname2[0] == '/' ? std::string(objname2) : "/" + std::string(objname2);
+        struct side {
+            h5_file &file;
+            const char *fname;
+            std::string &path;
+            trek_info *info;
+            int &type;
+        } sides[2] = {{file1, fname1, path1, info1.get(), type1}, {file2, fname2, path2, info2.get(), type2}};
+        for (auto &s : sides) {
+            if (s.path == "/")
+                continue;
+            htri_t exists;
+            {
+                h5_errors_off quiet;
+                exists = H5Lexists(s.file, s.path.c_str(), H5P_DEFAULT);
+            }
+            if (exists <= 0) {
+                zarn_buffered_print("Object <%s> could not be found in <%s>\n", s.path.c_str(), s.fname);
+                ZARN_PUSH_ERROR(zarn_err_minor, "Error: Object could not be found");
+                return fail();
+            }
+            H5L_info_t linfo;
+            if (H5Lget_info(s.file, s.path.c_str(), &linfo, H5P_DEFAULT) < 0) {
+                zarn_buffered_print("Unable to get link info from <%s>\n", s.path.c_str());
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Lget_info failed");
+                return fail();
+            }
+            if (linfo.type == H5L_TYPE_EXTERNAL) {
+                s.type = TREK_UDLINK;
+                trek_info_append(s.info, s.path.c_str(), TREK_UDLINK);
+            } else if (linfo.type == H5L_TYPE_SOFT) {
+                s.type = TREK_LINK;
+                trek_info_append(s.info, s.path.c_str(), TREK_LINK);
+            } else if (linfo.type == H5L_TYPE_HARD) {
+                H5O_info_t oinfo;
+                herr_t got;
+                {
+                    h5_errors_off quiet;
+                    got = H5Oget_info_by_name2(s.file, s.path.c_str(), &oinfo, H5O_INFO_BASIC, H5P_DEFAULT);
+                }
+                if (got < 0) {
+                    zarn_buffered_print("Error: Could not get file contents\n");
+                    ZARN_PUSH_ERROR(zarn_err_minor, "Error: Could not get file contents");
+                    return fail();
+                }
+                s.type = oinfo.type;
+                trek_info_append(s.info, s.path.c_str(), static_cast<trek_type>(oinfo.type));
+                trek_path &last = s.info->paths[s.info->count - 1];
+                last.address = oinfo.addr;
+                last.file_number = oinfo.fileno;
+            } else {
+                s.type = TREK_GROUP;
+            }
+        }
+    }
+
+    if (options->verbose_mode) {
+        target1.info.msg_mode = 1;
+        target2.info.msg_mode = 1;
+    }
+    int r1 = Zarn_get_symlink_info(file1, path1.c_str(), &target1.info, options->follow_links);
+    int r2 = Zarn_get_symlink_info(file2, path2.c_str(), &target2.info, options->follow_links);
+    if (options->follow_links) {
+        auto take_target = [](trek_info *info, int &type, const link_target &t) {
+            type = t.info.target_type;
+            if (info->count > 0) {
+                trek_path &last = info->paths[info->count - 1];
+                last.type = static_cast<trek_type>(t.info.target_type);
+                last.address = t.info.target_address;
+                last.file_number = t.info.target_file_number;
+            }
+        };
+        bool check_side2 = true;
+        if (r1 == 0) {
+            if (options->no_dangling_links) {
+                if (options->verbose_mode)
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1.c_str());
+                ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
+                return fail();
+            }
+            if (options->verbose_mode)
+                zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1.c_str());
+            if (r2 != 0) {
+                zarn_buffered_print("%llu differences found\n", 1ULL);
+                nfound = 1;
+                return finish();
+            }
+        } else if (r1 < 0) {
+            zarn_buffered_print("Object <%s> could not be found in <%s>\n", path1.c_str(), fname1);
+            ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
+            return fail();
+        } else {
+            if (r1 == 1)
+                take_target(info1.get(), type1, target1);
+            if (r2 == 1)
+                take_target(info2.get(), type2, target2);
+            else if (r2 < 0) {
+                zarn_buffered_print("Object <%s> could not be found in <%s>\n", path2.c_str(), fname2);
+                ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
+                return fail();
+            }
+            check_side2 = r2 == 0;
+        }
+        if (check_side2 && r2 == 0) {
+            if (options->no_dangling_links) {
+                if (options->verbose_mode)
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2.c_str());
+                ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
+                return fail();
+            }
+            if (options->verbose_mode)
+                zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2.c_str());
+            if (r1 != 0) {
+                zarn_buffered_print("%llu differences found\n", 1ULL);
+                nfound = 1;
+                return finish();
+            }
+        }
+    }
+
+    if (!options->verbose_mode && !options->report_mode && r1 > 0 && r2 > 0 &&
+        zarn_same_object(file1, path1.c_str(), file2, path2.c_str()))
+        return finish();
+
+    if (type1 == TREK_GROUP && type2 == TREK_GROUP) {
+        struct side {
+            h5_file &file;
+            std::string &path;
+            trek_info *info;
+        } sides[2] = {{file1, path1, info1.get()}, {file2, path2, info2.get()}};
+        for (auto &s : sides) {
+            s.info->options = options;
+            // A named group is already the first entry of its list; a whole
+            // file's listing starts with "/" itself.
+            bool visit_start = s.info->count == 0;
+            if (trek_visit(s.file, s.path.c_str(), visit_start, true, list_object, trav_grp_symlinks, s.info,
+                           H5O_INFO_BASIC) < 0) {
+                zarn_buffered_print("Error: Could not get file contents\n");
+                ZARN_PUSH_ERROR(zarn_err_minor, "Could not get file contents");
+                return fail();
+            }
+            sort_paths(s.info);
+        }
+    }
+
+    if (mpi_size > 1)
+        mirlo_send_file_names(fname1, fname2, options);
+
+    table_ptr table(build_match_list(info1.get(), path1.c_str(), info2.get(), path2.c_str(), options));
+    if (!table) {
+        ZARN_PUSH_ERROR(zarn_info_minor, "Cannot create traverse table");
+        return fail();
+    }
+
+    if (type1 == TREK_GROUP && type2 == TREK_GROUP && options->verbose_mode) {
+        if (options->verbose_level > 2) {
+            zarn_buffered_print("file1: %s\n", fname1);
+            zarn_buffered_print("file2: %s\n", fname2);
+        }
+        zarn_buffered_print("\n");
+        if (path1 == "/" && path2 == "/")
+            zarn_buffered_print("file1     file2\n");
+        else
+            zarn_buffered_print("group1   group2\n");
+        zarn_buffered_print("---------------------------------------\n");
+        for (size_t k = 0; k < table->count; ++k) {
+            const trek_object &o = table->objects[k];
+            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ', o.name);
+        }
+        zarn_buffered_print("\n");
+    }
+
+    reached_match = true;
+    nfound = diff_match(file1, path1.c_str(), info1.get(), file2, path2.c_str(), info2.get(), table.get(), options);
+    return finish();
 }

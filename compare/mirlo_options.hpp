@@ -1,6 +1,7 @@
 // The comparison options record, shared by every piece of comparison code and
 // sent byte for byte to the workers with each task.
 #pragma once
+#include "trek.hpp"
 #include "zarn_options.hpp"
 
 #include <hdf5.h>
@@ -11,18 +12,6 @@
 
 constexpr int MIRLO_MAX_RANK = 32;
 
-#ifndef TREK_TYPE_DEFINED
-#define TREK_TYPE_DEFINED
-// Kinds of objects and links; the first three equal HDF5's object types.
-enum trek_type : int32_t {
-    TREK_UNKNOWN = -1,
-    TREK_GROUP = 0,
-    TREK_DATASET = 1,
-    TREK_NAMED_DATATYPE = 2,
-    TREK_LINK = 3,
-    TREK_UDLINK = 4,
-};
-#endif
 
 // One --exclude-path or --exclude-attribute entry.
 struct exclude_node {

@@ -1,0 +1,337 @@
+// Comparison of one pair of objects: links first (followed on request), then
+// by kind: groups and named datatypes compare their attributes, datasets
+// their data and attributes, links their values.
+#define ZARN_SOURCE "mirlo"
+#include "mirlo_diff.hpp"
+#include "h5_handle.hpp"
+#include "mirlo_attr.hpp"
+#include "mirlo_dset.hpp"
+#include "mirlo_report.hpp"
+#include "zarn.hpp"
+#include "zarn_utils.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Owns the link value read by the link classification.
+struct link_target {
+    zarn_link_info info{};
+    link_target() { info.target_type = -1; }
+    link_target(const link_target &) = delete;
+    link_target &operator=(const link_target &) = delete;
+    ~link_target() { std::free(info.target_path); }
+};
+
+// Closes whatever the pair opened with HDF5's error printing off.
+struct pair_objects {
+    h5_group grp1, grp2;
+    h5_dataset dset1, dset2;
+    h5_datatype type1, type2;
+    ~pair_objects()
+    {
+        h5_errors_off quiet;
+        grp1.reset();
+        grp2.reset();
+        dset1.reset();
+        dset2.reset();
+        type1.reset();
+        type2.reset();
+    }
+};
+
+bool is_link_kind(int t)
+{
+    return t == TREK_LINK || t == TREK_UDLINK;
+}
+
+void print_count(nfound_t n)
+{
+    print_difference_count(n);
+}
+
+const char *udlink_word(const link_target &l1, const link_target &l2)
+{
+    return l1.info.link_info.type == H5L_TYPE_EXTERNAL && l2.info.link_info.type == H5L_TYPE_EXTERNAL
+               ? "external link"
+               : "user defined link";
+}
+
+} // namespace
+
+void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options)
+{
+    if (options->verbose_level > 0)
+        zarn_buffered_print("\n");
+    zarn_buffered_print("%-7s: <%s> and <%s>\n", kind, path1, path2);
+}
+
+nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2, diff_options *options,
+              object_pair_info *pair_info)
+{
+    link_target link1, link2;
+    if (options->verbose_mode) {
+        link1.info.msg_mode = 1;
+        link2.info.msg_mode = 1;
+    }
+    bool dangling1 = false, dangling2 = false;
+    nfound_t nfound = 0;
+    int status = options->error_status;
+    pair_objects objs;
+    const bool verbose = options->verbose_mode != 0;
+    const bool quiet = options->quiet_mode != 0;
+
+    // The tail shared by every way out: status, dangling links.
+    auto finish = [&]() -> nfound_t {
+        options->error_status |= status;
+        if (dangling1 && dangling2) {
+            if ((verbose || nfound != 0) && !quiet) {
+                print_found("dangling link", path1, path2, options);
+                print_count(nfound);
+            } else {
+                nfound = 0;
+            }
+        } else if (dangling1 || dangling2) {
+            if (verbose) {
+                if (dangling1)
+                    zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1);
+                else
+                    zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2);
+            }
+            ++nfound;
+            if (!quiet)
+                print_count(nfound);
+        }
+        return nfound;
+    };
+
+    int type1 = pair_info->obj_type1;
+    int type2 = pair_info->obj_type2;
+
+    if (is_link_kind(type1) || is_link_kind(type2)) {
+        int r1 = Zarn_get_symlink_info(file1_id, path1, &link1.info, options->follow_links);
+        if (r1 < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
+            options->error_status |= 2;
+            return 0;
+        }
+        if (r1 == 0) {
+            if (options->no_dangling_links) {
+                if (verbose)
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1);
+                ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
+                options->error_status |= 2;
+                return 0;
+            }
+            dangling1 = true;
+        }
+        int r2 = Zarn_get_symlink_info(file2_id, path2, &link2.info, options->follow_links);
+        if (r2 < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
+            status = 2;
+            return finish();
+        }
+        if (r2 == 0) {
+            if (options->no_dangling_links) {
+                if (verbose)
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2);
+                ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
+                status = 2;
+                return finish();
+            }
+            dangling2 = true;
+        }
+        if (dangling1 || dangling2) {
+            status = 0;
+            return finish();
+        }
+        if (options->follow_links) {
+            auto followed = [](const link_target &l) {
+                return l.info.link_info.type == H5L_TYPE_SOFT || l.info.link_info.type == H5L_TYPE_EXTERNAL;
+            };
+            if (is_link_kind(type1) && followed(link1))
+                type1 = link1.info.target_type;
+            if (is_link_kind(type2) && followed(link2))
+                type2 = link2.info.target_type;
+            pair_info->obj_type1 = type1;
+            pair_info->obj_type2 = type2;
+        }
+    }
+
+    if (type1 != type2) {
+        if (verbose || options->list_not_comparable)
+            zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n", path1,
+                                object_type_label(type1), path2, object_type_label(type2));
+        options->not_comparable = 1;
+        status = 0;
+        return finish();
+    }
+
+    if (pair_info->is_same_target &&
+        (options->follow_links || type1 == TREK_GROUP || type1 == TREK_DATASET || type1 == TREK_NAMED_DATATYPE)) {
+        if (verbose || options->report_mode) {
+            const char *word = nullptr;
+            switch (type1) {
+            case TREK_GROUP: word = "group"; break;
+            case TREK_DATASET: word = "dataset"; break;
+            case TREK_NAMED_DATATYPE: word = "datatype"; break;
+            case TREK_LINK: word = "link"; break;
+            case TREK_UDLINK: word = udlink_word(link1, link2); break;
+            default: break;
+            }
+            if (word) {
+                print_found(word, path1, path2, options);
+            } else {
+                zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
+                                    object_type_label(type1));
+                options->not_comparable = 1;
+            }
+            print_count(0);
+        }
+        status = 0;
+        return finish();
+    }
+
+    switch (type1) {
+    case TREK_GROUP:
+        if (verbose) {
+            print_found("group", path1, path2, options);
+            print_count(0);
+        }
+        objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
+        if (!objs.grp1.valid()) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
+            status = 2;
+            return finish();
+        }
+        objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
+        if (!objs.grp2.valid()) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
+            status = 2;
+            return finish();
+        }
+        if (!is_exclude_attr(path1, TREK_GROUP, options))
+            nfound = diff_attr(objs.grp1, objs.grp2, path1, path2, options);
+        if (H5Gclose(objs.grp1.release()) < 0 || H5Gclose(objs.grp2.release()) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Gclose failed");
+            status = 2;
+            return finish();
+        }
+        break;
+
+    case TREK_DATASET:
+        objs.dset1.reset(H5Dopen2(file1_id, path1, H5P_DEFAULT));
+        objs.dset2.reset(objs.dset1.valid() ? H5Dopen2(file2_id, path2, H5P_DEFAULT) : -1);
+        if (!objs.dset1.valid() || !objs.dset2.valid()) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
+            status = 2;
+            nfound = 0;
+            return finish();
+        }
+        if (verbose || options->report_mode) {
+            print_found("dataset", path1, path2, options);
+            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+            print_count(nfound);
+        } else {
+            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+            if (!quiet && nfound != 0) {
+                print_found("dataset", path1, path2, options);
+                print_count(nfound);
+            }
+        }
+        if (!is_exclude_attr(path1, TREK_DATASET, options))
+            nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
+        if (H5Dclose(objs.dset1.release()) < 0 || H5Dclose(objs.dset2.release()) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dclose failed");
+            status = 2;
+            return finish();
+        }
+        break;
+
+    case TREK_NAMED_DATATYPE: {
+        objs.type1.reset(H5Topen2(file1_id, path1, H5P_DEFAULT));
+        objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
+        if (!objs.type1.valid() || !objs.type2.valid()) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
+            status = 2;
+            return finish();
+        }
+        htri_t equal = H5Tequal(objs.type1, objs.type2);
+        if (equal < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tequal failed");
+            status = 2;
+            nfound = 0;
+            return finish();
+        }
+        nfound = equal ? 0 : 1;
+        if (!equal || verbose) {
+            if (!quiet)
+                print_found("datatype", path1, path2, options);
+            if (verbose)
+                print_count(nfound);
+        }
+        if (!is_exclude_attr(path1, TREK_NAMED_DATATYPE, options))
+            nfound += diff_attr(objs.type1, objs.type2, path1, path2, options);
+        if (H5Tclose(objs.type1.release()) < 0 || H5Tclose(objs.type2.release()) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose failed");
+            status = 2;
+            return finish();
+        }
+        break;
+    }
+
+    case TREK_LINK: {
+        const char *t1 = link1.info.target_path ? link1.info.target_path : "";
+        const char *t2 = link2.info.target_path ? link2.info.target_path : "";
+        nfound = std::strcmp(t1, t2) != 0 ? 1 : 0;
+        if (nfound || verbose) {
+            if (!quiet)
+                print_found("link", path1, path2, options);
+            if (verbose)
+                print_count(nfound);
+        }
+        break;
+    }
+
+    case TREK_UDLINK: {
+        const auto &i1 = link1.info.link_info;
+        const auto &i2 = link2.info.link_info;
+        if (i1.type == H5L_TYPE_EXTERNAL && i2.type == H5L_TYPE_EXTERNAL) {
+            if (i1.u.val_size != i2.u.val_size) {
+                nfound = 1;
+            } else {
+                bool same = i1.u.val_size == 0 ||
+                            std::memcmp(link1.info.target_path, link2.info.target_path, i1.u.val_size) == 0;
+                if (same && !verbose) {
+                    nfound = 0;
+                    break;
+                }
+                nfound = same ? 0 : 1;
+            }
+            if (!quiet)
+                print_found("external link", path1, path2, options);
+            if (verbose)
+                print_count(nfound);
+        } else {
+            nfound = (i1.type != i2.type || i1.u.val_size != i2.u.val_size) ? 1 : 0;
+            if (nfound == 0 && !verbose)
+                break;
+            if (!quiet)
+                print_found("user defined link", path1, path2, options);
+            if (verbose)
+                print_count(nfound);
+        }
+        break;
+    }
+
+    default:
+        if (verbose)
+            zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
+                                object_type_label(type1));
+        options->not_comparable = 1;
+        nfound = 0;
+        break;
+    }
+    return finish();
+}
