@@ -121,10 +121,12 @@ void report_direction(const direction_labels &l, const std::vector<std::vector<i
     }
 }
 
+// Sizes too large for the range wrap around instead of overflowing; the
+// engine then refuses them.
 long long dataset_size(const bench_options *o, int nprocs)
 {
-    long long side = o->num_bytes * nprocs;
-    return o->dim2d ? side * side : side;
+    unsigned long long side = static_cast<unsigned long long>(o->num_bytes) * static_cast<unsigned>(nprocs);
+    return static_cast<long long>(o->dim2d ? side * side : side);
 }
 
 int run_buffer_sizes(const bench_options *o, int nprocs)
@@ -134,19 +136,19 @@ int run_buffer_sizes(const bench_options *o, int nprocs)
     const long long max = o->max_xfer_size;
     for (long long N = o->min_xfer_size; N != 0 && N <= max; N *= 2) {
         const long long dset_size = dataset_size(o, nprocs);
-        const double file_mb = static_cast<double>(dset_size * o->num_dsets) / MB;
+        const double file_mb = static_cast<double>(dset_size) * static_cast<double>(o->num_dsets) / MB;
         if (o->dim2d) {
             const long long a = o->interleaved ? N : o->block_size;
             const long long b = o->interleaved ? o->block_size : N;
             bench_log(0, "Transfer Buffer Size: %ldx%ld bytes, File size: %.2f MB\n", static_cast<long>(a),
                       static_cast<long>(b), file_mb);
-            const double side_kb = static_cast<double>(o->num_bytes * nprocs) / 1024.0;
+            const double side_kb = static_cast<double>(o->num_bytes) * nprocs / 1024.0;
             bench_log(4, "  # of files: %ld, # of datasets: %ld, dataset size: %.2fx%.2f KB\n", o->num_files,
                       o->num_dsets, side_kb, side_kb);
         } else {
             bench_log(0, "Transfer Buffer Size: %ld bytes, File size: %.2f MB\n", static_cast<long>(N), file_mb);
             bench_log(4, "  # of files: %ld, # of datasets: %ld, dataset size: %.2f MB\n", o->num_files,
-                      o->num_dsets, static_cast<double>(o->num_bytes * nprocs) / MB);
+                      o->num_dsets, static_cast<double>(o->num_bytes) * nprocs / MB);
         }
 
         bench_parameters p{};
@@ -242,7 +244,8 @@ int run_test(int io_type, const bench_options *o, bench_parameters p)
         pio_timer_free(timers);
     }
 
-    const double size_mb = static_cast<double>(p.num_files * p.num_dsets * p.dset_size) / MB;
+    const double size_mb =
+        static_cast<double>(p.num_files) * static_cast<double>(p.num_dsets) * static_cast<double>(p.dset_size) / MB;
     report_direction(WRITE_LABELS, stats, o, size_mb);
     if (!o->write_only)
         report_direction(READ_LABELS, stats, o, size_mb);

@@ -76,6 +76,13 @@ unsigned long long as_unsigned(long long v)
     return static_cast<unsigned long long>(v);
 }
 
+// Product for the report: sizes near the top of the range wrap around
+// instead of overflowing a signed type.
+long long product(long long a, long long b, long long c = 1, long long d = 1)
+{
+    return static_cast<long long>(as_unsigned(a) * as_unsigned(b) * as_unsigned(c) * as_unsigned(d));
+}
+
 } // namespace
 
 bench_options bench_default_options(int world_size)
@@ -301,30 +308,30 @@ void print_bench_parameters(const bench_options *o)
 
     fprintf(out, "rank %d: Number of bytes per process per dataset=", r);
     if (o->dim2d) {
-        print_size(nb * nb * pmin, ":");
-        print_size(nb * nb * pmax, "\n");
+        print_size(product(nb, nb, pmin), ":");
+        print_size(product(nb, nb, pmax), "\n");
     } else {
         print_size(nb, "\n");
     }
 
     fprintf(out, "rank %d: Size of dataset(s)=", r);
     if (o->dim2d) {
-        print_size(pmin * nb, "x");
-        print_size(pmin * nb, ":");
-        print_size(pmax * nb, "x");
-        print_size(pmax * nb, "\n");
+        print_size(product(pmin, nb), "x");
+        print_size(product(pmin, nb), ":");
+        print_size(product(pmax, nb), "x");
+        print_size(product(pmax, nb), "\n");
     } else {
-        print_size(pmin * nb, ":");
-        print_size(pmax * nb, "\n");
+        print_size(product(pmin, nb), ":");
+        print_size(product(pmax, nb), "\n");
     }
 
     fprintf(out, "rank %d: File size=", r);
     if (o->dim2d) {
-        print_size(o->num_dsets * (pmin * nb) * (pmin * nb), ":");
-        print_size(o->num_dsets * (pmax * nb) * (pmax * nb), "\n");
+        print_size(product(o->num_dsets, product(pmin, nb), product(pmin, nb)), ":");
+        print_size(product(o->num_dsets, product(pmax, nb), product(pmax, nb)), "\n");
     } else {
-        print_size(pmin * nb * o->num_dsets, ":");
-        print_size(pmax * nb * o->num_dsets, "\n");
+        print_size(product(pmin, nb, o->num_dsets), ":");
+        print_size(product(pmax, nb, o->num_dsets), "\n");
     }
 
     fprintf(out, "rank %d: Transfer buffer size=", r);

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# tessel beside fio: the same sequential writes and reads of 256 MiB per
+# process in 4 MiB transfers (1D contiguous, every process its own range of
+# one shared file), at 1 and 2 processes, through POSIX and MPI-IO.
+# Prints the median write and read throughputs of five runs of each and the
+# ratio tessel / fio.
+#
+#   perf/run_tessel.sh [BUILD_DIR] [SCRATCH_DIR]
+#
+# fio is installed with apt-get when missing (only here; the tests do not
+# need it). The scratch folder should be on the file system to measure.
+# Neither program drops the page cache: fio runs with --invalidate=0, as
+# tessel reads back what it has just written. Each median is over five
+# launches of one iteration (the report gives no per-iteration median at a
+# useful precision); tessel is run with -i 1 for that reason.
+set -eu
+HERE=$(cd "$(dirname "$0")" && pwd)
+BUILD=${1:-$HERE/../build}
+SCRATCH=${2:-$(mktemp -d /tmp/tessel_perf.XXXXXX)}
+TESSEL=$BUILD/bench/tessel
+RUNS=5
+SIZE_MB=256
+XFER=4M
+
+[ -x "$TESSEL" ] || { echo "no tessel at $TESSEL; build first (make build)"; exit 1; }
+if ! command -v fio > /dev/null; then
+    echo "installing fio"
+    if [ "$(id -u)" = 0 ]; then apt-get install -y -qq fio > /dev/null; else sudo apt-get install -y -qq fio > /dev/null; fi
+fi
+mkdir -p "$SCRATCH"
+trap 'rm -rf "$SCRATCH"/fio.dat "$SCRATCH"/tessel' EXIT
+
+median() { python3 -c 'import sys,statistics; print("%.1f" % statistics.median(float(x) for x in sys.argv[1:]))' "$@"; }
+
+tessel_once() { # NPROCS API -> "write_MBps read_MBps open_write_s close_write_s"
+    mkdir -p "$SCRATCH/tessel"
+    HDF5_PARAPREFIX="$SCRATCH/tessel" mpiexec -n "$1" "$TESSEL" -A "$2" -p "$1" -P "$1" \
+        -e ${SIZE_MB}M -x $XFER -X $XFER -B $XFER -i 1 --debug=t |
+    awk '
+        /^            Write \(/ { s = "w" } /^            Read \(/ { s = "r" }
+        /^            Write File Open/ { s = "wo" } /^            Write File Close/ { s = "wc" }
+        /^            Write Open-Close/ || /^            Read Open-Close/ || /^            Read File/ { s = "" }
+        /Maximum Throughput/ && s == "w" { w = $3 } /Maximum Throughput/ && s == "r" { r = $3 }
+        /Maximum Accumulated/ && s == "wo" { wo = $(NF-1) } /Maximum Accumulated/ && s == "wc" { wc = $(NF-1) }
+        END { print w, r, wo, wc }'
+}
+
+fio_once() { # NPROCS RW -> MB/s of the group
+    fio --name=seq --filename="$SCRATCH/fio.dat" --rw="$2" --bs=$XFER --size=${SIZE_MB}M \
+        --offset_increment=${SIZE_MB}M --numjobs="$1" --ioengine=psync --group_reporting --invalidate=0 --fallocate=none \
+        --output-format=json 2> /dev/null |
+    python3 -c 'import json,sys; j=json.load(sys.stdin)["jobs"][0]; k=sys.argv[1]; print("%.1f" % (j[k]["bw_bytes"]/1048576))' "$2"
+}
+
+printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s\n' procs api tessel_w fio_w tessel_r fio_r ratio_w ratio_r open_w_s close_w_s
+for procs in 1 2; do
+    # fio writes first so its reads find the data, as tessel's do.
+    fw=() fr=()
+    for ((i = 0; i < RUNS; i++)); do
+        # A fresh, unallocated file each time, as tessel creates its file.
+        rm -f "$SCRATCH/fio.dat"
+        fw+=("$(fio_once $procs write)")
+        fr+=("$(fio_once $procs read)")
+    done
+    rm -f "$SCRATCH/fio.dat"
+    fio_w=$(median "${fw[@]}") fio_r=$(median "${fr[@]}")
+    for api in posix mpiio; do
+        tw=() tr=() to=() tc=()
+        for ((i = 0; i < RUNS; i++)); do
+            read -r w r o c < <(tessel_once $procs $api)
+            tw+=("$w") tr+=("$r") to+=("$o") tc+=("$c")
+        done
+        t_w=$(median "${tw[@]}") t_r=$(median "${tr[@]}")
+        printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s\n' $procs $api "$t_w" "$fio_w" "$t_r" "$fio_r" \
+            "$(python3 -c "print('%.2f' % ($t_w/$fio_w))")" "$(python3 -c "print('%.2f' % ($t_r/$fio_r))")" \
+            "$(median "${to[@]}")" "$(median "${tc[@]}")"
+    done
+done
