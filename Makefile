@@ -43,3 +43,15 @@ bench: deps
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-perf
+
+.PHONY: fuzz stress
+
+# Fuzzing of the command-line parsers with libFuzzer, 60 s per harness
+# (FUZZ_SECONDS to change it). Not part of check.
+fuzz: deps
+	bash tests/fuzz/run_fuzz.sh build-fuzz
+
+# 200 randomized comparisons at 2 to 5 processes, each checked against the
+# one-process run (STRESS_RUNS to change the count). Not part of check.
+stress: build
+	bash tests/stress/run_stress.sh $(BUILD)
