@@ -62,7 +62,19 @@ alignas(16) char alt_stack[ALT_STACK_SIZE];
 // Test-only switch (see zarn_fatal_install): the signal to provoke, and the
 // prefix of the activity at which to provoke it.
 int test_crash_signal = 0;
-char test_crash_prefix[64];
+char test_crash_prefix[256];
+
+// The switch's prefix is matched against the activity and its first name,
+// "what name1", so a test can pick one object: "SEGV:comparing /g1/d".
+bool test_switch_matches()
+{
+    char subject[sizeof activity.what + NAME_MAX_LEN + 1];
+    unsigned len = 0;
+    append(subject, sizeof subject, &len, activity.what);
+    append(subject, sizeof subject, &len, " ");
+    append(subject, sizeof subject, &len, activity.name1);
+    return std::strncmp(subject, test_crash_prefix, std::strlen(test_crash_prefix)) == 0;
+}
 
 void on_fatal_signal(int signo)
 {
@@ -149,8 +161,7 @@ void zarn_note_activity(const char *what, const char *name1, const char *name2, 
     copy_text(activity.name2, sizeof activity.name2, name2);
     activity.reads_file = reads_file;
 #ifndef ZARN_SANITIZED
-    if (test_crash_signal != 0 &&
-        std::strncmp(activity.what, test_crash_prefix, std::strlen(test_crash_prefix)) == 0)
+    if (test_crash_signal != 0 && test_switch_matches())
         make_fault(test_crash_signal);
 #endif
 }

@@ -10,9 +10,10 @@
 // Test-only: when the environment variable
 // ZARN_TEST_ONLY_CRASH_AT_ACTIVITY is set to SIGNAME or SIGNAME:PREFIX
 // (SIGNAME one of SEGV, BUS, FPE, ILL, ABRT), the process makes that fault
-// itself at the first zarn_note_activity whose `what` begins with PREFIX (any
-// activity when no prefix is given). It lets the tests see the real binaries
-// die of each signal; nothing else reads the variable.
+// itself at the first zarn_note_activity where "what name1" begins with
+// PREFIX (any activity when no prefix is given; "comparing /g1/d" picks the
+// pair whose first name begins with /g1/d). It lets the tests see the real
+// binaries die of each signal; nothing else reads the variable.
 void zarn_fatal_install();
 
 // Records what the process is doing, for the handler's message: `what`

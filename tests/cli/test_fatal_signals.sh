@@ -71,6 +71,28 @@ while IFS=: read -r sig text; do
     fi
 done <<<"$signals"
 
+# Three processes, one worker dies on one chosen pair while the others go
+# on: the job ends non-zero, the one line names that pair, and what the
+# manager printed before is whole: every line of it is a line of the
+# one-process report, and it ends with the end of a pair's report.
+timeout 120 mpiexec -n 1 "$pmirlo" -r "$a" "$b" >"$work/reference" 2>/dev/null
+ZARN_TEST_ONLY_CRASH_AT_ACTIVITY="SEGV:comparing /g1/dset2" \
+    timeout 120 mpiexec -n 3 "$pmirlo" -r "$a" "$b" >"$work/out" 2>"$work/err"
+rc=$?
+expected="mirlo error: segmentation fault while comparing </g1/dset2> and </g1/dset2>: the HDF5 file may be damaged"
+if [ "$rc" -eq 0 ] || [ "$rc" -eq 124 ] || [ "$(cat "$work/err")" != "$expected" ]; then
+    fail "one worker dies: status $rc, expected non-zero and only the line: $expected"
+fi
+# The launcher's own notice of the dead process starts with a line of '='.
+sed '/^====/,$d' "$work/out" >"$work/manager"
+if grep -vxFf "$work/reference" "$work/manager" | grep -q .; then
+    fail "one worker dies: the manager printed lines that are not whole report lines"
+    sed 's/^/  stdout| /' "$work/manager"
+elif [ -s "$work/manager" ] && ! tail -n 1 "$work/manager" | grep -qE '^[0-9]+ differences found$'; then
+    fail "one worker dies: the manager's output stops inside a pair's report"
+    sed 's/^/  stdout| /' "$work/manager"
+fi
+
 # Without the switch the same run is an ordinary comparison.
 timeout 120 mpiexec -n 1 "$pmirlo" "$a" "$b" >"$work/out" 2>"$work/err"
 rc=$?

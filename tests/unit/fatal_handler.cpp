@@ -178,6 +178,22 @@ INSTANTIATE_TEST_SUITE_P(AllFatalSignals, FatalSignal,
                                            signal_case{"ABRT", "abort"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
+TEST(FatalHandler, TestSwitchCanPickOneObject)
+{
+    child_outcome out = run_child([] {
+        zarn_set_progname("mirlo");
+        setenv("ZARN_TEST_ONLY_CRASH_AT_ACTIVITY", "SEGV:comparing /g/second", 1);
+        zarn_fatal_install();
+        zarn_note_activity("comparing", "/g/first", "/g/first");
+        zarn_note_activity("comparing", "/g/second", "/h/second");
+        zarn_note_activity("comparing", "/g/third", "/g/third");
+    });
+    ASSERT_TRUE(WIFEXITED(out.status));
+    EXPECT_EQ(WEXITSTATUS(out.status), 2);
+    EXPECT_EQ(out.err, "mirlo error: segmentation fault while comparing </g/second> and </h/second>: the HDF5 "
+                       "file may be damaged\n");
+}
+
 TEST(FatalHandler, StackOverflowIsReportedFromTheAlternateStack)
 {
     child_outcome out = run_child([] {
