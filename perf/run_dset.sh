@@ -36,27 +36,42 @@ echo "writing files under $work"
 "$floor" write "$work/l_same.h5" $large 0
 "$floor" write "$work/l_diff.h5" $large 1000
 
-# measure NAME CMD...: one warm-up run, then REPS runs; prints the fastest
-# elapsed time (s) and the largest peak resident size (KiB).
+# measure CMD...: one warm-up run, then REPS runs; prints the fastest elapsed
+# time (s), the smallest CPU time (user + system, s) and the largest peak
+# resident size (KiB). CPU time is the steadier figure on a shared machine.
 measure() {
-    local best="" peak=0 t m
+    local best="" cpu="" peak=0 t u s m c
     "$@" > /dev/null 2>&1 || true
     for _ in $(seq "$reps"); do
-        /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
-        read -r t m < <(tail -n 1 "$work/time.txt")
+        /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
+        read -r t u s m < <(tail -n 1 "$work/time.txt")
+        c=$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }')
         if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+        if [ -z "$cpu" ] || awk -v a="$c" -v b="$cpu" 'BEGIN { exit !(a < b) }'; then cpu=$c; fi
         [ "$m" -gt "$peak" ] && peak=$m
     done
-    echo "$best $peak"
+    echo "$best $cpu $peak"
 }
 
-printf "%-22s %-8s %9s %9s %7s %10s %10s %9s\n" pair floor "floor s" "pmirlo s" ratio "floor MiB" "pmirlo MiB" "+MiB"
+# Start-up and shutdown of pmirlo alone (MPI and HDF5 initialisation), from a
+# pair of two-element datasets; the "net" columns subtract it.
+"$floor" write "$work/t_a.h5" 2 0
+"$floor" write "$work/t_b.h5" 2 0
+read -r st sc _ < <(measure "$pmirlo" "$work/t_a.h5" "$work/t_b.h5" /d /d)
+echo "pmirlo start-up: $st s elapsed, $sc s CPU"
+
+printf "%-19s %-6s | %7s %7s %6s %6s | %7s %7s %6s %6s | %7s %7s %6s\n" pair floor \
+    "floor" "pmirlo" ratio net "floor" "pmirlo" ratio net "floor" "pmirlo" "+"
+printf "%-19s %-6s | %29s | %29s | %22s\n" "" "" "elapsed s" "CPU s" "peak RSS MiB"
 row() {
-    local name=$1 mode=$2 a=$3 b=$4 ft fm pt pm
-    read -r ft fm < <(measure "$floor" "$mode" "$a" "$b")
-    read -r pt pm < <(measure "$pmirlo" "$a" "$b" /d /d)
-    awk -v n="$name" -v mo="$mode" -v ft="$ft" -v pt="$pt" -v fm="$fm" -v pm="$pm" 'BEGIN {
-        printf "%-22s %-8s %9.3f %9.3f %7.2f %10.1f %10.1f %9.1f\n", n, mo, ft, pt, (ft > 0 ? pt / ft : 0),
+    local name=$1 mode=$2 a=$3 b=$4 ft fc fm pt pc pm
+    read -r ft fc fm < <(measure "$floor" "$mode" "$a" "$b")
+    read -r pt pc pm < <(measure "$pmirlo" "$a" "$b" /d /d)
+    awk -v n="$name" -v mo="$mode" -v ft="$ft" -v pt="$pt" -v fc="$fc" -v pc="$pc" -v fm="$fm" -v pm="$pm" \
+        -v st="$st" -v sc="$sc" 'function r(a, b) { return b > 0 ? a / b : 0 }
+        BEGIN {
+        printf "%-19s %-6s | %7.3f %7.3f %6.2f %6.2f | %7.3f %7.3f %6.2f %6.2f | %7.1f %7.1f %6.1f\n", n, mo,
+               ft, pt, r(pt, ft), r(pt - st, ft), fc, pc, r(pc, fc), r(pc - sc, fc),
                fm / 1024, pm / 1024, (pm - fm) / 1024 }'
 }
 row "128MiB identical" whole "$work/s_a.h5" "$work/s_same.h5"
@@ -66,5 +81,7 @@ row "1GiB 0.1% differ" strips "$work/l_a.h5" "$work/l_diff.h5"
 
 rows=$("$pmirlo" -r "$work/s_a.h5" "$work/s_many.h5" /d /d | grep -c '^\[ ' || true)
 [ "$rows" -eq 1048576 ] || { echo "report mode printed $rows rows, expected 1048576" >&2; exit 1; }
-read -r rt _ < <(measure "$pmirlo" -r "$work/s_a.h5" "$work/s_many.h5" /d /d)
-awk -v t="$rt" 'BEGIN { printf "report mode: 1048576 rows in %.3f s: %.0f rows/s\n", t, (t > 0 ? 1048576 / t : 0) }'
+read -r rt rc _ < <(measure "$pmirlo" -r "$work/s_a.h5" "$work/s_many.h5" /d /d)
+awk -v t="$rt" -v c="$rc" 'BEGIN {
+    printf "report mode: 1048576 rows in %.3f s elapsed (%.0f rows/s), %.3f s CPU (%.0f rows/s)\n",
+           t, (t > 0 ? 1048576 / t : 0), c, (c > 0 ? 1048576 / c : 0) }'

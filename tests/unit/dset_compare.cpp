@@ -106,6 +106,15 @@ TEST(DatasetCountTest, StorageAndStructuredTypes)
     }
 }
 
+TEST(DatasetCountTest, ScalarComparesItsOneElement)
+{
+    diff_options o = fresh_options();
+    o.report_mode = 1;
+    run_result r = compare("/shapes/scalar", o);
+    EXPECT_EQ(r.found, 1u);
+    EXPECT_EQ(r.out.rfind("size:           H5S_SCALAR", 0), 0u);
+}
+
 TEST(DatasetCountTest, ObjectReferencesCompareTheReferencedDatasets)
 {
     diff_options o = fresh_options();
