@@ -8,6 +8,9 @@ TESSEL=$2/tessel
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 failures=0
+# In sanitizer builds, keep the summary of suppressed (MPI library) leaks off
+# the standard error that is compared.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-}:print_suppressions=0"
 
 # run NPROCS ARGS...: runs tessel in $WORK/run with the current environment;
 # leaves OUT, ERR and RC.
