@@ -413,84 +413,209 @@ nfound_t compare_strips(hid_t did1, hid_t did2, dset_pair &p, strip_plan &plan, 
 
 // --- the comparison of two open datasets ------------------------------------
 
-// Steps of diff_datasetid up to the reading. Returns the count; sets *status
-// to STATUS_ERROR on failure.
-nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const char *name2,
-                               diff_options *options, dset_pair &p, int *status)
-{
-    const hid_t did[2] = {did1, did2};
-    int rank[2] = {0, 0};
-    hsize_t dims[2][MIRLO_MAX_RANK] = {};
-    hsize_t maxdims[2][MIRLO_MAX_RANK] = {};
-    H5D_layout_t layout[2] = {H5D_LAYOUT_ERROR, H5D_LAYOUT_ERROR};
-    const bool names_given = name1 != nullptr && name2 != nullptr;
+struct dset_shape {
+    int rank = 0;
+    hsize_t dims[MIRLO_MAX_RANK] = {};
+    hsize_t maxdims[MIRLO_MAX_RANK] = {};
+    H5D_layout_t layout = H5D_LAYOUT_ERROR;
+};
 
+// Dataspaces, shapes, file types and storage layouts of both datasets.
+bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
+{
     for (int k = 0; k < 2; ++k) {
         p.sid[k].reset(H5Dget_space(did[k]));
         if (!p.sid[k].valid()) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_space failed");
-            *status = STATUS_ERROR;
-            return 0;
+            return false;
         }
-        rank[k] = H5Sget_simple_extent_ndims(p.sid[k]);
-        if (rank[k] < 0) {
+        shape[k].rank = H5Sget_simple_extent_ndims(p.sid[k]);
+        if (shape[k].rank < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_ndims failed");
-            *status = STATUS_ERROR;
-            return 0;
+            return false;
         }
-        if (H5Sget_simple_extent_dims(p.sid[k], dims[k], maxdims[k]) < 0) {
+        if (H5Sget_simple_extent_dims(p.sid[k], shape[k].dims, shape[k].maxdims) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_dims failed");
-            *status = STATUS_ERROR;
-            return 0;
+            return false;
         }
     }
     for (int k = 0; k < 2; ++k) {
         p.ftype[k].reset(H5Dget_type(did[k]));
         if (!p.ftype[k].valid()) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_type failed");
-            *status = STATUS_ERROR;
-            return 0;
+            return false;
         }
     }
     for (int k = 0; k < 2; ++k) {
         h5_plist dcpl(H5Dget_create_plist(did[k]));
         if (!dcpl.valid()) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
-            *status = STATUS_ERROR;
-            return 0;
+            return false;
         }
-        layout[k] = H5Pget_layout(dcpl);
-        if (layout[k] < 0) {
+        shape[k].layout = H5Pget_layout(dcpl);
+        if (shape[k].layout < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pget_layout failed");
-            *status = STATUS_ERROR;
-            return 0;
+            return false;
         }
     }
+    return true;
+}
 
-    bool comparable = true;
-    if (H5Dget_storage_size(did1) == 0 || H5Dget_storage_size(did2) == 0) {
-        if (layout[0] == H5D_VIRTUAL || layout[1] == H5D_VIRTUAL) {
-            if (messages_wanted(options) && names_given)
-                zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", name1, name2);
-        } else {
-            if (messages_wanted(options) && names_given)
-                zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
-            options->not_comparable = 1;
-            comparable = false;
-        }
+// Storage test: false when a dataset without storage is not virtual.
+bool storage_comparable(hid_t did1, hid_t did2, const dset_shape shape[2], const char *name1, const char *name2,
+                        diff_options *options)
+{
+    if (H5Dget_storage_size(did1) != 0 && H5Dget_storage_size(did2) != 0)
+        return true;
+    const bool print = messages_wanted(options) && name1 != nullptr && name2 != nullptr;
+    if (shape[0].layout == H5D_VIRTUAL || shape[1].layout == H5D_VIRTUAL) {
+        if (print)
+            zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", name1, name2);
+        return true;
     }
+    if (print)
+        zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
+    options->not_comparable = 1;
+    return false;
+}
+
+// Sign test of the two native types.
+bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char *name2, diff_options *options)
+{
+    H5T_sign_t sign1, sign2;
+    {
+        // Types without a sign answer with an error; both then compare equal.
+        h5_errors_off quiet;
+        sign1 = H5Tget_sign(mtype1);
+        sign2 = H5Tget_sign(mtype2);
+    }
+    if (sign1 == sign2)
+        return true;
+    if (messages_wanted(options) && name1 != nullptr && name2 != nullptr) {
+        zarn_buffered_print("Not comparable: <%s> has sign %s ", name1, sign_label(sign1));
+        zarn_buffered_print("and <%s> has sign %s\n", name2, sign_label(sign2));
+    }
+    options->not_comparable = 1;
+    return false;
+}
+
+// Strips over the whole extent.
+void plan_whole_extent(const diff_options *options, strip_plan *plan)
+{
+    plan->rank = options->rank;
+    for (int i = 0; i < plan->rank; ++i) {
+        for (hyperslab &h : plan->sel) {
+            h.start[i] = 0;
+            h.stride[i] = 1;
+            h.count[i] = options->dims[i];
+            h.block[i] = 1;
+        }
+        plan->n[i] = options->dims[i];
+    }
+}
+
+// Strips over the subsets: fills in and checks each record given, and uses
+// a record given for one object only for both. Sets element_count. Selections
+// of different shapes (same number of elements) are compared in selection
+// order in one strip, when they fit one. False on failure.
+bool plan_subsets(diff_options *options, const dset_shape shape[2], size_t elem_size, strip_plan *plan)
+{
+    subset_spec *rec[2] = {options->subsets[0], options->subsets[1]};
+    plan->rank = options->rank;
+    plan->subset = true;
+    for (int k = 0; k < 2; ++k) {
+        if (rec[k] == nullptr)
+            continue;
+        if (!fill_subset_defaults(rec[k], shape[k].rank)) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate subset lists");
+            return false;
+        }
+        if (!validate_subset(rec[k], k, shape[k].rank, shape[k].dims))
+            return false;
+    }
+    hyperslab_from_subset(rec[0] ? rec[0] : rec[1], plan->rank, &plan->sel[0]);
+    hyperslab_from_subset(rec[1] ? rec[1] : rec[0], plan->rank, &plan->sel[1]);
+
+    hsize_t total[2] = {1, 1};
+    bool same_shape = true;
+    for (int i = 0; i < plan->rank; ++i) {
+        plan->n[i] = plan->sel[0].count[i] * plan->sel[0].block[i];
+        const hsize_t n2 = plan->sel[1].count[i] * plan->sel[1].block[i];
+        same_shape = same_shape && n2 == plan->n[i];
+        total[0] *= plan->n[i];
+        total[1] *= n2;
+    }
+    if (total[0] != total[1]) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "subset selections hold different numbers of elements");
+        return false;
+    }
+    options->element_count = total[0];
+    if (same_shape) {
+        shape_strips(plan, elem_size);
+        return true;
+    }
+    const hsize_t bytes = total[0] * elem_size;
+    if (bytes > hyperslab_bufsize) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "subset selections of different shapes exceed one strip");
+        return false;
+    }
+    // Every dimension whole: each object reads its own selection.
+    for (int i = 0; i < plan->rank; ++i) {
+        plan->extent[i] = plan->n[i];
+        plan->unit[i] = 1;
+    }
+    plan->strip_bytes = static_cast<size_t>(bytes);
+    return true;
+}
+
+// Reads both datasets whole. Returns false when the buffers cannot be had
+// (the caller falls back to strips); a failed read sets *failed.
+bool compare_whole(const hid_t did[2], dset_pair &p, hsize_t bytes, diff_options *options, nfound_t *found,
+                   bool *failed)
+{
+    if (!p.buf[0].allocate(bytes) || !p.buf[1].allocate(bytes)) {
+        p.buf[0].release();
+        p.buf[1].release();
+        return false;
+    }
+    for (int k = 0; k < 2; ++k) {
+        p.buf[k].space = p.sid[k];
+        if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+            *failed = true;
+            return true;
+        }
+        p.buf[k].filled = true;
+    }
+    std::memset(options->block_start, 0, sizeof options->block_start);
+    *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
+    p.buf[0].release();
+    p.buf[1].release();
+    return true;
+}
+
+// The steps of diff_datasetid between opening and finishing. Returns the
+// count; a failure sets *failed.
+nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const char *name2,
+                               diff_options *options, dset_pair &p, bool *failed)
+{
+    const hid_t did[2] = {did1, did2};
+    dset_shape shape[2];
+    if (!read_shapes(did, p, shape)) {
+        *failed = true;
+        return 0;
+    }
+    bool comparable = storage_comparable(did1, did2, shape, name1, name2, options);
 
     options->object_names[0] = copy_name(name1);
     options->object_names[1] = copy_name(name2);
-
-    int can = diff_can_type(p.ftype[0], p.ftype[1], rank[0], rank[1], dims[0], dims[1], maxdims[0], maxdims[1],
-                            options, false);
+    int can = diff_can_type(p.ftype[0], p.ftype[1], shape[0].rank, shape[1].rank, shape[0].dims, shape[1].dims,
+                            shape[0].maxdims, shape[1].maxdims, options, false);
     if (can < 0) {
-        *status = STATUS_ERROR;
+        *failed = true;
         return 0;
     }
-    if (can == 0)
-        comparable = false;
+    comparable = comparable && can == 1;
 
     size_t msize[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
@@ -498,37 +623,19 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         if (!p.mtype[k].valid()) {
             ZARN_PUSH_ERROR(zarn_err_minor, k == 0 ? "H5Tget_native_type first ftype failed"
                                                    : "H5Tget_native_type second ftype failed");
-            *status = STATUS_ERROR;
+            *failed = true;
             return 0;
         }
         msize[k] = H5Tget_size(p.mtype[k]);
     }
-
-    if (comparable) {
-        H5T_sign_t sign[2];
-        {
-            // Types without a sign answer with an error; both then compare equal.
-            h5_errors_off quiet;
-            sign[0] = H5Tget_sign(p.mtype[0]);
-            sign[1] = H5Tget_sign(p.mtype[1]);
-        }
-        if (sign[0] != sign[1]) {
-            if (messages_wanted(options) && names_given) {
-                zarn_buffered_print("Not comparable: <%s> has sign %s ", name1, sign_label(sign[0]));
-                zarn_buffered_print("and <%s> has sign %s\n", name2, sign_label(sign[1]));
-            }
-            options->not_comparable = 1;
-            comparable = false;
-        }
-    }
-
+    comparable = comparable && signs_comparable(p.mtype[0], p.mtype[1], name1, name2, options);
     for (int k = 0; k < 2; ++k)
         p.buf[k].has_vlen = zarn_type_has_vlen(p.mtype[k]) == 1;
-
     if (!comparable)
         return 0;
 
-    hsize_t nelmts[2] = {element_product(rank[0], dims[0]), element_product(rank[1], dims[1])};
+    const hsize_t nelmts[2] = {element_product(shape[0].rank, shape[0].dims),
+                               element_product(shape[1].rank, shape[1].dims)};
     hsize_t whole_bytes = 0;
     int first = 0; // the dataset that describes the buffers to diff_array
     if (H5Tget_class(p.ftype[0]) == H5T_ARRAY) {
@@ -542,7 +649,7 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         p.mtype[1].reset(m2);
         if (r < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "match_up_memsize failed");
-            *status = STATUS_ERROR;
+            *failed = true;
             return 0;
         }
         whole_bytes = nelmts[0] * msize[0];
@@ -550,14 +657,13 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     for (int k = 0; k < 2; ++k)
         p.buf[k].type = p.mtype[k];
 
-    options->rank = rank[first];
+    options->rank = shape[first].rank;
     for (int i = 0; i < MIRLO_MAX_RANK; ++i)
-        options->dims[i] = i < rank[first] ? dims[first][i] : 0;
+        options->dims[i] = i < options->rank ? shape[first].dims[i] : 0;
     options->mem_type_size = msize[first];
     options->mem_type_id = p.mtype[first];
     options->element_count = nelmts[first];
     options->block_element_count = options->element_count;
-
     for (int k = 0; k < 2; ++k) {
         const char *name = k == 0 ? name1 : name2;
         std::free(options->object_names[k]);
@@ -565,102 +671,24 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     }
     reset_positions(options);
 
-    // Subsets: a record given for one object only applies to both.
+    // Strip buffers hold the larger of the two native elements.
+    const size_t elem_size = std::max(msize[0], msize[1]);
     strip_plan plan;
-    plan.rank = options->rank;
-    subset_spec *rec[2] = {options->subsets[0], options->subsets[1]};
-    if (rank[0] > 0 && (rec[0] != nullptr || rec[1] != nullptr)) {
-        plan.subset = true;
-        for (int k = 0; k < 2; ++k) {
-            if (rec[k] == nullptr)
-                continue;
-            if (!fill_subset_defaults(rec[k], rank[k])) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate subset lists");
-                *status = STATUS_ERROR;
-                return 0;
-            }
-            if (!validate_subset(rec[k], k, rank[k], dims[k])) {
-                *status = STATUS_ERROR;
-                return 0;
-            }
-        }
-        hyperslab_from_subset(rec[0] ? rec[0] : rec[1], plan.rank, &plan.sel[0]);
-        hyperslab_from_subset(rec[1] ? rec[1] : rec[0], plan.rank, &plan.sel[1]);
-        hsize_t total[2] = {1, 1};
-        bool same_shape = true;
-        for (int i = 0; i < plan.rank; ++i) {
-            plan.n[i] = plan.sel[0].count[i] * plan.sel[0].block[i];
-            const hsize_t n2 = plan.sel[1].count[i] * plan.sel[1].block[i];
-            same_shape = same_shape && n2 == plan.n[i];
-            total[0] *= plan.n[i];
-            total[1] *= n2;
-        }
-        if (total[0] != total[1]) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "subset selections hold different numbers of elements");
-            *status = STATUS_ERROR;
+    if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
+        if (!plan_subsets(options, shape, elem_size, &plan)) {
+            *failed = true;
             return 0;
         }
-        options->element_count = total[0];
-        if (!same_shape) {
-            // Selections of different shapes are compared whole, in selection
-            // order, in one strip, when they fit one.
-            const size_t bytes = static_cast<size_t>(total[0] * std::max(msize[0], msize[1]));
-            if (bytes > hyperslab_bufsize) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "subset selections of different shapes exceed one strip");
-                *status = STATUS_ERROR;
-                return 0;
-            }
-            for (int i = 0; i < plan.rank; ++i) {
-                plan.extent[i] = plan.n[i];
-                plan.unit[i] = 1;
-            }
-            plan.strip_bytes = bytes;
-            bool failed = false;
-            nfound_t n = compare_strips(did1, did2, p, plan, options, &failed);
-            if (failed)
-                *status = STATUS_ERROR;
-            return n;
-        }
     } else {
-        for (int i = 0; i < plan.rank; ++i) {
-            plan.sel[0].start[i] = plan.sel[1].start[i] = 0;
-            plan.sel[0].stride[i] = plan.sel[1].stride[i] = 1;
-            plan.sel[0].count[i] = plan.sel[1].count[i] = options->dims[i];
-            plan.sel[0].block[i] = plan.sel[1].block[i] = 1;
-            plan.n[i] = options->dims[i];
-        }
-
-        // Whole read when it is small enough and memory can be had.
-        if (whole_bytes < whole_read_limit) {
-            if (options->element_count == 0)
-                return 0;
-            if (p.buf[0].allocate(whole_bytes) && p.buf[1].allocate(whole_bytes)) {
-                for (int k = 0; k < 2; ++k) {
-                    p.buf[k].space = p.sid[k];
-                    if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
-                        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                        *status = STATUS_ERROR;
-                        return 0;
-                    }
-                    p.buf[k].filled = true;
-                }
-                std::memset(options->block_start, 0, sizeof options->block_start);
-                nfound_t n = diff_array(p.buf[0].data, p.buf[1].data, options, did1, did2);
-                p.buf[0].release();
-                p.buf[1].release();
-                return n;
-            }
-            p.buf[0].release();
-            p.buf[1].release();
-        }
+        if (options->element_count == 0)
+            return 0;
+        nfound_t found = 0;
+        if (whole_bytes < whole_read_limit && compare_whole(did, p, whole_bytes, options, &found, failed))
+            return found;
+        plan_whole_extent(options, &plan);
+        shape_strips(&plan, elem_size);
     }
-
-    shape_strips(&plan, std::max(msize[0], msize[1]));
-    bool failed = false;
-    nfound_t n = compare_strips(did1, did2, p, plan, options, &failed);
-    if (failed)
-        *status = STATUS_ERROR;
-    return n;
+    return compare_strips(did1, did2, p, plan, options, failed);
 }
 
 } // namespace
@@ -669,15 +697,16 @@ nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *n
 {
     char *const saved_names[2] = {options->object_names[0], options->object_names[1]};
     options->object_names[0] = options->object_names[1] = nullptr;
-    int status = options->error_status;
+    bool failed = false;
     nfound_t found = 0;
     {
         quiet_close_scope quiet;
         dset_pair p;
         quiet_close_trigger trigger{quiet};
-        found = compare_open_datasets(did1, did2, name1, name2, options, p, &status);
+        found = compare_open_datasets(did1, did2, name1, name2, options, p, &failed);
     }
-    options->error_status |= status;
+    if (failed)
+        options->error_status |= STATUS_ERROR;
     for (int k = 0; k < 2; ++k) {
         std::free(options->object_names[k]);
         options->object_names[k] = saved_names[k];
@@ -757,13 +786,13 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
     H5T_class_t cls1 = H5Tget_class(f_tid1);
     if (cls1 < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class first object failed");
-        options->error_status = STATUS_ERROR;
+        options->error_status |= STATUS_ERROR;
         return -1;
     }
     H5T_class_t cls2 = H5Tget_class(f_tid2);
     if (cls2 < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class second object failed");
-        options->error_status = STATUS_ERROR;
+        options->error_status |= STATUS_ERROR;
         return -1;
     }
 
