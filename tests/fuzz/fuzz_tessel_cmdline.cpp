@@ -19,21 +19,6 @@ unsigned long long u(long long v)
     return static_cast<unsigned long long>(v);
 }
 
-// True when a product printed by the parameters report overflows. The report
-// computes them in signed 64-bit arithmetic (see
-// tests/unit/fuzz_regress_tessel_report.cpp); until it no longer does, such
-// command lines are not reported here, so the fuzzing can go on past them.
-bool report_overflows(const bench_options &o)
-{
-    long long nb = o.num_bytes, p = o.max_num_processes, side = 0, area = 0, out = 0;
-    if (__builtin_mul_overflow(p, nb, &side) || __builtin_mul_overflow(side, o.num_dsets, &out))
-        return true;
-    if (!o.dim2d)
-        return false;
-    return __builtin_mul_overflow(nb, nb, &area) || __builtin_mul_overflow(area, p, &out) ||
-           __builtin_mul_overflow(side, side, &area) || __builtin_mul_overflow(area, o.num_dsets, &out);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -72,8 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     if (bench_debug_level < 0 || bench_debug_level > 4)
         __builtin_trap();
-    if (std::getenv("FUZZ_TESSEL_REPORT_ALL") == nullptr && report_overflows(o))
-        return 0;
     print_bench_parameters(&o);
     return 0;
 }
