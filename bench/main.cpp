@@ -3,6 +3,7 @@
 #include "tessel_driver.hpp"
 #include "tessel_options.hpp"
 #include "zarn.hpp"
+#include "zarn_fatal.hpp"
 
 #include <mpi.h>
 
@@ -22,6 +23,10 @@ void query_failed(const char *call, int code)
 int main(int argc, char **argv)
 {
     zarn_init();
+    // Named for the message of the fatal-signal handler, the only place
+    // where the tools library prints the program's name for tessel.
+    zarn_set_progname("tessel");
+    zarn_fatal_install();
     bench_output = stdout;
     MPI_Init(&argc, &argv);
     // Failures of MPI calls come back as codes, so the engine can report them.

@@ -5,6 +5,7 @@
 #include "h5_handle.hpp"
 #include "mpi_info.hpp"
 #include "tessel_options.hpp"
+#include "zarn_fatal.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -893,7 +894,9 @@ int pio_run(bench_parameters params, pio_timer_set **timers)
             if (bench_debug_level > 0)
                 fprintf(bench_output, "rank %d: data filename=%s\n", bench_rank, name);
 
-            // Write phase.
+            // Write phase. The activity names the file for the message of a
+            // fatal signal; it is noted outside every timed region.
+            zarn_note_activity("writing", name, nullptr, false);
             MPI_Barrier(bench_comm);
             pio_timer_set_time(t, T_WRITE_OPEN_CLOSE, PIO_START);
             int rc = do_fopen(&params, name, &fd, PIO_CREATE);
@@ -919,6 +922,7 @@ int pio_run(bench_parameters params, pio_timer_set **timers)
 
             // Read phase.
             if (!params.write_only) {
+                zarn_note_activity("reading", name, nullptr, io_type == PIO_PHDF5);
                 MPI_Barrier(bench_comm);
                 pio_timer_set_time(t, T_READ_OPEN_CLOSE, PIO_START);
                 rc = do_fopen(&params, name, &fd, PIO_READ);
@@ -943,10 +947,12 @@ int pio_run(bench_parameters params, pio_timer_set **timers)
                 }
             }
 
+            zarn_note_activity("removing", name, nullptr, false);
             MPI_Barrier(bench_comm);
             pio_cleanup(io_type, name);
         }
     } while (false);
+    zarn_clear_activity();
 
     if (is_open(io_type, fd)) {
         switch (io_type) {
