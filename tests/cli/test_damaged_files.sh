@@ -86,7 +86,7 @@ done
 
 # Files that open but whose objects, groups or data are damaged.
 damaged="dmg_ohdr_small_zero dmg_ohdr_small_ones dmg_ohdr_small_scrambled dmg_ohdr_big_scrambled
-         dmg_btree_nodes dmg_local_heap dmg_symbol_nodes dmg_data_short"
+         dmg_btree_nodes dmg_local_heap dmg_symbol_nodes dmg_data_short dmg_dims_huge dmg_chunk_zipped"
 for name in $damaged; do
     d=$fix/$name.h5
     [ -f "$d" ] || { fail "fixture $name.h5 missing" "-"; continue; }
@@ -100,13 +100,22 @@ for name in $damaged; do
     done
     # Object by object: a damaged object fails with a message; an intact
     # one may compare equal (status 0) but then says nothing of an error.
-    for obj in /g1/small /big /chunked /link_small; do
+    for obj in /g1/small /big /chunked /zipped /link_small; do
         run 1 -r "$base" "$d" "$obj"
         sound_end "$name $obj" || continue
         if [ "$rc" -ne 0 ]; then
             reported_failure "$name $obj (pmirlo -r $base $d $obj)"
         fi
     done
+    # Against an identical damaged copy, so that the damaged data is read on
+    # both sides (the damaged object fails; the others compare equal).
+    twin=$fix/${name}_twin.h5
+    if [ -f "$twin" ]; then
+        for n in 1 3; do
+            run $n -r "$d" "$twin"
+            sound_end "$name twin -n $n" && reported_failure "$name twin -r -n $n"
+        done
+    fi
 done
 
 echo "$runs runs on damaged files, $failures failed"
