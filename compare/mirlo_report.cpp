@@ -124,6 +124,9 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
         zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
     }
     zarn_buffered_print("]          ");
+    // The character index is shown only for rank 0; drop the request here so
+    // it cannot reach a later row of a scalar object.
+    options->index_pending = 0;
 }
 
 uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position)

@@ -240,6 +240,7 @@ TEST(CharacterRowTest, EscapesBothCharacters)
     testing::internal::CaptureStdout();
     EXPECT_EQ(diff_char_pair(&tab, &high, 2, 5, &o), 1u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ 2 ]" + TAIL + "  \\t            \\310\n");
+    EXPECT_EQ(o.index_pending, 0); // not left over for a later scalar row
 }
 
 TEST(EscapeTest, EveryKindOfCharacter)
