@@ -16,7 +16,7 @@
 set -eu
 HERE=$(cd "$(dirname "$0")" && pwd)
 BUILD=${1:-$HERE/../build}
-SCRATCH=${2:-$(mktemp -d /tmp/tessel_perf.XXXXXX)}
+if [ $# -ge 2 ]; then SCRATCH=$2; OWN_SCRATCH=0; else SCRATCH=$(mktemp -d /tmp/tessel_perf.XXXXXX); OWN_SCRATCH=1; fi
 TESSEL=$BUILD/bench/tessel
 RUNS=5
 SIZE_MB=256
@@ -28,7 +28,7 @@ if ! command -v fio > /dev/null; then
     if [ "$(id -u)" = 0 ]; then apt-get install -y -qq fio > /dev/null; else sudo apt-get install -y -qq fio > /dev/null; fi
 fi
 mkdir -p "$SCRATCH"
-trap 'rm -rf "$SCRATCH"/fio.dat "$SCRATCH"/tessel' EXIT
+trap 'rm -rf "$SCRATCH"/fio.dat "$SCRATCH"/tessel; [ "$OWN_SCRATCH" = 1 ] && rm -rf "$SCRATCH"' EXIT
 
 median() { python3 -c 'import sys,statistics; print("%.1f" % statistics.median(float(x) for x in sys.argv[1:]))' "$@"; }
 
