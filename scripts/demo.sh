@@ -22,4 +22,5 @@ run mpiexec -n 3 "$build/compare_main/pmirlo" -v -d 0.5 "$out/demo_run1.h5" "$ou
 echo
 echo "== tessel: a short parallel I/O measurement with 2 processes"
 export HDF5_PARAPREFIX="$out"
-run mpiexec -n 2 "$build/bench/tessel" -i 2 -x 64K -X 256K -e 1M
+run mpiexec -n 2 "$build/bench/tessel" -A posix,mpiio,phdf5 \
+    -e 1M -x 256K -X 1M -B 64K -i 2 --debug=t
