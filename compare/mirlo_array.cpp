@@ -247,6 +247,17 @@ nfound_t diff_region_reference(const unsigned char *e1, const unsigned char *e2,
     return found;
 }
 
+// True when both object references lead to the same, named path.
+bool same_referenced_path(hid_t container1, hid_t container2, const unsigned char *e1, const unsigned char *e2)
+{
+    char path1[1024];
+    char path2[1024];
+    ssize_t n1 = H5Rget_name(container1, H5R_OBJECT, e1, path1, sizeof path1);
+    ssize_t n2 = H5Rget_name(container2, H5R_OBJECT, e2, path2, sizeof path2);
+    return n1 > 0 && n2 > 0 && static_cast<size_t>(n1) < sizeof path1 && static_cast<size_t>(n2) < sizeof path2 &&
+           std::strcmp(path1, path2) == 0;
+}
+
 nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2, const diff_options *options,
                                diff_options *copy, hid_t container1, hid_t container2, int *error)
 {
@@ -271,6 +282,11 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         return 0;
     }
     if (type1 != H5O_TYPE_DATASET) {
+        // Groups and named datatypes have no values to compare; two
+        // references that lead to the same path are the same reference, and
+        // must not make two identical files "not comparable".
+        if (same_referenced_path(container1, container2, e1, e2))
+            return 0;
         if (copy->verbose_mode)
             zarn_buffered_print("Warning: Comparison not possible of object types referenced: <%s> and <%s>\n",
                                 name1, name2);
