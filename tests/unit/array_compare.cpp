@@ -392,6 +392,7 @@ struct ref_file {
         write(s, "d1", v1);
         write(s, "d2", v2);
         h5_group g(H5Gcreate2(file, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        h5_group g2(H5Gcreate2(file, "g2", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
         const hsize_t grid_dims[2] = {10, 10};
         h5_dataspace gs(H5Screate_simple(2, grid_dims, nullptr));
         h5_dataset grid(H5Dcreate2(file, "grid", H5T_NATIVE_INT, gs, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
@@ -459,11 +460,25 @@ TEST(ReferenceTest, ReferencedDatasetsAreComparedWhole)
     EXPECT_EQ(o.rank, 1);
 }
 
-TEST(ReferenceTest, GroupsAreNotComparableAndMixedKindsAreAnError)
+TEST(ReferenceTest, ReferencesToTheSameGroupAreEqual)
 {
     ref_file f;
     hobj_ref_t a[1] = {f.object("g")};
     hobj_ref_t b[1] = {f.object("g")};
+    diff_options o = make_options(H5T_STD_REF_OBJ, 1);
+    o.verbose_mode = 1;
+    outcome r = run_array(a, b, o, f.file, f.file);
+    EXPECT_EQ(r.count, 0u);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(o.not_comparable, 0);
+    EXPECT_EQ(o.error_status, 0);
+}
+
+TEST(ReferenceTest, OtherGroupsAreNotComparableAndMixedKindsAreAnError)
+{
+    ref_file f;
+    hobj_ref_t a[1] = {f.object("g")};
+    hobj_ref_t b[1] = {f.object("g2")};
     diff_options o = make_options(H5T_STD_REF_OBJ, 1);
     char n1[] = "r1", n2[] = "r2";
     o.object_names[0] = n1;
