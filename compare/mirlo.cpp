@@ -57,6 +57,16 @@ void sort_paths(trek_info *info)
                      [](const trek_path &a, const trek_path &b) { return std::strcmp(a.path, b.path) < 0; });
 }
 
+// The name as an absolute path: a leading "/" is added when missing.
+std::string absolute_path(const char *name)
+{
+    std::string path;
+    if (name[0] != '/')
+        path.push_back('/');
+    path.append(name);
+    return path;
+}
+
 void close_quietly(h5_file &f)
 {
     h5_errors_off quiet;
@@ -310,8 +320,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
 
     int type1 = TREK_GROUP, type2 = TREK_GROUP;
     if (objname1) {
-        path1 = objname1[0] == '/' ? std::string(objname1) : "/" + std::string(objname1);
-        path2 = objname2[0] == '/' ? std::string(objname2) : "/" + std::string(objname2);
+        path1 = absolute_path(objname1);
+        path2 = absolute_path(objname2);
         struct side {
             h5_file &file;
             const char *fname;

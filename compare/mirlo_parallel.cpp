@@ -25,8 +25,11 @@ bool stop_sent = false;
 
 void put_bytes(std::vector<unsigned char> *out, const void *p, size_t n)
 {
-    const auto *b = static_cast<const unsigned char *>(p);
-    out->insert(out->end(), b, b + n);
+    // Grown then copied into, rather than inserted, which GCC 12 at -O3
+    // misreads as an overflow of an empty vector.
+    const size_t at = out->size();
+    out->resize(at + n);
+    std::memcpy(out->data() + at, p, n);
 }
 
 template <typename T> void put(std::vector<unsigned char> *out, T v)
