@@ -27,6 +27,8 @@ void put_bytes(std::vector<unsigned char> *out, const void *p, size_t n)
 {
     // Grown then copied into, rather than inserted, which GCC 12 at -O3
     // misreads as an overflow of an empty vector.
+    if (n == 0)
+        return;
     const size_t at = out->size();
     out->resize(at + n);
     std::memcpy(out->data() + at, p, n);
