@@ -129,6 +129,13 @@ nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t di
     return n;
 }
 
+// Data that cannot be read (damaged storage, a filter that fails) is named in
+// the output, so that the failure does not pass for a pair without differences.
+void print_unreadable(const char *name)
+{
+    zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? name : "");
+}
+
 bool limit_reached(const diff_options *options, nfound_t found)
 {
     return options->count_mode && found >= options->count_limit;
@@ -315,8 +322,8 @@ bool memory_space_for(h5_dataspace &space, hsize_t n)
 // Compares the selections of plan strip by strip. The two strip buffers and
 // memory spaces are made once and reused. Returns the differences found; a
 // failure sets *failed and ends the loop after the strips already compared.
-nfound_t compare_strips(hid_t did1, hid_t did2, dset_pair &p, strip_plan &plan, diff_options *options,
-                        bool *failed)
+nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset_pair &p, strip_plan &plan,
+                        diff_options *options, bool *failed)
 {
     const hid_t did[2] = {did1, did2};
     nfound_t found = 0;
@@ -371,6 +378,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, dset_pair &p, strip_plan &plan, 
             p.buf[k].space = p.memspace[k];
             if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+                print_unreadable(names[k]);
                 *failed = true;
                 return found;
             }
@@ -570,8 +578,8 @@ bool plan_subsets(diff_options *options, const dset_shape shape[2], size_t elem_
 
 // Reads both datasets whole. Returns false when the buffers cannot be had
 // (the caller falls back to strips); a failed read sets *failed.
-bool compare_whole(const hid_t did[2], dset_pair &p, hsize_t bytes, diff_options *options, nfound_t *found,
-                   bool *failed)
+bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes,
+                   diff_options *options, nfound_t *found, bool *failed)
 {
     if (!p.buf[0].allocate(bytes) || !p.buf[1].allocate(bytes)) {
         p.buf[0].release();
@@ -582,6 +590,7 @@ bool compare_whole(const hid_t did[2], dset_pair &p, hsize_t bytes, diff_options
         p.buf[k].space = p.sid[k];
         if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+            print_unreadable(names[k]);
             *failed = true;
             return true;
         }
@@ -600,12 +609,13 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
                                diff_options *options, dset_pair &p, bool *failed)
 {
     const hid_t did[2] = {did1, did2};
+    const char *const names[2] = {name1, name2};
     dset_shape shape[2];
     if (!read_shapes(did, p, shape)) {
         *failed = true;
         return 0;
     }
-    bool comparable = storage_comparable(did1, did2, shape, name1, name2, options);
+    const bool comparable = storage_comparable(did1, did2, shape, name1, name2, options);
 
     options->object_names[0] = copy_name(name1);
     options->object_names[1] = copy_name(name2);
@@ -615,7 +625,11 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         *failed = true;
         return 0;
     }
-    comparable = comparable && can == 1;
+    // A pair already known not comparable needs no memory types: a type the
+    // library has no native form for (a time member, say) would otherwise
+    // turn a not-comparable pair into a failure.
+    if (!comparable || can == 0)
+        return 0;
 
     size_t msize[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
@@ -628,11 +642,10 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         }
         msize[k] = H5Tget_size(p.mtype[k]);
     }
-    comparable = comparable && signs_comparable(p.mtype[0], p.mtype[1], name1, name2, options);
+    if (!signs_comparable(p.mtype[0], p.mtype[1], name1, name2, options))
+        return 0;
     for (int k = 0; k < 2; ++k)
         p.buf[k].has_vlen = zarn_type_has_vlen(p.mtype[k]) == 1;
-    if (!comparable)
-        return 0;
 
     const hsize_t nelmts[2] = {element_product(shape[0].rank, shape[0].dims),
                                element_product(shape[1].rank, shape[1].dims)};
@@ -683,12 +696,12 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         if (options->element_count == 0)
             return 0;
         nfound_t found = 0;
-        if (whole_bytes < whole_read_limit && compare_whole(did, p, whole_bytes, options, &found, failed))
+        if (whole_bytes < whole_read_limit && compare_whole(did, names, p, whole_bytes, options, &found, failed))
             return found;
         plan_whole_extent(options, &plan);
         shape_strips(&plan, elem_size);
     }
-    return compare_strips(did1, did2, p, plan, options, failed);
+    return compare_strips(did1, did2, names, p, plan, options, failed);
 }
 
 } // namespace

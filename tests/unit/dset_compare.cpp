@@ -276,6 +276,17 @@ TEST(DatasetNotComparableTest, UnreadableFilterAddsStatusOne)
     EXPECT_EQ(v.error_status, 1);
 }
 
+TEST(DatasetNotComparableTest, TypeWithoutNativeFormIsNotAFailure)
+{
+    diff_options o = fresh_options();
+    o.list_not_comparable = 1;
+    run_result r = compare("/shapes/empty_time", o);
+    EXPECT_EQ(r.out, "Not comparable: </shapes/empty_time> or </shapes/empty_time> is an empty dataset\n"
+                     "Not comparable: </shapes/empty_time> and </shapes/empty_time> are of class H5T_TIME\n");
+    EXPECT_EQ(o.not_comparable, 1);
+    EXPECT_EQ(o.error_status, 0);
+}
+
 TEST(DatasetNotComparableTest, FlagStaysSetForLaterComparablePairs)
 {
     diff_options o = fresh_options();
@@ -334,6 +345,30 @@ TEST(DatasetFailureTest, MissingDatasetIsAnError)
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open dataset </nope>\n");
     EXPECT_EQ(n, 0u);
+    EXPECT_EQ(o.error_status, 2);
+    EXPECT_EQ(o.not_comparable, 0);
+}
+
+// The fixture's user filter, registered here with a decoder that always
+// fails: the dataset passes the filter check and then cannot be read.
+size_t failing_filter(unsigned, size_t, const unsigned[], size_t, size_t *, void **)
+{
+    return 0;
+}
+
+TEST(DatasetFailureTest, UnreadableDataIsNamedInTheOutput)
+{
+    const H5Z_class2_t cls = {H5Z_CLASS_T_VERS, 32100, 1, 1, "failing", nullptr, nullptr, failing_filter};
+    ASSERT_GE(H5Zregister(&cls), 0);
+    diff_options o = fresh_options();
+    run_result r;
+    {
+        h5_errors_off quiet;
+        r = compare("/storage/user_filter", o);
+    }
+    H5Zunregister(32100);
+    EXPECT_EQ(r.out, "Cannot read dataset </storage/user_filter>\n");
+    EXPECT_EQ(r.found, 0u);
     EXPECT_EQ(o.error_status, 2);
     EXPECT_EQ(o.not_comparable, 0);
 }
