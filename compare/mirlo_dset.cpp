@@ -469,11 +469,16 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
     return true;
 }
 
-// Storage test: false when a dataset without storage is not virtual.
+// Storage test: false when one dataset has storage and the other, not
+// virtual, has none. Two datasets that both have no storage hold nothing but
+// their fill values (or no elements at all) and are compared like any pair,
+// so that a file compared with its own copy is found equal.
 bool storage_comparable(hid_t did1, hid_t did2, const dset_shape shape[2], const char *name1, const char *name2,
                         diff_options *options)
 {
-    if (H5Dget_storage_size(did1) != 0 && H5Dget_storage_size(did2) != 0)
+    const bool stored1 = H5Dget_storage_size(did1) != 0;
+    const bool stored2 = H5Dget_storage_size(did2) != 0;
+    if (stored1 && stored2)
         return true;
     const bool print = messages_wanted(options) && name1 != nullptr && name2 != nullptr;
     if (shape[0].layout == H5D_VIRTUAL || shape[1].layout == H5D_VIRTUAL) {
@@ -481,6 +486,8 @@ bool storage_comparable(hid_t did1, hid_t did2, const dset_shape shape[2], const
             zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", name1, name2);
         return true;
     }
+    if (!stored1 && !stored2)
+        return true;
     if (print)
         zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
     options->not_comparable = 1;
