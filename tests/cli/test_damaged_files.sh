@@ -86,7 +86,8 @@ done
 
 # Files that open but whose objects, groups or data are damaged.
 damaged="dmg_ohdr_small_zero dmg_ohdr_small_ones dmg_ohdr_small_scrambled dmg_ohdr_big_scrambled
-         dmg_btree_nodes dmg_local_heap dmg_symbol_nodes dmg_data_short dmg_dims_huge dmg_chunk_zipped"
+         dmg_btree_nodes dmg_local_heap dmg_symbol_nodes dmg_data_short dmg_dims_huge dmg_chunk_zipped
+         dmg_layout_chunked"
 for name in $damaged; do
     d=$fix/$name.h5
     [ -f "$d" ] || { fail "fixture $name.h5 missing" "-"; continue; }
