@@ -426,6 +426,7 @@ struct dset_shape {
     hsize_t dims[MIRLO_MAX_RANK] = {};
     hsize_t maxdims[MIRLO_MAX_RANK] = {};
     H5D_layout_t layout = H5D_LAYOUT_ERROR;
+    bool null_space = false; // a null dataspace: no elements at all
 };
 
 // Dataspaces, shapes, file types and storage layouts of both datasets.
@@ -446,6 +447,7 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_dims failed");
             return false;
         }
+        shape[k].null_space = H5Sget_simple_extent_type(p.sid[k]) == H5S_NULL;
     }
     for (int k = 0; k < 2; ++k) {
         p.ftype[k].reset(H5Dget_type(did[k]));
@@ -622,6 +624,17 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         *failed = true;
         return 0;
     }
+    // A null dataspace has no elements (its rank of 0 is not a scalar's):
+    // two of them are equal, one against a dataset with elements is not
+    // comparable.
+    if (shape[0].null_space || shape[1].null_space) {
+        if (shape[0].null_space && shape[1].null_space)
+            return 0;
+        if (messages_wanted(options) && name1 != nullptr && name2 != nullptr)
+            zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
+        options->not_comparable = 1;
+        return 0;
+    }
     const bool comparable = storage_comparable(did1, did2, shape, name1, name2, options);
 
     options->object_names[0] = copy_name(name1);
@@ -638,6 +651,17 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     if (!comparable || can == 0)
         return 0;
 
+    // Two datasets without elements have no values that could differ.
+    if (element_product(shape[0].rank, shape[0].dims) == 0 && element_product(shape[1].rank, shape[1].dims) == 0)
+        return 0;
+    // A time value nested in an array or variable-length member has no
+    // native form either: the pair is not comparable, as a time dataset is.
+    if (H5Tdetect_class(p.ftype[0], H5T_TIME) > 0 || H5Tdetect_class(p.ftype[1], H5T_TIME) > 0) {
+        if (messages_wanted(options) && name1 != nullptr && name2 != nullptr)
+            zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", name1, name2, "H5T_TIME");
+        options->not_comparable = 1;
+        return 0;
+    }
     size_t msize[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
         p.mtype[k].reset(H5Tget_native_type(p.ftype[k], H5T_DIR_DEFAULT));
