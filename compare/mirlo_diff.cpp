@@ -201,12 +201,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
+            zarn_buffered_print("Cannot open group <%s>\n", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
         }
         objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
         if (!objs.grp2.valid()) {
+            zarn_buffered_print("Cannot open group <%s>\n", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
@@ -221,9 +223,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         break;
 
     case TREK_DATASET:
-        objs.dset1.reset(H5Dopen2(file1_id, path1, H5P_DEFAULT));
-        objs.dset2.reset(objs.dset1.valid() ? H5Dopen2(file2_id, path2, H5P_DEFAULT) : -1);
+        {
+            h5_errors_off quiet;
+            objs.dset1.reset(H5Dopen2(file1_id, path1, H5P_DEFAULT));
+            objs.dset2.reset(objs.dset1.valid() ? H5Dopen2(file2_id, path2, H5P_DEFAULT) : -1);
+        }
         if (!objs.dset1.valid() || !objs.dset2.valid()) {
+            // A damaged object header: say which dataset, not just the status.
+            zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
@@ -253,6 +260,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.type1.reset(H5Topen2(file1_id, path1, H5P_DEFAULT));
         objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
         if (!objs.type1.valid() || !objs.type2.valid()) {
+            zarn_buffered_print("Cannot open datatype <%s>\n", objs.type1.valid() ? path2 : path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();

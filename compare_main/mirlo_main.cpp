@@ -106,6 +106,12 @@ int mirlo_main(int argc, char **argv)
     zarn_fatal_install();
 
     if (size == 1) {
+        // Every difference row is several small prints: a block buffer keeps
+        // them from becoming one write each (MPI leaves stdout unbuffered).
+        // A multi-process manager keeps the stream as it is, so that what it
+        // printed survives a job that is taken down.
+        static char stdout_buffer[1 << 16];
+        setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
         printf("Only 1 task available...doing serial diff\n");
         parallel_output = 0;
     } else if (rank != 0) {
