@@ -306,6 +306,10 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         H5Oclose(obj1);
         return 0;
     }
+    // A subset names elements of the dataset holding the references, not of
+    // the datasets they lead to: those are compared whole.
+    copy->subsets[0] = nullptr;
+    copy->subsets[1] = nullptr;
     const nfound_t found = diff_datasetid(obj1, obj2, options->object_names[0], options->object_names[1], copy);
     if (H5Oclose(obj2) < 0) {
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Oclose H5T_STD_REF_OBJ 2 failed");
