@@ -3,7 +3,7 @@
 # standard error and exit status with what the case expects.
 #
 # Case file:
-#   procs: 1 3              process counts to run at (read by CMake)
+#   procs: 1 2              process counts to run at (read by CMake)
 #   env: NAME=value         environment for the run (repeatable)
 #   run: pmirlo -r $FIX/a.h5 $FIX/b.h5
 #   status: 1
