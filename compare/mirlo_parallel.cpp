@@ -6,6 +6,8 @@
 
 #include <mpi.h>
 
+#include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 
@@ -146,7 +148,7 @@ bool drain_token_holder(mirlo_manager *m, diff_options *options, bool block)
         MPI_Status st;
         int flag = 1;
         if (block)
-            MPI_Probe(holder, MPI_ANY_TAG, MPI_COMM_WORLD, &st);
+            mirlo_wait_probe(holder, MPI_ANY_TAG, &st);
         else
             MPI_Iprobe(holder, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &st);
         if (!flag)
@@ -208,7 +210,7 @@ int take_one_answer(mirlo_manager *m, diff_options *options)
             return holder;
         }
         MPI_Status st;
-        MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &st);
+        mirlo_wait_probe(MPI_ANY_SOURCE, MPI_ANY_TAG, &st);
         if (st.MPI_TAG == TAG_PRINT_ASK) {
             grant_token(m, st.MPI_SOURCE);
         } else if (st.MPI_TAG == TAG_RESULT) {
@@ -254,6 +256,24 @@ void send_stop_to_workers()
 bool workers_stopped()
 {
     return stop_sent;
+}
+
+void mirlo_wait_probe(int source, int tag, MPI_Status *status)
+{
+    constexpr int SPIN_POLLS = 2000;
+    constexpr long MAX_SLEEP_NS = 500000;
+    long sleep_ns = 10000;
+    for (int polls = 0;; ++polls) {
+        int found = 0;
+        MPI_Iprobe(source, tag, MPI_COMM_WORLD, &found, status);
+        if (found)
+            return;
+        if (polls < SPIN_POLLS)
+            continue;
+        timespec ts{0, sleep_ns};
+        nanosleep(&ts, nullptr);
+        sleep_ns = std::min(sleep_ns * 2, MAX_SLEEP_NS);
+    }
 }
 
 std::vector<unsigned char> mirlo_pack_settings(const diff_options *options)

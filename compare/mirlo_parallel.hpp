@@ -7,6 +7,8 @@
 #pragma once
 #include "mirlo_options.hpp"
 
+#include <mpi.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -71,6 +73,13 @@ static_assert(std::is_trivially_copyable_v<worker_result>);
 static_assert(sizeof(worker_result) == 16);
 static_assert(offsetof(worker_result, not_comparable) == 8);
 static_assert(offsetof(worker_result, error_status) == 12);
+
+// Waits for a message like MPI_Probe, but without keeping a core busy: this
+// MPI polls inside blocking calls, and a manager spinning beside its workers
+// on a machine with as many cores as workers takes their time. Polls for a
+// short while (answers often come quickly), then sleeps between polls, the
+// sleep doubling up to half a millisecond.
+void mirlo_wait_probe(int source, int tag, MPI_Status *status);
 
 // Sends TAG_STOP to ranks 1 to mpi_size-1 in rank order, once per run: later
 // calls do nothing, so every early way out may call it.

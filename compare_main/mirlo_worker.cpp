@@ -71,6 +71,8 @@ void run_task(hid_t file1, hid_t file2, mirlo_worker_settings *settings, pair_co
         return;
     }
     MPI_Send(nullptr, 0, MPI_BYTE, 0, TAG_PRINT_ASK, MPI_COMM_WORLD);
+    MPI_Status grant;
+    mirlo_wait_probe(0, TAG_PRINT_GRANT, &grant);
     MPI_Recv(nullptr, 0, MPI_BYTE, 0, TAG_PRINT_GRANT, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
     send_collected_output();
     MPI_Send(&result, sizeof result, MPI_BYTE, 0, TAG_RESULT_PRINTED, MPI_COMM_WORLD);
@@ -152,7 +154,7 @@ void worker_run(pair_comparer compare)
 
     for (;;) {
         MPI_Status st;
-        MPI_Probe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &st);
+        mirlo_wait_probe(0, MPI_ANY_TAG, &st);
         switch (st.MPI_TAG) {
         case TAG_FILES:
             open_files(ids, &file1, &file2, rank);
