@@ -143,7 +143,7 @@ bool limit_reached(const diff_options *options, nfound_t found)
 
 // --- subsets ---------------------------------------------------------------
 
-// Fills the lists missing from spec with their defaults (start 0, stride 1,
+// Fills the lists missing from the subset record with their defaults (start 0, stride 1,
 // count 1, block 1, one entry per dimension) and stores them in the record.
 bool fill_subset_defaults(subset_spec *spec, int rank)
 {
