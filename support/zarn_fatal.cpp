@@ -76,8 +76,24 @@ bool test_switch_matches()
     return std::strncmp(subject, test_crash_prefix, std::strlen(test_crash_prefix)) == 0;
 }
 
+// Writes out what standard output holds in its buffer but has not yet
+// written, so a block-buffered report is not lost with the process. Reads the
+// C library's stream fields and calls write only (no stdio call).
+void write_pending_stdout()
+{
+#ifdef __GLIBC__
+    const char *base = stdout->_IO_write_base;
+    const char *ptr = stdout->_IO_write_ptr;
+    if (base != nullptr && ptr > base) {
+        ssize_t ignored = write(STDOUT_FILENO, base, static_cast<size_t>(ptr - base));
+        (void)ignored;
+    }
+#endif
+}
+
 void on_fatal_signal(int signo)
 {
+    write_pending_stdout();
     char line[3 * NAME_MAX_LEN];
     unsigned len = zarn_fatal_message(line, sizeof line, signo);
     ssize_t ignored = write(STDERR_FILENO, line, len);
