@@ -17,10 +17,7 @@ bool stop_sent = false;
 
 [[noreturn]] void abort_run()
 {
-    fflush(stdout);
-    fflush(stderr);
-    MPI_Abort(MPI_COMM_WORLD, MIRLO_ABORT_CODE);
-    std::abort();
+    mirlo_abort_run();
 }
 
 // --- settings byte string -------------------------------------------------
@@ -256,6 +253,19 @@ void send_stop_to_workers()
 bool workers_stopped()
 {
     return stop_sent;
+}
+
+void mirlo_abort_run()
+{
+    fflush(stdout);
+    fflush(stderr);
+    // The launcher forwards each process's output through a pipe; once the
+    // job is aborted what is still in the pipe may be dropped, and with it
+    // the message that says why. A moment's pause lets it through.
+    timespec pause{0, 200000000};
+    nanosleep(&pause, nullptr);
+    MPI_Abort(MPI_COMM_WORLD, MIRLO_ABORT_CODE);
+    std::abort();
 }
 
 void mirlo_wait_probe(int source, int tag, MPI_Status *status)

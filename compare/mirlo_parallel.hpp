@@ -74,6 +74,10 @@ static_assert(sizeof(worker_result) == 16);
 static_assert(offsetof(worker_result, not_comparable) == 8);
 static_assert(offsetof(worker_result, error_status) == 12);
 
+// Ends the whole job with status MIRLO_ABORT_CODE, after the messages
+// printed so far have had time to reach the launcher.
+[[noreturn]] void mirlo_abort_run();
+
 // Waits for a message like MPI_Probe, but without keeping a core busy: this
 // MPI polls inside blocking calls, and a manager spinning beside its workers
 // on a machine with as many cores as workers takes their time. Polls for a

@@ -18,10 +18,7 @@ namespace {
 
 [[noreturn]] void abort_run()
 {
-    fflush(stdout);
-    fflush(stderr);
-    MPI_Abort(MPI_COMM_WORLD, MIRLO_ABORT_CODE);
-    std::abort();
+    mirlo_abort_run();
 }
 
 void send_chunk(const char *chunk)
