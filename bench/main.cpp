@@ -29,6 +29,10 @@ int main(int argc, char **argv)
     zarn_fatal_install();
     bench_output = stdout;
     MPI_Init(&argc, &argv);
+    // Whole lines in one write each: with several processes reporting, the
+    // launcher then never splices one rank's line into another's.
+    static char stdout_buffer[1 << 12];
+    setvbuf(stdout, stdout_buffer, _IOLBF, sizeof stdout_buffer);
     // Failures of MPI calls come back as codes, so the engine can report them.
     MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_RETURN);
     MPI_Comm_set_errhandler(MPI_COMM_SELF, MPI_ERRORS_RETURN);
