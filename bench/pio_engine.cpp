@@ -282,11 +282,18 @@ int posix_piece(io_context *c, long long offset, unsigned char *data, long long 
     return 0;
 }
 
-int mpi_at(io_context *c, MPI_Offset offset, void *data, int count, MPI_Datatype type)
+// One MPI-IO transfer at an offset, independent or collective.
+int mpi_transfer(io_context *c, bool collective, MPI_Offset offset, void *data, int count, MPI_Datatype type)
 {
     MPI_Status status;
-    int rc = c->write ? MPI_File_write_at(c->fd->mpi_fd, offset, data, count, type, &status)
-                      : MPI_File_read_at(c->fd->mpi_fd, offset, data, count, type, &status);
+    MPI_File f = c->fd->mpi_fd;
+    int rc;
+    if (collective)
+        rc = c->write ? MPI_File_write_at_all(f, offset, data, count, type, &status)
+                      : MPI_File_read_at_all(f, offset, data, count, type, &status);
+    else
+        rc = c->write ? MPI_File_write_at(f, offset, data, count, type, &status)
+                      : MPI_File_read_at(f, offset, data, count, type, &status);
     if (rc != MPI_SUCCESS) {
         PIO_FAIL(c->write ? "MPIO_WRITE" : "MPIO_READ");
         return -1;
@@ -294,16 +301,14 @@ int mpi_at(io_context *c, MPI_Offset offset, void *data, int count, MPI_Datatype
     return 0;
 }
 
+int mpi_at(io_context *c, MPI_Offset offset, void *data, int count, MPI_Datatype type)
+{
+    return mpi_transfer(c, false, offset, data, count, type);
+}
+
 int mpi_at_all(io_context *c, MPI_Offset offset, void *data, int count, MPI_Datatype type)
 {
-    MPI_Status status;
-    int rc = c->write ? MPI_File_write_at_all(c->fd->mpi_fd, offset, data, count, type, &status)
-                      : MPI_File_read_at_all(c->fd->mpi_fd, offset, data, count, type, &status);
-    if (rc != MPI_SUCCESS) {
-        PIO_FAIL(c->write ? "MPIO_WRITE" : "MPIO_READ");
-        return -1;
-    }
-    return 0;
+    return mpi_transfer(c, true, offset, data, count, type);
 }
 
 int mpi_view(io_context *c, MPI_Offset disp, MPI_Datatype etype, MPI_Datatype ftype)

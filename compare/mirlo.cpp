@@ -23,15 +23,6 @@ int mpi_size = 1;
 
 namespace {
 
-// Owns the link value read by the link classification.
-struct link_target {
-    zarn_link_info info{};
-    link_target() { info.target_type = -1; }
-    link_target(const link_target &) = delete;
-    link_target &operator=(const link_target &) = delete;
-    ~link_target() { std::free(info.target_path); }
-};
-
 struct info_deleter {
     void operator()(trek_info *i) const { trek_info_destroy(i); }
 };

@@ -15,15 +15,6 @@
 
 namespace {
 
-// Owns the link value read by the link classification.
-struct link_target {
-    zarn_link_info info{};
-    link_target() { info.target_type = -1; }
-    link_target(const link_target &) = delete;
-    link_target &operator=(const link_target &) = delete;
-    ~link_target() { std::free(info.target_path); }
-};
-
 // Closes whatever the pair opened with HDF5's error printing off.
 struct pair_objects {
     h5_group grp1, grp2;
@@ -44,11 +35,6 @@ struct pair_objects {
 bool is_link_kind(int t)
 {
     return t == TREK_LINK || t == TREK_UDLINK;
-}
-
-void print_count(nfound_t n)
-{
-    print_difference_count(n);
 }
 
 const char *udlink_word(const link_target &l1, const link_target &l2)
@@ -88,7 +74,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (dangling1 && dangling2) {
             if ((verbose || nfound != 0) && !quiet) {
                 print_found("dangling link", path1, path2, options);
-                print_count(nfound);
+                print_difference_count(nfound);
             } else {
                 nfound = 0;
             }
@@ -101,7 +87,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             }
             ++nfound;
             if (!quiet)
-                print_count(nfound);
+                print_difference_count(nfound);
         }
         return nfound;
     };
@@ -187,7 +173,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
                                     object_type_label(type1));
                 options->not_comparable = 1;
             }
-            print_count(0);
+            print_difference_count(0);
         }
         status = 0;
         return finish();
@@ -197,7 +183,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     case TREK_GROUP:
         if (verbose) {
             print_found("group", path1, path2, options);
-            print_count(0);
+            print_difference_count(0);
         }
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
@@ -239,12 +225,12 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (verbose || options->report_mode) {
             print_found("dataset", path1, path2, options);
             nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-            print_count(nfound);
+            print_difference_count(nfound);
         } else {
             nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
             if (!quiet && nfound != 0) {
                 print_found("dataset", path1, path2, options);
-                print_count(nfound);
+                print_difference_count(nfound);
             }
         }
         if (!is_exclude_attr(path1, TREK_DATASET, options))
@@ -277,7 +263,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (!quiet)
                 print_found("datatype", path1, path2, options);
             if (verbose)
-                print_count(nfound);
+                print_difference_count(nfound);
         }
         if (!is_exclude_attr(path1, TREK_NAMED_DATATYPE, options))
             nfound += diff_attr(objs.type1, objs.type2, path1, path2, options);
@@ -297,7 +283,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (!quiet)
                 print_found("link", path1, path2, options);
             if (verbose)
-                print_count(nfound);
+                print_difference_count(nfound);
         }
         break;
     }
@@ -320,7 +306,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (!quiet)
                 print_found("external link", path1, path2, options);
             if (verbose)
-                print_count(nfound);
+                print_difference_count(nfound);
         } else {
             nfound = (i1.type != i2.type || i1.u.val_size != i2.u.val_size) ? 1 : 0;
             if (nfound == 0 && !verbose)
@@ -328,7 +314,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (!quiet)
                 print_found("user defined link", path1, path2, options);
             if (verbose)
-                print_count(nfound);
+                print_difference_count(nfound);
         }
         break;
     }

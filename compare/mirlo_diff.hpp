@@ -1,6 +1,9 @@
 // Comparison of one pair of objects of any kind, with link following.
 #pragma once
 #include "mirlo_options.hpp"
+#include "zarn_utils.hpp"
+
+#include <cstdlib>
 
 // Compares the objects at path1 in file1_id and path2 in file2_id, whose
 // kinds are in pair_info (link following may change them). Prints the pair's
@@ -10,3 +13,12 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 
 // The pair line: the kind word and both paths.
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options);
+
+// Owns the link value read by the link classification.
+struct link_target {
+    zarn_link_info info{};
+    link_target() { info.target_type = -1; }
+    link_target(const link_target &) = delete;
+    link_target &operator=(const link_target &) = delete;
+    ~link_target() { std::free(info.target_path); }
+};
