@@ -5,6 +5,8 @@ ASAN_BUILD ?= build-asan
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CTEST_JOBS ?= 2
+# Our own checks treat warnings as errors; plain builds do not.
+WERROR    ?= -DZARN_WERROR=OFF
 
 .PHONY: all deps build build-asan check check-plain check-asan demo install bench clean
 
@@ -14,11 +16,11 @@ deps:
 	bash scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZARN_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZARN_SANITIZE=ON $(WERROR)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 check-plain: build
@@ -28,6 +30,7 @@ check-asan: build-asan
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
 
 # The whole suite, on a plain build and on a sanitizer build.
+check: WERROR = -DZARN_WERROR=ON
 check: check-plain check-asan
 
 demo: build

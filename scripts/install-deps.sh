@@ -3,7 +3,8 @@
 # already present are skipped, so running it again costs nothing.
 set -euo pipefail
 
-packages=(libhdf5-mpich-dev mpich cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(libhdf5-mpich-dev mpich cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          nlohmann-json3-dev python3-matplotlib)
 
 missing=()
 for p in "${packages[@]}"; do

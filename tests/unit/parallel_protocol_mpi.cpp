@@ -253,7 +253,8 @@ std::string make_long_path(size_t length, std::vector<std::string> *made)
             return "";
         made->push_back(path);
     }
-    path += "/" + std::string(length - path.size() - 1, 'f');
+    path.push_back('/');
+    path.append(length - path.size(), 'f');
     if (symlink(FILE_A.c_str(), path.c_str()) != 0)
         return "";
     made->push_back(path);
