@@ -5,6 +5,7 @@
 #include "mirlo.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
+#include "mirlo_manager.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_util.hpp"
 #include "trek.hpp"
@@ -200,8 +201,6 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
 
 
     mirlo_manager manager;
-    if (mpi_size > 1)
-        manager = mirlo_manager_begin();
 
     size_t pos1 = 0, pos2 = 0;
     for (size_t k = 0; k < table->count; ++k) {
@@ -230,14 +229,14 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
         options->common_objects = 1;
 
         if (mpi_size > 1) {
-            mirlo_dispatch_task(&manager, name1.c_str(), name2.c_str(), &pair, options);
+            mirlo_manager_add_pair(&manager, name1.c_str(), name2.c_str(), &pair);
         } else {
             zarn_note_activity("comparing", name1.c_str(), name2.c_str());
             nfound += diff(file1_id, name1.c_str(), file2_id, name2.c_str(), options, &pair);
         }
     }
     if (mpi_size > 1)
-        nfound += mirlo_collect_and_stop(&manager, options);
+        nfound += mirlo_manager_run(&manager, options);
     zarn_clear_activity();
 
     options->error_status |= local_status;
@@ -301,6 +300,9 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         return fail();
     }
     zarn_note_activity("listing", fname1, fname2);
+    // The workers open the files while this process lists them.
+    if (mpi_size > 1)
+        mirlo_send_setup(fname1, fname2, options);
 
     info1.reset(trek_info_create(fname1, file1));
     info2.reset(trek_info_create(fname2, file2));
@@ -456,9 +458,6 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             sort_paths(s.info);
         }
     }
-
-    if (mpi_size > 1)
-        mirlo_send_file_names(fname1, fname2, options);
 
     table_ptr table(build_match_list(info1.get(), path1.c_str(), info2.get(), path2.c_str(), options));
     if (!table) {

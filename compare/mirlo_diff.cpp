@@ -53,6 +53,55 @@ void print_found(const char *kind, const char *path1, const char *path2, const d
     zarn_buffered_print("%-7s: <%s> and <%s>\n", kind, path1, path2);
 }
 
+void print_dataset_opening(const char *path1, const char *path2, const diff_options *options)
+{
+    if (options->verbose_mode || options->report_mode)
+        print_found("dataset", path1, path2, options);
+}
+
+void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, const diff_options *options)
+{
+    if (options->verbose_mode || options->report_mode) {
+        print_difference_count(nfound);
+    } else if (!options->quiet_mode && nfound != 0) {
+        print_found("dataset", path1, path2, options);
+        print_difference_count(nfound);
+    }
+}
+
+nfound_t diff_dataset_piece(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
+                            diff_options *options, object_pair_info *)
+{
+    if (options->window == nullptr || options->window->print_opening)
+        print_dataset_opening(path1, path2, options);
+    return diff_dataset(file1_id, file2_id, path1, path2, options);
+}
+
+nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
+                                 diff_options *options, object_pair_info *)
+{
+    pair_objects objs;
+    {
+        h5_errors_off quiet;
+        objs.dset1.reset(H5Dopen2(file1_id, path1, H5P_DEFAULT));
+        objs.dset2.reset(objs.dset1.valid() ? H5Dopen2(file2_id, path2, H5P_DEFAULT) : -1);
+    }
+    if (!objs.dset1.valid() || !objs.dset2.valid()) {
+        zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
+        options->error_status |= 2;
+        return 0;
+    }
+    nfound_t nfound = 0;
+    if (!is_exclude_attr(path1, TREK_DATASET, options))
+        nfound = diff_attr(objs.dset1, objs.dset2, path1, path2, options);
+    if (H5Dclose(objs.dset1.release()) < 0 || H5Dclose(objs.dset2.release()) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dclose failed");
+        options->error_status |= 2;
+    }
+    return nfound;
+}
+
 nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2, diff_options *options,
               object_pair_info *pair_info)
 {
@@ -222,17 +271,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             nfound = 0;
             return finish();
         }
-        if (verbose || options->report_mode) {
-            print_found("dataset", path1, path2, options);
-            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-            print_difference_count(nfound);
-        } else {
-            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-            if (!quiet && nfound != 0) {
-                print_found("dataset", path1, path2, options);
-                print_difference_count(nfound);
-            }
+        print_dataset_opening(path1, path2, options);
+        nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+        if (options->window != nullptr && options->window->split_strips > 0) {
+            // The pair is to be compared in pieces; nothing more here.
+            status = 0;
+            return finish();
         }
+        print_dataset_count(path1, path2, nfound, options);
         if (!is_exclude_attr(path1, TREK_DATASET, options))
             nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
         if (H5Dclose(objs.dset1.release()) < 0 || H5Dclose(objs.dset2.release()) < 0) {

@@ -11,6 +11,21 @@
 nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2, diff_options *options,
               object_pair_info *pair_info);
 
+// The lines a dataset pair prints before its data is compared, and the count
+// line(s) after it: the pair line and the count in report and verbose modes,
+// both only when there are differences otherwise.
+void print_dataset_opening(const char *path1, const char *path2, const diff_options *options);
+void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, const diff_options *options);
+
+// A piece of a dataset pair compared by several processes: the strips named
+// by options->window, with the pair's opening lines when the window says so.
+// No count line and no attributes.
+nfound_t diff_dataset_piece(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
+                            diff_options *options, object_pair_info *pair_info);
+// The attributes of a dataset pair compared in pieces.
+nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
+                                 diff_options *options, object_pair_info *pair_info);
+
 // The pair line: the kind word and both paths.
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options);
 

@@ -21,6 +21,18 @@ struct exclude_node {
 };
 static_assert(sizeof(exclude_node) == 24);
 
+// Which strips of a dataset pair's data one comparison covers, when a
+// multi-process run compares a large pair in pieces. Per-pair state, owned by
+// the worker that runs the task.
+struct strip_window {
+    bool may_split = false;     // a pair read in several strips answers with their number instead
+    uint64_t split_strips = 0;  // set when the pair asks to be split: nothing was compared
+    bool piece = false;         // compare only strips [strip_begin, strip_end)
+    bool print_opening = true;  // keep the lines printed before the first strip
+    uint64_t strip_begin = 0;
+    uint64_t strip_end = 0;
+};
+
 struct diff_options {
     int32_t quiet_mode;
     int32_t report_mode;
@@ -68,7 +80,7 @@ struct diff_options {
     uint64_t block_start[MIRLO_MAX_RANK];
     char *object_names[2];
     subset_spec *subsets[2];
-    uint64_t reserved;
+    strip_window *window; // per-pair: the strips a piece covers; null compares the whole pair
 };
 
 static_assert(std::is_trivially_copyable_v<diff_options>);
@@ -98,7 +110,17 @@ static_assert(offsetof(diff_options, position) == 1208);
 static_assert(offsetof(diff_options, block_start) == 1464);
 static_assert(offsetof(diff_options, object_names) == 1720);
 static_assert(offsetof(diff_options, subsets) == 1736);
-static_assert(offsetof(diff_options, reserved) == 1752);
+static_assert(offsetof(diff_options, window) == 1752);
+
+// The settings of a run before the command line fills them in: everything
+// zero, except contents_equal and detect_nans.
+inline diff_options diff_options_defaults()
+{
+    diff_options o{};
+    o.contents_equal = 1;
+    o.detect_nans = 1;
+    return o;
+}
 
 // The kinds of a pair of objects handed to diff.
 struct object_pair_info {

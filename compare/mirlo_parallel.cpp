@@ -1,5 +1,5 @@
-// The manager's side of a multi-process comparison: file names and settings
-// for the workers, dispatch of pairs, the print token, collection and stop.
+// The messages of a multi-process comparison as byte strings, the stop, the
+// abort, and the wait that leaves the cores to the workers.
 #include "mirlo_parallel.hpp"
 #include "mirlo.hpp"
 #include "zarn.hpp"
@@ -15,10 +15,6 @@ namespace {
 
 bool stop_sent = false;
 
-[[noreturn]] void abort_run()
-{
-    mirlo_abort_run();
-}
 
 // --- settings byte string -------------------------------------------------
 
@@ -80,163 +76,6 @@ bool get_list(reader *in, hsize_list *list)
         return false;
     list->count = count;
     return in->take(list->values, count * sizeof(hsize_t));
-}
-
-// --- manager ----------------------------------------------------------------
-
-void send_task(mirlo_manager *m, int rank, const work_task &task, const diff_options *options)
-{
-    if (options->exclude_attr_mode) {
-        // A worker whose copy of the --exclude-attribute entries is older than
-        // the manager's gets the current one first (same sender, same
-        // receiver: it arrives before the task).
-        if (m->settings_sent[rank - 1] != m->settings_generation) {
-            std::vector<unsigned char> bytes = mirlo_pack_settings(options);
-            MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_SETTINGS, MPI_COMM_WORLD);
-            m->settings_sent[rank - 1] = m->settings_generation;
-        }
-        m->task_name1[rank - 1] = task.name1;
-    }
-    MPI_Send(&task, sizeof task, MPI_BYTE, rank, TAG_WORK, MPI_COMM_WORLD);
-}
-
-// Takes one worker_result from source with tag and folds it into the run.
-void receive_answer(mirlo_manager *m, int source, int tag, diff_options *options)
-{
-    worker_result r;
-    MPI_Recv(&r, sizeof r, MPI_BYTE, source, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-    m->nfound += r.nfound;
-    options->not_comparable |= r.not_comparable;
-    options->error_status |= r.error_status;
-    if (!r.contents_equal)
-        options->contents_equal = 0;
-    if (r.attr_group_matched && options->exclude_attr_mode) {
-        // The worker's comparison matched the first --exclude-attribute entry
-        // naming this path (not yet matched to a group) as a group, exactly
-        // as the same lookup does in a one-process run.
-        const std::string &name1 = m->task_name1[source - 1];
-        for (exclude_node *node = options->exclude_attrs; node; node = node->next) {
-            if (node->obj_type != TREK_GROUP && name1 == node->path) {
-                node->obj_type = TREK_GROUP;
-                ++m->settings_generation;
-                break;
-            }
-        }
-    }
-    m->worker_idle[source - 1] = 1;
-    --m->busy_tasks;
-}
-
-void print_chunk(int source)
-{
-    char chunk[OUTPUT_CHUNK + 1] = {};
-    MPI_Recv(chunk, OUTPUT_CHUNK, MPI_CHAR, source, TAG_OUTPUT, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-    fputs(chunk, stdout);
-}
-
-// Takes the messages of the worker holding the print token, in the order it
-// sent them: its output chunks are printed, and its TAG_RESULT_PRINTED gives
-// the token back. Only blocks when block is true. Returns true once the
-// token is back.
-bool drain_token_holder(mirlo_manager *m, diff_options *options, bool block)
-{
-    const int holder = m->token_holder;
-    for (;;) {
-        MPI_Status st;
-        int flag = 1;
-        if (block)
-            mirlo_wait_probe(holder, MPI_ANY_TAG, &st);
-        else
-            MPI_Iprobe(holder, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &st);
-        if (!flag)
-            return false;
-        if (st.MPI_TAG == TAG_OUTPUT) {
-            print_chunk(holder);
-        } else if (st.MPI_TAG == TAG_RESULT_PRINTED) {
-            receive_answer(m, holder, TAG_RESULT_PRINTED, options);
-            m->token_holder = 0;
-            fflush(stdout);
-            return true;
-        } else {
-            printf("pmirlo-manager: ERROR!! Invalid tag (%d) received \n", st.MPI_TAG);
-            abort_run();
-        }
-    }
-}
-
-void grant_token(mirlo_manager *m, int rank)
-{
-    MPI_Recv(nullptr, 0, MPI_BYTE, rank, TAG_PRINT_ASK, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-    MPI_Send(nullptr, 0, MPI_BYTE, rank, TAG_PRINT_GRANT, MPI_COMM_WORLD);
-    m->token_holder = rank;
-}
-
-// Takes answers and output already waiting, without blocking.
-void take_waiting_answers(mirlo_manager *m, diff_options *options)
-{
-    for (;;) {
-        if (m->busy_tasks == 0)
-            return;
-        if (m->token_holder != 0) {
-            if (!drain_token_holder(m, options, false))
-                return;
-            continue;
-        }
-        MPI_Status st;
-        int flag = 0;
-        MPI_Iprobe(MPI_ANY_SOURCE, TAG_RESULT, MPI_COMM_WORLD, &flag, &st);
-        if (flag) {
-            receive_answer(m, st.MPI_SOURCE, TAG_RESULT, options);
-            continue;
-        }
-        MPI_Iprobe(MPI_ANY_SOURCE, TAG_PRINT_ASK, MPI_COMM_WORLD, &flag, &st);
-        if (!flag)
-            return;
-        grant_token(m, st.MPI_SOURCE);
-    }
-}
-
-// Blocks until one more worker has answered (granting the token to a worker
-// that asks for it on the way). Returns the rank that answered.
-int take_one_answer(mirlo_manager *m, diff_options *options)
-{
-    for (;;) {
-        if (m->token_holder != 0) {
-            int holder = m->token_holder;
-            drain_token_holder(m, options, true);
-            return holder;
-        }
-        MPI_Status st;
-        mirlo_wait_probe(MPI_ANY_SOURCE, MPI_ANY_TAG, &st);
-        if (st.MPI_TAG == TAG_PRINT_ASK) {
-            grant_token(m, st.MPI_SOURCE);
-        } else if (st.MPI_TAG == TAG_RESULT) {
-            receive_answer(m, st.MPI_SOURCE, TAG_RESULT, options);
-            return st.MPI_SOURCE;
-        } else {
-            printf("pmirlo-manager: ERROR!! Invalid tag (%d) received \n", st.MPI_TAG);
-            abort_run();
-        }
-    }
-}
-
-// With --exclude-attribute, the comparison of a group path decides whether
-// the entry naming it excludes the attributes of everything below it. A pair
-// below such a path waits until a pending comparison of the path itself has
-// answered, as it would come after it in a one-process run.
-void wait_for_prerequisite(mirlo_manager *m, const char *name1, diff_options *options)
-{
-    for (const exclude_node *node = options->exclude_attrs; node; node = node->next) {
-        if (node->obj_type == TREK_GROUP)
-            continue;
-        size_t len = std::strlen(node->path);
-        if (std::strncmp(name1, node->path, len) != 0 || name1[len] != '/')
-            continue;
-        for (size_t w = 0; w < m->worker_idle.size(); ++w) {
-            while (!m->worker_idle[w] && m->task_name1[w] == node->path)
-                take_one_answer(m, options);
-        }
-    }
 }
 
 } // namespace
@@ -366,11 +205,17 @@ int mirlo_unpack_settings(const unsigned char *bytes, size_t size, mirlo_worker_
     return in.left == 0 ? 0 : (mirlo_worker_settings_clear(settings), -1);
 }
 
+mirlo_worker_settings::~mirlo_worker_settings()
+{
+    mirlo_worker_settings_clear(this);
+}
+
 void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options)
 {
     // The pointers in the received bytes belong to the manager's address
     // space; none of them is ever followed here.
     options->exclude_paths = nullptr;
+    options->window = nullptr;
     options->exclude_attrs = options->exclude_attr_mode && !settings->attrs.empty() ? settings->attrs.data() : nullptr;
     options->object_names[0] = nullptr;
     options->object_names[1] = nullptr;
@@ -378,80 +223,115 @@ void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options
     options->subsets[1] = settings->subsets[1];
 }
 
-void mirlo_send_file_names(const char *file1, const char *file2, const diff_options *options)
-{
-    if (std::strlen(file1) >= MIRLO_FILE_NAME_SLOT || std::strlen(file2) >= MIRLO_FILE_NAME_SLOT) {
-        fprintf(stderr, "The parallel diff only supports path names up to %d characters\n",
-                static_cast<int>(MIRLO_FILE_NAME_SLOT - 1));
-        abort_run();
-    }
-    file_names_message msg = {};
-    std::strcpy(msg.file1, file1);
-    std::strcpy(msg.file2, file2);
-    std::vector<unsigned char> settings = mirlo_pack_settings(options);
-    for (int rank = 1; rank < mpi_size; ++rank) {
-        MPI_Send(&msg, sizeof msg, MPI_CHAR, rank, TAG_FILES, MPI_COMM_WORLD);
-        MPI_Send(settings.data(), static_cast<int>(settings.size()), MPI_BYTE, rank, TAG_SETTINGS, MPI_COMM_WORLD);
-    }
-}
-
-mirlo_manager mirlo_manager_begin()
-{
-    mirlo_manager m;
-    size_t workers = mpi_size > 1 ? static_cast<size_t>(mpi_size - 1) : 0;
-    m.worker_idle.assign(workers, 1);
-    m.task_name1.assign(workers, std::string());
-    m.settings_sent.assign(workers, 0);
-    return m;
-}
-
-void mirlo_dispatch_task(mirlo_manager *m, const char *name1, const char *name2, const object_pair_info *pair,
-                         diff_options *options)
-{
-    if (std::strlen(name1) >= MIRLO_OBJECT_NAME_SLOT || std::strlen(name2) >= MIRLO_OBJECT_NAME_SLOT) {
-        printf("The parallel diff only supports object names up to %d characters\n",
-               static_cast<int>(MIRLO_OBJECT_NAME_SLOT - 1));
-        abort_run();
-    }
-    if (m->worker_idle.empty()) {
-        // Without workers no answer could ever come.
-        fprintf(stderr, "mirlo error: a pair was dispatched in a run without workers\n");
-        abort_run();
-    }
-    work_task task;
-    std::memset(&task, 0, sizeof task);
-    std::strcpy(task.name1, name1);
-    std::strcpy(task.name2, name2);
-    task.pair = *pair;
-
-    if (options->exclude_attr_mode)
-        wait_for_prerequisite(m, name1, options);
-    if (m->busy_tasks > 0)
-        take_waiting_answers(m, options);
-
-    size_t w = 0;
-    while (w < m->worker_idle.size() && !m->worker_idle[w])
-        ++w;
-    if (w == m->worker_idle.size())
-        w = static_cast<size_t>(take_one_answer(m, options) - 1);
-    // The options copy is taken now, with every answer received so far.
-    std::memcpy(&task.options, options, sizeof task.options);
-    int rank = static_cast<int>(w + 1);
-    send_task(m, rank, task, options);
-    m->worker_idle[w] = 0;
-    ++m->busy_tasks;
-}
-
-nfound_t mirlo_collect_and_stop(mirlo_manager *m, diff_options *options)
-{
-    while (m->busy_tasks > 0)
-        take_one_answer(m, options);
-    send_stop_to_workers();
-    fflush(stdout);
-    return m->nfound;
-}
-
 void reset_worker_stop()
 {
     stop_sent = false;
+}
+
+namespace {
+
+void put_text(std::vector<unsigned char> *out, const std::string &text)
+{
+    put<uint64_t>(out, text.size());
+    put_bytes(out, text.data(), text.size());
+}
+
+bool get_text(reader *in, std::string *text)
+{
+    uint64_t n = in->get<uint64_t>();
+    if (!in->ok || n > in->left)
+        return false;
+    text->assign(reinterpret_cast<const char *>(in->p), static_cast<size_t>(n));
+    in->p += n;
+    in->left -= n;
+    return true;
+}
+
+} // namespace
+
+std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const diff_options *options)
+{
+    std::vector<unsigned char> out;
+    put_text(&out, file1);
+    put_text(&out, file2);
+    put(&out, *options);
+    std::vector<unsigned char> settings = mirlo_pack_settings(options);
+    put_bytes(&out, settings.data(), settings.size());
+    return out;
+}
+
+int mirlo_unpack_setup(const unsigned char *bytes, size_t size, mirlo_setup *setup)
+{
+    reader in{bytes, size};
+    if (!get_text(&in, &setup->file1) || !get_text(&in, &setup->file2) ||
+        !in.take(&setup->options, sizeof setup->options))
+        return -1;
+    setup->settings.assign(in.p, in.p + in.left);
+    return 0;
+}
+
+void mirlo_pack_task(const mirlo_task &task, std::vector<unsigned char> *out)
+{
+    task_record r = task.record;
+    r.name1_size = static_cast<uint32_t>(task.name1.size());
+    r.name2_size = static_cast<uint32_t>(task.name2.size());
+    put(out, r);
+    put_bytes(out, task.name1.data(), task.name1.size());
+    put_bytes(out, task.name2.data(), task.name2.size());
+}
+
+int mirlo_unpack_tasks(const unsigned char *bytes, size_t size, std::vector<mirlo_task> *tasks)
+{
+    reader in{bytes, size};
+    while (in.left > 0) {
+        mirlo_task t;
+        if (!in.take(&t.record, sizeof t.record))
+            return -1;
+        const size_t n1 = t.record.name1_size;
+        const size_t n2 = t.record.name2_size;
+        if (n1 > in.left || n2 > in.left - n1)
+            return -1;
+        t.name1.assign(reinterpret_cast<const char *>(in.p), n1);
+        t.name2.assign(reinterpret_cast<const char *>(in.p) + n1, n2);
+        in.p += n1 + n2;
+        in.left -= n1 + n2;
+        tasks->push_back(std::move(t));
+    }
+    return 0;
+}
+
+void mirlo_pack_result(const result_record &record, const char *output, std::vector<unsigned char> *out)
+{
+    put(out, record);
+    put_bytes(out, output, static_cast<size_t>(record.output_inline));
+}
+
+int mirlo_unpack_results(const unsigned char *bytes, size_t size, std::vector<mirlo_result_view> *results)
+{
+    reader in{bytes, size};
+    while (in.left > 0) {
+        mirlo_result_view v;
+        if (!in.take(&v.record, sizeof v.record) || v.record.output_inline > in.left)
+            return -1;
+        v.output = reinterpret_cast<const char *>(in.p);
+        in.p += v.record.output_inline;
+        in.left -= static_cast<size_t>(v.record.output_inline);
+        results->push_back(v);
+    }
+    return 0;
+}
+
+void mirlo_receive_bytes(const MPI_Status &st, std::vector<unsigned char> *bytes)
+{
+    int count = 0;
+    MPI_Get_count(&st, MPI_BYTE, &count);
+    bytes->resize(static_cast<size_t>(count));
+    MPI_Recv(bytes->data(), count, MPI_BYTE, st.MPI_SOURCE, st.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+}
+
+void mirlo_send_setup(const char *file1, const char *file2, const diff_options *options)
+{
+    std::vector<unsigned char> bytes = mirlo_pack_setup(file1, file2, options);
+    for (int rank = 1; rank < mpi_size; ++rank)
+        MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_SETUP, MPI_COMM_WORLD);
 }

@@ -1,9 +1,59 @@
 // Messages between the manager (rank 0) and the workers of a multi-process
-// comparison, and the manager's side of the exchange. diff_match calls
-// mirlo_manager_begin, mirlo_dispatch_task for every pair present on both
-// sides, then mirlo_collect_and_stop; mirlo sends the file names first with
-// mirlo_send_file_names and, when it stops before matching, calls
-// send_stop_to_workers itself.
+// comparison, and the manager's side of the exchange.
+//
+// The protocol
+// ------------
+// Every message travels over MPI_COMM_WORLD between rank 0 and one worker.
+// MPI keeps the messages of one sender to one receiver in order when the
+// receiver matches them with MPI_ANY_TAG, which both sides always do, so each
+// side sees the other's messages in the order they were sent.
+//
+//   TAG_SETUP    manager -> worker, once: both file names (each as a length
+//                and its bytes, any length), the settings record
+//                (diff_options, read-only from here on) and the settings
+//                behind its pointer fields (mirlo_pack_settings). The worker
+//                opens both files.
+//   TAG_SETTINGS manager -> worker: the settings behind the pointer fields
+//                again, sent before the next batch when an --exclude-attribute
+//                entry has been matched to a group since the worker's copy.
+//   TAG_WORK     manager -> worker: a batch of tasks, each a task_record
+//                followed by its two object paths. A task is a whole pair, a
+//                piece of a dataset pair (a range of its strips) or the
+//                attributes of a split dataset pair.
+//   TAG_RESULT   worker -> manager: the answers to one or more tasks, each a
+//                result_record followed by the task's output when it is small;
+//                a larger output follows the message as TAG_OUTPUT messages.
+//   TAG_OUTPUT   worker -> manager: up to MIRLO_OUTPUT_MESSAGE bytes of the
+//                output of the task whose record came last.
+//   TAG_STOP     manager -> worker: empty; the worker leaves its loop.
+//
+// Who waits for whom. A worker queues every batch it receives and works
+// through its queue in order, answering each batch as it finishes it (or
+// sooner, when the answers collected grow large); it waits only when its
+// queue is empty. The manager keeps up to two batches outstanding at each
+// worker while tasks are short (one when they are long), so a worker finds
+// its next batch waiting when it finishes one; batches hold as many pairs as
+// take about MIRLO_BATCH_SECONDS by the times workers report. The manager
+// sleeps between polls while it waits, leaving the cores to the workers.
+//
+// Why the output is the one-process output. Every pair has a sequence
+// number, its place in the match order. Workers print nothing: the text a
+// task prints is collected and sent with its answer. The manager prints the
+// outputs strictly in sequence order (mirlo_ordered_output): an output that
+// arrives before its predecessors waits, in memory up to a bound and beyond
+// it in a temporary file, and is printed as soon as everything before it has
+// been. The manager's own lines (object lists, warnings) are printed by the
+// manager itself before the first pair and after the last, where the
+// one-process run prints them.
+//
+// One large dataset pair. A pair task may answer "split" with the number of
+// strips its data comparison would read, instead of comparing. The manager
+// then hands out pieces (ranges of whole strips) and the pair's attributes as
+// separate tasks; the first piece prints the pair's opening lines, every piece
+// prints the rows of its strips, the manager prints the count line from the
+// sum of the pieces (what the one-process run prints after its last strip),
+// then the attributes' output follows. A failed piece ends the pair as the
+// one-process run's failed strip does: the pieces after it are dropped.
 #pragma once
 #include "mirlo_options.hpp"
 
@@ -17,69 +67,82 @@
 
 // Message tags, all over MPI_COMM_WORLD.
 enum mirlo_tag : int {
-    TAG_WORK = 1,           // manager -> worker: work_task
-    TAG_PRINT_GRANT = 2,    // manager -> worker: empty, the worker holds the print token
-    TAG_PRINT_ASK = 3,      // worker -> manager: empty, the worker has output
-    TAG_RESULT = 4,         // worker -> manager: worker_result, nothing printed
-    TAG_RESULT_PRINTED = 5, // worker -> manager: worker_result, output sent, token back
-    TAG_OUTPUT = 6,         // worker -> manager: OUTPUT_CHUNK characters of output
-    TAG_STOP = 7,           // manager -> worker: empty, leave the worker loop
-    TAG_FILES = 8,          // manager -> worker: file_names_message
-    TAG_SETTINGS = 9,       // manager -> worker: the run settings behind the pointer
-                            // fields of diff_options (see mirlo_pack_settings)
+    TAG_WORK = 1,     // manager -> worker: a batch of tasks
+    TAG_RESULT = 4,   // worker -> manager: answers
+    TAG_OUTPUT = 6,   // worker -> manager: output following an answer
+    TAG_STOP = 7,     // manager -> worker: empty, leave the worker loop
+    TAG_SETUP = 8,    // manager -> worker: file names and settings, once
+    TAG_SETTINGS = 9, // manager -> worker: settings behind the pointer fields, again
 };
 
-constexpr unsigned MIRLO_FILE_NAME_SLOT = 1024;  // a file name may have 1023 characters
-constexpr unsigned MIRLO_OBJECT_NAME_SLOT = 256; // an object path may have 255 characters
-constexpr int OUTPUT_CHUNK = 512;
 // MPI_Abort code of every run that must end at once.
 constexpr int MIRLO_ABORT_CODE = 2;
+// Outputs up to this size travel inside the answer; larger ones follow it.
+constexpr size_t MIRLO_INLINE_OUTPUT = 64 * 1024;
+// Size of one TAG_OUTPUT message.
+constexpr size_t MIRLO_OUTPUT_MESSAGE = 1024 * 1024;
+// A worker sends the answers it has collected once they hold this much.
+constexpr size_t MIRLO_ANSWER_FLUSH = 256 * 1024;
+// Work time a batch of short pairs is sized for.
+constexpr double MIRLO_BATCH_SECONDS = 0.004;
+// Largest number of pairs in one batch.
+constexpr unsigned MIRLO_BATCH_MAX = 64;
 
-struct file_names_message {
-    char file1[MIRLO_FILE_NAME_SLOT];
-    char file2[MIRLO_FILE_NAME_SLOT];
+enum mirlo_task_kind : int32_t {
+    TASK_PAIR = 0,       // compare the pair as diff does
+    TASK_PIECE = 1,      // compare strips [strip_begin, strip_end) of a dataset pair's data
+    TASK_ATTRIBUTES = 2, // compare the attributes of a dataset pair
 };
-static_assert(sizeof(file_names_message) == 2048);
-static_assert(offsetof(file_names_message, file2) == 1024);
 
-struct work_task {
-    char name1[MIRLO_OBJECT_NAME_SLOT];
-    char name2[MIRLO_OBJECT_NAME_SLOT];
-    diff_options options;     // the manager's record as it was when the task was sent
-    object_pair_info pair;
-    uint8_t pad[4];
+// One task of a TAG_WORK batch; the two paths follow it, name1_size and
+// name2_size bytes, without terminators.
+struct task_record {
+    uint64_t seq;          // the pair's place in the match order
+    int32_t kind;          // mirlo_task_kind
+    uint32_t piece;        // piece number (TASK_PIECE)
+    uint64_t strip_begin;  // TASK_PIECE: first strip
+    uint64_t strip_end;    // TASK_PIECE: one past the last strip
+    object_pair_info pair; // the pair's kinds and same-object flag
+    uint8_t may_split;     // TASK_PAIR: a large dataset pair may answer with its strip count
+    uint8_t pad[3];
+    uint32_t name1_size;
+    uint32_t name2_size;
 };
-static_assert(std::is_trivially_copyable_v<work_task>);
-static_assert(std::is_standard_layout_v<work_task>);
-static_assert(sizeof(work_task) == 2288);
-static_assert(offsetof(work_task, name2) == 256);
-static_assert(offsetof(work_task, options) == 512);
-static_assert(offsetof(work_task, pair) == 2272);
-static_assert(offsetof(work_task, pair) + offsetof(object_pair_info, is_same_target) == 2280);
+static_assert(sizeof(object_pair_info) == 12);
+static_assert(std::is_trivially_copyable_v<task_record>);
+static_assert(sizeof(task_record) == 56);
+static_assert(offsetof(task_record, pair) == 32);
+static_assert(offsetof(task_record, name1_size) == 48);
 
-// The answer to one task. Besides the count and the not-comparable flag the
-// worker returns its error state and contents_equal, so the manager ends with
-// the same run-wide state as a one-process run.
-struct worker_result {
+// One answer of a TAG_RESULT message; output_inline bytes of output follow
+// it, then (once the message ends) output_streamed bytes in TAG_OUTPUT
+// messages.
+struct result_record {
+    uint64_t seq;
+    int32_t kind;
+    uint32_t piece;
     uint64_t nfound;
+    uint64_t split_strips;    // TASK_PAIR: non-zero when the pair asks to be split
+    uint64_t output_inline;
+    uint64_t output_streamed;
+    double seconds;           // time the task took
     int32_t not_comparable;
-    uint8_t error_status;       // the worker's error_status after the pair (0..3)
-    uint8_t contents_equal;     // the worker's contents_equal after the pair
+    uint8_t error_status;     // the task's error_status (0..3)
+    uint8_t contents_equal;
     uint8_t attr_group_matched; // the pair's first path matched an --exclude-attribute
                                 // entry as a group (the entry now excludes its members)
-    uint8_t reserved;
+    uint8_t failed;           // TASK_PIECE: the data comparison stopped on a failure
 };
-static_assert(std::is_trivially_copyable_v<worker_result>);
-static_assert(sizeof(worker_result) == 16);
-static_assert(offsetof(worker_result, not_comparable) == 8);
-static_assert(offsetof(worker_result, error_status) == 12);
+static_assert(std::is_trivially_copyable_v<result_record>);
+static_assert(sizeof(result_record) == 64);
+static_assert(offsetof(result_record, not_comparable) == 56);
 
 // Ends the whole job with status MIRLO_ABORT_CODE, after the messages
 // printed so far have had time to reach the launcher.
 [[noreturn]] void mirlo_abort_run();
 
 // Waits for a message like MPI_Probe, but without keeping a core busy: this
-// MPI polls inside blocking calls, and a manager spinning beside its workers
+// MPI polls inside blocking calls, and a process spinning beside the workers
 // on a machine with as many cores as workers takes their time. Polls for a
 // short while (answers often come quickly), then sleeps between polls, the
 // sleep doubling up to half a millisecond.
@@ -90,38 +153,13 @@ void mirlo_wait_probe(int source, int tag, MPI_Status *status);
 void send_stop_to_workers();
 // True once send_stop_to_workers has sent the stop.
 bool workers_stopped();
+// Forgets that the stop was sent (tests run several sessions in one process).
+void reset_worker_stop();
 
-// Manager: checks that both names fit their slots (else prints the limit
-// message on standard error and aborts the run), then sends them with
-// TAG_FILES, followed by the run settings (TAG_SETTINGS), to every worker.
-void mirlo_send_file_names(const char *file1, const char *file2, const diff_options *options);
+// Manager: sends both file names and the settings to every worker.
+void mirlo_send_setup(const char *file1, const char *file2, const diff_options *options);
 
-// The manager's state for one run, owned by diff_match.
-struct mirlo_manager {
-    std::vector<unsigned char> worker_idle; // index r-1 for rank r
-    int busy_tasks = 0;
-    int token_holder = 0;                   // rank holding the print token (0: the manager)
-    nfound_t nfound = 0;                    // sum of the answers received
-    // --exclude-attribute bookkeeping: the first path of each worker's task,
-    // and the settings generation each worker has last been sent.
-    std::vector<std::string> task_name1;
-    std::vector<unsigned> settings_sent;
-    unsigned settings_generation = 0;
-};
-
-mirlo_manager mirlo_manager_begin();
-
-// Manager: sends one pair to the lowest-numbered idle worker (after taking
-// the answers already waiting), or waits for a worker to answer when all are
-// busy. Either name longer than 255 characters aborts the run with the limit
-// message. Answers update options (not_comparable, error_status,
-// contents_equal) and manager->nfound.
-void mirlo_dispatch_task(mirlo_manager *manager, const char *name1, const char *name2,
-                         const object_pair_info *pair, diff_options *options);
-
-// Manager: waits for every outstanding answer, printing the workers' output,
-// then stops the workers. Returns the sum of the workers' counts.
-nfound_t mirlo_collect_and_stop(mirlo_manager *manager, diff_options *options);
+// --- byte strings of the messages ------------------------------------------
 
 // The run settings the workers cannot take from the bytes of diff_options:
 // the --exclude-attribute list (with each entry's matched kind), the two
@@ -135,6 +173,11 @@ struct mirlo_worker_settings {
     std::vector<exclude_node> attrs;    // nodes pointing into paths
     subset_spec *subsets[2] = {nullptr, nullptr};
     int error_stack_level = 0;
+
+    mirlo_worker_settings() = default;
+    mirlo_worker_settings(const mirlo_worker_settings &) = delete;
+    mirlo_worker_settings &operator=(const mirlo_worker_settings &) = delete;
+    ~mirlo_worker_settings();
 };
 
 // Rebuilds settings from a byte string of mirlo_pack_settings. Returns 0, or
@@ -142,8 +185,39 @@ struct mirlo_worker_settings {
 int mirlo_unpack_settings(const unsigned char *bytes, size_t size, mirlo_worker_settings *settings);
 void mirlo_worker_settings_clear(mirlo_worker_settings *settings);
 // Points the pointer fields of a received options record at the worker's own
-// settings (exclude_paths and object_names become null).
+// settings (exclude_paths, object_names and window become null).
 void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options);
 
-// Forgets that the stop was sent (tests run several sessions in one process).
-void reset_worker_stop();
+// The setup message: both file names, the settings record and the packed
+// settings.
+std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const diff_options *options);
+struct mirlo_setup {
+    std::string file1, file2;
+    diff_options options;
+    std::vector<unsigned char> settings; // as mirlo_pack_settings made them
+};
+// Returns 0, or -1 when the bytes are malformed.
+int mirlo_unpack_setup(const unsigned char *bytes, size_t size, mirlo_setup *setup);
+
+// One task as it travels.
+struct mirlo_task {
+    task_record record{};
+    std::string name1, name2;
+};
+void mirlo_pack_task(const mirlo_task &task, std::vector<unsigned char> *out);
+// Splits a TAG_WORK message into its tasks. Returns 0, or -1 when malformed.
+int mirlo_unpack_tasks(const unsigned char *bytes, size_t size, std::vector<mirlo_task> *tasks);
+
+// Appends one answer with its inline output.
+void mirlo_pack_result(const result_record &record, const char *output, std::vector<unsigned char> *out);
+// One answer as received: the record and where its inline output lies in
+// the message.
+struct mirlo_result_view {
+    result_record record;
+    const char *output;
+};
+// Splits a TAG_RESULT message. Returns 0, or -1 when malformed.
+int mirlo_unpack_results(const unsigned char *bytes, size_t size, std::vector<mirlo_result_view> *results);
+
+// Receives the message probed as st (any tag) from st.MPI_SOURCE into bytes.
+void mirlo_receive_bytes(const MPI_Status &st, std::vector<unsigned char> *bytes);

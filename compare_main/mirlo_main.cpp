@@ -105,20 +105,21 @@ int mirlo_main(int argc, char **argv)
     mpi_size = size;
     zarn_fatal_install();
 
-    if (size == 1) {
-        // Every difference row is several small prints: a block buffer keeps
-        // them from becoming one write each (MPI leaves stdout unbuffered).
-        // A multi-process manager keeps the stream as it is, so that what it
-        // printed survives a job that is taken down.
-        static char stdout_buffer[1 << 16];
-        setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-        printf("Only 1 task available...doing serial diff\n");
-        parallel_output = 0;
-    } else if (rank != 0) {
+    if (size > 1 && rank != 0) {
         worker_loop();
         finish_process();
         return 0;
     }
+    // Rank 0 prints its own lines straight away, in the place the
+    // one-process run prints them; the workers' output reaches it whole.
+    // Every difference row is several small prints: a block buffer keeps
+    // them from becoming one write each (MPI leaves stdout unbuffered); the
+    // manager flushes after each pair, and an abort flushes first.
+    static char stdout_buffer[1 << 16];
+    setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    parallel_output = 0;
+    if (size == 1)
+        printf("Only 1 task available...doing serial diff\n");
 
     // Rank 0: the only process, or the manager of the workers.
     diff_options options;

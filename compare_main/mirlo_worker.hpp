@@ -2,8 +2,10 @@
 #pragma once
 #include "mirlo_options.hpp"
 
-// Runs on every rank but 0: opens the files the manager names, compares each
-// pair it is sent with diff and returns the counts and the collected output,
+#include <string>
+
+// Runs on every rank but 0: opens the files the manager names, compares the
+// tasks it is sent and answers each with its counts and collected output,
 // until the stop message; then meets the manager at the final barrier.
 void worker_loop();
 
@@ -11,11 +13,18 @@ void worker_loop();
 using pair_comparer = nfound_t (*)(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                                    diff_options *options, object_pair_info *pair_info);
 
-// worker_loop with the pair comparison given (tests drive the protocol with
-// comparisons whose output and counts they choose).
-void worker_run(pair_comparer compare);
+// The comparisons a worker runs: whole pairs, pieces of a dataset pair's data
+// (the strips in options->window), and a dataset pair's attributes.
+struct worker_comparers {
+    pair_comparer pair;
+    pair_comparer piece;
+    pair_comparer attributes;
+};
 
-// Sends the worker's collected output (outBuff, then the overflow file) to
-// rank 0 in OUTPUT_CHUNK-character TAG_OUTPUT messages, in order, and empties
-// the buffer. Returns the number of chunks sent.
-int send_collected_output();
+// worker_loop with the comparisons given (tests drive the protocol with
+// comparisons whose output and counts they choose).
+void worker_run(const worker_comparers &compare);
+
+// Takes everything zarn_buffered_print has collected (outBuff, then the
+// overflow file) and empties the buffer.
+std::string take_collected_output();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Refusals that end a multi-process comparison at once (MPI_Abort): an over-long
-# file or object name, and a worker that cannot open a file. Each runs one
+# A refusal that ends a multi-process comparison at once (MPI_Abort): a worker
+# that cannot open a file. Each runs one
 # disabled case of the protocol unit test under three processes and checks the
 # message and a non-zero exit status.
 set -u
@@ -22,7 +22,5 @@ check() { # case, stream (out|err), expected line (an extended regular expressio
     fi
 }
 
-check FileNameOf1024CharactersAborts err "The parallel diff only supports path names up to 1023 characters"
-check ObjectNameOf256CharactersAborts out "The parallel diff only supports object names up to 255 characters"
 check WorkerThatCannotOpenAFileAborts out "mirlo Task \\[[12]\\]: </nonexistent/mirlo_missing\\.h5>: unable to open file"
 exit $fail

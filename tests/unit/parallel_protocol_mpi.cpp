@@ -1,8 +1,11 @@
 // The manager/worker exchange of a multi-process comparison, run under three
-// processes: rank 0 dispatches pairs with the manager's functions, ranks 1 and
-// 2 run the worker loop with a comparison whose output and counts each test
-// chooses by the pair's name.
+// processes: rank 0 runs the manager over a list of pairs, ranks 1 and 2 run
+// the worker loop with comparisons whose output, counts and timing each test
+// chooses by the pair's name. The output must be each pair's output in pair
+// order, whatever order the workers finish in.
 #include "mirlo.hpp"
+#include "mirlo_diff.hpp"
+#include "mirlo_manager.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_util.hpp"
 #include "mirlo_worker.hpp"
@@ -18,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <string>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -91,37 +95,101 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
                             static_cast<unsigned long long>(s ? s->stride.count : 99),
                             options->subsets[1] ? "yes" : "no", options->exclude_paths ? "set" : "null");
     }
+    if (std::strncmp(path1, "/slow", 5) == 0) {
+        // Finishes after the pairs handed out behind it.
+        timespec pause{0, 30000000};
+        nanosleep(&pause, nullptr);
+    }
+    if (std::strncmp(path1, "/split", 6) == 0 && options->window != nullptr && options->window->may_split) {
+        // A large pair: asks to be compared in ten pieces; what it printed
+        // so far must not show.
+        zarn_buffered_print("opening printed by the split request\n");
+        options->window->split_strips = 10;
+        return 0;
+    }
     return static_cast<nfound_t>(std::strlen(path1));
 }
+
+// Strip k of a split pair prints one row and counts 1. "/splitfail" cannot
+// read strip 4: it stops there, as a failed read does.
+nfound_t scripted_piece(hid_t, const char *path1, hid_t, const char *path2, diff_options *options,
+                        object_pair_info *)
+{
+    const strip_window *w = options->window;
+    if (w->print_opening)
+        print_dataset_opening(path1, path2, options);
+    nfound_t n = 0;
+    for (uint64_t k = w->strip_begin; k < w->strip_end; ++k) {
+        if (std::strcmp(path1, "/splitfail") == 0 && k == 4) {
+            zarn_buffered_print("Cannot read dataset <%s>\n", path1);
+            options->error_status |= 2;
+            return n;
+        }
+        zarn_buffered_print("%s strip %llu row\n", path1, static_cast<unsigned long long>(k));
+        ++n;
+    }
+    return n;
+}
+
+nfound_t scripted_attributes(hid_t, const char *path1, hid_t, const char *, diff_options *, object_pair_info *)
+{
+    zarn_buffered_print("attributes of %s\n", path1);
+    return 100;
+}
+
+// What a one-process run prints for a split pair in report mode.
+std::string split_output(const char *name, int strips, int failed_at = -1)
+{
+    std::string out = std::string("dataset: <") + name + "> and <" + name + ">\n";
+    int rows = 0;
+    for (int k = 0; k < strips; ++k) {
+        if (k == failed_at) {
+            out += std::string("Cannot read dataset <") + name + ">\n";
+            break;
+        }
+        out += std::string(name) + " strip " + std::to_string(k) + " row\n";
+        ++rows;
+    }
+    out += std::to_string(rows) + " differences found\n";
+    out += std::string("attributes of ") + name + "\n";
+    return out;
+}
+
+const worker_comparers SCRIPTED = {scripted_compare, scripted_piece, scripted_attributes};
 
 struct session_result {
     std::string out;
     nfound_t nfound = 0;
     diff_options options{};
+    uint64_t pieces = 0;
 };
 
-// Runs one whole session: the manager dispatches the pairs (kind in
-// obj_type1) and collects; the workers serve until stopped; everyone meets at
-// the barrier. Only rank 0's result is meaningful.
-session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, diff_options options)
+// Runs one whole session: the manager compares the pairs (kind in
+// obj_type1) and stops the workers, which serve until stopped; everyone
+// meets at the barrier. Only rank 0's result is meaningful.
+session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, diff_options options,
+                           const std::string &file1 = FILE_A)
 {
     session_result r;
     mpi_size = world_size();
     reset_worker_stop();
     if (world_rank() != 0) {
         parallel_output = 1;
-        worker_run(scripted_compare);
+        worker_run(SCRIPTED);
         parallel_output = 0;
         return r;
     }
     testing::internal::CaptureStdout();
-    mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &options);
-    mirlo_manager m = mirlo_manager_begin();
-    for (const auto &[name, kind] : pairs) {
-        object_pair_info pair = {kind, kind, 0};
-        mirlo_dispatch_task(&m, name.c_str(), name.c_str(), &pair, &options);
+    mirlo_send_setup(file1.c_str(), FILE_A.c_str(), &options);
+    {
+        mirlo_manager m;
+        for (const auto &[name, kind] : pairs) {
+            object_pair_info pair = {kind, kind, 0};
+            mirlo_manager_add_pair(&m, name.c_str(), name.c_str(), &pair);
+        }
+        r.nfound = mirlo_manager_run(&m, &options);
+        r.pieces = m.pieces_made;
     }
-    r.nfound = mirlo_collect_and_stop(&m, &options);
     MPI_Barrier(MPI_COMM_WORLD);
     r.out = testing::internal::GetCapturedStdout();
     r.options = options;
@@ -130,34 +198,33 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
 
 diff_options fresh_options()
 {
-    diff_options o{};
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    return o;
+    return diff_options_defaults();
 }
 
-TEST(Protocol, OutputOfEachPairArrivesWholeAndInOrder)
+TEST(Protocol, OutputOfEveryPairPrintsWholeAndInPairOrder)
 {
     std::vector<std::pair<std::string, int>> pairs;
-    const char *names[] = {"/big1", "/quiet1", "/small1", "/huge1", "/small2", "/quiet2", "/big2", "/huge2", "/small3"};
+    const char *names[] = {"/slow1", "/big1", "/quiet1", "/small1", "/huge1", "/small2", "/slowbig", "/quiet2",
+                           "/big2", "/huge2", "/small3"};
     nfound_t expected_sum = 0;
+    std::string expected;
     for (const char *n : names) {
-        pairs.push_back({n, TREK_DATASET});
+        pairs.push_back({n, TREK_GROUP});
         expected_sum += std::strlen(n);
+        expected += expected_output(n);
+    }
+    // Many short pairs after them, so that batches of several pairs travel.
+    for (int i = 0; i < 300; ++i) {
+        std::string n = "/small_many" + std::to_string(i);
+        pairs.push_back({n, TREK_GROUP});
+        expected_sum += n.size();
+        expected += expected_output(n.c_str());
     }
     session_result r = run_session(pairs, fresh_options());
     if (world_rank() != 0)
         return;
     EXPECT_EQ(r.nfound, expected_sum);
-    size_t total = 0;
-    for (const char *n : names) {
-        std::string block = expected_output(n);
-        total += block.size();
-        if (!block.empty()) {
-            EXPECT_NE(r.out.find(block), std::string::npos) << "output of " << n << " missing or split";
-        }
-    }
-    EXPECT_EQ(r.out.size(), total); // nothing else, nothing twice
+    EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.options.not_comparable, 0);
     EXPECT_EQ(r.options.error_status, 0);
     EXPECT_EQ(r.options.contents_equal, 1);
@@ -224,18 +291,43 @@ TEST(Protocol, ExcludedGroupAttributesAsInOneProcess)
     };
     session_result r = run_session(pairs, o);
     if (world_rank() == 0) {
-        std::vector<std::string> lines;
-        size_t start = 0;
-        for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
-            lines.push_back(r.out.substr(start, nl - start));
-        std::sort(lines.begin(), lines.end());
-        EXPECT_EQ(lines, (std::vector<std::string>{"compared /attrsx", "skipped /attrs", "skipped /attrs/a",
-                                                   "skipped /attrs/b", "skipped /attrs/d", "skipped /attrs/g",
-                                                   "skipped /attrs/g/c"}));
+        EXPECT_EQ(r.out, "skipped /attrs\nskipped /attrs/a\nskipped /attrs/b\nskipped /attrs/d\n"
+                         "compared /attrsx\nskipped /attrs/g\nskipped /attrs/g/c\n");
         ASSERT_NE(o.exclude_attrs->next, nullptr);
         EXPECT_EQ(r.options.exclude_attrs->next->obj_type, TREK_GROUP);
     }
     exclude_list_free(&o.exclude_attrs);
+}
+
+TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
+{
+    diff_options o = fresh_options();
+    o.report_mode = 1;
+    session_result r = run_session({{"/small1", TREK_DATASET}, {"/split", TREK_DATASET},
+                                    {"/slow2", TREK_DATASET}, {"/splitfail", TREK_DATASET},
+                                    {"/small2", TREK_DATASET}},
+                                   o);
+    if (world_rank() != 0)
+        return;
+    // Two workers: eight pieces each for the two split pairs.
+    EXPECT_EQ(r.pieces, 16u);
+    EXPECT_EQ(r.out, expected_output("/small1") + split_output("/split", 10) + split_output("/splitfail", 10, 4) +
+                         expected_output("/small2"));
+    // The pieces after the failed one count nothing, as strips never read.
+    EXPECT_EQ(r.nfound, 7u + (10u + 100u) + 6u + (4u + 100u) + 7u);
+    EXPECT_EQ(r.options.error_status, 2);
+}
+
+TEST(Protocol, LargePairIsComparedWholeUnderACountLimit)
+{
+    diff_options o = fresh_options();
+    o.count_mode = 1;
+    o.count_limit = 5;
+    session_result r = run_session({{"/split", TREK_DATASET}}, o);
+    if (world_rank() == 0) {
+        EXPECT_EQ(r.pieces, 0u);
+        EXPECT_EQ(r.nfound, 6u);
+    }
 }
 
 // A path of exactly length characters naming FILE_A, through a symbolic link
@@ -268,103 +360,29 @@ void remove_long_path(std::vector<std::string> *made)
     made->clear();
 }
 
-TEST(ProtocolLimits, FileNameOf1023CharactersIsAccepted)
+TEST(ProtocolNames, NamesOfAnyLengthTravel)
 {
     std::vector<std::string> made;
-    std::string name;
+    std::string file;
     if (world_rank() == 0) {
-        name = make_long_path(1023, &made);
-        ASSERT_EQ(name.size(), 1023u);
+        file = make_long_path(1500, &made);
+        ASSERT_EQ(file.size(), 1500u);
     }
-    // The session runs with the long name; the workers open the file
-    // through it.
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        parallel_output = 1;
-        worker_run(scripted_compare);
-        parallel_output = 0;
+    std::string object = "/small" + std::string(4000, 'n');
+    session_result r = run_session({{"/small1", TREK_DATASET}, {object, TREK_DATASET}}, fresh_options(), file);
+    if (world_rank() != 0)
         return;
-    }
-    diff_options o = fresh_options();
-    testing::internal::CaptureStdout();
-    mirlo_send_file_names(name.c_str(), FILE_A.c_str(), &o);
-    mirlo_manager m = mirlo_manager_begin();
-    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
-    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
-    nfound_t n = mirlo_collect_and_stop(&m, &o);
-    MPI_Barrier(MPI_COMM_WORLD);
-    std::string out = testing::internal::GetCapturedStdout();
     remove_long_path(&made);
-    EXPECT_EQ(out, expected_output("/small1"));
-    EXPECT_EQ(n, 7u);
+    EXPECT_EQ(r.out, expected_output("/small1") + expected_output(object.c_str()));
+    EXPECT_EQ(r.nfound, 7u + object.size());
 }
 
-TEST(ProtocolLimits, ObjectNameOf255CharactersIsAccepted)
-{
-    std::string name = "/small" + std::string(249, 'n');
-    ASSERT_EQ(name.size(), 255u);
-    session_result r = run_session({{name, TREK_DATASET}}, fresh_options());
-    if (world_rank() == 0) {
-        EXPECT_EQ(r.out, expected_output(name.c_str()));
-        EXPECT_EQ(r.nfound, 255u);
-    }
-}
-
-// The refusals below end the whole job with MPI_Abort; they are run one at a
-// time by tests/cli/test_parallel_aborts.sh, which checks the message and the
-// exit status.
-TEST(ProtocolLimits, DISABLED_FileNameOf1024CharactersAborts)
-{
-    // The length is refused before anything is sent, so the name need not exist.
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        worker_run(scripted_compare);
-        return;
-    }
-    diff_options o = fresh_options();
-    std::string name = "/" + std::string(1023, 'f');
-    mirlo_send_file_names(FILE_A.c_str(), name.c_str(), &o);
-    send_stop_to_workers();
-    MPI_Barrier(MPI_COMM_WORLD);
-}
-
-TEST(ProtocolLimits, DISABLED_ObjectNameOf256CharactersAborts)
-{
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        parallel_output = 1;
-        worker_run(scripted_compare);
-        return;
-    }
-    diff_options o = fresh_options();
-    mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &o);
-    mirlo_manager m = mirlo_manager_begin();
-    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
-    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
-    std::string name = "/small" + std::string(250, 'n');
-    mirlo_dispatch_task(&m, name.c_str(), name.c_str(), &pair, &o);
-    mirlo_collect_and_stop(&m, &o);
-    MPI_Barrier(MPI_COMM_WORLD);
-}
-
+// A worker that cannot open a file ends the whole job with MPI_Abort; run
+// alone by tests/cli/test_parallel_aborts.sh, which checks the message and
+// the exit status.
 TEST(ProtocolLimits, DISABLED_WorkerThatCannotOpenAFileAborts)
 {
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        worker_run(scripted_compare);
-        return;
-    }
-    diff_options o = fresh_options();
-    mirlo_send_file_names(FILE_A.c_str(), "/nonexistent/mirlo_missing.h5", &o);
-    mirlo_manager m = mirlo_manager_begin();
-    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
-    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
-    mirlo_collect_and_stop(&m, &o);
-    MPI_Barrier(MPI_COMM_WORLD);
+    run_session({{"/small1", TREK_DATASET}}, fresh_options(), "/nonexistent/mirlo_missing.h5");
 }
 
 } // namespace

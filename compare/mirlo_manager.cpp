@@ -1,0 +1,357 @@
+// The manager of a multi-process comparison: batches, pieces, answers and
+// the ordered printing of the workers' output.
+#include "mirlo_manager.hpp"
+#include "mirlo.hpp"
+#include "mirlo_diff.hpp"
+#include "zarn.hpp"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A pair task at a worker longer than this keeps one batch outstanding
+// there instead of two, so that the last pairs are not queued behind a long
+// one while another worker has nothing to do.
+constexpr double LONG_TASK_SECONDS = 0.005;
+// Pieces a split pair is cut into, per worker.
+constexpr uint64_t PIECES_PER_WORKER = 4;
+
+// The segments of a pair compared in pieces: one per piece, then the count
+// line, then the attributes.
+size_t count_segment(const mirlo_manager::pair_entry &p)
+{
+    return p.piece_found.size();
+}
+size_t attributes_segment(const mirlo_manager::pair_entry &p)
+{
+    return p.piece_found.size() + 1;
+}
+
+bool inside(const char *path, const char *group)
+{
+    const size_t len = std::strlen(group);
+    return std::strncmp(path, group, len) == 0 && path[len] == '/';
+}
+
+// With --exclude-attribute, the comparison of a group path decides whether
+// the entry naming it excludes the attributes of everything below it. A pair
+// below such a path waits until a pending comparison of the path itself has
+// answered, as it comes after it in a one-process run.
+bool waits_for_prerequisite(const mirlo_manager *m, const std::string &name1, const diff_options *options)
+{
+    if (!options->exclude_attr_mode || m->unanswered.empty())
+        return false;
+    for (const exclude_node *node = options->exclude_attrs; node; node = node->next) {
+        if (node->obj_type == TREK_GROUP || !inside(name1.c_str(), node->path))
+            continue;
+        if (m->unanswered.count(node->path) > 0)
+            return true;
+    }
+    return false;
+}
+
+mirlo_task pair_task(const mirlo_manager *m, size_t seq, const diff_options *options)
+{
+    const mirlo_manager::pair_entry &p = m->pairs[seq];
+    mirlo_task t;
+    t.record.seq = seq;
+    t.record.kind = TASK_PAIR;
+    t.record.pair = p.info;
+    // A dataset pair may be compared in pieces when two workers or more can
+    // share it and no count limit runs across its strips.
+    t.record.may_split = m->workers.size() >= 2 && !options->count_mode && p.info.obj_type1 == TREK_DATASET &&
+                         p.info.obj_type2 == TREK_DATASET && !p.info.is_same_target;
+    t.name1 = p.name1;
+    t.name2 = p.name2;
+    return t;
+}
+
+unsigned batch_size(const mirlo_manager *m)
+{
+    if (!m->have_estimate)
+        return 1;
+    double n = MIRLO_BATCH_SECONDS / std::max(m->task_seconds, 1e-7);
+    unsigned size = n >= MIRLO_BATCH_MAX ? MIRLO_BATCH_MAX : std::max(1u, static_cast<unsigned>(n));
+    // Near the end, batches shrink so that the last pairs spread over the workers.
+    const size_t left = m->pairs.size() - m->next_pair;
+    const size_t share = std::max<size_t>(1, left / (2 * m->workers.size()));
+    return static_cast<unsigned>(std::min<size_t>(size, share));
+}
+
+bool may_send(const mirlo_manager *m, const mirlo_manager::worker_state &w)
+{
+    if (w.batches.empty())
+        return true;
+    if (w.batches.size() >= 2)
+        return false;
+    // A second batch waits at a worker only while tasks are short, and never
+    // a piece of a split pair.
+    if (!m->extra.empty())
+        return false;
+    return !m->have_estimate || m->task_seconds < LONG_TASK_SECONDS;
+}
+
+void send_batch(mirlo_manager *m, int rank, const std::vector<mirlo_task> &tasks, const diff_options *options)
+{
+    mirlo_manager::worker_state &w = m->workers[static_cast<size_t>(rank - 1)];
+    if (options->exclude_attr_mode && w.settings_sent != m->settings_generation) {
+        // The worker's copy of the --exclude-attribute entries is older than
+        // the manager's: the current one goes first (same sender, same
+        // receiver, so it arrives before the batch).
+        std::vector<unsigned char> bytes = mirlo_pack_settings(options);
+        MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_SETTINGS, MPI_COMM_WORLD);
+        w.settings_sent = m->settings_generation;
+    }
+    std::vector<unsigned char> bytes;
+    for (const mirlo_task &t : tasks) {
+        mirlo_pack_task(t, &bytes);
+        if (options->exclude_attr_mode)
+            m->unanswered.emplace(t.name1, rank);
+    }
+    MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_WORK, MPI_COMM_WORLD);
+    w.batches.push_back(static_cast<uint32_t>(tasks.size()));
+}
+
+// Sends batches to every worker that may take one, lowest rank first.
+void dispatch(mirlo_manager *m, const diff_options *options)
+{
+    for (size_t i = 0; i < m->workers.size(); ++i) {
+        while (may_send(m, m->workers[i])) {
+            std::vector<mirlo_task> tasks;
+            if (!m->extra.empty()) {
+                tasks.push_back(std::move(m->extra.front()));
+                m->extra.pop_front();
+            } else {
+                const unsigned n = batch_size(m);
+                while (tasks.size() < n && m->next_pair < m->pairs.size() &&
+                       !waits_for_prerequisite(m, m->pairs[m->next_pair].name1, options)) {
+                    tasks.push_back(pair_task(m, m->next_pair, options));
+                    ++m->next_pair;
+                }
+            }
+            if (tasks.empty())
+                return;
+            send_batch(m, static_cast<int>(i + 1), tasks, options);
+        }
+    }
+}
+
+bool outstanding(const mirlo_manager *m)
+{
+    for (const auto &w : m->workers)
+        if (!w.batches.empty())
+            return true;
+    return false;
+}
+
+// A worker asked for its pair to be compared in pieces of whole strips: the
+// pieces and the attributes become tasks, ahead of further pairs.
+void split_pair(mirlo_manager *m, uint64_t seq, uint64_t strips)
+{
+    mirlo_manager::pair_entry &p = m->pairs[seq];
+    const uint64_t pieces = std::min<uint64_t>(strips, PIECES_PER_WORKER * m->workers.size());
+    p.piece_found.assign(pieces, 0);
+    ordered_output_set_segments(&m->out, seq, pieces + 2);
+    std::vector<mirlo_task> tasks;
+    for (uint64_t i = 0; i < pieces; ++i) {
+        mirlo_task t;
+        t.record.seq = seq;
+        t.record.kind = TASK_PIECE;
+        t.record.piece = static_cast<uint32_t>(i);
+        t.record.strip_begin = strips * i / pieces;
+        t.record.strip_end = strips * (i + 1) / pieces;
+        t.record.pair = p.info;
+        t.name1 = p.name1;
+        t.name2 = p.name2;
+        tasks.push_back(std::move(t));
+    }
+    mirlo_task a;
+    a.record.seq = seq;
+    a.record.kind = TASK_ATTRIBUTES;
+    a.record.pair = p.info;
+    a.name1 = p.name1;
+    a.name2 = p.name2;
+    tasks.push_back(std::move(a));
+    // Ahead of any pieces already waiting would break the order in which
+    // pairs print; behind them is where they belong.
+    for (mirlo_task &t : tasks)
+        m->extra.push_back(std::move(t));
+    m->pieces_made += pieces;
+}
+
+// The segment a task's output belongs to.
+size_t segment_of_task(const mirlo_manager *m, const result_record &r)
+{
+    const mirlo_manager::pair_entry &p = m->pairs[r.seq];
+    switch (r.kind) {
+    case TASK_PIECE: return r.piece;
+    case TASK_ATTRIBUTES: return attributes_segment(p);
+    default: return 0;
+    }
+}
+
+// A failed piece ends its pair's data there: the pieces after it are
+// dropped, before anything could print them.
+void piece_failed(mirlo_manager *m, const result_record &r)
+{
+    mirlo_manager::pair_entry &p = m->pairs[r.seq];
+    if (r.piece >= p.first_failed)
+        return;
+    p.first_failed = r.piece;
+    for (size_t j = r.piece + 1; j < p.piece_found.size(); ++j)
+        ordered_output_drop(&m->out, r.seq, j);
+}
+
+void piece_answered(mirlo_manager *m, const result_record &r)
+{
+    mirlo_manager::pair_entry &p = m->pairs[r.seq];
+    p.piece_found[r.piece] = r.nfound;
+    if (++p.pieces_answered < p.piece_found.size())
+        return;
+    const size_t last = std::min<size_t>(p.first_failed, p.piece_found.size() - 1);
+    for (size_t j = 0; j <= last; ++j)
+        p.data_found += p.piece_found[j];
+    m->nfound += p.data_found;
+    ordered_output_complete_generated(&m->out, r.seq, count_segment(p));
+}
+
+// Takes the output that follows a record in TAG_OUTPUT messages.
+void receive_streamed(mirlo_manager *m, int source, const result_record &r, size_t segment)
+{
+    std::vector<unsigned char> bytes;
+    uint64_t left = r.output_streamed;
+    while (left > 0) {
+        MPI_Status st;
+        mirlo_wait_probe(source, TAG_OUTPUT, &st);
+        mirlo_receive_bytes(st, &bytes);
+        ordered_output_append(&m->out, r.seq, segment, reinterpret_cast<const char *>(bytes.data()), bytes.size());
+        left -= std::min<uint64_t>(left, bytes.size());
+    }
+}
+
+void fold_flags(mirlo_manager *m, const result_record &r, diff_options *options)
+{
+    options->not_comparable |= r.not_comparable;
+    options->error_status |= r.error_status;
+    if (!r.contents_equal)
+        options->contents_equal = 0;
+    if (r.attr_group_matched && options->exclude_attr_mode) {
+        // The worker's comparison matched the first --exclude-attribute entry
+        // naming this path (not yet matched to a group) as a group, exactly
+        // as the same lookup does in a one-process run.
+        const std::string &name1 = m->pairs[r.seq].name1;
+        for (exclude_node *node = options->exclude_attrs; node; node = node->next) {
+            if (node->obj_type != TREK_GROUP && name1 == node->path) {
+                node->obj_type = TREK_GROUP;
+                ++m->settings_generation;
+                break;
+            }
+        }
+    }
+}
+
+void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, diff_options *options)
+{
+    const result_record &r = v.record;
+    if (r.seq >= m->pairs.size() || (r.kind == TASK_PIECE && r.piece >= m->pairs[r.seq].piece_found.size())) {
+        printf("pmirlo-manager: ERROR!! answer to an unknown task received\n");
+        mirlo_abort_run();
+    }
+    mirlo_manager::worker_state &w = m->workers[static_cast<size_t>(source - 1)];
+    if (!w.batches.empty() && --w.batches.front() == 0)
+        w.batches.pop_front();
+    if (options->exclude_attr_mode) {
+        auto range = m->unanswered.equal_range(m->pairs[r.seq].name1);
+        for (auto it = range.first; it != range.second; ++it)
+            if (it->second == source) {
+                m->unanswered.erase(it);
+                break;
+            }
+    }
+    fold_flags(m, r, options);
+
+    if (r.kind == TASK_PAIR && r.split_strips > 0) {
+        split_pair(m, r.seq, r.split_strips);
+        return;
+    }
+    if (r.kind == TASK_PAIR) {
+        m->task_seconds = m->have_estimate ? 0.75 * m->task_seconds + 0.25 * r.seconds : r.seconds;
+        m->have_estimate = true;
+    }
+    const size_t segment = segment_of_task(m, r);
+    if (r.kind == TASK_PIECE && r.failed)
+        piece_failed(m, r);
+    ordered_output_append(&m->out, r.seq, segment, v.output, static_cast<size_t>(r.output_inline));
+    if (r.output_streamed > 0)
+        receive_streamed(m, source, r, segment);
+    if (r.kind == TASK_PIECE) {
+        ordered_output_complete(&m->out, r.seq, segment);
+        piece_answered(m, r);
+    } else {
+        m->nfound += r.nfound;
+        ordered_output_complete(&m->out, r.seq, segment);
+    }
+}
+
+void take_answers(mirlo_manager *m, const MPI_Status &st, diff_options *options)
+{
+    if (st.MPI_TAG != TAG_RESULT) {
+        printf("pmirlo-manager: ERROR!! Invalid tag (%d) received \n", st.MPI_TAG);
+        mirlo_abort_run();
+    }
+    std::vector<unsigned char> bytes;
+    mirlo_receive_bytes(st, &bytes);
+    std::vector<mirlo_result_view> results;
+    if (mirlo_unpack_results(bytes.data(), bytes.size(), &results) < 0) {
+        printf("pmirlo-manager: ERROR!! malformed answer received\n");
+        mirlo_abort_run();
+    }
+    for (const mirlo_result_view &v : results)
+        task_answered(m, st.MPI_SOURCE, v, options);
+}
+
+} // namespace
+
+void mirlo_manager_add_pair(mirlo_manager *m, const char *name1, const char *name2, const object_pair_info *pair)
+{
+    mirlo_manager::pair_entry p;
+    p.name1 = name1;
+    p.name2 = name2;
+    p.info = *pair;
+    m->pairs.push_back(std::move(p));
+}
+
+nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
+{
+    if (mpi_size < 2) {
+        // Without workers no answer could ever come.
+        if (!m->pairs.empty()) {
+            fprintf(stderr, "mirlo error: pairs were handed to a run without workers\n");
+            mirlo_abort_run();
+        }
+        return 0;
+    }
+    m->workers.assign(static_cast<size_t>(mpi_size - 1), mirlo_manager::worker_state());
+    ordered_output_begin(&m->out, m->pairs.size());
+    m->out.generate = [m, options](uint64_t seq, size_t) {
+        const mirlo_manager::pair_entry &p = m->pairs[seq];
+        print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, options);
+    };
+    // What the manager printed itself (object lists) comes before the pairs.
+    fflush(stdout);
+
+    for (;;) {
+        dispatch(m, options);
+        if (!outstanding(m))
+            break;
+        MPI_Status st;
+        mirlo_wait_probe(MPI_ANY_SOURCE, MPI_ANY_TAG, &st);
+        take_answers(m, st, options);
+    }
+    send_stop_to_workers();
+    fflush(stdout);
+    return m->nfound;
+}
