@@ -74,25 +74,4 @@ TEST(CanReadTest, NotACreationListFails)
     EXPECT_EQ(canreadf_quietly(nullptr, H5T_NATIVE_INT, &err), -1);
 }
 
-TEST(CanEncodeTest, BuiltInFiltersEncodeOthersDoNot)
-{
-    EXPECT_EQ(zarn_can_encode(0), 0);
-    EXPECT_EQ(zarn_can_encode(-1), 0);
-    EXPECT_EQ(zarn_can_encode(7), 0);
-    EXPECT_EQ(zarn_can_encode(32100), 0);
-    for (H5Z_filter_t f : {1, 2, 3, 5, 6})
-        EXPECT_EQ(zarn_can_encode(f), 1) << f;
-}
-
-TEST(CanEncodeTest, SzipFollowsTheLibraryConfiguration)
-{
-    unsigned config = 0;
-    if (H5Zget_filter_info(H5Z_FILTER_SZIP, &config) < 0)
-        GTEST_SKIP() << "szip is not in this HDF5 build";
-    const bool enc = config & H5Z_FILTER_CONFIG_ENCODE_ENABLED;
-    const bool dec = config & H5Z_FILTER_CONFIG_DECODE_ENABLED;
-    const int expected = enc && dec ? 1 : (dec ? 0 : -1);
-    EXPECT_EQ(zarn_can_encode(H5Z_FILTER_SZIP), expected);
-}
-
 } // namespace
