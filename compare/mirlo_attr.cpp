@@ -7,6 +7,7 @@
 
 #include "h5_handle.hpp"
 #include "mirlo_array.hpp"
+#include "mirlo_comparable.hpp"
 #include "mirlo_dset.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"

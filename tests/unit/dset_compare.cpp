@@ -2,6 +2,7 @@
 // difference counts by type and storage, every not-comparable case and its
 // message, warnings, and the whole-read / strip boundary.
 #include "h5_handle.hpp"
+#include "mirlo_comparable.hpp"
 #include "mirlo_dset.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
