@@ -196,23 +196,21 @@ TEST(CompoundTest, MemberRecordsFollowArraysAndNesting)
     H5Tinsert(outer, "n", 0, H5T_NATIVE_LLONG);
     H5Tinsert(outer, "pairs", 8, arr);
 
-    member_types m{};
+    member_types m;
     collect_member_types(outer, &m);
-    ASSERT_EQ(m.count, 2u);
-    EXPECT_EQ(m.offsets[1], 8u);
-    ASSERT_NE(m.nested[1], nullptr);
-    EXPECT_EQ(m.nested[1]->type_class, H5T_ARRAY);
-    EXPECT_EQ(m.nested[1]->base_count, 3u);
-    ASSERT_NE(m.nested[1]->base, nullptr);
-    EXPECT_EQ(m.nested[1]->base->count, 3u);
-    EXPECT_EQ(m.nested[1]->base->offsets[1], HOFFSET(pair_t, d));
-    release_member_types(&m);
-    EXPECT_EQ(m.count, 0u);
-    EXPECT_EQ(m.nested, nullptr);
+    ASSERT_EQ(m.members.size(), 2u);
+    EXPECT_EQ(m.members[1].offset, 8u);
+    const member_types &pairs = m.members[1].record;
+    EXPECT_EQ(pairs.type_class, H5T_ARRAY);
+    EXPECT_EQ(pairs.base_count, 3u);
+    ASSERT_NE(pairs.base, nullptr);
+    ASSERT_EQ(pairs.base->members.size(), 3u);
+    EXPECT_EQ(pairs.base->members[1].offset, HOFFSET(pair_t, d));
 
-    member_types none{};
-    collect_member_types(-1, &none);
-    EXPECT_EQ(none.count, 0u);
+    // Collecting again replaces what the record held.
+    collect_member_types(-1, &m);
+    EXPECT_TRUE(m.members.empty());
+    EXPECT_EQ(m.type_class, H5T_NO_CLASS);
     collect_member_types(outer, nullptr);
 }
 
