@@ -9,9 +9,11 @@
 #include "mirlo_array.hpp"
 #include "mirlo_comparable.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_read_buffer.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_fopen.hpp"
+#include "zarn_utils.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -106,8 +108,7 @@ struct attr_side {
     size_t msize = 0;
     int rank = 0;
     hsize_t dims[H5S_MAX_RANK] = {};
-    void *buf = nullptr;
-    bool read_ok = false;
+    read_buffer buf; // released before the types and space it names close
 };
 
 } // namespace
@@ -219,14 +220,14 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
                 break;
             }
             total += diff_attr_data(a1, a2, e.name, e.name, path1, path2, &opts);
-            if (H5Aclose(a1.release()) < 0) {
+            if (a1.close() < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose first attribute failed");
                 status = 2;
                 h5_errors_off quiet;
                 a2.reset();
                 break;
             }
-            if (H5Aclose(a2.release()) < 0) {
+            if (a2.close() < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose second attribute failed");
                 status = 2;
                 break;
@@ -251,8 +252,8 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     const hid_t attrs[2] = {attr1, attr2};
     const char *which[2] = {"first", "second"};
     char *const saved_names[2] = {options->object_names[0], options->object_names[1]};
-    char *names[2] = {nullptr, nullptr};
-    char *headings[2] = {nullptr, nullptr};
+    zarn_malloc_ptr<char> names[2];
+    zarn_malloc_ptr<char> headings[2];
     bool failed = false;
 
     do {
@@ -295,10 +296,10 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             break;
 
         // Type messages name the attributes.
-        names[0] = name1 ? strdup(name1) : nullptr;
-        names[1] = name2 ? strdup(name2) : nullptr;
-        options->object_names[0] = names[0];
-        options->object_names[1] = names[1];
+        names[0].reset(name1 ? strdup(name1) : nullptr);
+        names[1].reset(name2 ? strdup(name2) : nullptr);
+        options->object_names[0] = names[0].get();
+        options->object_names[1] = names[1].get();
 
         int can = diff_can_type(side[0].ftype, side[1].ftype, side[0].rank, side[1].rank, side[0].dims,
                                 side[1].dims, side[0].dims, side[1].dims, options, false);
@@ -334,38 +335,42 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
         // Zero-filled, and at least one element, so that an attribute without
         // elements still gets a buffer.
         const uint64_t alloc_count = element_count ? element_count : 1;
+        bool allocated = true;
         for (int i = 0; i < 2; ++i) {
-            if (alloc_count <= SIZE_MAX / side[i].msize)
-                side[i].buf = std::calloc(static_cast<size_t>(alloc_count), side[i].msize);
+            if (!side[i].buf.allocate_zeroed(alloc_count, side[i].msize))
+                allocated = false;
+            side[i].buf.type = side[i].mtype;
+            side[i].buf.space = side[i].space;
+            side[i].buf.has_vlen = zarn_type_has_vlen(side[i].mtype) == 1;
         }
-        if (!side[0].buf || !side[1].buf) {
+        if (!allocated) {
             zarn_buffered_print("cannot read into memory\n");
             ZARN_PUSH_ERROR(zarn_err_minor, "buffer allocation failed");
             failed = true;
             break;
         }
-        if (H5Aread(attr1, side[0].mtype, side[0].buf) < 0) {
+        if (H5Aread(attr1, side[0].mtype, side[0].buf.data) < 0) {
             zarn_buffered_print("Failed reading attribute1 %s\n", name1);
             failed = true;
             break;
         }
-        side[0].read_ok = true;
-        if (H5Aread(attr2, side[1].mtype, side[1].buf) < 0) {
+        side[0].buf.filled = true;
+        if (H5Aread(attr2, side[1].mtype, side[1].buf.data) < 0) {
             zarn_buffered_print("Failed reading attribute2 %s\n", name2);
             failed = true;
             break;
         }
-        side[1].read_ok = true;
+        side[1].buf.filled = true;
 
-        headings[0] = make_heading(name1, path1);
-        headings[1] = make_heading(name2, path2);
+        headings[0].reset(make_heading(name1, path1));
+        headings[1].reset(make_heading(name2, path2));
         if (!headings[0] || !headings[1]) {
             ZARN_PUSH_ERROR(zarn_err_minor, "name buffer allocation failed");
             failed = true;
             break;
         }
-        options->object_names[0] = headings[0];
-        options->object_names[1] = headings[1];
+        options->object_names[0] = headings[0].get();
+        options->object_names[1] = headings[1].get();
 
         options->block_element_count = element_count;
         options->mem_type_id = side[0].mtype;
@@ -374,13 +379,13 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
         std::memset(options->block_start, 0, sizeof options->block_start);
 
         if (options->verbose_mode || options->report_mode) {
-            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0], headings[1]);
-            nfound = diff_array(side[0].buf, side[1].buf, options, attr1, attr2);
+            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0].get(), headings[1].get());
+            nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
             print_difference_count(nfound);
         } else {
-            nfound = diff_array(side[0].buf, side[1].buf, options, attr1, attr2);
+            nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
             if (!options->quiet_mode && nfound != 0) {
-                zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0], headings[1]);
+                zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0].get(), headings[1].get());
                 print_difference_count(nfound);
             }
         }
@@ -391,32 +396,21 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
 
     options->object_names[0] = saved_names[0];
     options->object_names[1] = saved_names[1];
-    for (int i = 0; i < 2; ++i) {
-        std::free(headings[i]);
-        std::free(names[i]);
-    }
 
+    for (attr_side &s : side)
+        s.buf.release();
     for (int i = 0; i < 2; ++i) {
-        attr_side &s = side[i];
-        if (s.buf && s.read_ok && zarn_type_has_vlen(s.mtype) == 1)
-            H5Dvlen_reclaim(s.mtype, s.space, H5P_DEFAULT, s.buf);
-        std::free(s.buf);
-        s.buf = nullptr;
-    }
-    for (int i = 0; i < 2; ++i) {
-        attr_side &s = side[i];
-        if (s.ftype.valid() && H5Tclose(s.ftype.release()) < 0) {
+        if (side[i].ftype.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute ftype failed", which[i]);
             status = 2;
         }
-        if (s.space.valid() && H5Sclose(s.space.release()) < 0) {
+        if (side[i].space.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Sclose %s attribute space failed", which[i]);
             status = 2;
         }
     }
     for (int i = 0; i < 2; ++i) {
-        attr_side &s = side[i];
-        if (s.mtype.valid() && H5Tclose(s.mtype.release()) < 0) {
+        if (side[i].mtype.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute mtype failed", which[i]);
             status = 2;
         }

@@ -6,6 +6,7 @@
 #include "h5_handle.hpp"
 #include "mirlo_array.hpp"
 #include "mirlo_comparable.hpp"
+#include "mirlo_read_buffer.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_strips.hpp"
 #include "zarn.hpp"
@@ -18,40 +19,6 @@
 #include <cstring>
 
 namespace {
-
-// A read buffer whose variable-length data, once a read has filled it, is
-// reclaimed before the buffer is reused or released.
-struct read_buffer {
-    void *data = nullptr;
-    hid_t type = -1;   // memory type the buffer was read with (borrowed)
-    hid_t space = -1;  // space describing the buffer's elements (borrowed)
-    bool has_vlen = false;
-    bool filled = false;
-
-    read_buffer() = default;
-    read_buffer(const read_buffer &) = delete;
-    read_buffer &operator=(const read_buffer &) = delete;
-    ~read_buffer() { release(); }
-
-    bool allocate(size_t bytes)
-    {
-        release();
-        data = std::malloc(bytes == 0 ? 1 : bytes);
-        return data != nullptr;
-    }
-    void reclaim()
-    {
-        if (filled && has_vlen)
-            (void)H5Dvlen_reclaim(type, space, H5P_DEFAULT, data);
-        filled = false;
-    }
-    void release()
-    {
-        reclaim();
-        std::free(data);
-        data = nullptr;
-    }
-};
 
 // Everything one dataset comparison opens. Members are destroyed in reverse
 // order, so buffers are reclaimed before the spaces and types they name close.

@@ -7,6 +7,7 @@
 #include "mirlo_dset.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
+#include "zarn_utils.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,10 +16,7 @@
 
 namespace {
 
-struct free_deleter {
-    void operator()(void *p) const noexcept { std::free(p); }
-};
-using hsize_buffer = std::unique_ptr<hsize_t[], free_deleter>;
+using hsize_buffer = zarn_malloc_ptr<hsize_t[]>;
 
 const char *name_or_empty(const char *name)
 {
