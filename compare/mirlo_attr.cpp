@@ -53,21 +53,14 @@ int attribute_names(hid_t loc, hsize_t count, std::vector<std::string> &names, c
     return 0;
 }
 
-// Appends a name with its presence flags; the table grows by doubling.
-int table_append(attr_match_table *table, const char *name, uint32_t in_first, uint32_t in_second)
+// Appends a name with its presence flags; -1 when out of memory.
+int table_append(attr_match_table *table, const std::string &name, uint32_t in_first, uint32_t in_second)
 {
-    if (table->count == table->capacity) {
-        size_t capacity = table->capacity ? table->capacity * 2 : 1;
-        void *p = std::realloc(table->entries, capacity * sizeof(attr_match));
-        if (!p)
-            return -1;
-        table->entries = static_cast<attr_match *>(p);
-        table->capacity = capacity;
-    }
-    char *copy = strdup(name);
-    if (!copy)
+    try {
+        table->entries.push_back({name, {in_first, in_second}});
+    } catch (const std::bad_alloc &) {
         return -1;
-    table->entries[table->count++] = {copy, {in_first, in_second}};
+    }
     return 0;
 }
 
@@ -76,13 +69,12 @@ void print_attr_table(const attr_match_table *table, const diff_options *options
     if (options->verbose_level == 2) {
         zarn_buffered_print("   obj1   obj2\n");
         zarn_buffered_print(" --------------------------------------\n");
-        for (size_t i = 0; i < table->count; ++i) {
-            const attr_match &e = table->entries[i];
-            zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ', e.name);
-        }
+        for (const attr_match &e : table->entries)
+            zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ',
+                                e.name.c_str());
     }
     if (options->verbose_level > 0) {
-        size_t common = table->count - table->only_in_first - table->only_in_second;
+        size_t common = table->entries.size() - table->only_in_first - table->only_in_second;
         zarn_buffered_print("Attributes status:  %zu common, %zu only in obj1, %zu only in obj2\n", common,
                             static_cast<size_t>(table->only_in_first), static_cast<size_t>(table->only_in_second));
     }
@@ -113,19 +105,9 @@ struct attr_side {
 
 } // namespace
 
-void attr_match_table_free(attr_match_table *table)
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options)
 {
-    if (!table)
-        return;
-    for (size_t i = 0; i < table->count; ++i)
-        std::free(table->entries[i].name);
-    std::free(table->entries);
-    std::free(table);
-}
-
-int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out, diff_options *options)
-{
-    *table_out = nullptr;
+    *table = attr_match_table{};
     H5O_info_t oinfo1, oinfo2;
     if (H5Oget_info2(loc1, &oinfo1, H5O_INFO_NUM_ATTRS) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info first object failed");
@@ -135,18 +117,10 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out,
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info second object failed");
         return -1;
     }
-    auto *table = static_cast<attr_match_table *>(std::calloc(1, sizeof(attr_match_table)));
-    if (!table) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "Table allocation failed");
-        return -1;
-    }
-
     std::vector<std::string> names1, names2;
     if (attribute_names(loc1, oinfo1.num_attrs, names1, "first") < 0 ||
-        attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0) {
-        attr_match_table_free(table);
+        attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0)
         return -1;
-    }
     const size_t n1 = names1.size();
     const size_t n2 = names2.size();
     size_t i = 0, j = 0;
@@ -154,33 +128,32 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out,
     while (ret == 0 && i < n1 && j < n2) {
         int cmp = std::strcmp(names1[i].c_str(), names2[j].c_str());
         if (cmp == 0) {
-            ret = table_append(table, names1[i].c_str(), 1, 1);
+            ret = table_append(table, names1[i], 1, 1);
             ++i;
             ++j;
         } else if (cmp < 0) {
-            ret = table_append(table, names1[i].c_str(), 1, 0);
+            ret = table_append(table, names1[i], 1, 0);
             table->only_in_first++;
             ++i;
         } else {
-            ret = table_append(table, names2[j].c_str(), 0, 1);
+            ret = table_append(table, names2[j], 0, 1);
             table->only_in_second++;
             ++j;
         }
     }
     for (; ret == 0 && i < n1; ++i) {
-        ret = table_append(table, names1[i].c_str(), 1, 0);
+        ret = table_append(table, names1[i], 1, 0);
         table->only_in_first++;
     }
     for (; ret == 0 && j < n2; ++j) {
-        ret = table_append(table, names2[j].c_str(), 0, 1);
+        ret = table_append(table, names2[j], 0, 1);
         table->only_in_second++;
     }
     if (ret < 0) {
-        attr_match_table_free(table);
+        *table = attr_match_table{};
         return -1;
     }
     print_attr_table(table, options);
-    *table_out = table;
     return 0;
 }
 
@@ -194,24 +167,23 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
     int status = options->error_status;
     nfound_t total = 0;
 
-    attr_match_table *table = nullptr;
+    attr_match_table table;
     if (build_match_list_attrs(loc1, loc2, &table, &opts) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "build_match_list_attrs failed");
         status = 2;
     } else {
-        if (table->only_in_first > 0 || table->only_in_second > 0)
+        if (table.only_in_first > 0 || table.only_in_second > 0)
             opts.contents_equal = 0;
-        for (size_t k = 0; k < table->count; ++k) {
-            const attr_match &e = table->entries[k];
+        for (const attr_match &e : table.entries) {
             if (!e.exists[0] || !e.exists[1])
                 continue;
-            h5_attribute a1(H5Aopen(loc1, e.name, H5P_DEFAULT));
+            h5_attribute a1(H5Aopen(loc1, e.name.c_str(), H5P_DEFAULT));
             if (!a1.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen first attribute failed");
                 status = 2;
                 break;
             }
-            h5_attribute a2(H5Aopen(loc2, e.name, H5P_DEFAULT));
+            h5_attribute a2(H5Aopen(loc2, e.name.c_str(), H5P_DEFAULT));
             if (!a2.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen second attribute failed");
                 status = 2;
@@ -219,7 +191,7 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
                 a1.reset();
                 break;
             }
-            total += diff_attr_data(a1, a2, e.name, e.name, path1, path2, &opts);
+            total += diff_attr_data(a1, a2, e.name.c_str(), e.name.c_str(), path1, path2, &opts);
             if (a1.close() < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose first attribute failed");
                 status = 2;
@@ -239,7 +211,6 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
     options->not_comparable = opts.not_comparable;
     options->contents_equal = opts.contents_equal;
     options->error_status = status | opts.error_status;
-    attr_match_table_free(table);
     return total;
 }
 

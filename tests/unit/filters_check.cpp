@@ -1,6 +1,6 @@
 // Filter availability of datasets and the encoder test.
-#include "h5_handle.hpp"
 #include "zarn_filters.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,7 @@ struct creation_list {
     h5_plist dcpl;
     explicit creation_list(const char *path)
     {
-        const std::string name = std::string(ZARN_FIXTURE_DIR) + "/dset_a.h5";
-        file.reset(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        file = test_support::open_fixture("dset_a.h5");
         dset.reset(H5Dopen2(file, path, H5P_DEFAULT));
         dcpl.reset(H5Dget_create_plist(dset));
     }
@@ -24,10 +23,9 @@ struct creation_list {
 
 int canreadf_quietly(const char *name, hid_t dcpl, std::string *err)
 {
-    testing::internal::CaptureStderr();
-    int r = zarn_canreadf(name, dcpl);
-    *err = testing::internal::GetCapturedStderr();
-    return r;
+    auto run = test_support::capture([&] { return zarn_canreadf(name, dcpl); });
+    *err = run.err;
+    return run.result;
 }
 
 TEST(CanReadTest, DatasetsWithoutFiltersOrWithBuiltInFiltersAreReadable)
