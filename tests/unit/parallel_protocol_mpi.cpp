@@ -8,11 +8,13 @@
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 #include <mpi.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -22,7 +24,7 @@
 
 namespace {
 
-const std::string FILE_A = std::string(ZARN_FIXTURE_DIR) + "/e2e_a.h5";
+const std::string FILE_A = test_support::fixture_path("e2e_a.h5");
 
 int world_rank()
 {
@@ -97,7 +99,7 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
 struct session_result {
     std::string out;
     nfound_t nfound = 0;
-    diff_options options{};
+    diff_options options = diff_options_defaults();
 };
 
 // Runs one whole session: the manager dispatches the pairs (kind in
@@ -114,26 +116,26 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
         parallel_output = 0;
         return r;
     }
-    testing::internal::CaptureStdout();
-    mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &options);
-    mirlo_manager m = mirlo_manager_begin();
-    for (const auto &[name, kind] : pairs) {
-        object_pair_info pair = {kind, kind, 0};
-        mirlo_dispatch_task(&m, name.c_str(), name.c_str(), &pair, &options);
-    }
-    r.nfound = mirlo_collect_and_stop(&m, &options);
-    MPI_Barrier(MPI_COMM_WORLD);
-    r.out = testing::internal::GetCapturedStdout();
+    auto run = test_support::capture([&] {
+        mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &options);
+        mirlo_manager m = mirlo_manager_begin();
+        for (const auto &[name, kind] : pairs) {
+            object_pair_info pair = {kind, kind, 0};
+            mirlo_dispatch_task(&m, name.c_str(), name.c_str(), &pair, &options);
+        }
+        const nfound_t n = mirlo_collect_and_stop(&m, &options);
+        MPI_Barrier(MPI_COMM_WORLD);
+        return n;
+    });
+    r.nfound = run.result;
+    r.out = std::move(run.out);
     r.options = options;
     return r;
 }
 
 diff_options fresh_options()
 {
-    diff_options o{};
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    return o;
+    return test_support::default_options();
 }
 
 TEST(Protocol, OutputOfEachPairArrivesWholeAndInOrder)
@@ -239,41 +241,31 @@ TEST(Protocol, ExcludedGroupAttributesAsInOneProcess)
 }
 
 // A path of exactly length characters naming FILE_A, through a symbolic link
-// at the end of a chain of new folders (removed by remove_long_path).
-std::string make_long_path(size_t length, std::vector<std::string> *made)
+// at the end of a chain of new folders inside dir.
+std::string make_long_path(size_t length, const test_support::temp_dir &dir)
 {
-    char base[] = "/tmp/mirlo_longXXXXXX";
-    if (mkdtemp(base) == nullptr)
+    if (!dir.valid())
         return "";
-    std::string path = base;
-    made->push_back(path);
+    std::string path = dir.path();
     while (length - path.size() > 201) {
         path += "/" + std::string(150, 'd');
         if (mkdir(path.c_str(), 0700) != 0)
             return "";
-        made->push_back(path);
     }
     path.push_back('/');
     path.append(length - path.size(), 'f');
     if (symlink(FILE_A.c_str(), path.c_str()) != 0)
         return "";
-    made->push_back(path);
     return path;
-}
-
-void remove_long_path(std::vector<std::string> *made)
-{
-    for (auto it = made->rbegin(); it != made->rend(); ++it)
-        ::remove(it->c_str());
-    made->clear();
 }
 
 TEST(ProtocolLimits, FileNameOf1023CharactersIsAccepted)
 {
-    std::vector<std::string> made;
+    std::optional<test_support::temp_dir> dir;
     std::string name;
     if (world_rank() == 0) {
-        name = make_long_path(1023, &made);
+        dir.emplace("mirlo_long");
+        name = make_long_path(1023, *dir);
         ASSERT_EQ(name.size(), 1023u);
     }
     // The session runs with the long name; the workers open the file
@@ -287,17 +279,17 @@ TEST(ProtocolLimits, FileNameOf1023CharactersIsAccepted)
         return;
     }
     diff_options o = fresh_options();
-    testing::internal::CaptureStdout();
-    mirlo_send_file_names(name.c_str(), FILE_A.c_str(), &o);
-    mirlo_manager m = mirlo_manager_begin();
-    object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
-    mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
-    nfound_t n = mirlo_collect_and_stop(&m, &o);
-    MPI_Barrier(MPI_COMM_WORLD);
-    std::string out = testing::internal::GetCapturedStdout();
-    remove_long_path(&made);
-    EXPECT_EQ(out, expected_output("/small1"));
-    EXPECT_EQ(n, 7u);
+    const auto run = test_support::capture([&] {
+        mirlo_send_file_names(name.c_str(), FILE_A.c_str(), &o);
+        mirlo_manager m = mirlo_manager_begin();
+        object_pair_info pair = {TREK_DATASET, TREK_DATASET, 0};
+        mirlo_dispatch_task(&m, "/small1", "/small1", &pair, &o);
+        const nfound_t n = mirlo_collect_and_stop(&m, &o);
+        MPI_Barrier(MPI_COMM_WORLD);
+        return n;
+    });
+    EXPECT_EQ(run.out, expected_output("/small1"));
+    EXPECT_EQ(run.result, 7u);
 }
 
 TEST(ProtocolLimits, ObjectNameOf255CharactersIsAccepted)
