@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 int mpi_size = 1;
@@ -47,6 +48,30 @@ std::string absolute_path(const char *name)
         path.push_back('/');
     path.append(name);
     return path;
+}
+
+// What a dangling link on one side of a comparison of two links leads to.
+enum class dangling_outcome { go_on, error, one_difference };
+
+// Side which (1 or 2) at path is a dangling link; other is how the other
+// side resolved (0 dangling too). Under --no-dangling-links that is an error;
+// otherwise it is said in verbose mode, and against a side that is not
+// dangling it is one difference (printed here).
+dangling_outcome dangling_link(int which, const std::string &path, int other, const diff_options *options)
+{
+    if (options->no_dangling_links) {
+        if (options->verbose_mode)
+            zarn_buffered_print("Warning: <%s> is a dangling link.\n", path.c_str());
+        ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
+        return dangling_outcome::error;
+    }
+    if (options->verbose_mode)
+        zarn_buffered_print("obj%d <%s> is a dangling link.\n", which, path.c_str());
+    if (other != 0) {
+        zarn_buffered_print("%llu differences found\n", 1ULL);
+        return dangling_outcome::one_difference;
+    }
+    return dangling_outcome::go_on;
 }
 
 void close_quietly(h5_file &f)
@@ -375,20 +400,19 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             }
         };
         bool check_side2 = true;
+        // A dangling side ends the comparison with an error or one
+        // difference, or lets it go on.
+        auto settle = [&](dangling_outcome outcome) -> std::optional<nfound_t> {
+            switch (outcome) {
+            case dangling_outcome::error: return fail();
+            case dangling_outcome::one_difference: nfound = 1; return finish();
+            case dangling_outcome::go_on: break;
+            }
+            return std::nullopt;
+        };
         if (r1 == 0) {
-            if (options->no_dangling_links) {
-                if (options->verbose_mode)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1.c_str());
-                ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
-                return fail();
-            }
-            if (options->verbose_mode)
-                zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1.c_str());
-            if (r2 != 0) {
-                zarn_buffered_print("%llu differences found\n", 1ULL);
-                nfound = 1;
-                return finish();
-            }
+            if (auto done = settle(dangling_link(1, path1, r2, options)))
+                return *done;
         } else if (r1 < 0) {
             zarn_buffered_print("Object <%s> could not be found in <%s>\n", path1.c_str(), fname1);
             ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
@@ -406,19 +430,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             check_side2 = r2 == 0;
         }
         if (check_side2 && r2 == 0) {
-            if (options->no_dangling_links) {
-                if (options->verbose_mode)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2.c_str());
-                ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
-                return fail();
-            }
-            if (options->verbose_mode)
-                zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2.c_str());
-            if (r1 != 0) {
-                zarn_buffered_print("%llu differences found\n", 1ULL);
-                nfound = 1;
-                return finish();
-            }
+            if (auto done = settle(dangling_link(2, path2, r1, options)))
+                return *done;
         }
     }
 
