@@ -46,6 +46,19 @@ run_result compare(const char *path, diff_options &o)
 
 using test_support::occurrences;
 
+// Each path, compared with default options, is comparable, without error,
+// and counts the expected differences.
+template <size_t N> void expect_comparable_counts(const std::pair<const char *, nfound_t> (&cases)[N])
+{
+    for (const auto &[path, expected] : cases) {
+        diff_options o = fresh_options();
+        run_result r = compare(path, o);
+        EXPECT_EQ(r.found, expected) << path;
+        EXPECT_EQ(o.not_comparable, 0) << path;
+        EXPECT_EQ(o.error_status, 0) << path;
+    }
+}
+
 // --- comparable pairs -------------------------------------------------------
 
 TEST(DatasetCountTest, EveryNativeTypeCountsItsTwoChangedElements)
@@ -66,13 +79,7 @@ TEST(DatasetCountTest, NarrowAndWideTypesAreReadAsTheWiderOne)
 {
     const std::pair<const char *, nfound_t> cases[] = {
         {"/mixed/i16_i32", 0}, {"/mixed/i16_i32_diff", 1}, {"/mixed/f32_f64", 0}, {"/mixed/be_le", 1}};
-    for (const auto &[path, expected] : cases) {
-        diff_options o = fresh_options();
-        run_result r = compare(path, o);
-        EXPECT_EQ(r.found, expected) << path;
-        EXPECT_EQ(o.not_comparable, 0) << path;
-        EXPECT_EQ(o.error_status, 0) << path;
-    }
+    expect_comparable_counts(cases);
 }
 
 TEST(DatasetCountTest, StorageAndStructuredTypes)
@@ -83,13 +90,7 @@ TEST(DatasetCountTest, StorageAndStructuredTypes)
         {"/structured/fstring", 2},  {"/structured/compound_vstring", 1}, {"/shapes/scalar", 1},
         {"/shapes/scalar_same", 0},  {"/subsets/two", 40},
     };
-    for (const auto &[path, expected] : cases) {
-        diff_options o = fresh_options();
-        run_result r = compare(path, o);
-        EXPECT_EQ(r.found, expected) << path;
-        EXPECT_EQ(o.not_comparable, 0) << path;
-        EXPECT_EQ(o.error_status, 0) << path;
-    }
+    expect_comparable_counts(cases);
 }
 
 TEST(DatasetCountTest, ScalarComparesItsOneElement)

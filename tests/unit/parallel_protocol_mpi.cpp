@@ -102,20 +102,28 @@ struct session_result {
     diff_options options = diff_options_defaults();
 };
 
+// Every rank but 0 serves as a worker until stopped (its output buffered
+// when asked) and answers true; rank 0 answers false and runs the manager.
+bool served_as_worker(bool buffered = true)
+{
+    mpi_size = world_size();
+    reset_worker_stop();
+    if (world_rank() == 0)
+        return false;
+    parallel_output = buffered ? 1 : 0;
+    worker_run(scripted_compare);
+    parallel_output = 0;
+    return true;
+}
+
 // Runs one whole session: the manager dispatches the pairs (kind in
 // obj_type1) and collects; the workers serve until stopped; everyone meets at
 // the barrier. Only rank 0's result is meaningful.
 session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, diff_options options)
 {
     session_result r;
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        parallel_output = 1;
-        worker_run(scripted_compare);
-        parallel_output = 0;
+    if (served_as_worker())
         return r;
-    }
     auto run = test_support::capture([&] {
         mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &options);
         mirlo_manager m = mirlo_manager_begin();
@@ -270,14 +278,8 @@ TEST(ProtocolLimits, FileNameOf1023CharactersIsAccepted)
     }
     // The session runs with the long name; the workers open the file
     // through it.
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        parallel_output = 1;
-        worker_run(scripted_compare);
-        parallel_output = 0;
+    if (served_as_worker())
         return;
-    }
     diff_options o = fresh_options();
     const auto run = test_support::capture([&] {
         mirlo_send_file_names(name.c_str(), FILE_A.c_str(), &o);
@@ -309,12 +311,8 @@ TEST(ProtocolLimits, ObjectNameOf255CharactersIsAccepted)
 TEST(ProtocolLimits, DISABLED_FileNameOf1024CharactersAborts)
 {
     // The length is refused before anything is sent, so the name need not exist.
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        worker_run(scripted_compare);
+    if (served_as_worker(false))
         return;
-    }
     diff_options o = fresh_options();
     std::string name = "/" + std::string(1023, 'f');
     mirlo_send_file_names(FILE_A.c_str(), name.c_str(), &o);
@@ -324,13 +322,8 @@ TEST(ProtocolLimits, DISABLED_FileNameOf1024CharactersAborts)
 
 TEST(ProtocolLimits, DISABLED_ObjectNameOf256CharactersAborts)
 {
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        parallel_output = 1;
-        worker_run(scripted_compare);
+    if (served_as_worker())
         return;
-    }
     diff_options o = fresh_options();
     mirlo_send_file_names(FILE_A.c_str(), FILE_A.c_str(), &o);
     mirlo_manager m = mirlo_manager_begin();
@@ -344,12 +337,8 @@ TEST(ProtocolLimits, DISABLED_ObjectNameOf256CharactersAborts)
 
 TEST(ProtocolLimits, DISABLED_WorkerThatCannotOpenAFileAborts)
 {
-    mpi_size = world_size();
-    reset_worker_stop();
-    if (world_rank() != 0) {
-        worker_run(scripted_compare);
+    if (served_as_worker(false))
         return;
-    }
     diff_options o = fresh_options();
     mirlo_send_file_names(FILE_A.c_str(), "/nonexistent/mirlo_missing.h5", &o);
     mirlo_manager m = mirlo_manager_begin();
