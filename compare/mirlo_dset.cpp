@@ -28,11 +28,22 @@ struct dset_pair {
     h5_datatype mtype[2];
     h5_dataspace memspace[2];
     read_buffer buf[2];
+    zarn_malloc_ptr<char> names[2]; // what object_names point to during the comparison
 };
 
-char *copy_name(const char *name)
+// Points object_names at copies of n1 and n2 (null for a null name), owned by p.
+void name_objects(dset_pair &p, diff_options *options, const char *n1, const char *n2)
 {
-    return (name != nullptr && name[0] != '\0') ? strdup(name) : nullptr;
+    const char *const names[2] = {n1, n2};
+    for (int k = 0; k < 2; ++k) {
+        p.names[k].reset(names[k] != nullptr ? strdup(names[k]) : nullptr);
+        options->object_names[k] = p.names[k].get();
+    }
+}
+
+const char *null_if_empty(const char *name)
+{
+    return (name != nullptr && name[0] != '\0') ? name : nullptr;
 }
 
 // Product of the extents; 1 for rank 0.
@@ -286,8 +297,7 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     const bool comparable = storage_comparable(did1, did2, shape[0].layout, shape[1].layout, name1, name2,
                                                options);
 
-    options->object_names[0] = copy_name(name1);
-    options->object_names[1] = copy_name(name2);
+    name_objects(p, options, null_if_empty(name1), null_if_empty(name2));
     int can = diff_can_type(p.ftype[0], p.ftype[1], shape[0].rank, shape[1].rank, shape[0].dims, shape[1].dims,
                             shape[0].maxdims, shape[1].maxdims, options, false);
     if (can < 0) {
@@ -353,11 +363,8 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     options->mem_type_id = p.mtype[first];
     options->element_count = nelmts[first];
     options->block_element_count = options->element_count;
-    for (int k = 0; k < 2; ++k) {
-        const char *name = k == 0 ? name1 : name2;
-        std::free(options->object_names[k]);
-        options->object_names[k] = name != nullptr ? strdup(last_path_component(name)) : nullptr;
-    }
+    name_objects(p, options, name1 != nullptr ? last_path_component(name1) : nullptr,
+                 name2 != nullptr ? last_path_component(name2) : nullptr);
     reset_positions(options);
 
     // Strip buffers hold the larger of the two native elements.
@@ -394,10 +401,8 @@ nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *n
     }
     if (failed)
         options->error_status |= MIRLO_STATUS_ERROR;
-    for (int k = 0; k < 2; ++k) {
-        std::free(options->object_names[k]);
-        options->object_names[k] = saved_names[k];
-    }
+    options->object_names[0] = saved_names[0];
+    options->object_names[1] = saved_names[1];
     return found;
 }
 
