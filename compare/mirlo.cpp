@@ -18,21 +18,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 int mpi_size = 1;
 
 namespace {
-
-struct info_deleter {
-    void operator()(trek_info *i) const { trek_info_destroy(i); }
-};
-using info_ptr = std::unique_ptr<trek_info, info_deleter>;
-
-struct table_deleter {
-    void operator()(trek_table *t) const { trek_table_destroy(t); }
-};
-using table_ptr = std::unique_ptr<trek_table, table_deleter>;
 
 // Object callback of a group listing: every path is kept.
 int list_object(const char *path, const H5O_info_t *oinfo, const char *already_visited, void *udata)
@@ -45,8 +36,9 @@ int list_object(const char *path, const H5O_info_t *oinfo, const char *already_v
 // names contain characters below '/').
 void sort_paths(trek_info *info)
 {
-    std::stable_sort(info->paths, info->paths + info->count,
-                     [](const trek_path &a, const trek_path &b) { return std::strcmp(a.path, b.path) < 0; });
+    std::stable_sort(info->paths.begin(), info->paths.end(), [](const trek_path &a, const trek_path &b) {
+        return std::strcmp(a.path.c_str(), b.path.c_str()) < 0;
+    });
 }
 
 // The name as an absolute path: a leading "/" is added when missing.
@@ -57,6 +49,30 @@ std::string absolute_path(const char *name)
         path.push_back('/');
     path.append(name);
     return path;
+}
+
+// What a dangling link on one side of a comparison of two links leads to.
+enum class dangling_outcome { go_on, error, one_difference };
+
+// Side which (1 or 2) at path is a dangling link; other is how the other
+// side resolved (0 dangling too). Under --no-dangling-links that is an error;
+// otherwise it is said in verbose mode, and against a side that is not
+// dangling it is one difference (printed here).
+dangling_outcome dangling_link(int which, const std::string &path, int other, const diff_options *options)
+{
+    if (options->no_dangling_links) {
+        if (options->verbose_mode)
+            zarn_buffered_print("Warning: <%s> is a dangling link.\n", path.c_str());
+        ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
+        return dangling_outcome::error;
+    }
+    if (options->verbose_mode)
+        zarn_buffered_print("obj%d <%s> is a dangling link.\n", which, path.c_str());
+    if (other != 0) {
+        zarn_buffered_print("%llu differences found\n", 1ULL);
+        return dangling_outcome::one_difference;
+    }
+    return dangling_outcome::go_on;
 }
 
 void close_quietly(h5_file &f)
@@ -132,26 +148,26 @@ bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const c
     return i1.fileno == i2.fileno && i1.addr == i2.addr;
 }
 
-trek_table *build_match_list(const trek_info *info1, const char *path1, const trek_info *info2, const char *path2,
-                             diff_options *options)
+trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const trek_info *info2,
+                                const char *path2, diff_options *options)
 {
-    trek_table *table = trek_table_create();
+    trek_table_ptr table = trek_table_create();
     if (table == nullptr)
         return nullptr;
     size_t len1 = std::strcmp(path1, "/") == 0 ? 0 : std::strlen(path1);
     size_t len2 = std::strcmp(path2, "/") == 0 ? 0 : std::strlen(path2);
-    auto rel1 = [&](size_t i) { return info1->paths[i].path + std::min(len1, std::strlen(info1->paths[i].path)); };
-    auto rel2 = [&](size_t j) { return info2->paths[j].path + std::min(len2, std::strlen(info2->paths[j].path)); };
+    auto rel1 = [&](size_t i) { return info1->paths[i].path.c_str() + std::min(len1, info1->paths[i].path.size()); };
+    auto rel2 = [&](size_t j) { return info2->paths[j].path.c_str() + std::min(len2, info2->paths[j].path.size()); };
     auto excluded = [&](const char *name, int type) {
         return options->exclude_path_mode && is_exclude_path(name, type, options);
     };
     auto add = [&](uint32_t f1, uint32_t f2, const char *name, trek_type type) {
         const uint32_t flags[2] = {f1, f2};
-        trek_table_append_flags(flags, name, type, table);
+        trek_table_append_flags(flags, name, type, table.get());
     };
 
     size_t i = 0, j = 0;
-    while (i < info1->count && j < info2->count) {
+    while (i < info1->paths.size() && j < info2->paths.size()) {
         const char *n1 = rel1(i);
         const char *n2 = rel2(j);
         int c = std::strcmp(n1, n2);
@@ -160,7 +176,7 @@ trek_table *build_match_list(const trek_info *info1, const char *path1, const tr
                 add(1, 1, n1, info1->paths[i].type);
                 if (info1->paths[i].address == info2->paths[j].address &&
                     info1->paths[i].file_number == info2->paths[j].file_number)
-                    table->objects[table->count - 1].is_same_target = true;
+                    table->objects.back().is_same_target = true;
             }
             ++i;
             ++j;
@@ -174,10 +190,10 @@ trek_table *build_match_list(const trek_info *info1, const char *path1, const tr
             ++j;
         }
     }
-    for (; i < info1->count; ++i)
+    for (; i < info1->paths.size(); ++i)
         if (!excluded(rel1(i), info1->paths[i].type))
             add(1, 0, rel1(i), info1->paths[i].type);
-    for (; j < info2->count; ++j)
+    for (; j < info2->paths.size(); ++j)
         if (!excluded(rel2(j), info2->paths[j].type))
             add(0, 1, rel2(j), info2->paths[j].type);
 
@@ -193,18 +209,17 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
     nfound_t nfound = 0;
     int local_status = 0;
 
-    if (!options->exclude_path_mode && info1->count != info2->count)
+    if (!options->exclude_path_mode && info1->paths.size() != info2->paths.size())
         options->contents_equal = 0;
-    for (size_t k = 0; k < table->count; ++k)
-        if (!table->objects[k].flags[0] || !table->objects[k].flags[1])
+    for (const trek_object &entry : table->objects)
+        if (!entry.flags[0] || !entry.flags[1])
             options->contents_equal = 0;
 
 
     mirlo_manager manager;
 
     size_t pos1 = 0, pos2 = 0;
-    for (size_t k = 0; k < table->count; ++k) {
-        const trek_object &entry = table->objects[k];
+    for (const trek_object &entry : table->objects) {
         if (!entry.flags[0] || !entry.flags[1])
             continue;
         std::string name1 = std::string(base1) + entry.name;
@@ -213,13 +228,13 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
         object_pair_info pair{};
         pair.obj_type1 = TREK_UNKNOWN;
         pair.obj_type2 = TREK_UNKNOWN;
-        for (size_t p = pos1; p < info1->count; ++p)
+        for (size_t p = pos1; p < info1->paths.size(); ++p)
             if (name1 == info1->paths[p].path) {
                 pair.obj_type1 = info1->paths[p].type;
                 pos1 = p + 1;
                 break;
             }
-        for (size_t p = pos2; p < info2->count; ++p)
+        for (size_t p = pos2; p < info2->paths.size(); ++p)
             if (name2 == info2->paths[p].path) {
                 pair.obj_type2 = info2->paths[p].type;
                 pos2 = p + 1;
@@ -250,7 +265,7 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     nfound_t nfound = 0;
     int local_status = 0;
     h5_file file1, file2;
-    info_ptr info1, info2;
+    trek_info_ptr info1, info2;
     link_target target1, target2;
     std::string path1 = "/", path2 = "/";
     bool reached_match = false;
@@ -304,8 +319,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     if (mpi_size > 1)
         mirlo_send_setup(fname1, fname2, options);
 
-    info1.reset(trek_info_create(fname1, file1));
-    info2.reset(trek_info_create(fname2, file2));
+    info1 = trek_info_create(fname1, file1);
+    info2 = trek_info_create(fname2, file2);
     if (!info1 || !info2)
         return fail();
     info1->options = options;
@@ -361,7 +376,7 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
                 }
                 s.type = oinfo.type;
                 trek_info_append(s.info, s.path.c_str(), static_cast<trek_type>(oinfo.type));
-                trek_path &last = s.info->paths[s.info->count - 1];
+                trek_path &last = s.info->paths.back();
                 last.address = oinfo.addr;
                 last.file_number = oinfo.fileno;
             } else {
@@ -379,28 +394,27 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     if (options->follow_links) {
         auto take_target = [](trek_info *info, int &type, const link_target &t) {
             type = t.info.target_type;
-            if (info->count > 0) {
-                trek_path &last = info->paths[info->count - 1];
+            if (!info->paths.empty()) {
+                trek_path &last = info->paths.back();
                 last.type = static_cast<trek_type>(t.info.target_type);
                 last.address = t.info.target_address;
                 last.file_number = t.info.target_file_number;
             }
         };
         bool check_side2 = true;
+        // A dangling side ends the comparison with an error or one
+        // difference, or lets it go on.
+        auto settle = [&](dangling_outcome outcome) -> std::optional<nfound_t> {
+            switch (outcome) {
+            case dangling_outcome::error: return fail();
+            case dangling_outcome::one_difference: nfound = 1; return finish();
+            case dangling_outcome::go_on: break;
+            }
+            return std::nullopt;
+        };
         if (r1 == 0) {
-            if (options->no_dangling_links) {
-                if (options->verbose_mode)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1.c_str());
-                ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
-                return fail();
-            }
-            if (options->verbose_mode)
-                zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1.c_str());
-            if (r2 != 0) {
-                zarn_buffered_print("%llu differences found\n", 1ULL);
-                nfound = 1;
-                return finish();
-            }
+            if (auto done = settle(dangling_link(1, path1, r2, options)))
+                return *done;
         } else if (r1 < 0) {
             zarn_buffered_print("Object <%s> could not be found in <%s>\n", path1.c_str(), fname1);
             ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
@@ -418,19 +432,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             check_side2 = r2 == 0;
         }
         if (check_side2 && r2 == 0) {
-            if (options->no_dangling_links) {
-                if (options->verbose_mode)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2.c_str());
-                ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
-                return fail();
-            }
-            if (options->verbose_mode)
-                zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2.c_str());
-            if (r1 != 0) {
-                zarn_buffered_print("%llu differences found\n", 1ULL);
-                nfound = 1;
-                return finish();
-            }
+            if (auto done = settle(dangling_link(2, path2, r1, options)))
+                return *done;
         }
     }
 
@@ -448,7 +451,7 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             s.info->options = options;
             // A named group is already the first entry of its list; a whole
             // file's listing starts with "/" itself.
-            bool visit_start = s.info->count == 0;
+            bool visit_start = s.info->paths.empty();
             if (trek_visit(s.file, s.path.c_str(), visit_start, true, list_object, trav_grp_symlinks, s.info,
                            H5O_INFO_BASIC) < 0) {
                 zarn_buffered_print("Error: Could not get file contents\n");
@@ -459,7 +462,7 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         }
     }
 
-    table_ptr table(build_match_list(info1.get(), path1.c_str(), info2.get(), path2.c_str(), options));
+    trek_table_ptr table(build_match_list(info1.get(), path1.c_str(), info2.get(), path2.c_str(), options));
     if (!table) {
         ZARN_PUSH_ERROR(zarn_info_minor, "Cannot create traverse table");
         return fail();
@@ -476,10 +479,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         else
             zarn_buffered_print("group1   group2\n");
         zarn_buffered_print("---------------------------------------\n");
-        for (size_t k = 0; k < table->count; ++k) {
-            const trek_object &o = table->objects[k];
-            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ', o.name);
-        }
+        for (const trek_object &o : table->objects)
+            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ', o.name.c_str());
         zarn_buffered_print("\n");
     }
 

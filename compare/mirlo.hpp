@@ -1,6 +1,7 @@
 // The top-level comparison of two files, groups or objects.
 #pragma once
 #include "mirlo_options.hpp"
+#include "trek.hpp"
 
 // obj1 and obj2 are null for a whole-file comparison. Returns the number of
 // differences; run-wide state (error_status, not_comparable,
@@ -14,13 +15,11 @@ extern int mpi_size;
 // True when both names lead to the same object (same file number and address).
 bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2);
 
-struct trek_info;
-struct trek_table;
 
 // Merges the two sorted path lists into a match table of relative names with
 // presence flags, leaving out excluded paths.
-trek_table *build_match_list(const trek_info *info1, const char *path1, const trek_info *info2, const char *path2,
-                             diff_options *options);
+trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const trek_info *info2,
+                                const char *path2, diff_options *options);
 
 // Compares every pair present on both sides of the table (itself with one
 // process, through the workers with several) and returns the differences.

@@ -7,10 +7,13 @@
 
 #include "h5_handle.hpp"
 #include "mirlo_array.hpp"
+#include "mirlo_comparable.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_read_buffer.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_fopen.hpp"
+#include "zarn_utils.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -50,21 +53,14 @@ int attribute_names(hid_t loc, hsize_t count, std::vector<std::string> &names, c
     return 0;
 }
 
-// Appends a name with its presence flags; the table grows by doubling.
-int table_append(attr_match_table *table, const char *name, uint32_t in_first, uint32_t in_second)
+// Appends a name with its presence flags; -1 when out of memory.
+int table_append(attr_match_table *table, const std::string &name, uint32_t in_first, uint32_t in_second)
 {
-    if (table->count == table->capacity) {
-        size_t capacity = table->capacity ? table->capacity * 2 : 1;
-        void *p = std::realloc(table->entries, capacity * sizeof(attr_match));
-        if (!p)
-            return -1;
-        table->entries = static_cast<attr_match *>(p);
-        table->capacity = capacity;
-    }
-    char *copy = strdup(name);
-    if (!copy)
+    try {
+        table->entries.push_back({name, {in_first, in_second}});
+    } catch (const std::bad_alloc &) {
         return -1;
-    table->entries[table->count++] = {copy, {in_first, in_second}};
+    }
     return 0;
 }
 
@@ -73,13 +69,12 @@ void print_attr_table(const attr_match_table *table, const diff_options *options
     if (options->verbose_level == 2) {
         zarn_buffered_print("   obj1   obj2\n");
         zarn_buffered_print(" --------------------------------------\n");
-        for (size_t i = 0; i < table->count; ++i) {
-            const attr_match &e = table->entries[i];
-            zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ', e.name);
-        }
+        for (const attr_match &e : table->entries)
+            zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ',
+                                e.name.c_str());
     }
     if (options->verbose_level > 0) {
-        size_t common = table->count - table->only_in_first - table->only_in_second;
+        size_t common = table->entries.size() - table->only_in_first - table->only_in_second;
         zarn_buffered_print("Attributes status:  %zu common, %zu only in obj1, %zu only in obj2\n", common,
                             static_cast<size_t>(table->only_in_first), static_cast<size_t>(table->only_in_second));
     }
@@ -105,25 +100,14 @@ struct attr_side {
     size_t msize = 0;
     int rank = 0;
     hsize_t dims[H5S_MAX_RANK] = {};
-    void *buf = nullptr;
-    bool read_ok = false;
+    read_buffer buf; // released before the types and space it names close
 };
 
 } // namespace
 
-void attr_match_table_free(attr_match_table *table)
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options)
 {
-    if (!table)
-        return;
-    for (size_t i = 0; i < table->count; ++i)
-        std::free(table->entries[i].name);
-    std::free(table->entries);
-    std::free(table);
-}
-
-int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out, diff_options *options)
-{
-    *table_out = nullptr;
+    *table = attr_match_table{};
     H5O_info_t oinfo1, oinfo2;
     if (H5Oget_info2(loc1, &oinfo1, H5O_INFO_NUM_ATTRS) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info first object failed");
@@ -133,18 +117,10 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out,
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info second object failed");
         return -1;
     }
-    auto *table = static_cast<attr_match_table *>(std::calloc(1, sizeof(attr_match_table)));
-    if (!table) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "Table allocation failed");
-        return -1;
-    }
-
     std::vector<std::string> names1, names2;
     if (attribute_names(loc1, oinfo1.num_attrs, names1, "first") < 0 ||
-        attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0) {
-        attr_match_table_free(table);
+        attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0)
         return -1;
-    }
     const size_t n1 = names1.size();
     const size_t n2 = names2.size();
     size_t i = 0, j = 0;
@@ -152,33 +128,32 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out,
     while (ret == 0 && i < n1 && j < n2) {
         int cmp = std::strcmp(names1[i].c_str(), names2[j].c_str());
         if (cmp == 0) {
-            ret = table_append(table, names1[i].c_str(), 1, 1);
+            ret = table_append(table, names1[i], 1, 1);
             ++i;
             ++j;
         } else if (cmp < 0) {
-            ret = table_append(table, names1[i].c_str(), 1, 0);
+            ret = table_append(table, names1[i], 1, 0);
             table->only_in_first++;
             ++i;
         } else {
-            ret = table_append(table, names2[j].c_str(), 0, 1);
+            ret = table_append(table, names2[j], 0, 1);
             table->only_in_second++;
             ++j;
         }
     }
     for (; ret == 0 && i < n1; ++i) {
-        ret = table_append(table, names1[i].c_str(), 1, 0);
+        ret = table_append(table, names1[i], 1, 0);
         table->only_in_first++;
     }
     for (; ret == 0 && j < n2; ++j) {
-        ret = table_append(table, names2[j].c_str(), 0, 1);
+        ret = table_append(table, names2[j], 0, 1);
         table->only_in_second++;
     }
     if (ret < 0) {
-        attr_match_table_free(table);
+        *table = attr_match_table{};
         return -1;
     }
     print_attr_table(table, options);
-    *table_out = table;
     return 0;
 }
 
@@ -192,24 +167,23 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
     int status = options->error_status;
     nfound_t total = 0;
 
-    attr_match_table *table = nullptr;
+    attr_match_table table;
     if (build_match_list_attrs(loc1, loc2, &table, &opts) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "build_match_list_attrs failed");
         status = 2;
     } else {
-        if (table->only_in_first > 0 || table->only_in_second > 0)
+        if (table.only_in_first > 0 || table.only_in_second > 0)
             opts.contents_equal = 0;
-        for (size_t k = 0; k < table->count; ++k) {
-            const attr_match &e = table->entries[k];
+        for (const attr_match &e : table.entries) {
             if (!e.exists[0] || !e.exists[1])
                 continue;
-            h5_attribute a1(H5Aopen(loc1, e.name, H5P_DEFAULT));
+            h5_attribute a1(H5Aopen(loc1, e.name.c_str(), H5P_DEFAULT));
             if (!a1.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen first attribute failed");
                 status = 2;
                 break;
             }
-            h5_attribute a2(H5Aopen(loc2, e.name, H5P_DEFAULT));
+            h5_attribute a2(H5Aopen(loc2, e.name.c_str(), H5P_DEFAULT));
             if (!a2.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen second attribute failed");
                 status = 2;
@@ -217,15 +191,15 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
                 a1.reset();
                 break;
             }
-            total += diff_attr_data(a1, a2, e.name, e.name, path1, path2, &opts);
-            if (H5Aclose(a1.release()) < 0) {
+            total += diff_attr_data(a1, a2, e.name.c_str(), e.name.c_str(), path1, path2, &opts);
+            if (a1.close() < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose first attribute failed");
                 status = 2;
                 h5_errors_off quiet;
                 a2.reset();
                 break;
             }
-            if (H5Aclose(a2.release()) < 0) {
+            if (a2.close() < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose second attribute failed");
                 status = 2;
                 break;
@@ -237,7 +211,6 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
     options->not_comparable = opts.not_comparable;
     options->contents_equal = opts.contents_equal;
     options->error_status = status | opts.error_status;
-    attr_match_table_free(table);
     return total;
 }
 
@@ -250,8 +223,8 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     const hid_t attrs[2] = {attr1, attr2};
     const char *which[2] = {"first", "second"};
     char *const saved_names[2] = {options->object_names[0], options->object_names[1]};
-    char *names[2] = {nullptr, nullptr};
-    char *headings[2] = {nullptr, nullptr};
+    zarn_malloc_ptr<char> names[2];
+    zarn_malloc_ptr<char> headings[2];
     bool failed = false;
 
     do {
@@ -294,10 +267,10 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             break;
 
         // Type messages name the attributes.
-        names[0] = name1 ? strdup(name1) : nullptr;
-        names[1] = name2 ? strdup(name2) : nullptr;
-        options->object_names[0] = names[0];
-        options->object_names[1] = names[1];
+        names[0].reset(name1 ? strdup(name1) : nullptr);
+        names[1].reset(name2 ? strdup(name2) : nullptr);
+        options->object_names[0] = names[0].get();
+        options->object_names[1] = names[1].get();
 
         int can = diff_can_type(side[0].ftype, side[1].ftype, side[0].rank, side[1].rank, side[0].dims,
                                 side[1].dims, side[0].dims, side[1].dims, options, false);
@@ -333,38 +306,42 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
         // Zero-filled, and at least one element, so that an attribute without
         // elements still gets a buffer.
         const uint64_t alloc_count = element_count ? element_count : 1;
+        bool allocated = true;
         for (int i = 0; i < 2; ++i) {
-            if (alloc_count <= SIZE_MAX / side[i].msize)
-                side[i].buf = std::calloc(static_cast<size_t>(alloc_count), side[i].msize);
+            if (!side[i].buf.allocate_zeroed(alloc_count, side[i].msize))
+                allocated = false;
+            side[i].buf.type = side[i].mtype;
+            side[i].buf.space = side[i].space;
+            side[i].buf.has_vlen = zarn_type_has_vlen(side[i].mtype) == 1;
         }
-        if (!side[0].buf || !side[1].buf) {
+        if (!allocated) {
             zarn_buffered_print("cannot read into memory\n");
             ZARN_PUSH_ERROR(zarn_err_minor, "buffer allocation failed");
             failed = true;
             break;
         }
-        if (H5Aread(attr1, side[0].mtype, side[0].buf) < 0) {
+        if (H5Aread(attr1, side[0].mtype, side[0].buf.data) < 0) {
             zarn_buffered_print("Failed reading attribute1 %s\n", name1);
             failed = true;
             break;
         }
-        side[0].read_ok = true;
-        if (H5Aread(attr2, side[1].mtype, side[1].buf) < 0) {
+        side[0].buf.filled = true;
+        if (H5Aread(attr2, side[1].mtype, side[1].buf.data) < 0) {
             zarn_buffered_print("Failed reading attribute2 %s\n", name2);
             failed = true;
             break;
         }
-        side[1].read_ok = true;
+        side[1].buf.filled = true;
 
-        headings[0] = make_heading(name1, path1);
-        headings[1] = make_heading(name2, path2);
+        headings[0].reset(make_heading(name1, path1));
+        headings[1].reset(make_heading(name2, path2));
         if (!headings[0] || !headings[1]) {
             ZARN_PUSH_ERROR(zarn_err_minor, "name buffer allocation failed");
             failed = true;
             break;
         }
-        options->object_names[0] = headings[0];
-        options->object_names[1] = headings[1];
+        options->object_names[0] = headings[0].get();
+        options->object_names[1] = headings[1].get();
 
         options->block_element_count = element_count;
         options->mem_type_id = side[0].mtype;
@@ -373,13 +350,13 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
         std::memset(options->block_start, 0, sizeof options->block_start);
 
         if (options->verbose_mode || options->report_mode) {
-            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0], headings[1]);
-            nfound = diff_array(side[0].buf, side[1].buf, options, attr1, attr2);
+            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0].get(), headings[1].get());
+            nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
             print_difference_count(nfound);
         } else {
-            nfound = diff_array(side[0].buf, side[1].buf, options, attr1, attr2);
+            nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
             if (!options->quiet_mode && nfound != 0) {
-                zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0], headings[1]);
+                zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0].get(), headings[1].get());
                 print_difference_count(nfound);
             }
         }
@@ -390,32 +367,21 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
 
     options->object_names[0] = saved_names[0];
     options->object_names[1] = saved_names[1];
-    for (int i = 0; i < 2; ++i) {
-        std::free(headings[i]);
-        std::free(names[i]);
-    }
 
+    for (attr_side &s : side)
+        s.buf.release();
     for (int i = 0; i < 2; ++i) {
-        attr_side &s = side[i];
-        if (s.buf && s.read_ok && zarn_type_has_vlen(s.mtype) == 1)
-            H5Dvlen_reclaim(s.mtype, s.space, H5P_DEFAULT, s.buf);
-        std::free(s.buf);
-        s.buf = nullptr;
-    }
-    for (int i = 0; i < 2; ++i) {
-        attr_side &s = side[i];
-        if (s.ftype.valid() && H5Tclose(s.ftype.release()) < 0) {
+        if (side[i].ftype.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute ftype failed", which[i]);
             status = 2;
         }
-        if (s.space.valid() && H5Sclose(s.space.release()) < 0) {
+        if (side[i].space.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Sclose %s attribute space failed", which[i]);
             status = 2;
         }
     }
     for (int i = 0; i < 2; ++i) {
-        attr_side &s = side[i];
-        if (s.mtype.valid() && H5Tclose(s.mtype.release()) < 0) {
+        if (side[i].mtype.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute mtype failed", which[i]);
             status = 2;
         }

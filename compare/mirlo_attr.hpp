@@ -6,27 +6,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // One attribute name of the merged lists of two objects.
 struct attr_match {
-    char *name;          // owned
+    std::string name;
     uint32_t exists[2];  // present on the first object, on the second
 };
 
 // The attribute names of two objects in increasing name order.
 struct attr_match_table {
-    size_t capacity;
-    size_t count;
-    uint64_t only_in_first;
-    uint64_t only_in_second;
-    attr_match *entries;
+    std::vector<attr_match> entries;
+    uint64_t only_in_first = 0;
+    uint64_t only_in_second = 0;
 };
 
 // Builds the merged name table of the attributes of loc1 and loc2 into
-// *table, and prints its status (and, at verbose level 2, the table itself).
-// Returns 0, or -1 after a failure (then *table is null).
-int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table, diff_options *options);
-void attr_match_table_free(attr_match_table *table);
+// *table (replacing what it held), and prints its status (and, at verbose
+// level 2, the table itself). Returns 0, or -1 after a failure.
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options);
 
 // Compares the attributes of two open objects whose paths are path1 and
 // path2. Returns the number of differences over all common attributes; sets

@@ -250,7 +250,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         if (!is_exclude_attr(path1, TREK_GROUP, options))
             nfound = diff_attr(objs.grp1, objs.grp2, path1, path2, options);
-        if (H5Gclose(objs.grp1.release()) < 0 || H5Gclose(objs.grp2.release()) < 0) {
+        if (objs.grp1.close() < 0 || objs.grp2.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gclose failed");
             status = 2;
             return finish();
@@ -281,7 +281,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         print_dataset_count(path1, path2, nfound, options);
         if (!is_exclude_attr(path1, TREK_DATASET, options))
             nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
-        if (H5Dclose(objs.dset1.release()) < 0 || H5Dclose(objs.dset2.release()) < 0) {
+        if (objs.dset1.close() < 0 || objs.dset2.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dclose failed");
             status = 2;
             return finish();
@@ -313,7 +313,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         if (!is_exclude_attr(path1, TREK_NAMED_DATATYPE, options))
             nfound += diff_attr(objs.type1, objs.type2, path1, path2, options);
-        if (H5Tclose(objs.type1.release()) < 0 || H5Tclose(objs.type2.release()) < 0) {
+        if (objs.type1.close() < 0 || objs.type2.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose failed");
             status = 2;
             return finish();

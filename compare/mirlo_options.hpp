@@ -8,10 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 constexpr int MIRLO_MAX_RANK = 32;
-
+// The bit error_status takes after a failure.
+constexpr int32_t MIRLO_STATUS_ERROR = 2;
 
 // One --exclude-path or --exclude-attribute entry.
 struct exclude_node {
@@ -33,54 +35,62 @@ struct strip_window {
     uint64_t strip_end = 0;
 };
 
+// Every field is one of three kinds:
+//   setting  - filled from the command line before the run, read-only after
+//              (the exclusion lists' obj_type is filled in as paths match);
+//   per-pair - working state of the object being compared, reset by the code
+//              that starts each dataset or attribute comparison;
+//   result   - run-wide state that the comparison accumulates.
+// The align_* fields hold nothing: they keep the next field on its natural
+// boundary and are zero, so the record's bytes are fully defined when sent.
 struct diff_options {
-    int32_t quiet_mode;
-    int32_t report_mode;
-    int32_t verbose_mode;
-    int32_t verbose_level;
-    int32_t list_not_comparable;
-    int32_t header_pending;
-    int32_t relative_header;
-    int32_t index_pending;
-    int32_t delta_mode;
-    int32_t pad36;
-    double delta;
-    int32_t system_epsilon_mode;
-    int32_t relative_mode;
-    double relative;
-    bool follow_links;
-    uint8_t pad65[3];
-    int32_t no_dangling_links;
-    int32_t common_objects;
-    int32_t not_comparable;
-    int32_t contents_equal;
-    int32_t detect_nans;
-    int32_t no_compact_subset;
-    int32_t exclude_path_mode;
-    int32_t exclude_attr_mode;
-    int32_t pad100;
-    exclude_node *exclude_paths;
-    exclude_node *exclude_attrs;
-    int32_t count_mode;
-    int32_t pad124;
-    uint64_t count_limit;
-    int32_t error_status;
-    int32_t pad140;
-    uint64_t element_count;
-    uint64_t block_element_count;
-    int32_t rank;
-    int32_t pad164;
-    uint64_t mem_type_size;
-    hid_t mem_type_id;
-    uint64_t dims[MIRLO_MAX_RANK];
-    uint64_t min_index[MIRLO_MAX_RANK];
-    uint64_t max_index[MIRLO_MAX_RANK];
-    uint64_t accumulators[MIRLO_MAX_RANK];
-    uint64_t position[MIRLO_MAX_RANK];
-    uint64_t block_start[MIRLO_MAX_RANK];
-    char *object_names[2];
-    subset_spec *subsets[2];
-    strip_window *window; // per-pair: the strips a piece covers; null compares the whole pair
+    int32_t quiet_mode;            // setting: -q, print nothing
+    int32_t report_mode;           // setting: -r, print the differences
+    int32_t verbose_mode;          // setting: -v, also object lists and warnings
+    int32_t verbose_level;         // setting: N of -vN / --verbose=N
+    int32_t list_not_comparable;   // setting: -c, a line per pair not comparable
+    int32_t header_pending;        // per-pair: table header still to be printed
+    int32_t relative_header;       // per-pair: rows carry the relative column
+    int32_t index_pending;         // per-pair: next rank-0 position carries a character index
+    int32_t delta_mode;            // setting: -d given
+    int32_t align_delta;           // zero
+    double delta;                  // setting: the -d value
+    int32_t system_epsilon_mode;   // setting: --use-system-epsilon
+    int32_t relative_mode;         // setting: -p given (and not below 2^-52)
+    double relative;               // setting: the -p value
+    bool follow_links;             // setting: --follow-symlinks
+    uint8_t align_no_dangling_links[3]; // zero
+    int32_t no_dangling_links;     // setting: --no-dangling-links
+    int32_t common_objects;        // result: some pair was present on both sides
+    int32_t not_comparable;        // result: some pair was not comparable
+    int32_t contents_equal;        // result: the member lists matched (starts 1)
+    int32_t detect_nans;           // setting: NaN detection, cleared by -N (starts 1)
+    int32_t no_compact_subset;     // setting: --no-compact-subset
+    int32_t exclude_path_mode;     // setting: some --exclude-path given
+    int32_t exclude_attr_mode;     // setting: some --exclude-attribute given
+    int32_t align_exclude_paths;   // zero
+    exclude_node *exclude_paths;   // setting: --exclude-path list, or null
+    exclude_node *exclude_attrs;   // setting: --exclude-attribute list, or null
+    int32_t count_mode;            // setting: -n given
+    int32_t align_count_limit;     // zero
+    uint64_t count_limit;          // setting: the -n value (lowered per piece while a dataset is read in strips)
+    int32_t error_status;          // result: 2 after a failure, bits ORed
+    int32_t align_element_count;   // zero
+    uint64_t element_count;        // per-pair: elements of the current selection
+    uint64_t block_element_count;  // per-pair: elements of the buffers being compared
+    int32_t rank;                  // per-pair: dimensions of the current object
+    int32_t align_mem_type_size;   // zero
+    uint64_t mem_type_size;        // per-pair: bytes of one element in memory
+    hid_t mem_type_id;             // per-pair: memory type of the buffers (borrowed)
+    uint64_t dims[MIRLO_MAX_RANK];         // per-pair: extent of the current object
+    uint64_t min_index[MIRLO_MAX_RANK];    // per-pair: lowest index per dimension
+    uint64_t max_index[MIRLO_MAX_RANK];    // per-pair: bound per dimension
+    uint64_t accumulators[MIRLO_MAX_RANK]; // per-pair: row-major element strides
+    uint64_t position[MIRLO_MAX_RANK];     // per-pair: position being reported
+    uint64_t block_start[MIRLO_MAX_RANK];  // per-pair: start of the block being compared
+    char *object_names[2];         // per-pair: column titles of the difference table
+    subset_spec *subsets[2];       // setting: subset records of object 1 and 2, or null
+    strip_window *window;          // per-pair: the strips a piece covers; null compares the whole pair
 };
 
 static_assert(std::is_trivially_copyable_v<diff_options>);
@@ -112,11 +122,13 @@ static_assert(offsetof(diff_options, object_names) == 1720);
 static_assert(offsetof(diff_options, subsets) == 1736);
 static_assert(offsetof(diff_options, window) == 1752);
 
-// The settings of a run before the command line fills them in: everything
-// zero, except contents_equal and detect_nans.
-inline diff_options diff_options_defaults()
+// The record as a run starts it: every byte zero, except contents_equal and
+// detect_nans, which start at 1. The command line begins from it, and so does
+// every test and benchmark that builds a record of its own.
+inline diff_options diff_options_defaults() noexcept
 {
-    diff_options o{};
+    diff_options o;
+    std::memset(&o, 0, sizeof o);
     o.contents_equal = 1;
     o.detect_nans = 1;
     return o;

@@ -214,12 +214,29 @@ void print_extent(int rank, const hsize_t *dims)
     print_extent_of(rank, dims);
 }
 
+namespace {
+
+// A predefined datatype and its name.
+struct named {
+    hid_t id;
+    const char *name;
+};
+
+// Prints the name of the first type in names equal to type, else unknown.
+template <size_t N> void print_name_among(hid_t type, const named (&names)[N], const char *unknown)
+{
+    for (const named &n : names)
+        if (H5Tequal(type, n.id) > 0) {
+            zarn_buffered_print("%s", n.name);
+            return;
+        }
+    zarn_buffered_print("%s", unknown);
+}
+
+} // namespace
+
 void print_file_type_name(hid_t type)
 {
-    struct named {
-        hid_t id;
-        const char *name;
-    };
     const H5T_class_t cls = H5Tget_class(type);
     if (cls == H5T_INTEGER) {
         const named names[] = {
@@ -237,12 +254,7 @@ void print_file_type_name(hid_t type)
             {H5T_NATIVE_LONG, "H5T_NATIVE_LONG"}, {H5T_NATIVE_ULONG, "H5T_NATIVE_ULONG"},
             {H5T_NATIVE_LLONG, "H5T_NATIVE_LLONG"}, {H5T_NATIVE_ULLONG, "H5T_NATIVE_ULLONG"},
         };
-        for (const named &n : names)
-            if (H5Tequal(type, n.id) > 0) {
-                zarn_buffered_print("%s", n.name);
-                return;
-            }
-        zarn_buffered_print("undefined integer");
+        print_name_among(type, names, "undefined integer");
     } else if (cls == H5T_FLOAT) {
         const named names[] = {
             {H5T_IEEE_F32BE, "H5T_IEEE_F32BE"},       {H5T_IEEE_F32LE, "H5T_IEEE_F32LE"},
@@ -250,12 +262,7 @@ void print_file_type_name(hid_t type)
             {H5T_NATIVE_FLOAT, "H5T_NATIVE_FLOAT"},   {H5T_NATIVE_DOUBLE, "H5T_NATIVE_DOUBLE"},
             {H5T_NATIVE_LDOUBLE, "H5T_NATIVE_LDOUBLE"},
         };
-        for (const named &n : names)
-            if (H5Tequal(type, n.id) > 0) {
-                zarn_buffered_print("%s", n.name);
-                return;
-            }
-        zarn_buffered_print("undefined float");
+        print_name_among(type, names, "undefined float");
     } else if (cls == H5T_BITFIELD) {
         const named names[] = {
             {H5T_STD_B8BE, "H5T_STD_B8BE"},   {H5T_STD_B8LE, "H5T_STD_B8LE"},
@@ -263,12 +270,7 @@ void print_file_type_name(hid_t type)
             {H5T_STD_B32BE, "H5T_STD_B32BE"}, {H5T_STD_B32LE, "H5T_STD_B32LE"},
             {H5T_STD_B64BE, "H5T_STD_B64BE"}, {H5T_STD_B64LE, "H5T_STD_B64LE"},
         };
-        for (const named &n : names)
-            if (H5Tequal(type, n.id) > 0) {
-                zarn_buffered_print("%s", n.name);
-                return;
-            }
-        zarn_buffered_print("undefined bitfield");
+        print_name_among(type, names, "undefined bitfield");
     }
 }
 

@@ -101,9 +101,7 @@ void find_verbose_level(int argc, char **argv, diff_options *options)
 
 int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *options)
 {
-    std::memset(options, 0, sizeof *options);
-    options->contents_equal = 1;
-    options->detect_nans = 1;
+    *options = diff_options_defaults();
     *args = mirlo_args{};
     exclude_node *paths = nullptr;
     exclude_node *attrs = nullptr;

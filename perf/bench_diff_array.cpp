@@ -37,10 +37,7 @@ const buffers &data()
 
 diff_options options_for(int rule)
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
+    diff_options o = diff_options_defaults();
     o.mem_type_id = H5T_NATIVE_DOUBLE;
     o.mem_type_size = sizeof(double);
     o.block_element_count = N;

@@ -4,10 +4,10 @@
 //       COUNT float64 datasets /d00000, /d00001, ... of ELEMENTS values in
 //       each file; DIFFERING of them, spread evenly, have three values changed
 //       in file B (the rest are identical)
-//   tool_parallel_files big A B COUNT ELEMENTS
+//   tool_parallel_files big A B COUNT ELEMENTS [STEP]
 //       COUNT float64 datasets of ELEMENTS values in each file; in file B every
-//       100th value (1%) is 5% larger than in A, so every one of them differs
-//       beyond a 1% relative tolerance
+//       STEP-th value (default 100: 1%) is 5% larger than in A, so every one of
+//       them differs beyond a 1% relative tolerance
 //
 // Values are never zero, so a relative comparison never divides by zero.
 // Nothing but HDF5 and the C library.
@@ -83,7 +83,7 @@ int write_many(const char *a, const char *b, long count, hsize_t elements, long 
     return files.close() ? 0 : 1;
 }
 
-int write_big(const char *a, const char *b, long count, hsize_t elements)
+int write_big(const char *a, const char *b, long count, hsize_t elements, hsize_t step)
 {
     file_pair files;
     if (!files.create(a, b))
@@ -96,7 +96,7 @@ int write_big(const char *a, const char *b, long count, hsize_t elements)
             values[i] = value(i + static_cast<hsize_t>(k));
         if (!write_dataset(files.f[0], name, values))
             return 1;
-        for (hsize_t i = 0; i < elements; i += 100)
+        for (hsize_t i = 0; i < elements; i += step)
             values[i] *= 1.05;
         if (!write_dataset(files.f[1], name, values))
             return 1;
@@ -107,7 +107,7 @@ int write_big(const char *a, const char *b, long count, hsize_t elements)
 int usage()
 {
     std::fprintf(stderr, "usage: tool_parallel_files many A B COUNT ELEMENTS DIFFERING\n"
-                         "       tool_parallel_files big A B COUNT ELEMENTS\n");
+                         "       tool_parallel_files big A B COUNT ELEMENTS [STEP]\n");
     return 2;
 }
 
@@ -125,8 +125,9 @@ int main(int argc, char **argv)
     int rc;
     if (mode == "many" && argc == 7)
         rc = write_many(argv[2], argv[3], count, static_cast<hsize_t>(elements), std::strtol(argv[6], nullptr, 10));
-    else if (mode == "big" && argc == 6)
-        rc = write_big(argv[2], argv[3], count, static_cast<hsize_t>(elements));
+    else if (mode == "big" && (argc == 6 || (argc == 7 && std::strtoull(argv[6], nullptr, 10) > 0)))
+        rc = write_big(argv[2], argv[3], count, static_cast<hsize_t>(elements),
+                       argc == 7 ? std::strtoull(argv[6], nullptr, 10) : 100);
     else
         return usage();
     if (rc != 0)

@@ -1,8 +1,10 @@
-// Move-only owners of HDF5 identifiers, and a guard that silences HDF5's
-// automatic error printing for a scope.
+// Move-only owners of HDF5 identifiers, a guard that silences HDF5's
+// automatic error printing for a scope, and a holder that closes a set of
+// handles with that printing off.
 #pragma once
 #include <hdf5.h>
 
+#include <optional>
 #include <utility>
 
 template <herr_t (*Close)(hid_t)> struct h5_handle {
@@ -30,6 +32,9 @@ template <herr_t (*Close)(hid_t)> struct h5_handle {
             (void)Close(id);
         id = v;
     }
+    // Closes the identifier held, if any, and says whether that worked; the
+    // handle is empty afterwards. For the closes whose failure is reported.
+    [[nodiscard]] herr_t close() noexcept { return id < 0 ? 0 : Close(std::exchange(id, -1)); }
     // Gives up ownership without closing.
     [[nodiscard]] hid_t release() noexcept { return std::exchange(id, -1); }
     [[nodiscard]] bool valid() const noexcept { return id >= 0; }
@@ -84,4 +89,25 @@ private:
     H5E_auto2_t func2_ = nullptr;
     H5E_auto1_t func1_ = nullptr;
     void *data_ = nullptr;
+};
+
+// Holds a set of handles (any struct of h5_handle members and other owners)
+// and, when it goes, closes them all with HDF5's automatic error printing
+// off: closing what a failed comparison left open must not add the library's
+// own trace to the output.
+template <typename Handles> class h5_closed_quietly {
+public:
+    h5_closed_quietly() : held_(std::in_place) {}
+    h5_closed_quietly(const h5_closed_quietly &) = delete;
+    h5_closed_quietly &operator=(const h5_closed_quietly &) = delete;
+    ~h5_closed_quietly() noexcept
+    {
+        h5_errors_off quiet;
+        held_.reset();
+    }
+    Handles &operator*() noexcept { return *held_; }
+    Handles *operator->() noexcept { return &*held_; }
+
+private:
+    std::optional<Handles> held_;
 };

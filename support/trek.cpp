@@ -6,27 +6,12 @@
 
 #include "zarn.hpp"
 
-#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <unordered_map>
 
 namespace {
-
-// Grows a malloc'ed array so that one more entry fits: the capacity doubles,
-// starting at 1. Returns false (array untouched) when out of memory.
-template <typename T> bool grow_for_one(T *&array, size_t &capacity, size_t count)
-{
-    if (count < capacity)
-        return true;
-    size_t new_capacity = capacity ? capacity * 2 : 1;
-    void *p = std::realloc(static_cast<void *>(array), new_capacity * sizeof(T));
-    if (!p)
-        return false;
-    array = static_cast<T *>(p);
-    capacity = new_capacity;
-    return true;
-}
 
 // Objects with more than one hard link met during one walk: the address and
 // the path under which each was first reached. Hashed by address, so a file
@@ -60,8 +45,7 @@ struct walk_state {
     size_t base_len;
     bool base_has_slash;  // start path ends with "/"
     unsigned fields;
-    char *path_buf;       // reused buffer for joined paths
-    size_t path_buf_size;
+    std::string path_buf; // reused buffer for joined paths
 };
 
 // Joins the start path and a path relative to it into the state's buffer;
@@ -70,25 +54,15 @@ const char *full_path_of(walk_state *st, const char *rel)
 {
     if (!st->is_absolute)
         return rel;
-    size_t rel_len = std::strlen(rel);
-    size_t need = st->base_len + 1 + rel_len + 1;
-    if (need > st->path_buf_size) {
-        size_t size = st->path_buf_size ? st->path_buf_size : 64;
-        while (size < need)
-            size *= 2;
-        void *p = std::realloc(st->path_buf, size);
-        if (!p)
-            return nullptr;
-        st->path_buf = static_cast<char *>(p);
-        st->path_buf_size = size;
+    try {
+        st->path_buf.assign(st->base, st->base_len);
+        if (!st->base_has_slash)
+            st->path_buf.push_back('/');
+        st->path_buf.append(rel);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
     }
-    char *out = st->path_buf;
-    std::memcpy(out, st->base, st->base_len);
-    size_t pos = st->base_len;
-    if (!st->base_has_slash)
-        out[pos++] = '/';
-    std::memcpy(out + pos, rel, rel_len + 1);
-    return out;
+    return st->path_buf.c_str();
 }
 
 herr_t walk_link(hid_t group, const char *rel, const H5L_info_t *linfo, void *op_data)
@@ -165,7 +139,6 @@ int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recur
             ret = -1;
         }
     }
-    std::free(st.path_buf);
     return ret;
 }
 
@@ -180,9 +153,9 @@ int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool rec
     return 0;
 }
 
-trek_info *trek_info_create(const char *file_name, hid_t file_id)
+trek_info_ptr trek_info_create(const char *file_name, hid_t file_id)
 {
-    auto *info = static_cast<trek_info *>(std::calloc(1, sizeof(trek_info)));
+    trek_info_ptr info(new (std::nothrow) trek_info);
     if (!info)
         return nullptr;
     info->file_name = file_name;
@@ -192,29 +165,18 @@ trek_info *trek_info_create(const char *file_name, hid_t file_id)
 
 void trek_info_destroy(trek_info *info)
 {
-    if (!info)
-        return;
-    for (size_t i = 0; i < info->symlinks_visited.count; ++i) {
-        std::free(info->symlinks_visited.entries[i].file);
-        std::free(info->symlinks_visited.entries[i].path);
-    }
-    std::free(info->symlinks_visited.entries);
-    for (size_t i = 0; i < info->count; ++i)
-        std::free(info->paths[i].path);
-    std::free(info->paths);
-    std::free(info);
+    delete info;
 }
 
 int trek_info_append(trek_info *info, const char *path, trek_type type)
 {
     if (!info || !path)
         return -1;
-    if (!grow_for_one(info->paths, info->capacity, info->count))
+    try {
+        info->paths.push_back({path, type, HADDR_UNDEF, 0});
+    } catch (const std::bad_alloc &) {
         return -1;
-    char *copy = strdup(path);
-    if (!copy)
-        return -1;
-    info->paths[info->count++] = {copy, type, HADDR_UNDEF, 0};
+    }
     return 0;
 }
 
@@ -230,8 +192,8 @@ int trek_info_on_object(const char *path, const H5O_info_t *oinfo, const char *,
     }
     if (trek_info_append(info, path, type) < 0)
         return -1;
-    info->paths[info->count - 1].address = oinfo->addr;
-    info->paths[info->count - 1].file_number = oinfo->fileno;
+    info->paths.back().address = oinfo->addr;
+    info->paths.back().file_number = oinfo->fileno;
     return 0;
 }
 
@@ -241,88 +203,73 @@ int trek_info_on_link(const char *path, const H5L_info_t *linfo, void *udata)
     return trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
 }
 
-trek_table *trek_table_create()
+trek_table_ptr trek_table_create()
 {
-    return static_cast<trek_table *>(std::calloc(1, sizeof(trek_table)));
+    return trek_table_ptr(new (std::nothrow) trek_table);
 }
 
 void trek_table_destroy(trek_table *table)
 {
-    if (!table)
-        return;
-    for (size_t i = 0; i < table->count; ++i) {
-        trek_object &obj = table->objects[i];
-        std::free(obj.name);
-        for (size_t k = 0; k < obj.aliases_count; ++k)
-            std::free(obj.aliases[k]);
-        std::free(obj.aliases);
-    }
-    std::free(table->objects);
-    std::free(table);
+    delete table;
 }
 
 int trek_table_append_flags(const uint32_t flags[2], const char *name, trek_type type, trek_table *table)
 {
     if (!table || !name)
         return -1;
-    if (!grow_for_one(table->objects, table->capacity, table->count))
+    try {
+        trek_object obj;
+        obj.flags[0] = flags[0];
+        obj.flags[1] = flags[1];
+        obj.name = name;
+        obj.type = type;
+        table->objects.push_back(std::move(obj));
+    } catch (const std::bad_alloc &) {
         return -1;
-    char *copy = strdup(name);
-    if (!copy)
-        return -1;
-    trek_object &obj = table->objects[table->count++];
-    obj = trek_object{};
-    obj.address = 0;
-    obj.flags[0] = flags[0];
-    obj.flags[1] = flags[1];
-    obj.is_same_target = false;
-    obj.name = copy;
-    obj.type = type;
+    }
     return 0;
 }
 
 int symlink_visit_add(trek_symlink_list *list, H5L_type_t link_type, const char *file, const char *path)
 {
-    if (!grow_for_one(list->entries, list->capacity, list->count)) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure realloc failed");
-        return -1;
-    }
-    trek_symlink &entry = list->entries[list->count++];
-    entry = {link_type, nullptr, nullptr};
+    trek_symlink entry{link_type, std::nullopt, {}};
     if (link_type == H5L_TYPE_EXTERNAL && file) {
-        entry.file = strdup(file);
-        if (!entry.file) {
+        try {
+            entry.file.emplace(file);
+        } catch (const std::bad_alloc &) {
             ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure name allocation failed");
-            list->count--;
             return -1;
         }
     }
-    entry.path = path ? strdup(path) : nullptr;
-    if (!entry.path) {
+    bool path_copied = path != nullptr;
+    if (path_copied) {
+        try {
+            entry.path = path;
+        } catch (const std::bad_alloc &) {
+            path_copied = false;
+        }
+    }
+    if (!path_copied) {
         ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure path allocation failed");
-        std::free(entry.file);
-        list->count--;
+        return -1;
+    }
+    try {
+        list->entries.push_back(std::move(entry));
+    } catch (const std::bad_alloc &) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "visited data structure realloc failed");
         return -1;
     }
     return 0;
 }
 
-namespace {
-bool same_text(const char *a, const char *b)
-{
-    if (!a || !b)
-        return a == b;
-    return std::strcmp(a, b) == 0;
-}
-} // namespace
-
 bool symlink_was_visited(const trek_symlink_list *list, H5L_type_t link_type, const char *file, const char *path)
 {
-    for (size_t i = 0; i < list->count; ++i) {
-        const trek_symlink &e = list->entries[i];
-        if (e.link_type != link_type || !same_text(e.path, path))
+    for (const trek_symlink &e : list->entries) {
+        if (e.link_type != link_type || path == nullptr || e.path != path)
             continue;
-        if (link_type != H5L_TYPE_EXTERNAL || same_text(e.file, file))
+        if (link_type != H5L_TYPE_EXTERNAL)
+            return true;
+        if (file == nullptr ? !e.file.has_value() : (e.file.has_value() && *e.file == file))
             return true;
     }
     return false;

@@ -6,6 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #ifndef TREK_TYPE_DEFINED
 #define TREK_TYPE_DEFINED
@@ -35,56 +39,64 @@ struct trek_visitor {
     void *user_data;
 };
 
+// The lists below own their entries through standard containers: nothing
+// in them is freed by hand, and an info or table is owned by the pointer its
+// create function returns.
+
 // One path of a file listing.
 struct trek_path {
-    char *path;          // full path, owned
-    trek_type type;
-    haddr_t address;     // object address; all ones for links
-    unsigned long file_number; // HDF5 file number of the object; 0 for links
+    std::string path;          // full path
+    trek_type type = TREK_UNKNOWN;
+    haddr_t address = HADDR_UNDEF; // object address; all ones for links
+    unsigned long file_number = 0; // HDF5 file number of the object; 0 for links
 };
 
 // A symbolic link already followed.
 struct trek_symlink {
     H5L_type_t link_type;
-    char *file;          // owned; external links only, else null
-    char *path;          // owned; the link's target path
+    std::optional<std::string> file; // external links only, else none
+    std::string path;                // the link's target path
 };
 
 struct trek_symlink_list {
-    size_t capacity;
-    size_t count;
-    trek_symlink *entries;
-    bool dangling_found; // a followed link had no target
+    std::vector<trek_symlink> entries;
+    bool dangling_found = false; // a followed link had no target
 };
 
 // The path list of one file, in visiting order.
 struct trek_info {
-    size_t capacity;
-    size_t count;
-    const char *file_name; // borrowed from the caller
-    hid_t file_id;
-    trek_path *paths;
+    const char *file_name = nullptr; // borrowed from the caller
+    hid_t file_id = -1;
+    std::vector<trek_path> paths;
     trek_symlink_list symlinks_visited;
-    void *options;         // the comparison options, set by the user; not initialised here
+    void *options = nullptr;         // the comparison options, set by the user
 };
 
 // One name of the match table of two files.
 struct trek_object {
-    haddr_t address;       // 0 for entries made by trek_table_append_flags
-    uint32_t flags[2];     // present in file 1, present in file 2
-    bool is_same_target;
-    char *name;            // owned
-    trek_type type;
-    char **aliases;        // owned strings: further paths of the same object
-    size_t aliases_capacity;
-    size_t aliases_count;
+    haddr_t address = 0;       // 0 for entries made by trek_table_append_flags
+    uint32_t flags[2] = {0, 0}; // present in file 1, present in file 2
+    bool is_same_target = false;
+    std::string name;
+    trek_type type = TREK_UNKNOWN;
+    std::vector<std::string> aliases; // further paths of the same object
 };
 
 struct trek_table {
-    size_t capacity;
-    size_t count;
-    trek_object *objects;
+    std::vector<trek_object> objects;
 };
+
+// Free an info or a table with everything in it; the owners below call them.
+void trek_info_destroy(trek_info *info);
+void trek_table_destroy(trek_table *table);
+struct trek_info_deleter {
+    void operator()(trek_info *info) const noexcept { trek_info_destroy(info); }
+};
+struct trek_table_deleter {
+    void operator()(trek_table *table) const noexcept { trek_table_destroy(table); }
+};
+using trek_info_ptr = std::unique_ptr<trek_info, trek_info_deleter>;
+using trek_table_ptr = std::unique_ptr<trek_table, trek_table_deleter>;
 
 // Walks from start_path: reports the start object itself when visit_start is
 // set, then every link below it (recursively, or only the start group's own
@@ -97,8 +109,7 @@ int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recur
              unsigned fields);
 
 // A new empty path list; null when out of memory.
-trek_info *trek_info_create(const char *file_name, hid_t file_id);
-void trek_info_destroy(trek_info *info);
+trek_info_ptr trek_info_create(const char *file_name, hid_t file_id);
 // Appends a copy of path with the given kind, address all ones, file number
 // 0. Returns 0, or -1 when out of memory (or info is null).
 int trek_info_append(trek_info *info, const char *path, trek_type type);
@@ -107,8 +118,7 @@ int trek_info_on_object(const char *path, const H5O_info_t *oinfo, const char *a
 int trek_info_on_link(const char *path, const H5L_info_t *linfo, void *udata);
 
 // A new empty match table; null when out of memory.
-trek_table *trek_table_create();
-void trek_table_destroy(trek_table *table);
+trek_table_ptr trek_table_create();
 // Appends name with the two presence flags. Returns 0, or -1 when out of
 // memory (the table is left unchanged).
 int trek_table_append_flags(const uint32_t flags[2], const char *name, trek_type type, trek_table *table);

@@ -47,27 +47,3 @@ int zarn_canreadf(const char *name, hid_t dcpl)
     }
     return result;
 }
-
-int zarn_can_encode(H5Z_filter_t filter)
-{
-    if (filter == H5Z_FILTER_SZIP) {
-        unsigned config = 0;
-        if (H5Zget_filter_info(H5Z_FILTER_SZIP, &config) < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Zget_filter_info failed");
-            return -1;
-        }
-        const bool encode = (config & H5Z_FILTER_CONFIG_ENCODE_ENABLED) != 0;
-        const bool decode = (config & H5Z_FILTER_CONFIG_DECODE_ENABLED) != 0;
-        if (encode && decode)
-            return 1;
-        if (decode)
-            return 0;
-        if (encode) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "encoder only: write but not read");
-            return -1;
-        }
-        ZARN_PUSH_ERROR(zarn_err_minor, "neither encode nor decode is supported");
-        return -1;
-    }
-    return is_builtin_filter(filter) ? 1 : 0;
-}

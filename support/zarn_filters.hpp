@@ -7,6 +7,3 @@
 // on standard error.
 [[nodiscard]] int zarn_canreadf(const char *name, hid_t dcpl);
 
-// 1 when the filter can encode, 0 when it cannot, -1 on failure or when its
-// encoder cannot be used.
-[[nodiscard]] int zarn_can_encode(H5Z_filter_t filter);

@@ -14,11 +14,6 @@ const char *const vfd_names[ZARN_VFD_COUNT] = {"sec2",  "direct", "log",   "wind
 
 namespace {
 
-// Index of the "mpio" entry, which the open loop may have to pass over.
-constexpr int VFD_MPIO = 9;
-// Index of the "log" entry, which the open loop never tries.
-constexpr int VFD_LOG = 2;
-
 // One H5Fopen with HDF5's automatic error printing silenced, unless the
 // error-stack level asks to see the library's own diagnostics.
 hid_t open_once(const char *filename, unsigned flags, hid_t fapl)
@@ -84,16 +79,16 @@ herr_t zarn_set_fapl_vfd(hid_t fapl, const vfd_spec *vfd)
             which = i;
 
     switch (which) {
-    case 0:
+    case ZARN_VFD_SEC2:
         if (H5Pset_fapl_sec2(fapl) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_sec2 failed");
             return -1;
         }
         return 0;
-    case 1:
+    case ZARN_VFD_DIRECT:
         ZARN_PUSH_ERROR(zarn_err_minor, "Direct VFD is not enabled");
         return -1;
-    case 2: {
+    case ZARN_VFD_LOG: {
         // Read, write and seek locations and allocations; no log file name.
         const unsigned long long log_flags = H5FD_LOG_LOC_READ | H5FD_LOG_LOC_WRITE | H5FD_LOG_LOC_SEEK |
                                              H5FD_LOG_ALLOC;
@@ -103,40 +98,40 @@ herr_t zarn_set_fapl_vfd(hid_t fapl, const vfd_spec *vfd)
         }
         return 0;
     }
-    case 3:
+    case ZARN_VFD_WINDOWS:
         ZARN_PUSH_ERROR(zarn_err_minor, "Windows VFD is not enabled");
         return -1;
-    case 4:
+    case ZARN_VFD_STDIO:
         if (H5Pset_fapl_stdio(fapl) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_stdio failed");
             return -1;
         }
         return 0;
-    case 5:
+    case ZARN_VFD_CORE:
         if (H5Pset_fapl_core(fapl, 1048576, true) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_core failed");
             return -1;
         }
         return 0;
-    case 6:
+    case ZARN_VFD_FAMILY:
         if (H5Pset_fapl_family(fapl, 0, H5P_DEFAULT) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_family failed");
             return -1;
         }
         return 0;
-    case 7:
+    case ZARN_VFD_SPLIT:
         if (H5Pset_fapl_split(fapl, "-m.h5", H5P_DEFAULT, "-r.h5", H5P_DEFAULT) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_split failed");
             return -1;
         }
         return 0;
-    case 8:
+    case ZARN_VFD_MULTI:
         if (H5Pset_fapl_multi(fapl, nullptr, nullptr, nullptr, nullptr, true) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_multi failed");
             return -1;
         }
         return 0;
-    case 9: {
+    case ZARN_VFD_MPIO: {
         // Only while MPI runs; outside that window the list keeps its driver.
         int initialized = 0;
         int finalized = 0;
@@ -148,10 +143,10 @@ herr_t zarn_set_fapl_vfd(hid_t fapl, const vfd_spec *vfd)
         }
         return 0;
     }
-    case 10:
+    case ZARN_VFD_ROS3:
         ZARN_PUSH_ERROR(zarn_err_minor, "Read-only S3 VFD is not enabled");
         return -1;
-    case 11:
+    case ZARN_VFD_HDFS:
         ZARN_PUSH_ERROR(zarn_err_minor, "The HDFS VFD is not enabled");
         return -1;
     default:
@@ -189,19 +184,19 @@ int zarn_get_vfd_name(hid_t fapl, char *drivername, size_t drivername_size)
 
     const char *name = "unknown";
     if (driver == H5FD_SEC2)
-        name = vfd_names[0];
+        name = vfd_names[ZARN_VFD_SEC2];
     else if (driver == H5FD_LOG)
-        name = vfd_names[2];
+        name = vfd_names[ZARN_VFD_LOG];
     else if (driver == H5FD_STDIO)
-        name = vfd_names[4];
+        name = vfd_names[ZARN_VFD_STDIO];
     else if (driver == H5FD_CORE)
-        name = vfd_names[5];
+        name = vfd_names[ZARN_VFD_CORE];
     else if (driver == H5FD_FAMILY)
-        name = vfd_names[6];
+        name = vfd_names[ZARN_VFD_FAMILY];
     else if (driver == H5FD_MULTI)
-        name = vfd_names[8];
+        name = vfd_names[ZARN_VFD_MULTI];
     else if (driver == H5FD_MPIO)
-        name = vfd_names[9];
+        name = vfd_names[ZARN_VFD_MPIO];
 
     std::strncpy(drivername, name, drivername_size);
     drivername[drivername_size - 1] = '\0';
@@ -220,7 +215,8 @@ hid_t zarn_fopen(const char *filename, unsigned flags, hid_t fapl, bool specifie
         }
         const bool skip_mpio = world_has_other_processes();
         for (int i = 0; i < ZARN_VFD_COUNT && !fid.valid(); ++i) {
-            if (i == VFD_LOG || (i == VFD_MPIO && skip_mpio))
+            // The log driver is never tried, MPI-IO not beside other processes.
+            if (i == ZARN_VFD_LOG || (i == ZARN_VFD_MPIO && skip_mpio))
                 continue;
             const vfd_spec spec{nullptr, vfd_names[i]};
             h5_plist driver_fapl(zarn_get_fapl(fapl, &spec));

@@ -6,8 +6,23 @@
 
 #include <cstddef>
 
-// Names of the virtual file drivers, in the order the open loop uses.
-constexpr int ZARN_VFD_COUNT = 12;
+// The virtual file drivers by name, in the order the open loop tries them;
+// each is the index of its name in vfd_names.
+enum zarn_vfd : int {
+    ZARN_VFD_SEC2,
+    ZARN_VFD_DIRECT,
+    ZARN_VFD_LOG,
+    ZARN_VFD_WINDOWS,
+    ZARN_VFD_STDIO,
+    ZARN_VFD_CORE,
+    ZARN_VFD_FAMILY,
+    ZARN_VFD_SPLIT,
+    ZARN_VFD_MULTI,
+    ZARN_VFD_MPIO,
+    ZARN_VFD_ROS3,
+    ZARN_VFD_HDFS,
+    ZARN_VFD_COUNT
+};
 extern const char *const vfd_names[ZARN_VFD_COUNT];
 
 // A request for one driver; config is not read by any driver setting here.

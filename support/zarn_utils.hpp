@@ -4,6 +4,14 @@
 #include <hdf5.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+// Owner of memory from malloc, strdup and the like.
+struct zarn_free_deleter {
+    void operator()(void *p) const noexcept { std::free(p); }
+};
+template <typename T> using zarn_malloc_ptr = std::unique_ptr<T, zarn_free_deleter>;
 
 struct hsize_list {
     hsize_t *values = nullptr; // owned (malloc)

@@ -9,6 +9,8 @@
 #   status: 1
 #   --- stdout
 #   ...expected lines...
+#   --- usage               (in an output section: the whole usage text of
+#                            pmirlo, from expected_usage.txt beside this script)
 #   --- stderr
 #   ...expected lines...
 #
@@ -26,6 +28,7 @@ WORK=$(mktemp -d)
 export WORK
 trap 'rm -rf "$WORK"' EXIT
 
+usage_file="$(dirname "$0")/expected_usage.txt"
 run_line="" status="0" envs=() section="" mode_out=exact
 exp_out="$WORK/.exp_out" exp_err="$WORK/.exp_err"
 : > "$exp_out"; : > "$exp_err"
@@ -41,9 +44,13 @@ while IFS= read -r line || [ -n "$line" ]; do
         "--- stderr") section=err ;;
         esac ;;
     out)
-        if [ "$line" = "--- stderr" ]; then section=err; else printf '%s\n' "$line" >> "$exp_out"; fi ;;
+        case "$line" in
+        "--- stderr") section=err ;;
+        "--- usage") cat "$usage_file" >> "$exp_out" ;;
+        *) printf '%s\n' "$line" >> "$exp_out" ;;
+        esac ;;
     err)
-        printf '%s\n' "$line" >> "$exp_err" ;;
+        if [ "$line" = "--- usage" ]; then cat "$usage_file" >> "$exp_err"; else printf '%s\n' "$line" >> "$exp_err"; fi ;;
     esac
 done < "$case_file"
 

@@ -1,10 +1,10 @@
 // Buffer and element comparison: native numeric buffers, the count limit,
 // compound members, arrays, variable-length sequences, strings of each kind,
 // enums, bitfields, opaque values, object and region references.
-#include "h5_handle.hpp"
 #include "mirlo_array.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +17,7 @@ namespace {
 
 diff_options make_options(hid_t type, uint64_t count, int rank = 1)
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    o.report_mode = 1;
+    diff_options o = test_support::default_options(true);
     o.mem_type_id = type;
     o.mem_type_size = H5Tget_size(type);
     o.block_element_count = count;
@@ -40,18 +36,11 @@ struct outcome {
 
 outcome run_array(void *b1, void *b2, diff_options &o, hid_t c1 = -1, hid_t c2 = -1)
 {
-    testing::internal::CaptureStdout();
-    const nfound_t n = diff_array(b1, b2, &o, c1, c2);
-    return {n, testing::internal::GetCapturedStdout()};
+    const auto run = test_support::capture([&] { return diff_array(b1, b2, &o, c1, c2); });
+    return {run.result, run.out};
 }
 
-size_t count_of(const std::string &text, const std::string &what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
+using test_support::occurrences;
 
 const std::string TAIL(10, ' ');
 
@@ -83,7 +72,7 @@ TEST(NativeBufferTest, CountsAndReportsEachDifferingElementWithOneHeader)
                      "[ 1 ]" + TAIL + "2               9               7              \n"
                      "[ 5 ]" + TAIL + "6               0               6              \n");
     // A second call (the next block) prints the header again.
-    EXPECT_EQ(count_of(run_array(a, b, o).out, "size:"), 1u);
+    EXPECT_EQ(occurrences(run_array(a, b, o).out, "size:"), 1u);
 }
 
 TEST(NativeBufferTest, CountLimitStopsRightAfterTheElementReachingIt)
@@ -95,7 +84,7 @@ TEST(NativeBufferTest, CountLimitStopsRightAfterTheElementReachingIt)
     o.count_limit = 1;
     outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 1u);
-    EXPECT_EQ(count_of(r.out, "[ "), 1u);
+    EXPECT_EQ(occurrences(r.out, "[ "), 1u);
     o.count_limit = 3;
     r = run_array(a, b, o);
     EXPECT_EQ(r.count, 3u);
@@ -170,8 +159,8 @@ TEST(CompoundTest, TwoDifferingMembersCountTwoUnderOneHeader)
     diff_options o = make_options(t, 2);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
-    EXPECT_EQ(count_of(r.out, "size:"), 1u);
-    EXPECT_EQ(count_of(r.out, "[ 1 ]"), 2u);
+    EXPECT_EQ(occurrences(r.out, "size:"), 1u);
+    EXPECT_EQ(occurrences(r.out, "[ 1 ]"), 2u);
     EXPECT_NE(r.out.find("7               8               1"), std::string::npos);
     EXPECT_NE(r.out.find("2               2.5             0.5"), std::string::npos);
     EXPECT_EQ(o.mem_type_id, static_cast<hid_t>(t)); // restored after the members
@@ -196,23 +185,21 @@ TEST(CompoundTest, MemberRecordsFollowArraysAndNesting)
     H5Tinsert(outer, "n", 0, H5T_NATIVE_LLONG);
     H5Tinsert(outer, "pairs", 8, arr);
 
-    member_types m{};
+    member_types m;
     collect_member_types(outer, &m);
-    ASSERT_EQ(m.count, 2u);
-    EXPECT_EQ(m.offsets[1], 8u);
-    ASSERT_NE(m.nested[1], nullptr);
-    EXPECT_EQ(m.nested[1]->type_class, H5T_ARRAY);
-    EXPECT_EQ(m.nested[1]->base_count, 3u);
-    ASSERT_NE(m.nested[1]->base, nullptr);
-    EXPECT_EQ(m.nested[1]->base->count, 3u);
-    EXPECT_EQ(m.nested[1]->base->offsets[1], HOFFSET(pair_t, d));
-    release_member_types(&m);
-    EXPECT_EQ(m.count, 0u);
-    EXPECT_EQ(m.nested, nullptr);
+    ASSERT_EQ(m.members.size(), 2u);
+    EXPECT_EQ(m.members[1].offset, 8u);
+    const member_types &pairs = m.members[1].record;
+    EXPECT_EQ(pairs.type_class, H5T_ARRAY);
+    EXPECT_EQ(pairs.base_count, 3u);
+    ASSERT_NE(pairs.base, nullptr);
+    ASSERT_EQ(pairs.base->members.size(), 3u);
+    EXPECT_EQ(pairs.base->members[1].offset, HOFFSET(pair_t, d));
 
-    member_types none{};
-    collect_member_types(-1, &none);
-    EXPECT_EQ(none.count, 0u);
+    // Collecting again replaces what the record held.
+    collect_member_types(-1, &m);
+    EXPECT_TRUE(m.members.empty());
+    EXPECT_EQ(m.type_class, H5T_NO_CLASS);
     collect_member_types(outer, nullptr);
 }
 
@@ -225,7 +212,7 @@ TEST(ArrayTypeTest, EachBaseElementIsCompared)
     diff_options o = make_options(t, 2);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
-    EXPECT_EQ(count_of(r.out, "[ 1 ]"), 2u);
+    EXPECT_EQ(occurrences(r.out, "[ 1 ]"), 2u);
 }
 
 TEST(VlenTest, SequencesAreComparedOverTheCommonLengthAndALengthDifferenceCounts)
@@ -318,9 +305,9 @@ TEST(StringTest, VariableLengthStrings)
     const outcome r = run_array(a, b, o);
     // help/hello: length 1 + 'p' against 'l' 1; same/null: length 1, not listed.
     EXPECT_EQ(r.count, 3u);
-    EXPECT_EQ(count_of(r.out, "[ 0 ]"), 1u);
+    EXPECT_EQ(occurrences(r.out, "[ 0 ]"), 1u);
     EXPECT_NE(r.out.find("  p            l\n"), std::string::npos);
-    EXPECT_EQ(count_of(r.out, "[ 2 ]"), 0u);
+    EXPECT_EQ(occurrences(r.out, "[ 2 ]"), 0u);
 }
 
 // Enums, bitfields, opaque values.

@@ -2,8 +2,8 @@
 // files written by other projects (variable-length strings, references,
 // compounds, null dataspaces, 16-byte integers, half floats...) must compare
 // equal, without errors and without a single difference row.
-#include "h5_handle.hpp"
 #include "mirlo_attr.hpp"
+#include "test_support.hpp"
 #include "trek.hpp"
 
 #include <gtest/gtest.h>
@@ -44,31 +44,28 @@ TEST(AttrCorpus, EveryObjectComparedWithItselfHasNoDifference)
         h5_file f1(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
         h5_file f2(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
         ASSERT_TRUE(f1.valid() && f2.valid());
-        trek_info *info = trek_info_create(name.c_str(), f1);
-        ASSERT_EQ(trek_visit(f1, "/", true, true, trek_info_on_object, trek_info_on_link, info, H5O_INFO_BASIC), 0);
-        for (size_t i = 0; i < info->count; ++i) {
-            const trek_path &p = info->paths[i];
+        trek_info_ptr info = trek_info_create(name.c_str(), f1);
+        ASSERT_EQ(trek_visit(f1, "/", true, true, trek_info_on_object, trek_info_on_link, info.get(), H5O_INFO_BASIC),
+                  0);
+        for (const trek_path &p : info->paths) {
             if (p.type != TREK_GROUP && p.type != TREK_DATASET && p.type != TREK_NAMED_DATATYPE)
                 continue;
-            SCOPED_TRACE(p.path);
-            h5_object o1(H5Oopen(f1, p.path, H5P_DEFAULT));
-            h5_object o2(H5Oopen(f2, p.path, H5P_DEFAULT));
+            const char *path = p.path.c_str();
+            SCOPED_TRACE(path);
+            h5_object o1(H5Oopen(f1, path, H5P_DEFAULT));
+            h5_object o2(H5Oopen(f2, path, H5P_DEFAULT));
             ASSERT_TRUE(o1.valid() && o2.valid());
             H5O_info_t oinfo;
             ASSERT_GE(H5Oget_info2(o1, &oinfo, H5O_INFO_NUM_ATTRS), 0);
             ++objects;
             with_attrs += oinfo.num_attrs > 0;
 
-            diff_options opts;
-            std::memset(&opts, 0, sizeof opts);
-            opts.contents_equal = 1;
-            opts.detect_nans = 1;
-            opts.report_mode = 1;
+            diff_options opts = test_support::default_options(true);
             opts.list_not_comparable = 1;
             opts.verbose_mode = 1;
-            testing::internal::CaptureStdout();
-            nfound_t n = diff_attr(o1, o2, p.path, p.path, &opts);
-            std::string out = testing::internal::GetCapturedStdout();
+            const auto run = test_support::capture([&] { return diff_attr(o1, o2, path, path, &opts); });
+            const nfound_t n = run.result;
+            const std::string &out = run.out;
             EXPECT_EQ(n, 0u);
             EXPECT_EQ(opts.error_status, 0);
             EXPECT_EQ(opts.contents_equal, 1);
@@ -100,7 +97,6 @@ TEST(AttrCorpus, EveryObjectComparedWithItselfHasNoDifference)
             }
             EXPECT_EQ(opts.not_comparable != 0, not_comparable_lines > 0) << out;
         }
-        trek_info_destroy(info);
     }
     EXPECT_GT(objects, 1000u);
     EXPECT_GT(with_attrs, 100u);

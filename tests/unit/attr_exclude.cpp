@@ -1,8 +1,8 @@
 // Attributes left out by --exclude-attribute: the object comparison skips
 // the attribute comparison of an excluded object and of everything inside an
 // excluded group, while the data are still compared.
-#include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,18 +12,15 @@ namespace {
 
 diff_options fresh_options()
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
+    diff_options o = test_support::default_options();
     o.quiet_mode = 1;
     return o;
 }
 
 nfound_t compare(const char *path, trek_type type, diff_options &opts)
 {
-    h5_file f1(H5Fopen(ZARN_FIXTURE_DIR "/attr_1.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
-    h5_file f2(H5Fopen(ZARN_FIXTURE_DIR "/attr_2.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
+    h5_file f1 = test_support::open_fixture("attr_1.h5");
+    h5_file f2 = test_support::open_fixture("attr_2.h5");
     EXPECT_TRUE(f1.valid() && f2.valid());
     object_pair_info pair{type, type, 0};
     return diff(f1, path, f2, path, &opts, &pair);

@@ -1,7 +1,7 @@
 // Matching the attributes of two objects by name: the merged table, the
 // status line and table by verbose level, and contents_equal.
-#include "h5_handle.hpp"
 #include "mirlo_attr.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +13,15 @@ namespace {
 
 diff_options fresh_options()
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    return o;
+    return test_support::default_options();
 }
 
 struct attr_files {
     h5_file f1, f2;
     attr_files()
     {
-        f1.reset(H5Fopen(ZARN_FIXTURE_DIR "/attr_1.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
-        f2.reset(H5Fopen(ZARN_FIXTURE_DIR "/attr_2.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
+        f1 = test_support::open_fixture("attr_1.h5");
+        f2 = test_support::open_fixture("attr_2.h5");
     }
 };
 
@@ -35,11 +31,11 @@ struct row {
     bool operator==(const row &) const = default;
 };
 
-std::vector<row> rows_of(const attr_match_table *t)
+std::vector<row> rows_of(const attr_match_table &t)
 {
     std::vector<row> out;
-    for (size_t i = 0; i < t->count; ++i)
-        out.push_back({t->entries[i].name, t->entries[i].exists[0], t->entries[i].exists[1]});
+    for (const attr_match &e : t.entries)
+        out.push_back({e.name, e.exists[0], e.exists[1]});
     return out;
 }
 
@@ -54,19 +50,14 @@ std::string match(const char *path, int level, std::vector<row> *rows, attr_matc
     diff_options opts = fresh_options();
     opts.verbose_mode = 1;
     opts.verbose_level = level;
-    attr_match_table *table = nullptr;
-    testing::internal::CaptureStdout();
-    int rc = build_match_list_attrs(o1, o2, &table, &opts);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(rc, 0);
-    if (table) {
-        if (rows)
-            *rows = rows_of(table);
-        if (counts)
-            *counts = *table;
-    }
-    attr_match_table_free(table);
-    return out;
+    attr_match_table table;
+    const auto run = test_support::capture([&] { return build_match_list_attrs(o1, o2, &table, &opts); });
+    EXPECT_EQ(run.result, 0);
+    if (rows)
+        *rows = rows_of(table);
+    if (counts)
+        *counts = table;
+    return run.out;
 }
 
 } // namespace
@@ -148,7 +139,8 @@ TEST(AttrMatch, FailedMatchingIsAnErrorWithNoDifferences)
     h5_errors_off quiet;
     EXPECT_EQ(diff_attr(o1, -1, "/abc", "/abc", &opts), 0u);
     EXPECT_EQ(opts.error_status, 2);
-    attr_match_table *table = reinterpret_cast<attr_match_table *>(&opts); // overwritten on entry
+    attr_match_table table;
+    table.entries.push_back({"stale", {1, 1}}); // replaced on entry
     EXPECT_EQ(build_match_list_attrs(-1, o1, &table, &opts), -1);
-    EXPECT_EQ(table, nullptr);
+    EXPECT_TRUE(table.entries.empty());
 }

@@ -1,8 +1,8 @@
 // Comparing attribute values: counts, the report line by output mode,
 // pairs that are not comparable, attributes without elements, and the
 // fields left in the caller's options record.
-#include "h5_handle.hpp"
 #include "mirlo_attr.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,7 @@ namespace {
 
 diff_options fresh_options()
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    return o;
+    return test_support::default_options();
 }
 
 struct result {
@@ -28,14 +24,13 @@ struct result {
 // diff_attr on the object at path in attr_1.h5 and attr_2.h5.
 result compare(const char *path, diff_options &opts)
 {
-    h5_file f1(H5Fopen(ZARN_FIXTURE_DIR "/attr_1.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
-    h5_file f2(H5Fopen(ZARN_FIXTURE_DIR "/attr_2.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
+    h5_file f1 = test_support::open_fixture("attr_1.h5");
+    h5_file f2 = test_support::open_fixture("attr_2.h5");
     h5_object o1(H5Oopen(f1, path, H5P_DEFAULT));
     h5_object o2(H5Oopen(f2, path, H5P_DEFAULT));
     EXPECT_TRUE(o1.valid() && o2.valid()) << path;
-    testing::internal::CaptureStdout();
-    nfound_t n = diff_attr(o1, o2, path, path, &opts);
-    return {n, testing::internal::GetCapturedStdout()};
+    const auto run = test_support::capture([&] { return diff_attr(o1, o2, path, path, &opts); });
+    return {run.result, run.out};
 }
 
 bool starts_with(const std::string &s, const std::string &prefix)
@@ -181,8 +176,8 @@ TEST(AttrValues, CallersWorkingFieldsAreKeptAndStateIsPassedBack)
 
 TEST(AttrValues, DiffAttrDataFillsWorkingFieldsAndRestoresNames)
 {
-    h5_file f1(H5Fopen(ZARN_FIXTURE_DIR "/attr_1.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
-    h5_file f2(H5Fopen(ZARN_FIXTURE_DIR "/attr_2.h5", H5F_ACC_RDONLY, H5P_DEFAULT));
+    h5_file f1 = test_support::open_fixture("attr_1.h5");
+    h5_file f2 = test_support::open_fixture("attr_2.h5");
     h5_attribute a1(H5Aopen_by_name(f1, "/grp", "temp", H5P_DEFAULT, H5P_DEFAULT));
     h5_attribute a2(H5Aopen_by_name(f2, "/grp", "temp", H5P_DEFAULT, H5P_DEFAULT));
     ASSERT_TRUE(a1.valid() && a2.valid());

@@ -3,6 +3,7 @@
 #include "mirlo_cmdline.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -47,11 +48,12 @@ protected:
         argv.push_back(nullptr);
         zarn_reset_scanner();
         result = parsed{};
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        result.status = mirlo_parse_args(static_cast<int>(storage.size()), argv.data(), &result.args, &result.options);
-        result.out = testing::internal::GetCapturedStdout();
-        result.err = testing::internal::GetCapturedStderr();
+        auto run = test_support::capture([&] {
+            return mirlo_parse_args(static_cast<int>(storage.size()), argv.data(), &result.args, &result.options);
+        });
+        result.status = run.result;
+        result.out = std::move(run.out);
+        result.err = std::move(run.err);
         return result;
     }
 
@@ -371,9 +373,7 @@ TEST(CmdlineUsage, StopsSilentlyWithoutStream)
 {
     FILE *saved = rawoutstream;
     rawoutstream = nullptr;
-    testing::internal::CaptureStdout();
-    print_usage();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(test_support::capture([] { print_usage(); }).out, "");
     rawoutstream = saved;
 }
 

@@ -1,10 +1,11 @@
 // Dataset comparison over the fixture pairs of dset_a.h5 and dset_b.h5:
 // difference counts by type and storage, every not-comparable case and its
 // message, warnings, and the whole-read / strip boundary.
-#include "h5_handle.hpp"
+#include "mirlo_comparable.hpp"
 #include "mirlo_dset.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +16,7 @@ namespace {
 
 diff_options fresh_options()
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    return o;
+    return test_support::default_options();
 }
 
 struct file_pair {
@@ -27,9 +24,8 @@ struct file_pair {
     h5_file b;
     file_pair()
     {
-        const std::string dir = ZARN_FIXTURE_DIR;
-        a.reset(H5Fopen((dir + "/dset_a.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-        b.reset(H5Fopen((dir + "/dset_b.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        a = test_support::open_fixture("dset_a.h5");
+        b = test_support::open_fixture("dset_b.h5");
     }
 };
 
@@ -44,20 +40,23 @@ run_result compare(const char *path, diff_options &o)
 {
     file_pair f;
     EXPECT_TRUE(f.a.valid() && f.b.valid());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    nfound_t n = diff_dataset(f.a, f.b, path, path, &o);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    return {n, out, err};
+    auto run = test_support::capture([&] { return diff_dataset(f.a, f.b, path, path, &o); });
+    return {run.result, run.out, run.err};
 }
 
-size_t occurrences(const std::string &text, const std::string &what)
+using test_support::occurrences;
+
+// Each path, compared with default options, is comparable, without error,
+// and counts the expected differences.
+template <size_t N> void expect_comparable_counts(const std::pair<const char *, nfound_t> (&cases)[N])
 {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
+    for (const auto &[path, expected] : cases) {
+        diff_options o = fresh_options();
+        run_result r = compare(path, o);
+        EXPECT_EQ(r.found, expected) << path;
+        EXPECT_EQ(o.not_comparable, 0) << path;
+        EXPECT_EQ(o.error_status, 0) << path;
+    }
 }
 
 // --- comparable pairs -------------------------------------------------------
@@ -80,13 +79,7 @@ TEST(DatasetCountTest, NarrowAndWideTypesAreReadAsTheWiderOne)
 {
     const std::pair<const char *, nfound_t> cases[] = {
         {"/mixed/i16_i32", 0}, {"/mixed/i16_i32_diff", 1}, {"/mixed/f32_f64", 0}, {"/mixed/be_le", 1}};
-    for (const auto &[path, expected] : cases) {
-        diff_options o = fresh_options();
-        run_result r = compare(path, o);
-        EXPECT_EQ(r.found, expected) << path;
-        EXPECT_EQ(o.not_comparable, 0) << path;
-        EXPECT_EQ(o.error_status, 0) << path;
-    }
+    expect_comparable_counts(cases);
 }
 
 TEST(DatasetCountTest, StorageAndStructuredTypes)
@@ -97,13 +90,7 @@ TEST(DatasetCountTest, StorageAndStructuredTypes)
         {"/structured/fstring", 2},  {"/structured/compound_vstring", 1}, {"/shapes/scalar", 1},
         {"/shapes/scalar_same", 0},  {"/subsets/two", 40},
     };
-    for (const auto &[path, expected] : cases) {
-        diff_options o = fresh_options();
-        run_result r = compare(path, o);
-        EXPECT_EQ(r.found, expected) << path;
-        EXPECT_EQ(o.not_comparable, 0) << path;
-        EXPECT_EQ(o.error_status, 0) << path;
-    }
+    expect_comparable_counts(cases);
 }
 
 TEST(DatasetCountTest, ScalarComparesItsOneElement)
@@ -348,14 +335,12 @@ TEST(DatasetFailureTest, MissingDatasetIsAnError)
 {
     diff_options o = fresh_options();
     file_pair f;
-    testing::internal::CaptureStdout();
-    nfound_t n;
-    {
+    const auto run = test_support::capture([&] {
         h5_errors_off quiet;
-        n = diff_dataset(f.a, f.b, "/types/int", "/nope", &o);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open dataset </nope>\n");
-    EXPECT_EQ(n, 0u);
+        return diff_dataset(f.a, f.b, "/types/int", "/nope", &o);
+    });
+    EXPECT_EQ(run.out, "Cannot open dataset </nope>\n");
+    EXPECT_EQ(run.result, 0u);
     EXPECT_EQ(o.error_status, 2);
     EXPECT_EQ(o.not_comparable, 0);
 }
@@ -397,22 +382,24 @@ TEST(CanTypeTest, TimeClassAndCompoundMemberClassesAreNotComparable)
     H5Tinsert(c1, "x", 0, H5T_NATIVE_INT);
     h5_datatype c2(H5Tcreate(H5T_COMPOUND, 8));
     H5Tinsert(c2, "x", 0, H5T_NATIVE_FLOAT);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_can_type(c1, c2, 1, 1, dims, dims, dims, dims, &o, false), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Not comparable: <a> has a class H5T_INTEGER and <b> has a class H5T_FLOAT\n");
+    auto can_type = [&](hid_t t1, hid_t t2) {
+        return test_support::capture([&] { return diff_can_type(t1, t2, 1, 1, dims, dims, dims, dims, &o, false); });
+    };
+    auto members = can_type(c1, c2);
+    EXPECT_EQ(members.result, 0);
+    EXPECT_EQ(members.out, "Not comparable: <a> has a class H5T_INTEGER and <b> has a class H5T_FLOAT\n");
     EXPECT_EQ(o.not_comparable, 1);
 
     h5_datatype t(H5Tcopy(H5T_UNIX_D32LE));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_can_type(t, t, 1, 1, dims, dims, dims, dims, &o, false), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Not comparable: <a> and <b> are of class H5T_TIME\n");
+    auto times = can_type(t, t);
+    EXPECT_EQ(times.result, 0);
+    EXPECT_EQ(times.out, "Not comparable: <a> and <b> are of class H5T_TIME\n");
 
     // Without names nothing is printed.
     o.object_names[1] = nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_can_type(t, t, 1, 1, dims, dims, dims, dims, &o, false), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    auto unnamed = can_type(t, t);
+    EXPECT_EQ(unnamed.result, 0);
+    EXPECT_EQ(unnamed.out, "");
 }
 
 TEST(MatchUpMemsizeTest, SmallerSideTakesTheWiderNativeType)

@@ -1,9 +1,9 @@
 // A pair of datasets above the whole-read limit: 400 x 100000 float64
 // (320000000 bytes) is compared in ten strips of 41 rows (the last of 31),
 // with the same count and positions as a brute-force pass over the data.
-#include "h5_handle.hpp"
 #include "mirlo_dset.hpp"
 #include "zarn_utils.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,28 +34,12 @@ std::vector<std::pair<hsize_t, hsize_t>> changed_elements()
     return v;
 }
 
-// Temporary folder with the two files, removed afterwards.
+// Temporary folder with the two files, removed afterwards; memory-backed
+// when the system has it (the files are only read back).
 struct big_pair {
-    std::string dir;
-    std::string a, b;
-    big_pair()
-    {
-        // Memory-backed when the system has it: the files are only read back.
-        char shm[] = "/dev/shm/dset_strips_XXXXXX";
-        char tmp[] = "/tmp/dset_strips_XXXXXX";
-        if (mkdtemp(shm) != nullptr)
-            dir = shm;
-        else if (mkdtemp(tmp) != nullptr)
-            dir = tmp;
-        a = dir + "/a.h5";
-        b = dir + "/b.h5";
-    }
-    ~big_pair()
-    {
-        std::remove(a.c_str());
-        std::remove(b.c_str());
-        rmdir(dir.c_str());
-    }
+    test_support::temp_dir dir{"dset_strips", true};
+    std::string a = dir.file("a.h5");
+    std::string b = dir.file("b.h5");
 };
 
 double value(hsize_t row, hsize_t col)
@@ -146,19 +130,15 @@ big_run compare_big(const big_pair &p)
 {
     h5_file fa(H5Fopen(p.a.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
     h5_file fb(H5Fopen(p.b.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    diff_options o{};
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    o.report_mode = 1;
-    testing::internal::CaptureStdout();
-    nfound_t n = diff_dataset(fa, fb, "/big", "/big", &o);
-    return {n, o.error_status, testing::internal::GetCapturedStdout()};
+    diff_options o = test_support::default_options(true);
+    const auto run = test_support::capture([&] { return diff_dataset(fa, fb, "/big", "/big", &o); });
+    return {run.result, o.error_status, run.out};
 }
 
 TEST(LargeDatasetTest, ComparedInTenStripsWithTheBruteForceCount)
 {
     big_pair p;
-    ASSERT_FALSE(p.dir.empty());
+    ASSERT_TRUE(p.dir.valid());
     ASSERT_TRUE(write_file(p.a, false));
     ASSERT_TRUE(write_file(p.b, true));
 

@@ -2,11 +2,11 @@
 // count and every printed position must match, whether the subset is read in
 // one strip or cut into many (small strip budgets), given for one object or
 // both, with equal or different block shapes.
-#include "h5_handle.hpp"
 #include "mirlo_dset.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
 #include "zarn_utils.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -120,25 +120,18 @@ struct subset_run {
 // absent) at a strip budget.
 subset_run run_subset(const char *path, const selection *s1, const selection *s2, hsize_t budget)
 {
-    const std::string dir = ZARN_FIXTURE_DIR;
-    h5_file a(H5Fopen((dir + "/dset_a.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    h5_file b(H5Fopen((dir + "/dset_b.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    o.report_mode = 1;
+    h5_file a = test_support::open_fixture("dset_a.h5");
+    h5_file b = test_support::open_fixture("dset_b.h5");
+    diff_options o = test_support::default_options(true);
     o.subsets[0] = s1 ? make_spec(*s1) : nullptr;
     o.subsets[1] = s2 ? make_spec(*s2) : nullptr;
     const hsize_t saved = hyperslab_bufsize;
     hyperslab_bufsize = budget;
-    testing::internal::CaptureStdout();
-    nfound_t n = diff_dataset(a, b, path, path, &o);
-    std::string out = testing::internal::GetCapturedStdout();
+    const auto run = test_support::capture([&] { return diff_dataset(a, b, path, path, &o); });
     hyperslab_bufsize = saved;
     subset_spec_free(o.subsets[0]);
     subset_spec_free(o.subsets[1]);
-    return {n, o.error_status, out};
+    return {run.result, o.error_status, run.out};
 }
 
 // Runs the comparison and checks it against the brute force.

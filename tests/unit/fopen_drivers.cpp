@@ -1,8 +1,8 @@
 // Access lists by driver name, driver names of lists, opening files written
 // through other drivers, and the variable-length datatype tests.
-#include "h5_handle.hpp"
 #include "zarn.hpp"
 #include "zarn_fopen.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string fixture_dir = ZARN_FIXTURE_DIR;
+using test_support::fixture_path;
 
 // Starts the tools library once, so failures can be pushed on its stack.
 class tools_environment : public testing::Environment {
@@ -174,7 +174,7 @@ TEST(FopenTest, FilesOfOtherDriversOpenWithoutNamingTheDriver)
         {"dset_split", "multi"},
     };
     for (const auto &c : cases) {
-        const std::string path = fixture_dir + "/" + c.file;
+        const std::string path = fixture_path(c.file);
         char name[16] = "untouched";
         h5_file f(zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, name, sizeof name));
         ASSERT_TRUE(f.valid()) << c.file;
@@ -187,7 +187,7 @@ TEST(FopenTest, FilesOfOtherDriversOpenWithoutNamingTheDriver)
 
 TEST(FopenTest, WithoutNameBufferTheNameIsNotLookedUp)
 {
-    const std::string path = fixture_dir + "/dset_split";
+    const std::string path = fixture_path("dset_split");
     pushed_messages m(1);
     char name[4] = "abc";
     h5_file f(zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, name, 0));
@@ -199,7 +199,7 @@ TEST(FopenTest, WithoutNameBufferTheNameIsNotLookedUp)
 
 TEST(FopenTest, SpecifiedListOnlyDoesNotTryOtherDrivers)
 {
-    const std::string path = fixture_dir + "/dset_split";
+    const std::string path = fixture_path("dset_split");
     pushed_messages m(1);
     EXPECT_LT(zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, true, nullptr, 0), 0);
     EXPECT_EQ(m.list(), std::vector<std::string>{"failed to open file using specified FAPL"});
@@ -207,7 +207,7 @@ TEST(FopenTest, SpecifiedListOnlyDoesNotTryOtherDrivers)
 
 TEST(FopenTest, MissingFileFailsAndTheLoopLeavesOnlyDriverMessages)
 {
-    const std::string path = fixture_dir + "/dset_no_such_file.h5";
+    const std::string path = fixture_path("dset_no_such_file.h5");
     {
         pushed_messages m(0);
         EXPECT_LT(zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0), 0);
@@ -229,7 +229,7 @@ TEST(FopenTest, MissingFileFailsAndTheLoopLeavesOnlyDriverMessages)
 
 TEST(FopenTest, LibraryDiagnosticsOnlyAtLevelTwo)
 {
-    const std::string path = fixture_dir + "/dset_no_such_file.h5";
+    const std::string path = fixture_path("dset_no_such_file.h5");
     H5E_auto2_t saved = nullptr;
     void *saved_data = nullptr;
     H5Eget_auto2(H5E_DEFAULT, &saved, &saved_data);
@@ -237,9 +237,10 @@ TEST(FopenTest, LibraryDiagnosticsOnlyAtLevelTwo)
 
     for (int level : {0, 1, 2}) {
         pushed_messages m(level);
-        testing::internal::CaptureStderr();
-        EXPECT_LT(zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, true, nullptr, 0), 0);
-        const std::string err = testing::internal::GetCapturedStderr();
+        const auto run = test_support::capture(
+            [&] { return zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, true, nullptr, 0); });
+        EXPECT_LT(run.result, 0);
+        const std::string &err = run.err;
         if (level < 2)
             EXPECT_EQ(err, "") << level;
         else
@@ -256,16 +257,17 @@ TEST(FopenTest, LibraryDiagnosticsOnlyAtLevelTwo)
 
 TEST(FopenTest, VersionOneHandlerIsSilencedAndPutBack)
 {
-    const std::string path = fixture_dir + "/dset_no_such_file.h5";
+    const std::string path = fixture_path("dset_no_such_file.h5");
     H5E_auto2_t saved = nullptr;
     void *saved_data = nullptr;
     H5Eget_auto2(H5E_DEFAULT, &saved, &saved_data);
     H5Eset_auto1(print_v1, stderr);
 
     pushed_messages m(0);
-    testing::internal::CaptureStderr();
-    EXPECT_LT(zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, true, nullptr, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const auto run = test_support::capture(
+        [&] { return zarn_fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, true, nullptr, 0); });
+    EXPECT_LT(run.result, 0);
+    EXPECT_EQ(run.err, "");
     unsigned is_v2 = 1;
     H5Eauto_is_v2(H5E_DEFAULT, &is_v2);
     EXPECT_EQ(is_v2, 0u);

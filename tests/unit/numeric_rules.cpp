@@ -2,6 +2,7 @@
 // relative, and system-epsilon rules, NaN handling, exact integer
 // differences, and the rows printed for each.
 #include "mirlo_numeric.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,7 @@ namespace {
 
 diff_options make_options()
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    o.report_mode = 1;
-    return o; // rank 0, no header pending: a row starts with 16 blanks
+    return test_support::default_options(true); // rank 0, no header pending: a row starts with 16 blanks
 }
 
 const std::string POS(16, ' ');
@@ -52,9 +48,8 @@ struct outcome {
 // Runs the named comparer of T on one pair and captures what it prints.
 template <class T> outcome compare(T a, T b, diff_options &o)
 {
-    testing::internal::CaptureStdout();
-    const nfound_t n = named_comparer<T>()(&a, &b, 7, &o);
-    return {n, testing::internal::GetCapturedStdout()};
+    const auto run = test_support::capture([&] { return named_comparer<T>()(&a, &b, 7, &o); });
+    return {run.result, run.out};
 }
 
 template <class T> class NumericRuleTest : public testing::Test {};
@@ -247,9 +242,7 @@ TEST(FloatingRuleTest, LongDoublePaddingBytesTakeNoPart)
     }
     EXPECT_EQ(diff_ldouble_elem(b1, b2, 0, &o), 0u);
     b2[0] ^= 1; // lowest significand bit
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_ldouble_elem(b1, b2, 0, &o), 1u);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(test_support::capture([&] { return diff_ldouble_elem(b1, b2, 0, &o); }).result, 1u);
 }
 
 TEST(FloatingRuleTest, NanDetectionCountsOneNanAsAPlainRow)

@@ -1,6 +1,7 @@
 // Exclusion lists and the exit status of a comparison.
 #include "mirlo_main.hpp"
 #include "mirlo_util.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 namespace {
 
 struct exclusion_test : ::testing::Test {
-    diff_options options{};
+    diff_options options = diff_options_defaults();
     void TearDown() override
     {
         exclude_list_free(&options.exclude_paths);
@@ -78,7 +79,7 @@ TEST_F(exclusion_test, PathListFollowsTheSameRule)
 
 TEST(ComparisonStatus, ErrorsThenDifferencesThenEqual)
 {
-    diff_options o{};
+    diff_options o = diff_options_defaults();
     o.contents_equal = 1;
     EXPECT_EQ(comparison_status(0, &o), 0);
     EXPECT_EQ(comparison_status(5, &o), 1);
@@ -98,22 +99,18 @@ TEST(ComparisonStatus, ErrorsThenDifferencesThenEqual)
 
 TEST(Summary, NotComparableBlock)
 {
-    diff_options o{};
+    diff_options o = diff_options_defaults();
     o.not_comparable = 1;
-    testing::internal::CaptureStdout();
-    print_summary(&o);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "--------------------------------\n"
-                                                      "Some objects are not comparable\n"
-                                                      "--------------------------------\n"
-                                                      "Use -c for a list of objects.\n");
+    EXPECT_EQ(test_support::capture([&] { print_summary(&o); }).out, "--------------------------------\n"
+                                                                  "Some objects are not comparable\n"
+                                                                  "--------------------------------\n"
+                                                                  "Use -c for a list of objects.\n");
     o.verbose_mode = 1;
-    testing::internal::CaptureStdout();
-    print_summary(&o);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find(
+    EXPECT_NE(test_support::capture([&] { print_summary(&o); }).out.find(
                   "Use -c for a list of objects without details of differences.\n"),
               std::string::npos);
     for (int which = 0; which < 3; ++which) {
-        diff_options q{};
+        diff_options q = diff_options_defaults();
         q.not_comparable = 1;
         if (which == 0)
             q.quiet_mode = 1;
@@ -121,9 +118,7 @@ TEST(Summary, NotComparableBlock)
             q.error_status = 2;
         else
             q.list_not_comparable = 1;
-        testing::internal::CaptureStdout();
-        print_summary(&q);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << which;
+        EXPECT_EQ(test_support::capture([&] { print_summary(&q); }).out, "") << which;
     }
 }
 

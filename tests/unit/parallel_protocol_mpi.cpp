@@ -11,11 +11,13 @@
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 #include <mpi.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -26,7 +28,7 @@
 
 namespace {
 
-const std::string FILE_A = std::string(ZARN_FIXTURE_DIR) + "/e2e_a.h5";
+const std::string FILE_A = test_support::fixture_path("e2e_a.h5");
 
 int world_rank()
 {
@@ -198,7 +200,7 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
 
 diff_options fresh_options()
 {
-    return diff_options_defaults();
+    return test_support::default_options();
 }
 
 TEST(Protocol, OutputOfEveryPairPrintsWholeAndInPairOrder)
@@ -331,48 +333,37 @@ TEST(Protocol, LargePairIsComparedWholeUnderACountLimit)
 }
 
 // A path of exactly length characters naming FILE_A, through a symbolic link
-// at the end of a chain of new folders (removed by remove_long_path).
-std::string make_long_path(size_t length, std::vector<std::string> *made)
+// at the end of a chain of new folders inside dir.
+std::string make_long_path(size_t length, const test_support::temp_dir &dir)
 {
-    char base[] = "/tmp/mirlo_longXXXXXX";
-    if (mkdtemp(base) == nullptr)
+    if (!dir.valid())
         return "";
-    std::string path = base;
-    made->push_back(path);
+    std::string path = dir.path();
     while (length - path.size() > 201) {
         path += "/" + std::string(150, 'd');
         if (mkdir(path.c_str(), 0700) != 0)
             return "";
-        made->push_back(path);
     }
     path.push_back('/');
     path.append(length - path.size(), 'f');
     if (symlink(FILE_A.c_str(), path.c_str()) != 0)
         return "";
-    made->push_back(path);
     return path;
-}
-
-void remove_long_path(std::vector<std::string> *made)
-{
-    for (auto it = made->rbegin(); it != made->rend(); ++it)
-        ::remove(it->c_str());
-    made->clear();
 }
 
 TEST(ProtocolNames, NamesOfAnyLengthTravel)
 {
-    std::vector<std::string> made;
+    std::optional<test_support::temp_dir> dir;
     std::string file;
     if (world_rank() == 0) {
-        file = make_long_path(1500, &made);
+        dir.emplace("mirlo_long");
+        file = make_long_path(1500, *dir);
         ASSERT_EQ(file.size(), 1500u);
     }
     std::string object = "/small" + std::string(4000, 'n');
     session_result r = run_session({{"/small1", TREK_DATASET}, {object, TREK_DATASET}}, fresh_options(), file);
     if (world_rank() != 0)
         return;
-    remove_long_path(&made);
     EXPECT_EQ(r.out, expected_output("/small1") + expected_output(object.c_str()));
     EXPECT_EQ(r.nfound, 7u + object.size());
 }

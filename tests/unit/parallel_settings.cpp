@@ -3,6 +3,7 @@
 #include "mirlo_parallel.hpp"
 #include "mirlo_util.hpp"
 #include "zarn.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ namespace {
 
 TEST(Settings, RoundTripKeepsEntriesKindsAndSubsets)
 {
-    diff_options o{};
+    diff_options o = test_support::default_options();
     o.exclude_attr_mode = 1;
     exclude_list_append(&o.exclude_attrs, "/g");
     exclude_list_append(&o.exclude_attrs, "/d");
@@ -64,7 +65,7 @@ TEST(Settings, RoundTripKeepsEntriesKindsAndSubsets)
 
 TEST(Settings, WithoutAttributeModeNoListTravels)
 {
-    diff_options o{};
+    diff_options o = test_support::default_options();
     exclude_list_append(&o.exclude_attrs, "/g");
     std::vector<unsigned char> bytes = mirlo_pack_settings(&o);
     mirlo_worker_settings s;
@@ -76,7 +77,7 @@ TEST(Settings, WithoutAttributeModeNoListTravels)
 
 TEST(Settings, MalformedBytesAreRefused)
 {
-    diff_options o{};
+    diff_options o = test_support::default_options();
     o.exclude_attr_mode = 1;
     exclude_list_append(&o.exclude_attrs, "/group/path");
     char obj1[] = "/d[1,2]";

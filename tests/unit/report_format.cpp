@@ -2,6 +2,7 @@
 // and subsets), character rows and escaping, region block corners, and the
 // labels and small printers.
 #include "mirlo_report.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,7 @@ namespace {
 
 diff_options make_options(int rank, std::initializer_list<uint64_t> dims)
 {
-    diff_options o;
-    std::memset(&o, 0, sizeof o);
-    o.contents_equal = 1;
-    o.detect_nans = 1;
-    o.report_mode = 1;
+    diff_options o = test_support::default_options(true);
     o.rank = rank;
     int i = 0;
     for (uint64_t d : dims)
@@ -27,9 +24,7 @@ diff_options make_options(int rank, std::initializer_list<uint64_t> dims)
 
 std::string position_of(diff_options &o, uint64_t elem_idx, size_t char_idx = 0)
 {
-    testing::internal::CaptureStdout();
-    print_position(&o, elem_idx, char_idx);
-    return testing::internal::GetCapturedStdout();
+    return test_support::capture([&] { print_position(&o, elem_idx, char_idx); }).out;
 }
 
 const std::string TAIL(10, ' ');
@@ -216,10 +211,12 @@ TEST(CharacterRowTest, ScalarStringShowsTheCharacterIndex)
 {
     diff_options o = make_options(0, {});
     const unsigned char b = 'b', c = 'c';
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_char_pair(&b, &b, 0, 1, &o), 0u);
-    EXPECT_EQ(diff_char_pair(&b, &c, 0, 1, &o), 1u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ 1]" + TAIL + "  b            c\n");
+    const auto rows = test_support::capture([&] {
+        return std::pair<nfound_t, nfound_t>{diff_char_pair(&b, &b, 0, 1, &o), diff_char_pair(&b, &c, 0, 1, &o)};
+    });
+    EXPECT_EQ(rows.result.first, 0u);
+    EXPECT_EQ(rows.result.second, 1u);
+    EXPECT_EQ(rows.out, "[ 1]" + TAIL + "  b            c\n");
     EXPECT_EQ(o.relative_header, 0);
 }
 
@@ -228,18 +225,18 @@ TEST(CharacterRowTest, CountedButNotPrintedWithoutReport)
     diff_options o = make_options(0, {});
     o.report_mode = 0;
     const unsigned char b = 'b', c = 'c';
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_char_pair(&b, &c, 0, 1, &o), 1u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const auto row = test_support::capture([&] { return diff_char_pair(&b, &c, 0, 1, &o); });
+    EXPECT_EQ(row.result, 1u);
+    EXPECT_EQ(row.out, "");
 }
 
 TEST(CharacterRowTest, EscapesBothCharacters)
 {
     diff_options o = make_options(1, {4});
     const unsigned char tab = '\t', high = 200;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(diff_char_pair(&tab, &high, 2, 5, &o), 1u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ 2 ]" + TAIL + "  \\t            \\310\n");
+    const auto row = test_support::capture([&] { return diff_char_pair(&tab, &high, 2, 5, &o); });
+    EXPECT_EQ(row.result, 1u);
+    EXPECT_EQ(row.out, "[ 2 ]" + TAIL + "  \\t            \\310\n");
     EXPECT_EQ(o.index_pending, 0); // not left over for a later scalar row
 }
 
@@ -251,30 +248,25 @@ TEST(EscapeTest, EveryKindOfCharacter)
         {11, "\\013"}, {127, "\\177"}, {128, "\\200"}, {200, "\\310"}, {255, "\\377"}, {-56, "\\310"},
     };
     for (const auto &[c, expected] : cases) {
-        testing::internal::CaptureStdout();
-        print_escaped_char(c);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), expected) << c;
+        EXPECT_EQ(test_support::capture([&] { print_escaped_char(c); }).out, expected) << c;
     }
 }
 
 TEST(BlockCornersTest, StartAndEndCornersOfTheNumberedBlock)
 {
     const hsize_t coords[] = {0, 0, 1, 1, 2, 3, 4, 5};
-    testing::internal::CaptureStdout();
-    print_block_corners(1, coords, 2);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "           (2,3)-(4,5)");
-    testing::internal::CaptureStdout();
-    print_block_corners(3, coords, 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "           (4)-(5)"); // block 3 of rank 1: entries 6, 7
+    auto corners = [&](uint64_t block, int rank) {
+        return test_support::capture([&] { print_block_corners(block, coords, rank); }).out;
+    };
+    EXPECT_EQ(corners(1, 2), "           (2,3)-(4,5)");
+    EXPECT_EQ(corners(3, 1), "           (4)-(5)"); // block 3 of rank 1: entries 6, 7
 }
 
 TEST(PrinterTest, Extent)
 {
     const hsize_t dims[] = {10, 20};
     auto extent = [](int rank, const hsize_t *d) {
-        testing::internal::CaptureStdout();
-        print_extent(rank, d);
-        return testing::internal::GetCapturedStdout();
+        return test_support::capture([&] { print_extent(rank, d); }).out;
     };
     EXPECT_EQ(extent(2, dims), "[10x20]");
     EXPECT_EQ(extent(1, dims), "[10]");
@@ -286,9 +278,7 @@ TEST(PrinterTest, Extent)
 TEST(PrinterTest, FileTypeNames)
 {
     auto name = [](hid_t t) {
-        testing::internal::CaptureStdout();
-        print_file_type_name(t);
-        return testing::internal::GetCapturedStdout();
+        return test_support::capture([&] { print_file_type_name(t); }).out;
     };
     EXPECT_EQ(name(H5T_STD_I16BE), "H5T_STD_I16BE");
     EXPECT_EQ(name(H5T_STD_U64LE), "H5T_STD_U64LE");
@@ -305,9 +295,8 @@ TEST(PrinterTest, FileTypeNames)
 
 TEST(PrinterTest, DifferenceCount)
 {
-    testing::internal::CaptureStdout();
-    print_difference_count(18446744073709551615ULL);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "18446744073709551615 differences found\n");
+    EXPECT_EQ(test_support::capture([] { print_difference_count(18446744073709551615ULL); }).out,
+              "18446744073709551615 differences found\n");
 }
 
 TEST(LabelTest, ObjectSignAndClassLabels)

@@ -1,6 +1,6 @@
 // The lists built on the walk: a file's path list, the match table and the
 // list of followed symbolic links.
-#include "h5_handle.hpp"
+#include "test_support.hpp"
 #include "trek.hpp"
 
 #include <gtest/gtest.h>
@@ -11,17 +11,13 @@
 
 namespace {
 
-h5_file open_fixture(const char *name)
-{
-    std::string path = std::string(ZARN_FIXTURE_DIR) + "/" + name;
-    return h5_file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-}
+using test_support::open_fixture;
 
 const trek_path *entry(const trek_info *info, const char *path)
 {
-    for (size_t i = 0; i < info->count; ++i)
-        if (std::strcmp(info->paths[i].path, path) == 0)
-            return &info->paths[i];
+    for (const trek_path &p : info->paths)
+        if (p.path == path)
+            return &p;
     return nullptr;
 }
 
@@ -49,31 +45,31 @@ int follow_link(const char *path, const H5L_info_t *linfo, void *udata)
 
 } // namespace
 
-TEST(TrekInfo, AppendedEntriesGrowByDoublingAndCarryNoAddress)
+TEST(TrekInfo, AppendedEntriesKeepTheirOrderAndCarryNoAddress)
 {
-    trek_info *info = trek_info_create("some.h5", 42);
+    trek_info_ptr info = trek_info_create("some.h5", 42);
     ASSERT_NE(info, nullptr);
-    std::vector<size_t> capacities;
     for (int i = 0; i < 5; ++i) {
         std::string p = "/p" + std::to_string(i);
-        ASSERT_EQ(trek_info_append(info, p.c_str(), TREK_LINK), 0);
-        capacities.push_back(info->capacity);
+        ASSERT_EQ(trek_info_append(info.get(), p.c_str(), TREK_LINK), 0);
     }
-    EXPECT_EQ(capacities, (std::vector<size_t>{1, 2, 4, 4, 8}));
-    EXPECT_STREQ(info->paths[4].path, "/p4");
+    ASSERT_EQ(info->paths.size(), 5u);
+    EXPECT_EQ(info->paths[4].path, "/p4");
     EXPECT_EQ(info->paths[4].address, HADDR_UNDEF);
     EXPECT_EQ(info->paths[4].file_number, 0u);
-    trek_info_destroy(info);
+    EXPECT_EQ(trek_info_append(nullptr, "/x", TREK_LINK), -1);
+    EXPECT_EQ(trek_info_append(info.get(), nullptr, TREK_LINK), -1);
 }
 
 TEST(TrekInfo, ListingKeepsEveryPathWithKindAndAddress)
 {
     h5_file f = open_fixture("trek_graph.h5");
     ASSERT_TRUE(f.valid());
-    trek_info *info = trek_info_create("trek_graph.h5", f);
+    trek_info_ptr owner = trek_info_create("trek_graph.h5", f);
+    trek_info *info = owner.get();
     ASSERT_EQ(trek_visit(f, "/", true, true, trek_info_on_object, trek_info_on_link, info, H5O_INFO_BASIC), 0);
-    ASSERT_EQ(info->count, 15u);
-    EXPECT_STREQ(info->paths[0].path, "/");
+    ASSERT_EQ(info->paths.size(), 15u);
+    EXPECT_EQ(info->paths[0].path, "/");
     EXPECT_EQ(info->paths[0].type, TREK_GROUP);
 
     // Both paths of the doubly linked group are listed, with one address.
@@ -92,13 +88,13 @@ TEST(TrekInfo, ListingKeepsEveryPathWithKindAndAddress)
     EXPECT_EQ(entry(info, "/ext1")->type, TREK_UDLINK);
     EXPECT_EQ(entry(info, "/ext1")->address, HADDR_UNDEF);
     EXPECT_EQ(entry(info, "/ext1")->file_number, 0u);
-    trek_info_destroy(info);
 }
 
 TEST(TrekInfo, FollowedLinksAreWalkedOncePerTarget)
 {
     h5_file f = open_fixture("trek_graph.h5");
-    trek_info *info = trek_info_create("trek_graph.h5", f);
+    trek_info_ptr owner = trek_info_create("trek_graph.h5", f);
+    trek_info *info = owner.get();
     ASSERT_EQ(trek_visit(f, "/", true, true, trek_info_on_object, follow_link, info, H5O_INFO_BASIC), 0);
     // Both external links are followed (same path, different files); of the
     // two soft links to /a/d only the first is.
@@ -108,15 +104,14 @@ TEST(TrekInfo, FollowedLinksAreWalkedOncePerTarget)
     EXPECT_EQ(entry(info, "/s1")->type, TREK_DATASET);
     EXPECT_EQ(entry(info, "/s1")->address, entry(info, "/a/d")->address);
     EXPECT_EQ(entry(info, "/s2")->type, TREK_LINK);
-    EXPECT_EQ(info->symlinks_visited.count, 4u); // ext1, ext2, s1, s3
+    EXPECT_EQ(info->symlinks_visited.entries.size(), 4u); // ext1, ext2, s1, s3
     // The soft link back to /g is walked under its own path.
     EXPECT_NE(entry(info, "/s3/y/z"), nullptr);
-    trek_info_destroy(info);
 }
 
 TEST(TrekSymlinks, ExternalLinksDifferByFileSoftLinksOnlyByPath)
 {
-    trek_symlink_list list{};
+    trek_symlink_list list;
     ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_EXTERNAL, "a.h5", "/data"), 0);
     EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "a.h5", "/data"));
     EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "b.h5", "/data"));
@@ -126,39 +121,37 @@ TEST(TrekSymlinks, ExternalLinksDifferByFileSoftLinksOnlyByPath)
 
     // The file of a soft link is neither kept nor compared.
     ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_SOFT, "ignored.h5", "/t"), 0);
-    EXPECT_EQ(list.entries[2].file, nullptr);
+    EXPECT_FALSE(list.entries[2].file.has_value());
     EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_SOFT, nullptr, "/t"));
     EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_SOFT, "other.h5", "/t"));
     EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_SOFT, nullptr, "/T"));
-    EXPECT_EQ(list.count, 3u);
-    EXPECT_EQ(list.capacity, 4u);
+    EXPECT_EQ(list.entries.size(), 3u);
 
     // An external link without a file name does not match one with a name.
     ASSERT_EQ(symlink_visit_add(&list, H5L_TYPE_EXTERNAL, nullptr, "/n"), 0);
     EXPECT_TRUE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, nullptr, "/n"));
     EXPECT_FALSE(symlink_was_visited(&list, H5L_TYPE_EXTERNAL, "a.h5", "/n"));
 
-    // Held in a trek_info, the entries are released with it.
-    trek_info *info = trek_info_create("x.h5", -1);
-    info->symlinks_visited = list;
-    trek_info_destroy(info);
+    // A link without a target path is refused and leaves the list as it was.
+    EXPECT_EQ(symlink_visit_add(&list, H5L_TYPE_SOFT, nullptr, nullptr), -1);
+    EXPECT_EQ(list.entries.size(), 4u);
 }
 
 TEST(TrekTable, AppendCopiesNameAndFlags)
 {
-    trek_table *table = trek_table_create();
+    trek_table_ptr table = trek_table_create();
     ASSERT_NE(table, nullptr);
     char name[] = "/grp/dset";
     const uint32_t second[2] = {0, 1};
-    ASSERT_EQ(trek_table_append_flags(second, name, TREK_DATASET, table), 0);
+    ASSERT_EQ(trek_table_append_flags(second, name, TREK_DATASET, table.get()), 0);
     name[1] = 'X';
-    ASSERT_EQ(table->count, 1u);
+    ASSERT_EQ(table->objects.size(), 1u);
     const trek_object &o = table->objects[0];
-    EXPECT_STREQ(o.name, "/grp/dset");
+    EXPECT_EQ(o.name, "/grp/dset");
     EXPECT_EQ(o.address, 0u);
     EXPECT_EQ(o.flags[0], 0u);
     EXPECT_EQ(o.flags[1], 1u);
     EXPECT_FALSE(o.is_same_target);
     EXPECT_EQ(o.type, TREK_DATASET);
-    trek_table_destroy(table);
+    EXPECT_TRUE(o.aliases.empty());
 }

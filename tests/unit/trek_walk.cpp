@@ -1,7 +1,7 @@
 // Walks over the trek fixture files: visiting order, full paths, hard-link
 // aliases, start objects, non-recursive walks and aborted walks.
-#include "h5_handle.hpp"
 #include "trek.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -36,11 +36,7 @@ int record_link(const char *path, const H5L_info_t *linfo, void *udata)
     return static_cast<int>(r->visits.size()) - 1 == r->fail_at ? -1 : 0;
 }
 
-h5_file open_fixture(const char *name)
-{
-    std::string path = std::string(ZARN_FIXTURE_DIR) + "/" + name;
-    return h5_file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-}
+using test_support::open_fixture;
 
 std::vector<std::string> paths_of(const recorder &r)
 {

@@ -2,6 +2,7 @@
 #define ZARN_SOURCE "test"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +10,7 @@
 
 namespace {
 
-std::string read_all(FILE *f)
-{
-    std::string s;
-    rewind(f);
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        s += static_cast<char>(c);
-    return s;
-}
+using test_support::read_all;
 
 // Collects through the parallel buffer for the duration of one test.
 struct collecting {
@@ -37,9 +30,7 @@ TEST(BufferedPrintTest, DirectWhenParallelOutputIsOff)
 {
     parallel_output = 0;
     outBuffOffset = 7;
-    testing::internal::CaptureStdout();
-    zarn_buffered_print("%d-%s\n", 42, "x");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "42-x\n");
+    EXPECT_EQ(test_support::capture([] { zarn_buffered_print("%d-%s\n", 42, "x"); }).out, "42-x\n");
     outBuffOffset = 0;
 }
 
@@ -97,28 +88,25 @@ TEST(MessagesTest, ErrorAndWarningCarryTheProgramName)
 {
     zarn_init();
     zarn_set_progname("mirlo");
-    FILE *tmp = tmpfile();
-    FILE *saved = rawerrorstream;
-    rawerrorstream = tmp;
+    test_support::stream_capture errors(rawerrorstream);
     zarn_error_msg("missing file names\n");
     zarn_warn_msg("%d left\n", 3);
-    zarn_print_help_hint(tmp);
-    rawerrorstream = saved;
-    EXPECT_EQ(read_all(tmp), "mirlo error: missing file names\n"
+    zarn_print_help_hint(errors.file());
+    EXPECT_EQ(errors.text(), "mirlo error: missing file names\n"
                              "mirlo warning: 3 left\n"
                              "Try '-h' or '--help' for more information or "
                              "see the <mirlo> entry in the 'HDF5 Reference Manual'.\n");
-    fclose(tmp);
     zarn_set_progname("zarn");
 }
 
 TEST(MessagesTest, VersionLine)
 {
     zarn_init();
-    testing::internal::CaptureStdout();
-    zarn_print_version("mirlo");
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "mirlo: Version 1.10.11\n");
+    const auto run = test_support::capture([] {
+        zarn_print_version("mirlo");
+        fflush(stdout);
+    });
+    EXPECT_EQ(run.out, "mirlo: Version 1.10.11\n");
 }
 
 TEST(ErrorStackTest, LevelZeroRecordsNothingAboveZeroRecords)

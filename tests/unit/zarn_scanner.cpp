@@ -1,6 +1,7 @@
 // The option scanner, number lists and subset suffixes.
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -122,23 +123,20 @@ TEST(ScannerTest, UnknownShortLetterMovesOn)
 TEST(ScannerTest, MessagesGoToTheErrorStream)
 {
     zarn_init();
-    FILE *tmp = tmpfile();
-    FILE *saved = rawerrorstream;
-    rawerrorstream = tmp;
-    zarn_reset_scanner();
-    const char *argv[] = {"prog", "-z", "--nope=1", "--quiet=x", "-d"};
-    while (zarn_scan_option(5, argv, SHORT_OPTS, LONG_OPTS) != -1) {
+    std::string messages;
+    {
+        test_support::stream_capture errors(rawerrorstream);
+        zarn_reset_scanner();
+        const char *argv[] = {"prog", "-z", "--nope=1", "--quiet=x", "-d"};
+        while (zarn_scan_option(5, argv, SHORT_OPTS, LONG_OPTS) != -1) {
+        }
+        messages = errors.text();
     }
-    rawerrorstream = saved;
-    rewind(tmp);
-    char buf[512] = {};
-    size_t n = fread(buf, 1, sizeof buf - 1, tmp);
-    fclose(tmp);
     zarn_reset_scanner();
-    EXPECT_EQ(std::string(buf, n), "prog: unknown option \"z\"\n"
-                                   "prog: unknown option \"nope\"\n"
-                                   "prog: no option required for \"quiet\" flag\n"
-                                   "prog: value expected for option \"d\"\n");
+    EXPECT_EQ(messages, "prog: unknown option \"z\"\n"
+                        "prog: unknown option \"nope\"\n"
+                        "prog: no option required for \"quiet\" flag\n"
+                        "prog: value expected for option \"d\"\n");
 }
 
 std::vector<hsize_t> values(const hsize_list &l)

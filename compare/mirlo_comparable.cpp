@@ -1,0 +1,220 @@
+// Comparability tests: type classes, shapes, storage, signs, time members,
+// and the native-size equaliser.
+#define ZARN_SOURCE "mirlo_dset"
+#include "mirlo_comparable.hpp"
+#include "h5_handle.hpp"
+#include "mirlo_report.hpp"
+#include "zarn.hpp"
+
+bool comparable_messages_wanted(const diff_options *options)
+{
+    return options->verbose_mode || options->list_not_comparable;
+}
+
+int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_t *dims1, const hsize_t *dims2,
+                  const hsize_t *maxdim1, const hsize_t *maxdim2, diff_options *options, bool in_compound)
+{
+    const char *obj1 = options->object_names[0];
+    const char *obj2 = options->object_names[1];
+    const bool names = obj1 != nullptr && obj2 != nullptr;
+    const bool print = comparable_messages_wanted(options) && names;
+
+    H5T_class_t cls1 = H5Tget_class(f_tid1);
+    if (cls1 < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class first object failed");
+        options->error_status |= MIRLO_STATUS_ERROR;
+        return -1;
+    }
+    H5T_class_t cls2 = H5Tget_class(f_tid2);
+    if (cls2 < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class second object failed");
+        options->error_status |= MIRLO_STATUS_ERROR;
+        return -1;
+    }
+
+    if (cls1 != cls2) {
+        if (print) {
+            if (in_compound)
+                zarn_buffered_print("Not comparable: <%s> has a class %s and <%s> has a class %s\n", obj1,
+                                    class_label(cls1), obj2, class_label(cls2));
+            else
+                zarn_buffered_print("Not comparable: <%s> is of class %s and <%s> is of class %s\n", obj1,
+                                    class_label(cls1), obj2, class_label(cls2));
+        }
+        options->not_comparable = 1;
+        return 0;
+    }
+
+    if (cls1 == H5T_TIME) {
+        if (print)
+            zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", obj1, obj2, "H5T_TIME");
+        options->not_comparable = 1;
+        return 0;
+    }
+
+    if (H5Tequal(f_tid1, f_tid2) == 0 && options->verbose_mode && names) {
+        zarn_buffered_print("Warning: different storage datatype\n");
+        if (cls1 == H5T_INTEGER || cls1 == H5T_FLOAT) {
+            zarn_buffered_print("<%s> has file datatype ", obj1);
+            print_file_type_name(f_tid1);
+            zarn_buffered_print("\n");
+            zarn_buffered_print("<%s> has file datatype ", obj2);
+            print_file_type_name(f_tid2);
+            zarn_buffered_print("\n");
+        }
+    }
+
+    auto print_shapes = [&]() {
+        zarn_buffered_print("Not comparable: <%s> has rank %d, dimensions ", obj1, rank1);
+        print_extent(rank1, dims1);
+        zarn_buffered_print(", max dimensions ");
+        print_extent(rank1, maxdim1);
+        zarn_buffered_print("\n");
+        zarn_buffered_print("and <%s> has rank %d, dimensions ", obj2, rank2);
+        print_extent(rank2, dims2);
+        zarn_buffered_print(", max dimensions ");
+        print_extent(rank2, maxdim2);
+        zarn_buffered_print("\n");
+    };
+
+    if (rank1 != rank2) {
+        if (print)
+            print_shapes();
+        options->not_comparable = 1;
+        return 0;
+    }
+
+    bool dims_differ = false;
+    bool maxdims_differ = false;
+    for (int i = 0; i < rank1; ++i) {
+        if (dims1[i] != dims2[i])
+            dims_differ = true;
+        if (maxdim1 != nullptr && maxdim2 != nullptr && maxdim1[i] != maxdim2[i])
+            maxdims_differ = true;
+    }
+    if (dims_differ) {
+        if (print)
+            print_shapes();
+        options->not_comparable = 1;
+        return 0;
+    }
+    if (maxdims_differ && options->verbose_mode && obj1 != nullptr) {
+        zarn_buffered_print("Warning: different maximum dimensions\n");
+        zarn_buffered_print("<%s> has max dimensions ", obj1);
+        print_extent(rank1, maxdim1);
+        zarn_buffered_print("\n");
+        zarn_buffered_print("<%s> has max dimensions ", obj2);
+        print_extent(rank2, maxdim2);
+        zarn_buffered_print("\n");
+    }
+
+    if (cls1 == H5T_COMPOUND) {
+        int n1 = H5Tget_nmembers(f_tid1);
+        int n2 = H5Tget_nmembers(f_tid2);
+        if (n1 != n2) {
+            if (print) {
+                zarn_buffered_print("Not comparable: <%s> has %d members ", obj1, n1);
+                zarn_buffered_print("<%s> has %d members ", obj2, n2);
+                zarn_buffered_print("\n");
+            }
+            options->not_comparable = 1;
+            return 0;
+        }
+        for (int i = 0; i < n1; ++i) {
+            h5_datatype m1(H5Tget_member_type(f_tid1, static_cast<unsigned>(i)));
+            h5_datatype m2(H5Tget_member_type(f_tid2, static_cast<unsigned>(i)));
+            if (diff_can_type(m1, m2, rank1, rank2, dims1, dims2, maxdim1, maxdim2, options, true) != 1) {
+                options->not_comparable = 1;
+                return 0;
+            }
+        }
+    }
+
+    if (cls1 == H5T_STRING) {
+        htri_t vstr1 = H5Tis_variable_str(f_tid1);
+        htri_t vstr2 = H5Tis_variable_str(f_tid2);
+        if (vstr1 != vstr2) {
+            if (print)
+                zarn_buffered_print("Not comparable: <%s> or <%s> is of mixed string type\n", obj1, obj2);
+            options->not_comparable = 1;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+bool storage_comparable(hid_t did1, hid_t did2, H5D_layout_t layout1, H5D_layout_t layout2, const char *name1,
+                        const char *name2, diff_options *options)
+{
+    const bool stored1 = H5Dget_storage_size(did1) != 0;
+    const bool stored2 = H5Dget_storage_size(did2) != 0;
+    if (stored1 && stored2)
+        return true;
+    const bool print = comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr;
+    if (layout1 == H5D_VIRTUAL || layout2 == H5D_VIRTUAL) {
+        if (print)
+            zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", name1, name2);
+        return true;
+    }
+    if (!stored1 && !stored2)
+        return true;
+    if (print)
+        zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
+    options->not_comparable = 1;
+    return false;
+}
+
+bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char *name2, diff_options *options)
+{
+    H5T_sign_t sign1, sign2;
+    {
+        // Types without a sign answer with an error; both then compare equal.
+        h5_errors_off quiet;
+        sign1 = H5Tget_sign(mtype1);
+        sign2 = H5Tget_sign(mtype2);
+    }
+    if (sign1 == sign2)
+        return true;
+    if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr) {
+        zarn_buffered_print("Not comparable: <%s> has sign %s ", name1, sign_label(sign1));
+        zarn_buffered_print("and <%s> has sign %s\n", name2, sign_label(sign2));
+    }
+    options->not_comparable = 1;
+    return false;
+}
+
+bool times_comparable(hid_t ftype1, hid_t ftype2, const char *name1, const char *name2, diff_options *options)
+{
+    if (H5Tdetect_class(ftype1, H5T_TIME) <= 0 && H5Tdetect_class(ftype2, H5T_TIME) <= 0)
+        return true;
+    if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
+        zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", name1, name2, "H5T_TIME");
+    options->not_comparable = 1;
+    return false;
+}
+
+int match_up_memsize(hid_t f_tid1, hid_t f_tid2, hid_t *m_tid1, hid_t *m_tid2, size_t *m_size1,
+                     size_t *m_size2)
+{
+    if (*m_size1 == *m_size2)
+        return 0;
+    // The smaller side takes the native type of the other side's file type.
+    const bool first_smaller = *m_size1 < *m_size2;
+    hid_t *m_small = first_smaller ? m_tid1 : m_tid2;
+    size_t *size_small = first_smaller ? m_size1 : m_size2;
+    const size_t size_large = first_smaller ? *m_size2 : *m_size1;
+    const hid_t f_large = first_smaller ? f_tid2 : f_tid1;
+
+    H5Tclose(*m_small);
+    *m_small = H5Tget_native_type(f_large, H5T_DIR_DEFAULT);
+    if (*m_small < 0) {
+        zarn_push_error("mirlo_util", __func__, __LINE__, zarn_err_minor, "H5Tget_native_type failed");
+        return -1;
+    }
+    *size_small = H5Tget_size(*m_small);
+    if (*size_small != size_large) {
+        zarn_push_error("mirlo_util", __func__, __LINE__, zarn_err_minor, "native type sizes do not compare");
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,275 @@
+// Comparison of references: object references lead to datasets compared
+// whole, dataset-region references to their datasets' region selections.
+#define ZARN_SOURCE "mirlo_array"
+#include "mirlo_reference.hpp"
+
+#include "h5_handle.hpp"
+#include "mirlo_dset.hpp"
+#include "mirlo_report.hpp"
+#include "zarn.hpp"
+#include "zarn_utils.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+
+namespace {
+
+using hsize_buffer = zarn_malloc_ptr<hsize_t[]>;
+
+const char *name_or_empty(const char *name)
+{
+    return name ? name : "";
+}
+
+bool all_zero(const unsigned char *p, size_t size)
+{
+    for (size_t k = 0; k < size; ++k)
+        if (p[k] != 0)
+            return false;
+    return true;
+}
+
+// Opens the objects two references of the given type lead to, each against
+// its container. False, with the reason pushed and *error set, when either
+// cannot be opened.
+bool dereference_pair(hid_t container1, hid_t container2, H5R_type_t type, const unsigned char *e1,
+                      const unsigned char *e2, h5_object obj[2], int *error)
+{
+    obj[0].reset(H5Rdereference2(container1, H5P_DEFAULT, type, e1));
+    if (!obj[0].valid()) {
+        ZARN_PUSH_ERROR(zarn_info_minor, "H5Rdereference2 object 1 failed");
+        *error = 2;
+        return false;
+    }
+    obj[1].reset(H5Rdereference2(container2, H5P_DEFAULT, type, e2));
+    if (!obj[1].valid()) {
+        ZARN_PUSH_ERROR(zarn_info_minor, "H5Rdereference2 object 2 failed");
+        *error = 2;
+        return false;
+    }
+    return true;
+}
+
+// Closes the handles in order, and pushes the message beside each one whose
+// close fails (such a failure marks the element's comparison as failed).
+struct reported_close {
+    herr_t status;
+    const char *failure;
+};
+void report_closes(std::initializer_list<reported_close> closes, int *error)
+{
+    for (const reported_close &c : closes) {
+        if (c.status < 0) {
+            ZARN_PUSH_ERROR(zarn_info_minor, "%s", c.failure);
+            *error = 2;
+        }
+    }
+}
+
+nfound_t diff_region_reference(const unsigned char *e1, const unsigned char *e2, diff_options *copy,
+                               hid_t container1, hid_t container2, int *error)
+{
+    h5_object obj[2];
+    if (!dereference_pair(container1, container2, H5R_DATASET_REGION, e1, e2, obj, error))
+        return 0;
+    nfound_t found = 0;
+    h5_dataspace region1(H5Rget_region(container1, H5R_DATASET_REGION, e1));
+    h5_dataspace region2(region1.valid() ? H5Rget_region(container2, H5R_DATASET_REGION, e2) : -1);
+    if (region1.valid() && region2.valid())
+        found = diff_region(obj[0], obj[1], region1, region2, copy);
+    report_closes({{region2.close(), "H5Sclose H5T_STD_REF_DSETREG region 2 failed"},
+                   {region1.close(), "H5Sclose H5T_STD_REF_DSETREG region 1 failed"},
+                   {obj[1].close(), "H5Oclose H5T_STD_REF_DSETREG region 2 failed"},
+                   {obj[0].close(), "H5Oclose H5T_STD_REF_DSETREG region 1 failed"}},
+                  error);
+    return found;
+}
+
+// True when both object references lead to the same, named path.
+bool same_referenced_path(hid_t container1, hid_t container2, const unsigned char *e1, const unsigned char *e2)
+{
+    char path1[1024];
+    char path2[1024];
+    ssize_t n1 = H5Rget_name(container1, H5R_OBJECT, e1, path1, sizeof path1);
+    ssize_t n2 = H5Rget_name(container2, H5R_OBJECT, e2, path2, sizeof path2);
+    return n1 > 0 && n2 > 0 && static_cast<size_t>(n1) < sizeof path1 && static_cast<size_t>(n2) < sizeof path2 &&
+           std::strcmp(path1, path2) == 0;
+}
+
+nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2, const diff_options *options,
+                               diff_options *copy, hid_t container1, hid_t container2, int *error)
+{
+    H5O_type_t type1 = H5O_TYPE_UNKNOWN;
+    H5O_type_t type2 = H5O_TYPE_UNKNOWN;
+    if (H5Rget_obj_type2(container1, H5R_OBJECT, e1, &type1) < 0) {
+        ZARN_PUSH_ERROR(zarn_info_minor, "H5Rget_obj_type2 object 1 failed");
+        *error = 2;
+        return 0;
+    }
+    if (H5Rget_obj_type2(container2, H5R_OBJECT, e2, &type2) < 0) {
+        ZARN_PUSH_ERROR(zarn_info_minor, "H5Rget_obj_type2 object 2 failed");
+        *error = 2;
+        return 0;
+    }
+    const char *name1 = name_or_empty(options->object_names[0]);
+    const char *name2 = name_or_empty(options->object_names[1]);
+    if (type1 != type2) {
+        zarn_buffered_print("Different object types referenced: <%s> and <%s>", name1, name2);
+        copy->not_comparable = 1;
+        *error = 2;
+        return 0;
+    }
+    if (type1 != H5O_TYPE_DATASET) {
+        // Groups and named datatypes have no values to compare; two
+        // references that lead to the same path are the same reference, and
+        // must not make two identical files "not comparable".
+        if (same_referenced_path(container1, container2, e1, e2))
+            return 0;
+        if (copy->verbose_mode)
+            zarn_buffered_print("Warning: Comparison not possible of object types referenced: <%s> and <%s>\n",
+                                name1, name2);
+        copy->not_comparable = 1;
+        return 0;
+    }
+    h5_object obj[2];
+    if (!dereference_pair(container1, container2, H5R_OBJECT, e1, e2, obj, error))
+        return 0;
+    // A subset names elements of the dataset holding the references, not of
+    // the datasets they lead to: those are compared whole.
+    copy->subsets[0] = nullptr;
+    copy->subsets[1] = nullptr;
+    const nfound_t found = diff_datasetid(obj[0], obj[1], options->object_names[0], options->object_names[1], copy);
+    report_closes({{obj[1].close(), "H5Oclose H5T_STD_REF_OBJ 2 failed"},
+                   {obj[0].close(), "H5Oclose H5T_STD_REF_OBJ 1 failed"}},
+                  error);
+    return found;
+}
+
+} // namespace
+
+nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, diff_options *options,
+                              hid_t container1, hid_t container2, size_t size)
+{
+    const bool null1 = all_zero(e1, size);
+    const bool null2 = all_zero(e2, size);
+    if (null1 != null2)
+        return 1;
+    if (null1)
+        return 0;
+    // The referenced objects are compared on a copy: their comparison
+    // rewrites the working fields describing the current buffers.
+    diff_options copy = *options;
+    copy.object_names[0] = nullptr;
+    copy.object_names[1] = nullptr;
+    int error = 0;
+    nfound_t found = 0;
+    if (size == sizeof(hdset_reg_ref_t))
+        found = diff_region_reference(e1, e2, &copy, container1, container2, &error);
+    else if (size == sizeof(hobj_ref_t))
+        found = diff_object_reference(e1, e2, options, &copy, container1, container2, &error);
+    options->header_pending = copy.header_pending;
+    options->not_comparable = copy.not_comparable;
+    options->error_status |= copy.error_status | error;
+    return found;
+}
+
+nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_options *options)
+{
+    const int rank1 = H5Sget_simple_extent_ndims(region1);
+    const int rank2 = H5Sget_simple_extent_ndims(region2);
+    hssize_t nblocks1, nblocks2, npoints1, npoints2;
+    {
+        h5_errors_off quiet;
+        nblocks1 = H5Sget_select_hyper_nblocks(region1);
+        nblocks2 = H5Sget_select_hyper_nblocks(region2);
+        npoints1 = H5Sget_select_elem_npoints(region1);
+        npoints2 = H5Sget_select_elem_npoints(region2);
+    }
+    if (nblocks1 != nblocks2 || npoints1 != npoints2 || rank1 != rank2) {
+        options->not_comparable = 1;
+        return 0;
+    }
+    const int rank = rank1;
+    if (rank <= 0)
+        return 0; // a region of a scalar space selects no blocks or points
+    const auto r = static_cast<uint64_t>(rank);
+
+    uint64_t block_total = 0;
+    if (nblocks1 >= 1) {
+        const auto nb = static_cast<uint64_t>(nblocks1);
+        const size_t bytes = nb * 2 * r * sizeof(hsize_t);
+        hsize_buffer list1(static_cast<hsize_t *>(std::malloc(bytes)));
+        hsize_buffer list2(static_cast<hsize_t *>(std::malloc(bytes)));
+        if (!list1 || !list2) {
+            ZARN_PUSH_ERROR(zarn_info_minor, "Buffer allocation failed");
+            options->error_status |= 2;
+        } else if (H5Sget_select_hyper_blocklist(region1, 0, nb, list1.get()) < 0 ||
+                   H5Sget_select_hyper_blocklist(region2, 0, nb, list2.get()) < 0) {
+            options->error_status |= 2;
+        } else {
+            for (uint64_t b = 0; b < nb; ++b)
+                for (uint64_t d = 0; d < r; ++d) {
+                    const uint64_t s = b * 2 * r + d;
+                    if (list1[s] != list2[s] || list1[s + r] != list2[s + r])
+                        ++block_total;
+                }
+            if (block_total != 0 && options->verbose_mode) {
+                H5O_info_t info1{}, info2{};
+                {
+                    h5_errors_off quiet;
+                    (void)H5Oget_info2(obj1, &info1, H5O_INFO_BASIC);
+                    (void)H5Oget_info2(obj2, &info2, H5O_INFO_BASIC);
+                }
+                zarn_buffered_print("Referenced dataset      %lu            %lu\n",
+                                    static_cast<unsigned long>(info1.addr), static_cast<unsigned long>(info2.addr));
+                zarn_buffered_print("------------------------------------------------------------\n");
+                zarn_buffered_print("Region blocks\n");
+                for (uint64_t b = 0; b < nb; ++b) {
+                    zarn_buffered_print("block #%d", static_cast<int>(b));
+                    print_block_corners(b, list1.get(), rank);
+                    print_block_corners(b, list2.get(), rank);
+                    zarn_buffered_print("\n");
+                }
+            }
+        }
+    }
+
+    uint64_t point_total = 0;
+    if (npoints1 >= 1) {
+        const auto np = static_cast<uint64_t>(npoints1);
+        const size_t bytes = np * r * sizeof(hsize_t);
+        hsize_buffer list1(static_cast<hsize_t *>(std::malloc(bytes)));
+        hsize_buffer list2(static_cast<hsize_t *>(std::malloc(bytes)));
+        if (!list1 || !list2) {
+            ZARN_PUSH_ERROR(zarn_info_minor, "Buffer allocation failed");
+            options->error_status |= 2;
+        } else if (H5Sget_select_elem_pointlist(region1, 0, np, list1.get()) < 0 ||
+                   H5Sget_select_elem_pointlist(region2, 0, np, list2.get()) < 0) {
+            options->error_status |= 2;
+        } else {
+            for (uint64_t i = 0; i < np * r; ++i)
+                if (list1[i] != list2[i])
+                    ++point_total;
+            if (point_total != 0 && options->verbose_mode) {
+                zarn_buffered_print("Region points\n");
+                for (uint64_t p = 0; p < np; ++p) {
+                    const hsize_t *c1 = list1.get() + p * r;
+                    const hsize_t *c2 = list2.get() + p * r;
+                    if (std::memcmp(c1, c2, r * sizeof(hsize_t)) == 0)
+                        continue;
+                    zarn_buffered_print("point #%d", static_cast<int>(p));
+                    zarn_buffered_print("              (");
+                    for (uint64_t d = 0; d < r; ++d)
+                        zarn_buffered_print(d ? ",%llu" : "%llu", c1[d]);
+                    zarn_buffered_print(")              (");
+                    for (uint64_t d = 0; d < r; ++d)
+                        zarn_buffered_print(d ? ",%llu" : "%llu", c2[d]);
+                    zarn_buffered_print(")\n");
+                }
+            }
+        }
+    }
+    return block_total / r + point_total / r;
+}

@@ -1,0 +1,197 @@
+// Strip planning: shapes the pieces within the buffer size, cuts the grid of
+// selected elements into them, and maps each piece to a hyperslab of each
+// dataset.
+#define ZARN_SOURCE "mirlo_dset"
+#include "mirlo_strips.hpp"
+#include "zarn.hpp"
+#include "zarn_utils.hpp"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// Least common multiple, or 0 when it would not fit.
+hsize_t lcm_or_zero(hsize_t a, hsize_t b)
+{
+    if (a == 0 || b == 0)
+        return 0;
+    const hsize_t g = std::gcd(a, b);
+    const unsigned __int128 l = static_cast<unsigned __int128>(a / g) * b;
+    return l > static_cast<hsize_t>(-1) ? 0 : static_cast<hsize_t>(l);
+}
+
+// Shapes the pieces from the last dimension outwards within hyperslab_bufsize
+// bytes per buffer: whole runs of the fastest dimensions, then as much of the
+// next as fits, one index of the dimensions before it.
+void shape_strips(strip_plan *plan, size_t elem_size)
+{
+    hsize_t bytes = elem_size;
+    for (int i = plan->rank - 1; i >= 0; --i) {
+        hsize_t size = bytes > hyperslab_bufsize ? 1 : hyperslab_bufsize / bytes;
+        hsize_t e = std::min(plan->n[i], size);
+        hsize_t unit = 1;
+        if (plan->subset)
+            unit = lcm_or_zero(plan->sel[0].block[i], plan->sel[1].block[i]);
+        plan->unit[i] = unit;
+        if (e < plan->n[i] && unit > 1 && e >= unit)
+            e = e / unit * unit;
+        plan->extent[i] = std::max<hsize_t>(e, 1);
+        bytes *= plan->extent[i];
+    }
+    plan->strip_bytes = static_cast<size_t>(bytes);
+}
+
+// The part of dataset k's selection that covers grid indices [g, g + x)
+// along dimension i.
+void strip_dimension(const strip_plan &plan, int k, int i, hsize_t g, hsize_t x, hyperslab *out)
+{
+    const hyperslab &s = plan.sel[k];
+    if (x == plan.n[i]) {
+        out->start[i] = s.start[i];
+        out->stride[i] = s.stride[i];
+        out->count[i] = s.count[i];
+        out->block[i] = s.block[i];
+        return;
+    }
+    const hsize_t b = s.block[i];
+    if (g % b == 0 && x % b == 0) {
+        out->start[i] = s.start[i] + (g / b) * s.stride[i];
+        out->stride[i] = s.stride[i];
+        out->count[i] = x / b;
+        out->block[i] = b;
+    } else {
+        // Inside one block.
+        out->start[i] = s.start[i] + (g / b) * s.stride[i] + g % b;
+        out->stride[i] = 1;
+        out->count[i] = 1;
+        out->block[i] = x;
+    }
+}
+
+// Extent of the piece starting at grid index g along dimension i.
+hsize_t strip_extent(const strip_plan &plan, int i, hsize_t g)
+{
+    if (plan.extent[i] >= plan.n[i])
+        return plan.n[i];
+    hsize_t x = std::min(plan.extent[i], plan.n[i] - g);
+    if (plan.subset && (plan.unit[i] == 0 || plan.extent[i] < plan.unit[i])) {
+        // Pieces shorter than a common unit must stay inside one block of each dataset.
+        for (int k = 0; k < 2; ++k) {
+            const hsize_t b = plan.sel[k].block[i];
+            x = std::min(x, b - g % b);
+        }
+    }
+    return x;
+}
+
+// Fills the extents and hyperslabs of the piece whose origin is set.
+void describe_piece(const strip_plan &plan, strip_piece *piece)
+{
+    piece->rank = plan.rank;
+    piece->elements = 1;
+    for (int i = 0; i < plan.rank; ++i) {
+        piece->extent[i] = strip_extent(plan, i, piece->origin[i]);
+        piece->elements *= piece->extent[i];
+        for (int k = 0; k < 2; ++k)
+            strip_dimension(plan, k, i, piece->origin[i], piece->extent[i], &piece->slab[k]);
+    }
+}
+
+} // namespace
+
+void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_plan *plan)
+{
+    plan->rank = rank;
+    plan->subset = false;
+    plan->elements = 1;
+    for (int i = 0; i < rank; ++i) {
+        for (hyperslab &h : plan->sel) {
+            h.start[i] = 0;
+            h.stride[i] = 1;
+            h.count[i] = dims[i];
+            h.block[i] = 1;
+        }
+        plan->n[i] = dims[i];
+        plan->elements *= dims[i];
+    }
+    shape_strips(plan, elem_size);
+}
+
+bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1, const hsize_t *dims2,
+                  size_t elem_size, strip_plan *plan)
+{
+    const hsize_t *const dims[2] = {dims1, dims2};
+    plan->rank = rank;
+    plan->subset = true;
+    for (int k = 0; k < 2; ++k) {
+        if (records[k] == nullptr)
+            continue;
+        if (!fill_subset_defaults(records[k], rank)) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate subset lists");
+            return false;
+        }
+        if (!validate_subset(records[k], k, rank, dims[k]))
+            return false;
+    }
+    hyperslab_from_subset(records[0] ? records[0] : records[1], rank, &plan->sel[0]);
+    hyperslab_from_subset(records[1] ? records[1] : records[0], rank, &plan->sel[1]);
+
+    hsize_t total[2] = {1, 1};
+    bool same_shape = true;
+    for (int i = 0; i < rank; ++i) {
+        plan->n[i] = plan->sel[0].count[i] * plan->sel[0].block[i];
+        const hsize_t n2 = plan->sel[1].count[i] * plan->sel[1].block[i];
+        same_shape = same_shape && n2 == plan->n[i];
+        total[0] *= plan->n[i];
+        total[1] *= n2;
+    }
+    if (total[0] != total[1]) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "subset selections hold different numbers of elements");
+        return false;
+    }
+    plan->elements = total[0];
+    if (same_shape) {
+        shape_strips(plan, elem_size);
+        return true;
+    }
+    const hsize_t bytes = total[0] * elem_size;
+    if (bytes > hyperslab_bufsize) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "subset selections of different shapes exceed one strip");
+        return false;
+    }
+    // Every dimension whole: each dataset reads its own selection.
+    for (int i = 0; i < rank; ++i) {
+        plan->extent[i] = plan->n[i];
+        plan->unit[i] = 1;
+    }
+    plan->strip_bytes = static_cast<size_t>(bytes);
+    return true;
+}
+
+bool strip_first(const strip_plan &plan, strip_piece *piece)
+{
+    if (plan.elements == 0)
+        return false;
+    piece->index = 0;
+    for (int i = 0; i < plan.rank; ++i)
+        piece->origin[i] = 0;
+    describe_piece(plan, piece);
+    return true;
+}
+
+bool strip_next(const strip_plan &plan, strip_piece *piece)
+{
+    // Advance the last dimension, carrying into the one before it when the
+    // last wraps; a carry out of the first dimension ends the plan.
+    for (int i = plan.rank - 1; i >= 0; --i) {
+        piece->origin[i] += piece->extent[i];
+        if (piece->origin[i] < plan.n[i]) {
+            ++piece->index;
+            describe_piece(plan, piece);
+            return true;
+        }
+        piece->origin[i] = 0;
+    }
+    return false;
+}

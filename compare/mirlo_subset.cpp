@@ -1,0 +1,68 @@
+// Subset records: defaults, checks against the extent, hyperslabs.
+#define ZARN_SOURCE "mirlo_dset"
+#include "mirlo_subset.hpp"
+#include "zarn.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
+bool fill_subset_defaults(subset_spec *spec, int rank)
+{
+    struct {
+        hsize_list *list;
+        hsize_t value;
+    } lists[] = {{&spec->start, 0}, {&spec->stride, 1}, {&spec->count, 1}, {&spec->block, 1}};
+    for (auto &l : lists) {
+        if (l.list->values != nullptr && l.list->count != 0)
+            continue;
+        auto *values = static_cast<hsize_t *>(std::malloc(sizeof(hsize_t) * static_cast<size_t>(rank)));
+        if (values == nullptr)
+            return false;
+        std::fill(values, values + rank, l.value);
+        std::free(l.list->values);
+        l.list->values = values;
+        l.list->count = static_cast<hsize_t>(rank);
+    }
+    return true;
+}
+
+bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims)
+{
+    const hsize_list *lists[] = {&spec->start, &spec->stride, &spec->count, &spec->block};
+    for (const hsize_list *l : lists) {
+        if (l->count != static_cast<hsize_t>(rank)) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "wrong subset selection[%d]; one value per dimension is required",
+                            which);
+            return false;
+        }
+    }
+    for (int i = 0; i < rank; ++i) {
+        if (spec->count.values[i] > 1 && spec->stride.values[i] < spec->block.values[i]) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "wrong subset selection[%d]; blocks overlap", which);
+            return false;
+        }
+    }
+    for (int i = 0; i < rank; ++i) {
+        const unsigned __int128 count = spec->count.values[i];
+        const unsigned __int128 block = spec->block.values[i];
+        if (count == 0 || block == 0)
+            continue;
+        const unsigned __int128 end = spec->start.values[i] + (count - 1) * spec->stride.values[i] + block;
+        if (end > dims[i]) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "wrong subset selection[%d]; selection exceeds the dataset extent",
+                            which);
+            return false;
+        }
+    }
+    return true;
+}
+
+void hyperslab_from_subset(const subset_spec *spec, int rank, hyperslab *h)
+{
+    for (int i = 0; i < rank; ++i) {
+        h->start[i] = spec->start.values[i];
+        h->stride[i] = spec->stride.values[i];
+        h->count[i] = spec->count.values[i];
+        h->block[i] = spec->block.values[i];
+    }
+}

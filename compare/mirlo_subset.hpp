@@ -1,0 +1,27 @@
+// Subset records of a dataset comparison: filling in the lists a record
+// leaves out, checking a record against the dataset's extent, and turning it
+// into a hyperslab.
+#pragma once
+#include "mirlo_options.hpp"
+
+// One hyperslab per dimension: start, stride, count and block.
+struct hyperslab {
+    hsize_t start[MIRLO_MAX_RANK];
+    hsize_t stride[MIRLO_MAX_RANK];
+    hsize_t count[MIRLO_MAX_RANK];
+    hsize_t block[MIRLO_MAX_RANK];
+};
+
+// Fills the lists missing from the record with their defaults (start 0,
+// stride 1, count 1, block 1, one entry per dimension). False when out of
+// memory.
+[[nodiscard]] bool fill_subset_defaults(subset_spec *spec, int rank);
+
+// Checks one filled record against the dataset's extent: one value per
+// dimension, blocks that do not overlap, a selection inside the extent.
+// which is 0 for the first object's record and 1 for the second's (it names
+// the record in the error pushed on failure).
+[[nodiscard]] bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims);
+
+// Copies a filled record's lists into a hyperslab.
+void hyperslab_from_subset(const subset_spec *spec, int rank, hyperslab *h);

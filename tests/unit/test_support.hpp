@@ -1,0 +1,155 @@
+// Helpers shared by the unit tests of the support library and the comparison
+// engine: fixture files, the options record as a run starts it, capture of
+// what a call prints, temporary files and folders.
+#pragma once
+#include "h5_handle.hpp"
+#include "mirlo_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace test_support {
+
+// --- fixture files ----------------------------------------------------------
+
+// Full name of a file written by the fixture program.
+inline std::string fixture_path(const std::string &name)
+{
+    return std::string(ZARN_FIXTURE_DIR) + "/" + name;
+}
+
+// A fixture file opened read-only; invalid when it cannot be opened.
+inline h5_file open_fixture(const std::string &name)
+{
+    return h5_file(H5Fopen(fixture_path(name).c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+}
+
+// --- the options record -------------------------------------------------------
+
+// The record as a run starts it (diff_options_defaults), with report mode on
+// or off as a test wants it.
+inline diff_options default_options(bool report = false)
+{
+    diff_options o = diff_options_defaults();
+    o.report_mode = report ? 1 : 0;
+    return o;
+}
+
+// --- output capture -----------------------------------------------------------
+
+// What a call returned and what it printed on standard output (which is where
+// the buffered output goes in a one-process run) and standard error.
+template <typename R> struct captured {
+    R result;
+    std::string out;
+    std::string err;
+};
+
+// Runs f with standard output and standard error captured.
+template <typename F> auto capture(F &&f)
+{
+    using R = std::invoke_result_t<F &>;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    if constexpr (std::is_void_v<R>) {
+        f();
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        return captured<std::monostate>{{}, std::move(out), std::move(err)};
+    } else {
+        R result = f();
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        return captured<R>{std::move(result), std::move(out), std::move(err)};
+    }
+}
+
+// Times what occurs in text.
+inline size_t occurrences(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// --- temporary files and folders ----------------------------------------------
+
+// Everything written to a temporary file, from its start.
+inline std::string read_all(FILE *file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
+        text.append(buf, n);
+    return text;
+}
+
+// A temporary file that stands in for one of the library's raw streams
+// (rawoutstream, rawerrorstream) while it lives; text() reads back what was
+// written to it.
+class stream_capture {
+public:
+    explicit stream_capture(FILE *&stream) : stream_(stream), saved_(stream), file_(std::tmpfile())
+    {
+        stream_ = file_;
+    }
+    stream_capture(const stream_capture &) = delete;
+    stream_capture &operator=(const stream_capture &) = delete;
+    ~stream_capture()
+    {
+        stream_ = saved_;
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    FILE *file() const { return file_; }
+    std::string text() const { return file_ != nullptr ? read_all(file_) : std::string(); }
+
+private:
+    FILE *&stream_;
+    FILE *saved_;
+    FILE *file_;
+};
+
+// A new folder, removed with everything in it when the object goes. In
+// memory (/dev/shm) when asked and the system has it, else under /tmp.
+class temp_dir {
+public:
+    explicit temp_dir(const std::string &prefix, bool in_memory = false)
+    {
+        for (const char *base : {in_memory ? "/dev/shm" : "/tmp", "/tmp"}) {
+            std::string pattern = std::string(base) + "/" + prefix + "_XXXXXX";
+            if (mkdtemp(pattern.data()) != nullptr) {
+                path_ = pattern;
+                break;
+            }
+        }
+    }
+    temp_dir(const temp_dir &) = delete;
+    temp_dir &operator=(const temp_dir &) = delete;
+    ~temp_dir()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    bool valid() const { return !path_.empty(); }
+    const std::string &path() const { return path_; }
+    // The name of a file in the folder.
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+} // namespace test_support
