@@ -124,6 +124,17 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     nfound_t found = 0;
     if (options->element_count == 0)
         return 0;
+    strip_window *const window = options->window;
+    if (window != nullptr && window->may_split) {
+        // Several processes may share the strips: say how many there are,
+        // read nothing.
+        const uint64_t strips = strip_count(plan);
+        if (strips >= 2) {
+            window->split_strips = strips;
+            return 0;
+        }
+    }
+    const bool in_window = window != nullptr && window->piece;
 
     for (int k = 0; k < 2; ++k) {
         if (!p.buf[k].allocate(plan.strip_bytes)) {
@@ -138,6 +149,16 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     subset_spec *const saved_subset = options->subsets[0];
     strip_piece piece;
     for (bool more = strip_first(plan, &piece); more; more = strip_next(plan, &piece)) {
+        if (in_window) {
+            if (piece.index < window->strip_begin)
+                continue;
+            if (piece.index >= window->strip_end)
+                break;
+            // A piece after the first prints its strips only: the opening
+            // lines are the first piece's.
+            if (piece.index == window->strip_begin && !window->print_opening)
+                zarn_reset_buffered_output();
+        }
         const hsize_t npoints = piece.elements;
         for (int k = 0; k < 2; ++k) {
             const hyperslab &slab = piece.slab[k];

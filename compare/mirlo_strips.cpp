@@ -195,3 +195,12 @@ bool strip_next(const strip_plan &plan, strip_piece *piece)
     }
     return false;
 }
+
+uint64_t strip_count(const strip_plan &plan)
+{
+    uint64_t n = 0;
+    strip_piece piece;
+    for (bool more = strip_first(plan, &piece); more; more = strip_next(plan, &piece))
+        ++n;
+    return n;
+}

@@ -55,3 +55,5 @@ void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_p
 [[nodiscard]] bool strip_first(const strip_plan &plan, strip_piece *piece);
 // Replaces *piece by the piece after it in output order; false after the last.
 [[nodiscard]] bool strip_next(const strip_plan &plan, strip_piece *piece);
+// The number of pieces of plan (nothing is read to count them).
+uint64_t strip_count(const strip_plan &plan);

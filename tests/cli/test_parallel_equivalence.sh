@@ -61,4 +61,10 @@ same 0 -r --exclude-path /g --exclude-attribute /gx par_attrs_a.h5 par_attrs_b.h
 same 1 -r par_grid_a.h5 par_grid_b.h5 "/grid[1,1;2,2;2,2]"
 # Files written through the family driver open in the workers as well.
 same 1 -r par_fam_a_%d.h5 par_fam_b_%d.h5
+# A dataset large enough to be compared in pieces by several workers: its
+# rows, table headers and count print as the one-process run prints them.
+same 1 -r par_large_a.h5 par_large_b.h5
+same 1 -v par_large_a.h5 par_large_b.h5
+same 1 par_large_a.h5 par_large_b.h5
+same 1 -r -d 0.5 par_large_a.h5 par_large_b.h5 /large
 exit $fail
