@@ -165,7 +165,10 @@ template <> struct numeric_traits<std::byte> {
     static void print_not_comparable(std::byte, std::byte) {}
 };
 
-// Arithmetic shared by the floating types.
+// Arithmetic shared by the floating types. The epsilon tests of the types
+// below also accept a == b: two equal infinities are equal values although
+// their difference is NaN. A NaN is never equal to anything, so without NaN
+// detection it still counts against itself.
 template <class T> struct float_traits_base {
     static constexpr bool is_float = true;
     static constexpr bool has_not_comparable = true;
@@ -185,7 +188,7 @@ template <class T> struct float_traits_base {
 
 template <> struct numeric_traits<float> : float_traits_base<float> {
     static bool equal(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-    static bool within_epsilon(float a, float b) { return std::fabs(a - b) < MIRLO_FLOAT_EPSILON; }
+    static bool within_epsilon(float a, float b) { return std::fabs(a - b) < MIRLO_FLOAT_EPSILON || a == b; }
     static void print_plain(float a, float b)
     {
         zarn_buffered_print("%-15g %-15g %-15g\n", static_cast<double>(a), static_cast<double>(b),
@@ -206,7 +209,7 @@ template <> struct numeric_traits<float> : float_traits_base<float> {
 
 template <> struct numeric_traits<double> : float_traits_base<double> {
     static bool equal(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-    static bool within_epsilon(double a, double b) { return std::fabs(a - b) < MIRLO_ZERO_THRESHOLD; }
+    static bool within_epsilon(double a, double b) { return std::fabs(a - b) < MIRLO_ZERO_THRESHOLD || a == b; }
     static void print_plain(double a, double b)
     {
         zarn_buffered_print("%-15g %-15g %-15g\n", a, b, abs_diff(a, b));
@@ -231,7 +234,7 @@ template <> struct numeric_traits<long double> : float_traits_base<long double> 
     }
     static bool within_epsilon(long double a, long double b)
     {
-        return std::fabs(a - b) < MIRLO_LDOUBLE_EPSILON;
+        return std::fabs(a - b) < MIRLO_LDOUBLE_EPSILON || a == b;
     }
     static void print_plain(long double a, long double b)
     {
