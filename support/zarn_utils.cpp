@@ -6,6 +6,7 @@
 #include "zarn.hpp"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,6 +61,69 @@ void parse_hsize_list(const char *text, hsize_list *list)
     }
     list->values = values;
     list->count = count;
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at p that is not a control
+// character (U+0080..U+009F), or 0.
+size_t utf8_text_length(const unsigned char *p)
+{
+    auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+    const unsigned char c = p[0];
+    if (c >= 0xC2 && c <= 0xDF)
+        return cont(p[1]) && !(c == 0xC2 && p[1] < 0xA0) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char hi = c == 0xED ? 0x9F : 0xBF;
+        return p[1] >= lo && p[1] <= hi && cont(p[2]) ? 3 : 0;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        const unsigned char lo = c == 0xF0 ? 0x90 : 0x80;
+        const unsigned char hi = c == 0xF4 ? 0x8F : 0xBF;
+        return p[1] >= lo && p[1] <= hi && cont(p[2]) && cont(p[3]) ? 4 : 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string zarn_printable_name(const char *name)
+{
+    std::string out;
+    if (name == nullptr)
+        return out;
+    const auto *p = reinterpret_cast<const unsigned char *>(name);
+    while (*p != '\0') {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x7F) {
+            out.push_back(static_cast<char>(c));
+            ++p;
+            continue;
+        }
+        if (c >= 0x80) {
+            const size_t n = utf8_text_length(p);
+            if (n > 0) {
+                out.append(reinterpret_cast<const char *>(p), n);
+                p += n;
+                continue;
+            }
+        }
+        switch (c) {
+        case '\b': out += "\\b"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\f': out += "\\f"; break;
+        case '\r': out += "\\r"; break;
+        default: {
+            char octal[5];
+            std::snprintf(octal, sizeof octal, "\\%03o", c);
+            out += octal;
+        }
+        }
+        ++p;
+    }
+    return out;
 }
 
 void hsize_list_free(hsize_list *list)
