@@ -6,6 +6,7 @@
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_report.hpp"
 #include "mirlo_util.hpp"
 #include "trek.hpp"
 #include "zarn.hpp"
@@ -58,6 +59,12 @@ std::string absolute_path(const char *name)
     return path;
 }
 
+// A name as printed in messages: control characters escaped.
+std::string shown(const char *name)
+{
+    return zarn_printable_name(name);
+}
+
 void close_quietly(h5_file &f)
 {
     h5_errors_off quiet;
@@ -84,13 +91,20 @@ int trav_grp_symlinks(const char *path, const H5L_info_t *linfo, void *udata)
 
     link_target target;
     int r = Zarn_get_symlink_info(info->file_id, path, &target.info, true);
-    if (r < 0)
+    if (r < 0) {
+        print_failure_in(info->file_id, path, "%s", LINK_UNREADABLE);
+        options->error_status = 2;
         return -1;
+    }
     if (r == 0) {
         info->symlinks_visited.dangling_found = true;
         trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
-        if (options->no_dangling_links)
+        if (options->no_dangling_links) {
+            // Said once here, where the listing meets it; the pair's
+            // comparison later ends without a word of its own.
+            print_failure_in(info->file_id, path, "%s", LINK_DANGLING);
             options->error_status = 2;
+        }
         return 0;
     }
 
@@ -289,14 +303,14 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     zarn_note_activity("opening file", fname1, nullptr);
     file1.reset(zarn_fopen(fname1, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
     if (!file1.valid()) {
-        zarn_buffered_print("mirlo: <%s>: unable to open file\n", fname1);
+        zarn_buffered_print("mirlo: <%s>: unable to open file\n", shown(fname1).c_str());
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname1);
         return fail();
     }
     zarn_note_activity("opening file", fname2, nullptr);
     file2.reset(zarn_fopen(fname2, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
     if (!file2.valid()) {
-        zarn_buffered_print("mirlo: <%s>: unable to open file\n", fname2);
+        zarn_buffered_print("mirlo: <%s>: unable to open file\n", shown(fname2).c_str());
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname2);
         return fail();
     }
@@ -329,13 +343,14 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
                 exists = H5Lexists(s.file, s.path.c_str(), H5P_DEFAULT);
             }
             if (exists <= 0) {
-                zarn_buffered_print("Object <%s> could not be found in <%s>\n", s.path.c_str(), s.fname);
+                zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(s.path.c_str()).c_str(),
+                                    shown(s.fname).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "Error: Object could not be found");
                 return fail();
             }
             H5L_info_t linfo;
             if (H5Lget_info(s.file, s.path.c_str(), &linfo, H5P_DEFAULT) < 0) {
-                zarn_buffered_print("Unable to get link info from <%s>\n", s.path.c_str());
+                zarn_buffered_print("Unable to get link info from <%s>\n", shown(s.path.c_str()).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Lget_info failed");
                 return fail();
             }
@@ -388,19 +403,22 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         if (r1 == 0) {
             if (options->no_dangling_links) {
                 if (options->verbose_mode)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1.c_str());
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path1.c_str()).c_str());
+                print_failure_in(file1, path1.c_str(), "%s", LINK_DANGLING);
                 ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
                 return fail();
             }
             if (options->verbose_mode)
-                zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1.c_str());
+                zarn_buffered_print("obj1 <%s> is a dangling link.\n", shown(path1.c_str()).c_str());
             if (r2 != 0) {
                 zarn_buffered_print("%llu differences found\n", 1ULL);
                 nfound = 1;
                 return finish();
             }
         } else if (r1 < 0) {
-            zarn_buffered_print("Object <%s> could not be found in <%s>\n", path1.c_str(), fname1);
+            zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(path1.c_str()).c_str(),
+                                shown(fname1).c_str());
+            print_failure_in(file1, path1.c_str(), "%s", LINK_UNREADABLE);
             ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
             return fail();
         } else {
@@ -409,7 +427,9 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             if (r2 == 1)
                 take_target(info2.get(), type2, target2);
             else if (r2 < 0) {
-                zarn_buffered_print("Object <%s> could not be found in <%s>\n", path2.c_str(), fname2);
+                zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(path2.c_str()).c_str(),
+                                    shown(fname2).c_str());
+                print_failure_in(file2, path2.c_str(), "%s", LINK_UNREADABLE);
                 ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
                 return fail();
             }
@@ -418,12 +438,13 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         if (check_side2 && r2 == 0) {
             if (options->no_dangling_links) {
                 if (options->verbose_mode)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2.c_str());
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path2.c_str()).c_str());
+                print_failure_in(file2, path2.c_str(), "%s", LINK_DANGLING);
                 ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
                 return fail();
             }
             if (options->verbose_mode)
-                zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2.c_str());
+                zarn_buffered_print("obj2 <%s> is a dangling link.\n", shown(path2.c_str()).c_str());
             if (r1 != 0) {
                 zarn_buffered_print("%llu differences found\n", 1ULL);
                 nfound = 1;
@@ -449,6 +470,9 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             bool visit_start = s.info->count == 0;
             if (trek_visit(s.file, s.path.c_str(), visit_start, true, list_object, trav_grp_symlinks, s.info,
                            H5O_INFO_BASIC) < 0) {
+                // A link that could not be followed has been named already.
+                if ((options->error_status & 2) == 0)
+                    print_failure_in(s.file, s.path.c_str(), "its members cannot be listed: the file may be damaged");
                 zarn_buffered_print("Error: Could not get file contents\n");
                 ZARN_PUSH_ERROR(zarn_err_minor, "Could not get file contents");
                 return fail();
@@ -468,8 +492,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
 
     if (type1 == TREK_GROUP && type2 == TREK_GROUP && options->verbose_mode) {
         if (options->verbose_level > 2) {
-            zarn_buffered_print("file1: %s\n", fname1);
-            zarn_buffered_print("file2: %s\n", fname2);
+            zarn_buffered_print("file1: %s\n", shown(fname1).c_str());
+            zarn_buffered_print("file2: %s\n", shown(fname2).c_str());
         }
         zarn_buffered_print("\n");
         if (path1 == "/" && path2 == "/")
@@ -479,7 +503,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         zarn_buffered_print("---------------------------------------\n");
         for (size_t k = 0; k < table->count; ++k) {
             const trek_object &o = table->objects[k];
-            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ', o.name);
+            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ',
+                                shown(o.name).c_str());
         }
         zarn_buffered_print("\n");
     }

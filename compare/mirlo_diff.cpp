@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -44,13 +45,19 @@ const char *udlink_word(const link_target &l1, const link_target &l2)
                : "user defined link";
 }
 
+// A name as printed in messages: control characters escaped.
+std::string shown(const char *name)
+{
+    return zarn_printable_name(name);
+}
+
 } // namespace
 
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options)
 {
     if (options->verbose_level > 0)
         zarn_buffered_print("\n");
-    zarn_buffered_print("%-7s: <%s> and <%s>\n", kind, path1, path2);
+    zarn_buffered_print("%-7s: <%s> and <%s>\n", kind, shown(path1).c_str(), shown(path2).c_str());
 }
 
 nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2, diff_options *options,
@@ -81,9 +88,9 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         } else if (dangling1 || dangling2) {
             if (verbose) {
                 if (dangling1)
-                    zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1);
+                    zarn_buffered_print("obj1 <%s> is a dangling link.\n", shown(path1).c_str());
                 else
-                    zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2);
+                    zarn_buffered_print("obj2 <%s> is a dangling link.\n", shown(path2).c_str());
             }
             ++nfound;
             if (!quiet)
@@ -98,6 +105,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     if (is_link_kind(type1) || is_link_kind(type2)) {
         int r1 = Zarn_get_symlink_info(file1_id, path1, &link1.info, options->follow_links);
         if (r1 < 0) {
+            print_failure_in(file1_id, path1, "%s", LINK_UNREADABLE);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             options->error_status |= 2;
             return 0;
@@ -105,7 +113,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (r1 == 0) {
             if (options->no_dangling_links) {
                 if (verbose)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1);
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path1).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 options->error_status |= 2;
                 return 0;
@@ -114,6 +122,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         int r2 = Zarn_get_symlink_info(file2_id, path2, &link2.info, options->follow_links);
         if (r2 < 0) {
+            print_failure_in(file2_id, path2, "%s", LINK_UNREADABLE);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             status = 2;
             return finish();
@@ -121,7 +130,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (r2 == 0) {
             if (options->no_dangling_links) {
                 if (verbose)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2);
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path2).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 status = 2;
                 return finish();
@@ -147,8 +156,9 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 
     if (type1 != type2) {
         if (verbose || options->list_not_comparable)
-            zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n", path1,
-                                object_type_label(type1), path2, object_type_label(type2));
+            zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n",
+                                shown(path1).c_str(), object_type_label(type1), shown(path2).c_str(),
+                                object_type_label(type2));
         options->not_comparable = 1;
         status = 0;
         return finish();
@@ -169,8 +179,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (word) {
                 print_found(word, path1, path2, options);
             } else {
-                zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
-                                    object_type_label(type1));
+                zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n",
+                                    shown(path1).c_str(), shown(path2).c_str(), object_type_label(type1));
                 options->not_comparable = 1;
             }
             print_difference_count(0);
@@ -187,14 +197,16 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
-            zarn_buffered_print("Cannot open group <%s>\n", path1);
+            zarn_buffered_print("Cannot open group <%s>\n", shown(path1).c_str());
+            print_failure_in(file1_id, path1, "the group cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
         }
         objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
         if (!objs.grp2.valid()) {
-            zarn_buffered_print("Cannot open group <%s>\n", path2);
+            zarn_buffered_print("Cannot open group <%s>\n", shown(path2).c_str());
+            print_failure_in(file2_id, path2, "the group cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
@@ -216,22 +228,32 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         if (!objs.dset1.valid() || !objs.dset2.valid()) {
             // A damaged object header: say which dataset, not just the status.
-            zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
+            zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
+            print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
+                             "the dataset cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
             return finish();
         }
-        if (verbose || options->report_mode) {
-            print_found("dataset", path1, path2, options);
-            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-            print_difference_count(nfound);
-        } else {
-            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-            if (!quiet && nfound != 0) {
+        {
+            // A dataset comparison that failed prints no count: its failure
+            // is told on standard error instead.
+            const int status_before = options->error_status;
+            options->error_status = 0;
+            if (verbose || options->report_mode) {
                 print_found("dataset", path1, path2, options);
-                print_difference_count(nfound);
+                nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+                if ((options->error_status & 2) == 0)
+                    print_difference_count(nfound);
+            } else {
+                nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+                if (!quiet && nfound != 0 && (options->error_status & 2) == 0) {
+                    print_found("dataset", path1, path2, options);
+                    print_difference_count(nfound);
+                }
             }
+            options->error_status |= status_before;
         }
         if (!is_exclude_attr(path1, TREK_DATASET, options))
             nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
@@ -246,13 +268,16 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.type1.reset(H5Topen2(file1_id, path1, H5P_DEFAULT));
         objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
         if (!objs.type1.valid() || !objs.type2.valid()) {
-            zarn_buffered_print("Cannot open datatype <%s>\n", objs.type1.valid() ? path2 : path1);
+            zarn_buffered_print("Cannot open datatype <%s>\n", shown(objs.type1.valid() ? path2 : path1).c_str());
+            print_failure_in(objs.type1.valid() ? file2_id : file1_id, objs.type1.valid() ? path2 : path1,
+                             "the named datatype cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();
         }
         htri_t equal = H5Tequal(objs.type1, objs.type2);
         if (equal < 0) {
+            print_failure_in(file1_id, path1, "the named datatypes cannot be compared");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tequal failed");
             status = 2;
             nfound = 0;
@@ -321,8 +346,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 
     default:
         if (verbose)
-            zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
-                                object_type_label(type1));
+            zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", shown(path1).c_str(),
+                                shown(path2).c_str(), object_type_label(type1));
         options->not_comparable = 1;
         nfound = 0;
         break;

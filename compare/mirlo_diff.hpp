@@ -14,6 +14,13 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 // The pair line: the kind word and both paths.
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options);
 
+// Why a link could not be classified or followed, and why a dangling link
+// is an error, as said on standard error.
+constexpr const char *LINK_UNREADABLE =
+    "the link cannot be followed: a cycle of soft links, too many links in a row, or a target that cannot be read";
+constexpr const char *LINK_DANGLING =
+    "dangling link: its target does not exist or cannot be opened (an error under --no-dangling-links)";
+
 // Owns the link value read by the link classification.
 struct link_target {
     zarn_link_info info{};

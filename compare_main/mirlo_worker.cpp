@@ -6,6 +6,7 @@
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
 #include "zarn_fopen.hpp"
+#include "zarn_utils.hpp"
 
 #include <mpi.h>
 
@@ -92,7 +93,8 @@ void open_files(hid_t *ids, h5_file *file1, h5_file *file2, int rank)
         files[i]->reset(zarn_fopen(names[i], H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
         zarn_clear_activity();
         if (!files[i]->valid()) {
-            printf("mirlo Task [%d]: <%s>: unable to open file\n", rank, names[i]);
+            printf("mirlo Task [%d]: <%s>: unable to open file\n", rank,
+                   zarn_printable_name(names[i]).c_str());
             abort_run();
         }
     }
