@@ -124,6 +124,17 @@ void attr_match_table_free(attr_match_table *table)
     std::free(table);
 }
 
+bool attributes_listable(hid_t loc1, hid_t loc2)
+{
+    auto skip = [](hid_t, const char *, const H5A_info_t *, void *) -> herr_t { return 0; };
+    for (hid_t loc : {loc1, loc2}) {
+        hsize_t idx = 0;
+        if (H5Aiterate2(loc, H5_INDEX_NAME, H5_ITER_INC, &idx, skip, nullptr) < 0)
+            return false;
+    }
+    return true;
+}
+
 int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table **table_out, diff_options *options)
 {
     *table_out = nullptr;

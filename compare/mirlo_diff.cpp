@@ -51,6 +51,14 @@ std::string shown(const char *name)
     return zarn_printable_name(name);
 }
 
+// False when the attributes of a pair that are still to be compared cannot
+// even be listed: the pair is then going to fail, and its count line must
+// not say "0 differences found" before the failure is told.
+bool attributes_follow(hid_t loc1, hid_t loc2, bool excluded)
+{
+    return excluded || attributes_listable(loc1, loc2);
+}
+
 } // namespace
 
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options)
@@ -190,11 +198,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     }
 
     switch (type1) {
-    case TREK_GROUP:
-        if (verbose) {
-            print_found("group", path1, path2, options);
-            print_difference_count(0);
-        }
+    case TREK_GROUP: {
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", shown(path1).c_str());
@@ -211,7 +215,13 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             status = 2;
             return finish();
         }
-        if (!is_exclude_attr(path1, TREK_GROUP, options))
+        const bool attrs_excluded = is_exclude_attr(path1, TREK_GROUP, options) != 0;
+        if (verbose) {
+            print_found("group", path1, path2, options);
+            if (attributes_follow(objs.grp1, objs.grp2, attrs_excluded))
+                print_difference_count(0);
+        }
+        if (!attrs_excluded)
             nfound = diff_attr(objs.grp1, objs.grp2, path1, path2, options);
         if (H5Gclose(objs.grp1.release()) < 0 || H5Gclose(objs.grp2.release()) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gclose failed");
@@ -219,6 +229,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             return finish();
         }
         break;
+    }
 
     case TREK_DATASET:
         {
@@ -239,12 +250,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         {
             // A dataset comparison that failed prints no count: its failure
             // is told on standard error instead.
+            const bool attrs_excluded = is_exclude_attr(path1, TREK_DATASET, options) != 0;
             const int status_before = options->error_status;
             options->error_status = 0;
             if (verbose || options->report_mode) {
                 print_found("dataset", path1, path2, options);
                 nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-                if ((options->error_status & 2) == 0)
+                if ((options->error_status & 2) == 0 &&
+                    (nfound != 0 || attributes_follow(objs.dset1, objs.dset2, attrs_excluded)))
                     print_difference_count(nfound);
             } else {
                 nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
@@ -254,9 +267,9 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
                 }
             }
             options->error_status |= status_before;
+            if (!attrs_excluded)
+                nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
         }
-        if (!is_exclude_attr(path1, TREK_DATASET, options))
-            nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
         if (H5Dclose(objs.dset1.release()) < 0 || H5Dclose(objs.dset2.release()) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dclose failed");
             status = 2;
@@ -284,13 +297,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             return finish();
         }
         nfound = equal ? 0 : 1;
+        const bool attrs_excluded = is_exclude_attr(path1, TREK_NAMED_DATATYPE, options) != 0;
         if (!equal || verbose) {
             if (!quiet)
                 print_found("datatype", path1, path2, options);
-            if (verbose)
+            if (verbose && (nfound != 0 || attributes_follow(objs.type1, objs.type2, attrs_excluded)))
                 print_difference_count(nfound);
         }
-        if (!is_exclude_attr(path1, TREK_NAMED_DATATYPE, options))
+        if (!attrs_excluded)
             nfound += diff_attr(objs.type1, objs.type2, path1, path2, options);
         if (H5Tclose(objs.type1.release()) < 0 || H5Tclose(objs.type2.release()) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose failed");
