@@ -7,6 +7,7 @@
 #include "mirlo_diff.hpp"
 #include "mirlo_manager.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_report.hpp"
 #include "mirlo_util.hpp"
 #include "trek.hpp"
 #include "zarn.hpp"
@@ -51,23 +52,31 @@ std::string absolute_path(const char *name)
     return path;
 }
 
+// A name as printed in messages: control characters escaped.
+std::string shown(const char *name)
+{
+    return zarn_printable_name(name);
+}
+
 // What a dangling link on one side of a comparison of two links leads to.
 enum class dangling_outcome { go_on, error, one_difference };
 
-// Side which (1 or 2) at path is a dangling link; other is how the other
-// side resolved (0 dangling too). Under --no-dangling-links that is an error;
-// otherwise it is said in verbose mode, and against a side that is not
-// dangling it is one difference (printed here).
-dangling_outcome dangling_link(int which, const std::string &path, int other, const diff_options *options)
+// Side which (1 or 2) at path in file is a dangling link; other is how the
+// other side resolved (0 dangling too). Under --no-dangling-links that is an
+// error, named on standard error; otherwise it is said in verbose mode, and
+// against a side that is not dangling it is one difference (printed here).
+dangling_outcome dangling_link(int which, hid_t file, const std::string &path, int other,
+                               const diff_options *options)
 {
     if (options->no_dangling_links) {
         if (options->verbose_mode)
-            zarn_buffered_print("Warning: <%s> is a dangling link.\n", path.c_str());
+            zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path.c_str()).c_str());
+        print_failure_in(file, path.c_str(), "%s", LINK_DANGLING);
         ZARN_PUSH_ERROR(zarn_err_minor, "treat dangling link as error");
         return dangling_outcome::error;
     }
     if (options->verbose_mode)
-        zarn_buffered_print("obj%d <%s> is a dangling link.\n", which, path.c_str());
+        zarn_buffered_print("obj%d <%s> is a dangling link.\n", which, shown(path.c_str()).c_str());
     if (other != 0) {
         zarn_buffered_print("%llu differences found\n", 1ULL);
         return dangling_outcome::one_difference;
@@ -101,13 +110,20 @@ int trav_grp_symlinks(const char *path, const H5L_info_t *linfo, void *udata)
 
     link_target target;
     int r = Zarn_get_symlink_info(info->file_id, path, &target.info, true);
-    if (r < 0)
+    if (r < 0) {
+        print_failure_in(info->file_id, path, "%s", LINK_UNREADABLE);
+        options->error_status = 2;
         return -1;
+    }
     if (r == 0) {
         info->symlinks_visited.dangling_found = true;
         trek_info_append(info, path, linfo->type == H5L_TYPE_SOFT ? TREK_LINK : TREK_UDLINK);
-        if (options->no_dangling_links)
+        if (options->no_dangling_links) {
+            // Said once here, where the listing meets it; the pair's
+            // comparison later ends without a word of its own.
+            print_failure_in(info->file_id, path, "%s", LINK_DANGLING);
             options->error_status = 2;
+        }
         return 0;
     }
 
@@ -303,14 +319,14 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     zarn_note_activity("opening file", fname1, nullptr);
     file1.reset(zarn_fopen(fname1, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
     if (!file1.valid()) {
-        zarn_buffered_print("mirlo: <%s>: unable to open file\n", fname1);
+        zarn_buffered_print("mirlo: <%s>: unable to open file\n", shown(fname1).c_str());
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname1);
         return fail();
     }
     zarn_note_activity("opening file", fname2, nullptr);
     file2.reset(zarn_fopen(fname2, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
     if (!file2.valid()) {
-        zarn_buffered_print("mirlo: <%s>: unable to open file\n", fname2);
+        zarn_buffered_print("mirlo: <%s>: unable to open file\n", shown(fname2).c_str());
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname2);
         return fail();
     }
@@ -346,13 +362,14 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
                 exists = H5Lexists(s.file, s.path.c_str(), H5P_DEFAULT);
             }
             if (exists <= 0) {
-                zarn_buffered_print("Object <%s> could not be found in <%s>\n", s.path.c_str(), s.fname);
+                zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(s.path.c_str()).c_str(),
+                                    shown(s.fname).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "Error: Object could not be found");
                 return fail();
             }
             H5L_info_t linfo;
             if (H5Lget_info(s.file, s.path.c_str(), &linfo, H5P_DEFAULT) < 0) {
-                zarn_buffered_print("Unable to get link info from <%s>\n", s.path.c_str());
+                zarn_buffered_print("Unable to get link info from <%s>\n", shown(s.path.c_str()).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Lget_info failed");
                 return fail();
             }
@@ -413,10 +430,12 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             return std::nullopt;
         };
         if (r1 == 0) {
-            if (auto done = settle(dangling_link(1, path1, r2, options)))
+            if (auto done = settle(dangling_link(1, file1, path1, r2, options)))
                 return *done;
         } else if (r1 < 0) {
-            zarn_buffered_print("Object <%s> could not be found in <%s>\n", path1.c_str(), fname1);
+            zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(path1.c_str()).c_str(),
+                                shown(fname1).c_str());
+            print_failure_in(file1, path1.c_str(), "%s", LINK_UNREADABLE);
             ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
             return fail();
         } else {
@@ -425,14 +444,16 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             if (r2 == 1)
                 take_target(info2.get(), type2, target2);
             else if (r2 < 0) {
-                zarn_buffered_print("Object <%s> could not be found in <%s>\n", path2.c_str(), fname2);
+                zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(path2.c_str()).c_str(),
+                                    shown(fname2).c_str());
+                print_failure_in(file2, path2.c_str(), "%s", LINK_UNREADABLE);
                 ZARN_PUSH_ERROR(zarn_err_minor, "Object could not be found");
                 return fail();
             }
             check_side2 = r2 == 0;
         }
         if (check_side2 && r2 == 0) {
-            if (auto done = settle(dangling_link(2, path2, r1, options)))
+            if (auto done = settle(dangling_link(2, file2, path2, r1, options)))
                 return *done;
         }
     }
@@ -454,6 +475,9 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             bool visit_start = s.info->paths.empty();
             if (trek_visit(s.file, s.path.c_str(), visit_start, true, list_object, trav_grp_symlinks, s.info,
                            H5O_INFO_BASIC) < 0) {
+                // A link that could not be followed has been named already.
+                if ((options->error_status & 2) == 0)
+                    print_failure_in(s.file, s.path.c_str(), "its members cannot be listed: the file may be damaged");
                 zarn_buffered_print("Error: Could not get file contents\n");
                 ZARN_PUSH_ERROR(zarn_err_minor, "Could not get file contents");
                 return fail();
@@ -470,8 +494,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
 
     if (type1 == TREK_GROUP && type2 == TREK_GROUP && options->verbose_mode) {
         if (options->verbose_level > 2) {
-            zarn_buffered_print("file1: %s\n", fname1);
-            zarn_buffered_print("file2: %s\n", fname2);
+            zarn_buffered_print("file1: %s\n", shown(fname1).c_str());
+            zarn_buffered_print("file2: %s\n", shown(fname2).c_str());
         }
         zarn_buffered_print("\n");
         if (path1 == "/" && path2 == "/")
@@ -480,7 +504,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             zarn_buffered_print("group1   group2\n");
         zarn_buffered_print("---------------------------------------\n");
         for (const trek_object &o : table->objects)
-            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ', o.name.c_str());
+            zarn_buffered_print("%5c %6c    %-15s\n", o.flags[0] ? 'x' : ' ', o.flags[1] ? 'x' : ' ',
+                                shown(o.name.c_str()).c_str());
         zarn_buffered_print("\n");
     }
 

@@ -262,7 +262,9 @@ nfound_t diff_datum(const void *elem1, const void *elem2, uint64_t elem_idx, dif
         break;
     }
     case H5T_ENUM: found = diff_enum_datum(e1, e2, elem_idx, options, size); break;
-    case H5T_REFERENCE: found = diff_reference_datum(e1, e2, options, container1, container2, size); break;
+    case H5T_REFERENCE:
+        found = diff_reference_datum(e1, e2, elem_idx, options, container1, container2, size);
+        break;
     default:
         ZARN_PUSH_ERROR(zarn_err_minor, "Invalid type class");
         error = 2;

@@ -47,6 +47,7 @@ int attribute_names(hid_t loc, hsize_t count, std::vector<std::string> &names, c
     }
     hsize_t idx = 0;
     if (H5Aiterate2(loc, H5_INDEX_NAME, H5_ITER_INC, &idx, collect_name, &names) < 0) {
+        print_failure_of(loc, "its attributes cannot be listed: the attribute table is damaged or unreadable");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Aiterate2 %s object failed", which);
         return -1;
     }
@@ -71,7 +72,7 @@ void print_attr_table(const attr_match_table *table, const diff_options *options
         zarn_buffered_print(" --------------------------------------\n");
         for (const attr_match &e : table->entries)
             zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ',
-                                e.name.c_str());
+                                zarn_printable_name(e.name.c_str()).c_str());
     }
     if (options->verbose_level > 0) {
         size_t common = table->entries.size() - table->only_in_first - table->only_in_second;
@@ -105,15 +106,28 @@ struct attr_side {
 
 } // namespace
 
+bool attributes_listable(hid_t loc1, hid_t loc2)
+{
+    auto skip = [](hid_t, const char *, const H5A_info_t *, void *) -> herr_t { return 0; };
+    for (hid_t loc : {loc1, loc2}) {
+        hsize_t idx = 0;
+        if (H5Aiterate2(loc, H5_INDEX_NAME, H5_ITER_INC, &idx, skip, nullptr) < 0)
+            return false;
+    }
+    return true;
+}
+
 int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options)
 {
     *table = attr_match_table{};
     H5O_info_t oinfo1, oinfo2;
     if (H5Oget_info2(loc1, &oinfo1, H5O_INFO_NUM_ATTRS) < 0) {
+        print_failure_of(loc1, "its number of attributes cannot be read");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info first object failed");
         return -1;
     }
     if (H5Oget_info2(loc2, &oinfo2, H5O_INFO_NUM_ATTRS) < 0) {
+        print_failure_of(loc2, "its number of attributes cannot be read");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info second object failed");
         return -1;
     }
@@ -179,12 +193,14 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
                 continue;
             h5_attribute a1(H5Aopen(loc1, e.name.c_str(), H5P_DEFAULT));
             if (!a1.valid()) {
+                print_failure_of(loc1, "attribute <%s> cannot be opened", zarn_printable_name(e.name.c_str()).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen first attribute failed");
                 status = 2;
                 break;
             }
             h5_attribute a2(H5Aopen(loc2, e.name.c_str(), H5P_DEFAULT));
             if (!a2.valid()) {
+                print_failure_of(loc2, "attribute <%s> cannot be opened", zarn_printable_name(e.name.c_str()).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen second attribute failed");
                 status = 2;
                 h5_errors_off quiet;
@@ -226,6 +242,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     zarn_malloc_ptr<char> names[2];
     zarn_malloc_ptr<char> headings[2];
     bool failed = false;
+    int failed_side = 0; // the attribute named when reading fails
 
     do {
         for (int i = 0; i < 2 && !failed; ++i) {
@@ -233,6 +250,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             if (!side[i].ftype.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_type %s attribute failed", which[i]);
                 failed = true;
+                failed_side = i;
             }
         }
         for (int i = 0; i < 2 && !failed; ++i) {
@@ -240,6 +258,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             if (!side[i].mtype.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_native_type %s attribute ftype failed", which[i]);
                 failed = true;
+                failed_side = i;
             }
         }
         for (int i = 0; i < 2 && !failed; ++i) {
@@ -247,6 +266,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             if (side[i].msize == 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_size %s attribute mtype failed", which[i]);
                 failed = true;
+                failed_side = i;
             }
         }
         for (int i = 0; i < 2 && !failed; ++i) {
@@ -254,6 +274,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             if (!side[i].space.valid()) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_space %s attribute failed", which[i]);
                 failed = true;
+                failed_side = i;
             }
         }
         for (int i = 0; i < 2 && !failed; ++i) {
@@ -261,6 +282,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             if (side[i].rank < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_dims %s attribute failed", which[i]);
                 failed = true;
+                failed_side = i;
             }
         }
         if (failed)
@@ -274,6 +296,8 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
 
         int can = diff_can_type(side[0].ftype, side[1].ftype, side[0].rank, side[1].rank, side[0].dims,
                                 side[1].dims, side[0].dims, side[1].dims, options, false);
+        if (can < 0)
+            print_failure_of(attr1, "its datatype cannot be read");
         if (can != 1)
             break; // not comparable (0) or failed (-1, error_status already set)
 
@@ -321,14 +345,15 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
             break;
         }
         if (H5Aread(attr1, side[0].mtype, side[0].buf.data) < 0) {
-            zarn_buffered_print("Failed reading attribute1 %s\n", name1);
+            zarn_buffered_print("Failed reading attribute1 %s\n", zarn_printable_name(name1).c_str());
             failed = true;
             break;
         }
         side[0].buf.filled = true;
         if (H5Aread(attr2, side[1].mtype, side[1].buf.data) < 0) {
-            zarn_buffered_print("Failed reading attribute2 %s\n", name2);
+            zarn_buffered_print("Failed reading attribute2 %s\n", zarn_printable_name(name2).c_str());
             failed = true;
+            failed_side = 1;
             break;
         }
         side[1].buf.filled = true;
@@ -349,21 +374,33 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
         options->relative_header = 0;
         std::memset(options->block_start, 0, sizeof options->block_start);
 
+        auto print_pair = [&]() {
+            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", zarn_printable_name(headings[0].get()).c_str(),
+                                zarn_printable_name(headings[1].get()).c_str());
+        };
+        // A comparison that failed part way (a reference that leads nowhere)
+        // prints no count: the failure is told on standard error instead.
+        const int status_before = options->error_status;
+        options->error_status = 0;
         if (options->verbose_mode || options->report_mode) {
-            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0].get(), headings[1].get());
+            print_pair();
             nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
-            print_difference_count(nfound);
+            if ((options->error_status & 2) == 0)
+                print_difference_count(nfound);
         } else {
             nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
-            if (!options->quiet_mode && nfound != 0) {
-                zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", headings[0].get(), headings[1].get());
+            if (!options->quiet_mode && nfound != 0 && (options->error_status & 2) == 0) {
+                print_pair();
                 print_difference_count(nfound);
             }
         }
+        options->error_status |= status_before;
     } while (false);
 
-    if (failed)
+    if (failed) {
+        print_failure_of(attrs[failed_side], "its values cannot be read");
         status = 2;
+    }
 
     options->object_names[0] = saved_names[0];
     options->object_names[1] = saved_names[1];

@@ -27,6 +27,10 @@ struct attr_match_table {
 // level 2, the table itself). Returns 0, or -1 after a failure.
 int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options);
 
+// True when the attribute names of both objects can be listed, the first
+// step of their comparison; nothing is printed or recorded either way.
+bool attributes_listable(hid_t loc1, hid_t loc2);
+
 // Compares the attributes of two open objects whose paths are path1 and
 // path2. Returns the number of differences over all common attributes; sets
 // contents_equal to 0 when an attribute exists on one side only.

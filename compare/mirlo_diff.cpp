@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -44,13 +45,27 @@ const char *udlink_word(const link_target &l1, const link_target &l2)
                : "user defined link";
 }
 
+// A name as printed in messages: control characters escaped.
+std::string shown(const char *name)
+{
+    return zarn_printable_name(name);
+}
+
+// False when the attributes of a pair that are still to be compared cannot
+// even be listed: the pair is then going to fail, and its count line must
+// not say "0 differences found" before the failure is told.
+bool attributes_follow(hid_t loc1, hid_t loc2, bool excluded)
+{
+    return excluded || attributes_listable(loc1, loc2);
+}
+
 } // namespace
 
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options)
 {
     if (options->verbose_level > 0)
         zarn_buffered_print("\n");
-    zarn_buffered_print("%-7s: <%s> and <%s>\n", kind, path1, path2);
+    zarn_buffered_print("%-7s: <%s> and <%s>\n", kind, shown(path1).c_str(), shown(path2).c_str());
 }
 
 void print_dataset_opening(const char *path1, const char *path2, const diff_options *options)
@@ -59,10 +74,14 @@ void print_dataset_opening(const char *path1, const char *path2, const diff_opti
         print_found("dataset", path1, path2, options);
 }
 
-void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, const diff_options *options)
+void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, bool failed,
+                         bool attributes_listed, const diff_options *options)
 {
+    if (failed)
+        return;
     if (options->verbose_mode || options->report_mode) {
-        print_difference_count(nfound);
+        if (nfound != 0 || attributes_listed)
+            print_difference_count(nfound);
     } else if (!options->quiet_mode && nfound != 0) {
         print_found("dataset", path1, path2, options);
         print_difference_count(nfound);
@@ -87,15 +106,20 @@ nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_
         objs.dset2.reset(objs.dset1.valid() ? H5Dopen2(file2_id, path2, H5P_DEFAULT) : -1);
     }
     if (!objs.dset1.valid() || !objs.dset2.valid()) {
-        zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
+        zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
+        print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
+                         "the dataset cannot be opened");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
         options->error_status |= 2;
         return 0;
     }
+    const bool attrs_excluded = is_exclude_attr(path1, TREK_DATASET, options) != 0;
+    if (options->window != nullptr)
+        options->window->attributes_follow = attributes_follow(objs.dset1, objs.dset2, attrs_excluded);
     nfound_t nfound = 0;
-    if (!is_exclude_attr(path1, TREK_DATASET, options))
+    if (!attrs_excluded)
         nfound = diff_attr(objs.dset1, objs.dset2, path1, path2, options);
-    if (H5Dclose(objs.dset1.release()) < 0 || H5Dclose(objs.dset2.release()) < 0) {
+    if (objs.dset1.close() < 0 || objs.dset2.close() < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dclose failed");
         options->error_status |= 2;
     }
@@ -130,9 +154,9 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         } else if (dangling1 || dangling2) {
             if (verbose) {
                 if (dangling1)
-                    zarn_buffered_print("obj1 <%s> is a dangling link.\n", path1);
+                    zarn_buffered_print("obj1 <%s> is a dangling link.\n", shown(path1).c_str());
                 else
-                    zarn_buffered_print("obj2 <%s> is a dangling link.\n", path2);
+                    zarn_buffered_print("obj2 <%s> is a dangling link.\n", shown(path2).c_str());
             }
             ++nfound;
             if (!quiet)
@@ -147,6 +171,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     if (is_link_kind(type1) || is_link_kind(type2)) {
         int r1 = Zarn_get_symlink_info(file1_id, path1, &link1.info, options->follow_links);
         if (r1 < 0) {
+            print_failure_in(file1_id, path1, "%s", LINK_UNREADABLE);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             options->error_status |= 2;
             return 0;
@@ -154,7 +179,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (r1 == 0) {
             if (options->no_dangling_links) {
                 if (verbose)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1);
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path1).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 options->error_status |= 2;
                 return 0;
@@ -163,6 +188,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         int r2 = Zarn_get_symlink_info(file2_id, path2, &link2.info, options->follow_links);
         if (r2 < 0) {
+            print_failure_in(file2_id, path2, "%s", LINK_UNREADABLE);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             status = 2;
             return finish();
@@ -170,7 +196,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (r2 == 0) {
             if (options->no_dangling_links) {
                 if (verbose)
-                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2);
+                    zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path2).c_str());
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 status = 2;
                 return finish();
@@ -196,8 +222,9 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 
     if (type1 != type2) {
         if (verbose || options->list_not_comparable)
-            zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n", path1,
-                                object_type_label(type1), path2, object_type_label(type2));
+            zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n",
+                                shown(path1).c_str(), object_type_label(type1), shown(path2).c_str(),
+                                object_type_label(type2));
         options->not_comparable = 1;
         status = 0;
         return finish();
@@ -218,8 +245,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (word) {
                 print_found(word, path1, path2, options);
             } else {
-                zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
-                                    object_type_label(type1));
+                zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n",
+                                    shown(path1).c_str(), shown(path2).c_str(), object_type_label(type1));
                 options->not_comparable = 1;
             }
             print_difference_count(0);
@@ -229,26 +256,30 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     }
 
     switch (type1) {
-    case TREK_GROUP:
-        if (verbose) {
-            print_found("group", path1, path2, options);
-            print_difference_count(0);
-        }
+    case TREK_GROUP: {
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
-            zarn_buffered_print("Cannot open group <%s>\n", path1);
+            zarn_buffered_print("Cannot open group <%s>\n", shown(path1).c_str());
+            print_failure_in(file1_id, path1, "the group cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
         }
         objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
         if (!objs.grp2.valid()) {
-            zarn_buffered_print("Cannot open group <%s>\n", path2);
+            zarn_buffered_print("Cannot open group <%s>\n", shown(path2).c_str());
+            print_failure_in(file2_id, path2, "the group cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
         }
-        if (!is_exclude_attr(path1, TREK_GROUP, options))
+        const bool attrs_excluded = is_exclude_attr(path1, TREK_GROUP, options) != 0;
+        if (verbose) {
+            print_found("group", path1, path2, options);
+            if (attributes_follow(objs.grp1, objs.grp2, attrs_excluded))
+                print_difference_count(0);
+        }
+        if (!attrs_excluded)
             nfound = diff_attr(objs.grp1, objs.grp2, path1, path2, options);
         if (objs.grp1.close() < 0 || objs.grp2.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gclose failed");
@@ -256,6 +287,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             return finish();
         }
         break;
+    }
 
     case TREK_DATASET:
         {
@@ -265,22 +297,38 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         if (!objs.dset1.valid() || !objs.dset2.valid()) {
             // A damaged object header: say which dataset, not just the status.
-            zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
+            zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
+            print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
+                             "the dataset cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
             return finish();
         }
-        print_dataset_opening(path1, path2, options);
-        nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-        if (options->window != nullptr && options->window->split_strips > 0) {
-            // The pair is to be compared in pieces; nothing more here.
-            status = 0;
-            return finish();
+        {
+            // A dataset comparison that failed prints no count: its failure
+            // is told on standard error instead.
+            const bool attrs_excluded = is_exclude_attr(path1, TREK_DATASET, options) != 0;
+            const int status_before = options->error_status;
+            options->error_status = 0;
+            print_dataset_opening(path1, path2, options);
+            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+            if (options->window != nullptr && options->window->split_strips > 0) {
+                // The pair is to be compared in pieces; nothing more here.
+                options->error_status |= status_before;
+                status = 0;
+                return finish();
+            }
+            const bool failed = (options->error_status & 2) != 0;
+            // Whether attributes can be listed matters only for a zero count
+            // in report and verbose modes; asked only then.
+            const bool count_shown = (verbose || options->report_mode) && !failed && nfound == 0;
+            print_dataset_count(path1, path2, nfound, failed,
+                                !count_shown || attributes_follow(objs.dset1, objs.dset2, attrs_excluded), options);
+            options->error_status |= status_before;
+            if (!attrs_excluded)
+                nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
         }
-        print_dataset_count(path1, path2, nfound, options);
-        if (!is_exclude_attr(path1, TREK_DATASET, options))
-            nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
         if (objs.dset1.close() < 0 || objs.dset2.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dclose failed");
             status = 2;
@@ -292,26 +340,30 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.type1.reset(H5Topen2(file1_id, path1, H5P_DEFAULT));
         objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
         if (!objs.type1.valid() || !objs.type2.valid()) {
-            zarn_buffered_print("Cannot open datatype <%s>\n", objs.type1.valid() ? path2 : path1);
+            zarn_buffered_print("Cannot open datatype <%s>\n", shown(objs.type1.valid() ? path2 : path1).c_str());
+            print_failure_in(objs.type1.valid() ? file2_id : file1_id, objs.type1.valid() ? path2 : path1,
+                             "the named datatype cannot be opened");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();
         }
         htri_t equal = H5Tequal(objs.type1, objs.type2);
         if (equal < 0) {
+            print_failure_in(file1_id, path1, "the named datatypes cannot be compared");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tequal failed");
             status = 2;
             nfound = 0;
             return finish();
         }
         nfound = equal ? 0 : 1;
+        const bool attrs_excluded = is_exclude_attr(path1, TREK_NAMED_DATATYPE, options) != 0;
         if (!equal || verbose) {
             if (!quiet)
                 print_found("datatype", path1, path2, options);
-            if (verbose)
+            if (verbose && (nfound != 0 || attributes_follow(objs.type1, objs.type2, attrs_excluded)))
                 print_difference_count(nfound);
         }
-        if (!is_exclude_attr(path1, TREK_NAMED_DATATYPE, options))
+        if (!attrs_excluded)
             nfound += diff_attr(objs.type1, objs.type2, path1, path2, options);
         if (objs.type1.close() < 0 || objs.type2.close() < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose failed");
@@ -367,8 +419,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 
     default:
         if (verbose)
-            zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
-                                object_type_label(type1));
+            zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", shown(path1).c_str(),
+                                shown(path2).c_str(), object_type_label(type1));
         options->not_comparable = 1;
         nfound = 0;
         break;

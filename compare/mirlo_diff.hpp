@@ -13,9 +13,13 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 
 // The lines a dataset pair prints before its data is compared, and the count
 // line(s) after it: the pair line and the count in report and verbose modes,
-// both only when there are differences otherwise.
+// both only when there are differences otherwise. A failed comparison prints
+// no count (its failure is told on standard error); a zero count is not
+// printed either when the attributes that follow cannot be listed
+// (attributes_listed false).
 void print_dataset_opening(const char *path1, const char *path2, const diff_options *options);
-void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, const diff_options *options);
+void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, bool failed,
+                         bool attributes_listed, const diff_options *options);
 
 // A piece of a dataset pair compared by several processes: the strips named
 // by options->window, with the pair's opening lines when the window says so.
@@ -28,6 +32,13 @@ nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_
 
 // The pair line: the kind word and both paths.
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options);
+
+// Why a link could not be classified or followed, and why a dangling link
+// is an error, as said on standard error.
+constexpr const char *LINK_UNREADABLE =
+    "the link cannot be followed: a cycle of soft links, too many links in a row, or a target that cannot be read";
+constexpr const char *LINK_DANGLING =
+    "dangling link: its target does not exist or cannot be opened (an error under --no-dangling-links)";
 
 // Owns the link value read by the link classification.
 struct link_target {

@@ -215,7 +215,16 @@ void piece_answered(mirlo_manager *m, const result_record &r)
     for (size_t j = 0; j <= last; ++j)
         p.data_found += p.piece_found[j];
     m->nfound += p.data_found;
-    ordered_output_complete_generated(&m->out, r.seq, count_segment(p));
+}
+
+// The count line of a split pair prints once every piece and the
+// attributes have answered (whether the attributes can be listed decides
+// whether a zero count is shown).
+void complete_count_when_ready(mirlo_manager *m, uint64_t seq)
+{
+    const mirlo_manager::pair_entry &p = m->pairs[seq];
+    if (p.pieces_answered == p.piece_found.size() && p.attributes_answered)
+        ordered_output_complete_generated(&m->out, seq, count_segment(p));
 }
 
 // Takes the output that follows a record in TAG_OUTPUT messages.
@@ -290,6 +299,14 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, dif
     if (r.kind == TASK_PIECE) {
         ordered_output_complete(&m->out, r.seq, segment);
         piece_answered(m, r);
+        complete_count_when_ready(m, r.seq);
+    } else if (r.kind == TASK_ATTRIBUTES) {
+        m->nfound += r.nfound;
+        mirlo_manager::pair_entry &p = m->pairs[r.seq];
+        p.attributes_answered = true;
+        p.attributes_follow = r.attributes_follow != 0;
+        complete_count_when_ready(m, r.seq);
+        ordered_output_complete(&m->out, r.seq, segment);
     } else {
         m->nfound += r.nfound;
         ordered_output_complete(&m->out, r.seq, segment);
@@ -338,7 +355,8 @@ nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
     ordered_output_begin(&m->out, m->pairs.size());
     m->out.generate = [m, options](uint64_t seq, size_t) {
         const mirlo_manager::pair_entry &p = m->pairs[seq];
-        print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, options);
+        print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, p.first_failed != UINT32_MAX,
+                            p.attributes_follow, options);
     };
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);

@@ -23,6 +23,8 @@ struct mirlo_manager {
         uint32_t pieces_answered = 0;
         uint32_t first_failed = UINT32_MAX;
         nfound_t data_found = 0; // the data's count once every piece has answered
+        bool attributes_answered = false;
+        bool attributes_follow = true; // the attributes could be listed
     };
     struct worker_state {
         std::deque<uint32_t> batches; // unanswered tasks of each outstanding batch, oldest first

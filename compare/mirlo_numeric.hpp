@@ -265,6 +265,8 @@ inline numeric_verdict numeric_judge(T a, T b, const numeric_tolerance &t)
     if constexpr (R == numeric_rule::exact) {
         return tr::equal(a, b) ? verdict_same : verdict_plain;
     } else if constexpr (R == numeric_rule::system_epsilon) {
+        // Equal infinities fail this test (their difference is NaN); the
+        // report below lets them pass.
         return tr::within_epsilon(a, b) ? verdict_same : verdict_plain;
     } else if constexpr (R == numeric_rule::absolute) {
         return tr::abs_exceeds(a, b, t) ? verdict_plain : verdict_same;
@@ -286,14 +288,23 @@ inline numeric_verdict numeric_judge(T a, T b, const numeric_tolerance &t)
     }
 }
 
-// Reports one difference: the position column (and the header when pending),
-// then the value line when rows are printed. Kept out of line so the buffer
-// loops stay small.
+// Reports one pair judged different: the position column (and the header
+// when pending), then the value line when rows are printed; returns the
+// count, 1 (or 0 for equal infinities under the epsilon rule). Kept out of
+// line so the buffer loops stay small.
 template <class T>
 [[gnu::noinline, gnu::cold]] nfound_t numeric_report(T a, T b, numeric_verdict v, uint64_t elem_idx,
                                                      diff_options *options)
 {
     using tr = numeric_traits<T>;
+    // Under the epsilon rule two equal infinities differ by NaN, yet they are
+    // equal values. Checked here, where only pairs judged different arrive,
+    // so that the per-element loops stay as they are. A NaN equals nothing:
+    // without NaN detection it still counts against itself.
+    if constexpr (tr::is_float) {
+        if (v == verdict_plain && numeric_rule_of(options) == numeric_rule::system_epsilon && a == b)
+            return 0;
+    }
     options->relative_header = v == verdict_relative || v == verdict_not_comparable;
     print_position(options, elem_idx, 0);
     if ((options->report_mode || options->verbose_mode) && !options->quiet_mode) {
@@ -353,9 +364,12 @@ inline nfound_t numeric_loop(const unsigned char *p1, const unsigned char *p2, u
 }
 
 // Compares count elements of type T at buf1 and buf2, element i with index
-// i, stopping once the count limit (when set) is reached.
+// i, stopping once the count limit (when set) is reached. Aligned to a cache
+// line: the loops inside are a few instructions each, and where they fall
+// against 64-byte boundaries changed their speed by up to half when code
+// elsewhere in the program moved them.
 template <class T>
-nfound_t numeric_diff_buffer(const void *buf1, const void *buf2, uint64_t count, diff_options *options)
+[[gnu::aligned(64)]] nfound_t numeric_diff_buffer(const void *buf1, const void *buf2, uint64_t count, diff_options *options)
 {
     const auto *p1 = static_cast<const unsigned char *>(buf1);
     const auto *p2 = static_cast<const unsigned char *>(buf2);

@@ -33,6 +33,7 @@ struct strip_window {
     bool print_opening = true;  // keep the lines printed before the first strip
     uint64_t strip_begin = 0;
     uint64_t strip_end = 0;
+    bool attributes_follow = true; // set by the attributes of a split pair: they can be listed (or are excluded)
 };
 
 // Every field is one of three kinds:

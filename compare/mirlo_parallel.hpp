@@ -126,16 +126,19 @@ struct result_record {
     uint64_t output_inline;
     uint64_t output_streamed;
     double seconds;           // time the task took
-    int32_t not_comparable;
+    uint8_t not_comparable;
     uint8_t error_status;     // the task's error_status (0..3)
     uint8_t contents_equal;
     uint8_t attr_group_matched; // the pair's first path matched an --exclude-attribute
                                 // entry as a group (the entry now excludes its members)
     uint8_t failed;           // TASK_PIECE: the data comparison stopped on a failure
+    uint8_t attributes_follow; // TASK_ATTRIBUTES: the attributes could be listed (or are excluded)
+    uint8_t pad[2];
 };
 static_assert(std::is_trivially_copyable_v<result_record>);
 static_assert(sizeof(result_record) == 64);
 static_assert(offsetof(result_record, not_comparable) == 56);
+static_assert(offsetof(result_record, attributes_follow) == 61);
 
 // Ends the whole job with status MIRLO_ABORT_CODE, after the messages
 // printed so far have had time to reach the launcher.

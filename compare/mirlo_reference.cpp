@@ -13,14 +13,26 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <string>
 
 namespace {
 
 using hsize_buffer = zarn_malloc_ptr<hsize_t[]>;
 
-const char *name_or_empty(const char *name)
+// " at [ i j ]": where the element of a failing reference is (nothing for a
+// scalar). Built only when a message is due.
+std::string reference_place(const diff_options *options, uint64_t elem_idx)
 {
-    return name ? name : "";
+    const std::string label = element_position_label(options, elem_idx);
+    return label.empty() ? label : " at " + label;
+}
+
+// Names the reference (kind "object" or "region") that cannot be followed.
+void report_reference_leading_nowhere(hid_t container, const char *kind, const diff_options *options,
+                                      uint64_t elem_idx)
+{
+    print_failure_of(container, "the %s reference%s leads to no object: it was deleted, or the file is damaged",
+                     kind, reference_place(options, elem_idx).c_str());
 }
 
 bool all_zero(const unsigned char *p, size_t size)
@@ -32,19 +44,23 @@ bool all_zero(const unsigned char *p, size_t size)
 }
 
 // Opens the objects two references of the given type lead to, each against
-// its container. False, with the reason pushed and *error set, when either
-// cannot be opened.
+// its container. False, with the reason named and pushed and *error set,
+// when either cannot be opened.
 bool dereference_pair(hid_t container1, hid_t container2, H5R_type_t type, const unsigned char *e1,
-                      const unsigned char *e2, h5_object obj[2], int *error)
+                      const unsigned char *e2, h5_object obj[2], const diff_options *options,
+                      uint64_t elem_idx, int *error)
 {
+    const char *kind = type == H5R_OBJECT ? "object" : "region";
     obj[0].reset(H5Rdereference2(container1, H5P_DEFAULT, type, e1));
     if (!obj[0].valid()) {
+        report_reference_leading_nowhere(container1, kind, options, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rdereference2 object 1 failed");
         *error = 2;
         return false;
     }
     obj[1].reset(H5Rdereference2(container2, H5P_DEFAULT, type, e2));
     if (!obj[1].valid()) {
+        report_reference_leading_nowhere(container2, kind, options, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rdereference2 object 2 failed");
         *error = 2;
         return false;
@@ -68,11 +84,11 @@ void report_closes(std::initializer_list<reported_close> closes, int *error)
     }
 }
 
-nfound_t diff_region_reference(const unsigned char *e1, const unsigned char *e2, diff_options *copy,
-                               hid_t container1, hid_t container2, int *error)
+nfound_t diff_region_reference(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
+                               diff_options *copy, hid_t container1, hid_t container2, int *error)
 {
     h5_object obj[2];
-    if (!dereference_pair(container1, container2, H5R_DATASET_REGION, e1, e2, obj, error))
+    if (!dereference_pair(container1, container2, H5R_DATASET_REGION, e1, e2, obj, copy, elem_idx, error))
         return 0;
     nfound_t found = 0;
     h5_dataspace region1(H5Rget_region(container1, H5R_DATASET_REGION, e1));
@@ -98,25 +114,32 @@ bool same_referenced_path(hid_t container1, hid_t container2, const unsigned cha
            std::strcmp(path1, path2) == 0;
 }
 
-nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2, const diff_options *options,
-                               diff_options *copy, hid_t container1, hid_t container2, int *error)
+nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
+                               const diff_options *options, diff_options *copy, hid_t container1,
+                               hid_t container2, int *error)
 {
     H5O_type_t type1 = H5O_TYPE_UNKNOWN;
     H5O_type_t type2 = H5O_TYPE_UNKNOWN;
     if (H5Rget_obj_type2(container1, H5R_OBJECT, e1, &type1) < 0) {
+        report_reference_leading_nowhere(container1, "object", options, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rget_obj_type2 object 1 failed");
         *error = 2;
         return 0;
     }
     if (H5Rget_obj_type2(container2, H5R_OBJECT, e2, &type2) < 0) {
+        report_reference_leading_nowhere(container2, "object", options, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rget_obj_type2 object 2 failed");
         *error = 2;
         return 0;
     }
-    const char *name1 = name_or_empty(options->object_names[0]);
-    const char *name2 = name_or_empty(options->object_names[1]);
+    const std::string printable1 = zarn_printable_name(options->object_names[0]);
+    const std::string printable2 = zarn_printable_name(options->object_names[1]);
+    const char *name1 = printable1.c_str();
+    const char *name2 = printable2.c_str();
     if (type1 != type2) {
         zarn_buffered_print("Different object types referenced: <%s> and <%s>", name1, name2);
+        print_failure_of(container1, "the object references%s lead to objects of different kinds",
+                         reference_place(options, elem_idx).c_str());
         copy->not_comparable = 1;
         *error = 2;
         return 0;
@@ -134,7 +157,7 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         return 0;
     }
     h5_object obj[2];
-    if (!dereference_pair(container1, container2, H5R_OBJECT, e1, e2, obj, error))
+    if (!dereference_pair(container1, container2, H5R_OBJECT, e1, e2, obj, options, elem_idx, error))
         return 0;
     // A subset names elements of the dataset holding the references, not of
     // the datasets they lead to: those are compared whole.
@@ -149,8 +172,8 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
 
 } // namespace
 
-nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, diff_options *options,
-                              hid_t container1, hid_t container2, size_t size)
+nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
+                              diff_options *options, hid_t container1, hid_t container2, size_t size)
 {
     const bool null1 = all_zero(e1, size);
     const bool null2 = all_zero(e2, size);
@@ -166,9 +189,9 @@ nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, 
     int error = 0;
     nfound_t found = 0;
     if (size == sizeof(hdset_reg_ref_t))
-        found = diff_region_reference(e1, e2, &copy, container1, container2, &error);
+        found = diff_region_reference(e1, e2, elem_idx, &copy, container1, container2, &error);
     else if (size == sizeof(hobj_ref_t))
-        found = diff_object_reference(e1, e2, options, &copy, container1, container2, &error);
+        found = diff_object_reference(e1, e2, elem_idx, options, &copy, container1, container2, &error);
     options->header_pending = copy.header_pending;
     options->not_comparable = copy.not_comparable;
     options->error_status |= copy.error_status | error;

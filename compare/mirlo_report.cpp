@@ -3,10 +3,15 @@
 // labels used by the comparison messages.
 #include "mirlo_report.hpp"
 
+#include "h5_handle.hpp"
 #include "zarn.hpp"
+#include "zarn_utils.hpp"
 
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -31,11 +36,6 @@ bool rows_printed(const diff_options *options)
     return (options->report_mode || options->verbose_mode) && !options->quiet_mode;
 }
 
-const char *name_or_empty(const char *name)
-{
-    return name ? name : "";
-}
-
 void print_table_header(const diff_options *options)
 {
     const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
@@ -44,8 +44,10 @@ void print_table_header(const diff_options *options)
     zarn_buffered_print("%-11s", "");
     print_extent_of(rank, options->dims);
     zarn_buffered_print("\n");
-    const char *name1 = name_or_empty(options->object_names[0]);
-    const char *name2 = name_or_empty(options->object_names[1]);
+    const std::string printable1 = zarn_printable_name(options->object_names[0]);
+    const std::string printable2 = zarn_printable_name(options->object_names[1]);
+    const char *name1 = printable1.c_str();
+    const char *name2 = printable2.c_str();
     if (options->relative_header) {
         zarn_buffered_print("%-15s %-15s %-15s %-15s %-15s\n", "position", name1, name2, "difference",
                             "relative");
@@ -92,7 +94,87 @@ uint64_t subset_linear_offset(uint64_t elem_idx, int rank, const subset_spec *su
     return offset;
 }
 
+// Coordinates in the whole extent of the element at elem_idx of the buffer
+// being compared: its place in the block (through the subset, when one is
+// given) plus the block start. coords holds rank entries.
+void element_coordinates(const diff_options *options, uint64_t elem_idx, uint64_t *coords)
+{
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    uint64_t p = elem_idx;
+    const subset_spec *subset = options->subsets[0];
+    if (subset != nullptr && elem_idx != 0)
+        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
+    index_to_position(rank, p, options->accumulators, coords);
+    for (int i = 0; i < rank; ++i)
+        coords[i] += options->block_start[i];
+}
+
+std::string format_reason(const char *fmt, va_list ap)
+{
+    char reason[1024];
+    std::vsnprintf(reason, sizeof reason, fmt, ap);
+    return reason;
+}
+
+void emit_failure(const char *file, const char *object, const std::string &reason)
+{
+    zarn_error_msg("<%s>: <%s>: %s\n", zarn_printable_name(file).c_str(), zarn_printable_name(object).c_str(),
+                   reason.c_str());
+}
+
+// A name the library keeps for an identifier (file, path, attribute name);
+// empty when it has none.
+template <class Get> std::string name_of(hid_t id, Get get)
+{
+    h5_errors_off quiet;
+    const ssize_t n = get(id, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::string name(static_cast<size_t>(n) + 1, '\0');
+    if (get(id, name.data(), name.size()) < 0)
+        return {};
+    name.resize(std::strlen(name.c_str()));
+    return name;
+}
+
 } // namespace
+
+std::string element_position_label(const diff_options *options, uint64_t elem_idx)
+{
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    if (rank <= 0)
+        return {};
+    uint64_t coords[MIRLO_MAX_RANK];
+    element_coordinates(options, elem_idx, coords);
+    std::string label = "[ ";
+    for (int i = 0; i < rank; ++i)
+        label += std::to_string(coords[i]) + " ";
+    return label + "]";
+}
+
+void print_failure_in(hid_t loc, const char *path, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const std::string reason = format_reason(fmt, ap);
+    va_end(ap);
+    emit_failure(name_of(loc, H5Fget_name).c_str(), path, reason);
+}
+
+void print_failure_of(hid_t id, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string reason = format_reason(fmt, ap);
+    va_end(ap);
+    if (H5Iget_type(id) == H5I_ATTR) {
+        const std::string attribute =
+            name_of(id, [](hid_t a, char *buf, size_t size) { return H5Aget_name(a, size, buf); });
+        reason = "attribute <" + zarn_printable_name(attribute.c_str()) + ">: " + reason;
+    }
+    // An attribute's path is that of the object it belongs to.
+    emit_failure(name_of(id, H5Fget_name).c_str(), name_of(id, H5Iget_name).c_str(), reason);
+}
 
 void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
 {
@@ -113,16 +195,10 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
         zarn_buffered_print("          ");
         return;
     }
-    uint64_t p = elem_idx;
-    const subset_spec *subset = options->subsets[0];
-    if (subset != nullptr && elem_idx != 0)
-        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
-    index_to_position(rank, p, options->accumulators, options->position);
+    element_coordinates(options, elem_idx, options->position);
     zarn_buffered_print("[ ");
-    for (int i = 0; i < rank; ++i) {
-        options->position[i] += options->block_start[i];
+    for (int i = 0; i < rank; ++i)
         zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
-    }
     zarn_buffered_print("]          ");
     // The character index is shown only for rank 0; drop the request here so
     // it cannot reach a later row of a scalar object.

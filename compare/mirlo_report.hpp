@@ -2,8 +2,10 @@
 // small printers and labels shared by the comparison messages.
 #pragma once
 #include "mirlo_options.hpp"
+#include "zarn.hpp"
 
 #include <cstddef>
+#include <string>
 
 // Header (when pending) and the position column of one difference row.
 void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx);
@@ -24,3 +26,18 @@ const char *sign_label(int sign);
 const char *class_label(int cls);
 void print_difference_count(nfound_t n);
 const char *last_path_component(const char *path);
+
+// "[ i j ... ]": the coordinates, in the whole extent, of the element at
+// elem_idx of the buffer being compared (as the position column shows them);
+// empty for a scalar.
+std::string element_position_label(const diff_options *options, uint64_t elem_idx);
+
+// Says on standard error that a comparison could not be made, as one line
+// "mirlo error: <file>: <object>: reason" with the names escaped. Every
+// failure that makes the exit status 2 is told this way by the process that
+// met it; the standard output keeps its report lines.
+// loc is any identifier in the file (the file itself, an object in it).
+void print_failure_in(hid_t loc, const char *path, const char *fmt, ...) ZARN_FORMAT(3, 4);
+// The same for an open object (dataset, group, named datatype, attribute),
+// whose path is looked up too; an attribute is named before the reason.
+void print_failure_of(hid_t id, const char *fmt, ...) ZARN_FORMAT(2, 3);

@@ -4,11 +4,14 @@
 #include "mirlo_util.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "zarn_utils.hpp"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -64,9 +67,23 @@ int give_up(int status, exclude_node **paths, exclude_node **attrs)
 
 bool is_valid_delta_value(const char *value)
 {
-    if (std::strlen(value) > 2 && std::strncmp(value, "0x", 2) == 0)
+    // "0x" alone has always been taken as 0; longer hexadecimal values are not.
+    if (std::strcmp(value, "0x") == 0)
+        return true;
+    if (std::strncmp(value, "0x", 2) == 0 || std::strncmp(value, "0X", 2) == 0)
         return false;
-    return !(std::strtod(value, nullptr) < 0);
+    // The whole value must be one number: no leading blank, nothing after it.
+    if (value[0] == '\0' || std::isspace(static_cast<unsigned char>(value[0])))
+        return false;
+    char *end = nullptr;
+    const double d = std::strtod(value, &end);
+    if (*end != '\0')
+        return false;
+    // NaN would hide every difference, and so would an infinite tolerance
+    // (written out, or a value beyond the range of double).
+    if (!std::isfinite(d))
+        return false;
+    return !(d < 0);
 }
 
 bool is_valid_count_value(const char *value)
@@ -213,6 +230,18 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
         args->obj1 = argv[zarn_opt_index + 2];
         args->obj2 = zarn_opt_index + 3 < argc ? argv[zarn_opt_index + 3] : args->obj1;
         if (!options->no_compact_subset) {
+            // A malformed suffix is refused here, before anything is read,
+            // rather than read as some other selection.
+            for (const char *obj : {args->obj1, args->obj2}) {
+                const std::string problem = zarn_subset_suffix_error(obj);
+                if (!problem.empty()) {
+                    zarn_error_msg("invalid subset in <%s>: %s\n", zarn_printable_name(obj).c_str(),
+                                   problem.c_str());
+                    print_usage();
+                    *args = mirlo_args{};
+                    return give_up(1, &options->exclude_paths, &options->exclude_attrs);
+                }
+            }
             // When obj2 is obj1 itself the first call has already cut the
             // suffix, so the second record stays null.
             options->subsets[0] = parse_subset_spec(args->obj1);
@@ -315,7 +344,7 @@ void print_usage()
         "         is the data point value in file1 and b is the data point value in file2.",
         "         Can not use with '-p' or '--use-system-epsilon'.",
         "   -p R, --relative=R",
-        "         Print difference if (|(a-b)/b| > R). R must be a positive number. Where a",
+        "         Print difference if (|(b-a)/a| > R). R must be a positive number. Where a",
         "         is the data point value in file1 and b is the data point value in file2.",
         "         Can not use with '-d' or '--use-system-epsilon'.",
         "   --use-system-epsilon",

@@ -7,6 +7,7 @@
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
 #include "zarn_fopen.hpp"
+#include "zarn_utils.hpp"
 
 #include <mpi.h>
 
@@ -75,7 +76,8 @@ void set_up(worker *w, const MPI_Status &st)
         files[i]->reset(zarn_fopen(names[i]->c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
         zarn_clear_activity();
         if (!files[i]->valid()) {
-            printf("mirlo Task [%d]: <%s>: unable to open file\n", w->rank, names[i]->c_str());
+            printf("mirlo Task [%d]: <%s>: unable to open file\n", w->rank,
+                   zarn_printable_name(names[i]->c_str()).c_str());
             mirlo_abort_run();
         }
     }
@@ -199,6 +201,7 @@ void run_task(worker *w, const mirlo_task &task)
         options.window = &window;
         compare = w->compare.piece;
     } else if (t.kind == TASK_ATTRIBUTES) {
+        options.window = &window;
         compare = w->compare.attributes;
     }
 
@@ -220,7 +223,8 @@ void run_task(worker *w, const mirlo_task &task)
     r.piece = t.piece;
     r.nfound = nfound;
     r.seconds = MPI_Wtime() - start;
-    r.not_comparable = options.not_comparable;
+    r.not_comparable = options.not_comparable != 0;
+    r.attributes_follow = window.attributes_follow;
     r.error_status = static_cast<uint8_t>(options.error_status);
     r.contents_equal = options.contents_equal != 0;
     r.failed = (options.error_status & 2) != 0;

@@ -1,7 +1,7 @@
 // diff_array on 10,000,000 doubles, beside its floors: memcmp of the same
 // bytes (identical buffers) and a plain loop evaluating the same predicate
-// (1% of the elements differing, under the exact, -d and -p rules, without
-// report mode).
+// (1% of the elements differing, under the exact, -d, -p and
+// --use-system-epsilon rules, without report mode).
 #include "mirlo_array.hpp"
 
 #include <benchmark/benchmark.h>
@@ -51,6 +51,8 @@ diff_options options_for(int rule)
     } else if (rule == 2) {
         o.relative_mode = 1;
         o.relative = RELATIVE;
+    } else if (rule == 3) {
+        o.system_epsilon_mode = 1;
     }
     return o;
 }
@@ -69,7 +71,9 @@ void run_diff_array(benchmark::State &state, const std::vector<double> &other, i
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * N * sizeof(double));
 }
 
-// The predicates of the three rules, with NaN detection, written plainly.
+// The predicates of the four rules, with NaN detection, written plainly. The
+// epsilon floor is the bare |a-b| test, without the equality test that keeps
+// equal infinities equal.
 template <int Rule> uint64_t plain_loop(const double *a, const double *b, size_t n)
 {
     uint64_t found = 0;
@@ -83,6 +87,8 @@ template <int Rule> uint64_t plain_loop(const double *a, const double *b, size_t
             found += std::memcmp(&x, &y, sizeof x) != 0;
         } else if constexpr (Rule == 1) {
             found += std::fabs(x - y) > DELTA;
+        } else if constexpr (Rule == 3) {
+            found += !(std::fabs(x - y) < 0x1p-52);
         } else {
             if (std::fabs(x) < 0x1p-52)
                 found += std::fabs(y) >= 0x1p-52;
@@ -131,6 +137,10 @@ void BM_diff_array_relative(benchmark::State &state)
 {
     run_diff_array(state, data().one_percent, 2, N / 100);
 }
+void BM_diff_array_epsilon(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 3, N / 100);
+}
 
 } // namespace
 
@@ -142,5 +152,7 @@ BENCHMARK(BM_plain_loop<1>)->Name("BM_plain_loop_delta")->Unit(benchmark::kMilli
 BENCHMARK(BM_diff_array_delta)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_plain_loop<2>)->Name("BM_plain_loop_relative")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_diff_array_relative)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_plain_loop<3>)->Name("BM_plain_loop_epsilon")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_epsilon)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

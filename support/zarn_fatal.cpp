@@ -1,6 +1,7 @@
 // Fatal-signal handler and the small process-wide activity record it reports.
 #include "zarn_fatal.hpp"
 #include "zarn.hpp"
+#include "zarn_utils.hpp"
 
 #include <csignal>
 #include <cstdio>
@@ -172,9 +173,10 @@ int zarn_fatal_signal_by_name(const char *name)
 
 void zarn_note_activity(const char *what, const char *name1, const char *name2, bool reads_file)
 {
+    // Names are kept escaped: the handler prints them as they are.
     copy_text(activity.what, sizeof activity.what, what);
-    copy_text(activity.name1, sizeof activity.name1, name1);
-    copy_text(activity.name2, sizeof activity.name2, name2);
+    copy_text(activity.name1, sizeof activity.name1, name1 ? zarn_printable_name(name1).c_str() : nullptr);
+    copy_text(activity.name2, sizeof activity.name2, name2 ? zarn_printable_name(name2).c_str() : nullptr);
     activity.reads_file = reads_file;
 #ifndef ZARN_SANITIZED
     if (test_crash_signal != 0 && test_switch_matches())

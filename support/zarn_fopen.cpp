@@ -14,10 +14,37 @@ const char *const vfd_names[ZARN_VFD_COUNT] = {"sec2",  "direct", "log",   "wind
 
 namespace {
 
+// Longest name handed to a driver that builds member names from it. The
+// multi and split drivers print "name-X.h5" into a fixed buffer of about a
+// kilobyte, the family driver prints its member number into the name; this
+// bound keeps every member name well inside those buffers.
+constexpr size_t MEMBER_NAME_BASE_MAX = 1000;
+
+// True when the driver that fapl carries can be given filename without
+// harm: the family driver takes the name as a printf format, the multi (and
+// split) driver copies it into a fixed buffer. Any other driver opens the
+// name as it is.
+bool name_fits_driver(const char *filename, hid_t fapl)
+{
+    hid_t driver;
+    {
+        h5_errors_off quiet;
+        driver = H5Pget_driver(fapl == H5P_DEFAULT ? H5P_FILE_ACCESS_DEFAULT : fapl);
+    }
+    if (driver == H5FD_FAMILY)
+        return zarn_is_family_template(filename);
+    if (driver == H5FD_MULTI)
+        return std::strlen(filename) <= MEMBER_NAME_BASE_MAX;
+    return true;
+}
+
 // One H5Fopen with HDF5's automatic error printing silenced, unless the
-// error-stack level asks to see the library's own diagnostics.
+// error-stack level asks to see the library's own diagnostics. A name the
+// list's driver cannot take safely is not opened at all.
 hid_t open_once(const char *filename, unsigned flags, hid_t fapl)
 {
+    if (!name_fits_driver(filename, fapl))
+        return -1;
     if (enable_error_stack >= 2)
         return H5Fopen(filename, flags, fapl);
     h5_errors_off quiet;
@@ -42,6 +69,35 @@ bool world_has_other_processes()
 }
 
 } // namespace
+
+bool zarn_is_family_template(const char *name)
+{
+    if (name == nullptr || std::strlen(name) > MEMBER_NAME_BASE_MAX)
+        return false;
+    int conversions = 0;
+    for (const char *p = name; *p != '\0'; ++p) {
+        if (*p != '%')
+            continue;
+        ++p;
+        if (*p == '%')
+            continue;
+        // Flags, then at most two digits each of width and precision: the
+        // member number is an unsigned int, so no length modifier, no '*'.
+        while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
+            ++p;
+        for (int digits = 0; digits < 2 && *p >= '0' && *p <= '9'; ++digits)
+            ++p;
+        if (*p == '.') {
+            ++p;
+            for (int digits = 0; digits < 2 && *p >= '0' && *p <= '9'; ++digits)
+                ++p;
+        }
+        if (*p == '\0' || std::strchr("diouxX", *p) == nullptr)
+            return false;
+        ++conversions;
+    }
+    return conversions == 1;
+}
 
 hid_t zarn_get_fapl(hid_t base_fapl, const vfd_spec *vfd)
 {

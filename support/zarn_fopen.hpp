@@ -45,8 +45,18 @@ struct vfd_spec {
 // Opens filename with fapl; unless specified_fapl_only, falls back to each
 // usable driver in turn. The driver that opened the file is named in
 // drivername when given. Returns the file identifier or a negative value.
+// Drivers that build member names from filename (family, split, multi) are
+// used only when the name is safe for them: a family template, or a name
+// short enough; for any other name they fail like an unreadable file.
 [[nodiscard]] hid_t zarn_fopen(const char *filename, unsigned flags, hid_t fapl, bool specified_fapl_only,
                                char *drivername, size_t drivername_size);
+
+// True when name can serve the family driver as its member-name template:
+// exactly one integer conversion (flags, width and precision of at most two
+// digits allowed), "%%" for a percent sign, and no other conversion. The
+// driver prints the member number into the name with printf, so any other
+// name must never reach it.
+bool zarn_is_family_template(const char *name);
 
 // 1 when the type holds variable-length data (sequences or strings) at any
 // depth, 0 when not, negative on failure.

@@ -3,6 +3,7 @@
 #include "zarn_options.hpp"
 #include "zarn.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -141,6 +142,69 @@ void zarn_print_version(const char *program_name)
     if (rawoutstream)
         fprintf(rawoutstream, "%s: Version %u.%u.%u%s%s\n", program_name, ZARN_VERS_MAJOR, ZARN_VERS_MINOR,
                 ZARN_VERS_RELEASE, "", "");
+}
+
+namespace {
+
+std::string not_allowed(char c)
+{
+    const char text[2] = {c, '\0'};
+    return "'" + zarn_printable_name(text) + "' is not allowed: the lists hold non-negative decimal integers";
+}
+
+} // namespace
+
+std::string zarn_subset_suffix_error(const char *path)
+{
+    const char *bracket = std::strrchr(path, '[');
+    if (bracket == nullptr)
+        return {};
+    const char *close = std::strchr(bracket, ']');
+    if (close == nullptr)
+        return "the subset has no closing ']'";
+    if (close[1] != '\0')
+        return "the subset does not end the name: text follows its ']'";
+
+    constexpr int MAX_LISTS = 4;
+    int lists = 1;
+    int numbers = 0;
+    const char *p = bracket + 1;
+    // One list per pass: empty, or numbers separated by single commas.
+    for (;;) {
+        if (*p != ';' && *p != ']') {
+            for (;;) {
+                if (*p < '0' || *p > '9') {
+                    if (*p == ',' || *p == ';' || *p == ']')
+                        return "a list has an empty entry";
+                    return not_allowed(*p);
+                }
+                const char *digits = p;
+                while (*p >= '0' && *p <= '9')
+                    ++p;
+                if (*digits == '0' && p - digits > 1)
+                    return "a number has a leading zero";
+                errno = 0;
+                (void)std::strtoull(digits, nullptr, 10);
+                if (errno == ERANGE)
+                    return "a number is too large";
+                ++numbers;
+                if (*p != ',')
+                    break;
+                ++p;
+            }
+        }
+        if (*p == ']')
+            break;
+        if (*p != ';') {
+            return not_allowed(*p);
+        }
+        if (++lists > MAX_LISTS)
+            return "more than four lists (START;STRIDE;COUNT;BLOCK)";
+        ++p;
+    }
+    if (numbers == 0)
+        return "the subset holds no number";
+    return {};
 }
 
 subset_spec *parse_subset_spec(char *path)

@@ -3,6 +3,8 @@
 #pragma once
 #include "zarn_utils.hpp"
 
+#include <string>
+
 enum zarn_arg_kind : int { arg_none = 0, arg_required = 1, arg_optional = 2 };
 
 struct zarn_long_option {
@@ -33,6 +35,14 @@ struct subset_spec {
     hsize_list count;
     hsize_list block;
 };
+
+// What is wrong with the subset suffix of path, in words; empty when path
+// has no "[" or its suffix is well formed: one pair of brackets at the very
+// end around at most four ';'-separated lists, each empty or made of
+// ','-separated non-negative decimal integers (no sign, no leading zero, no
+// empty entry), with at least one number in all. Rank and extent are not
+// checked here: they depend on the dataset.
+std::string zarn_subset_suffix_error(const char *path);
 
 // Cuts the suffix off path (in place) and returns the parsed record, or
 // nullptr when the path has no "[". Free with subset_spec_free.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 // Owner of memory from malloc, strdup and the like.
 struct zarn_free_deleter {
@@ -41,3 +42,10 @@ extern hsize_t hyperslab_bufsize;
 extern hsize_t whole_read_limit;
 constexpr hsize_t ZARN_HYPERSLAB_BUFSIZE = 33554432;
 constexpr hsize_t ZARN_WHOLE_READ_LIMIT = 268435456;
+
+// The name with every control character escaped, so that a printed object,
+// attribute or file name cannot start a new line or drive the terminal:
+// \b \t \n \f \r as in C, other control bytes (below 32, 127, the UTF-8
+// forms of 128..159) and bytes that are not UTF-8 as a backslash and three
+// octal digits. Everything else, UTF-8 text included, is kept as it is.
+std::string zarn_printable_name(const char *name);

@@ -171,15 +171,17 @@ TEST_F(CmdlineTest, DeltaAndRelativeValues)
 
 TEST_F(CmdlineTest, RefusedDeltaAndRelativeValues)
 {
-    for (const char *value : {"-1", "0x10", "-0.5"}) {
+    for (const char *value : {"-1", "0x10", "-0.5", "nan", "abc", "inf"}) {
         parsed &r = parse({"-d", value, "a", "b"});
         EXPECT_EQ(r.status, 1) << value;
         EXPECT_TRUE(starts_with(r.out, std::string("<-d ") + value + "> is not a valid option\n" + USAGE_FIRST))
             << r.out.substr(0, 80);
     }
-    parsed &r = parse({"-p", "-2", "a", "b"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(starts_with(r.out, "<-p -2> is not a valid option\n" + USAGE_FIRST));
+    for (const char *value : {"-2", "nan", "1e999"}) {
+        parsed &r = parse({"-p", value, "a", "b"});
+        EXPECT_EQ(r.status, 1) << value;
+        EXPECT_TRUE(starts_with(r.out, std::string("<-p ") + value + "> is not a valid option\n" + USAGE_FIRST));
+    }
 }
 
 TEST_F(CmdlineTest, CountValues)
@@ -360,13 +362,42 @@ TEST_F(CmdlineTest, NoCompactSubsetKeepsNamesWhole)
     EXPECT_EQ(r.options.subsets[0], nullptr);
 }
 
+TEST_F(CmdlineTest, MalformedSubsetsAreRefusedWithTheSubsetAndTheReason)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"a", "b", "/v[-5]"},
+        {"a", "b", "/v", "/w[1.5]"},
+        {"-r", "a", "b", "/v[90"},
+    };
+    const char *const messages[] = {
+        "mirlo error: invalid subset in </v[-5]>: '-' is not allowed: the lists hold non-negative decimal "
+        "integers\n",
+        "mirlo error: invalid subset in </w[1.5]>: '.' is not allowed: the lists hold non-negative decimal "
+        "integers\n",
+        "mirlo error: invalid subset in </v[90>: the subset has no closing ']'\n",
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        parsed &r = parse(lines[i]);
+        EXPECT_EQ(r.status, 1) << i;
+        EXPECT_EQ(r.err, messages[i]);
+        EXPECT_TRUE(starts_with(r.out, USAGE_FIRST)) << i;
+        EXPECT_EQ(r.options.subsets[0], nullptr);
+    }
+    // Names are taken whole under --no-compact-subset, whatever they hold.
+    parsed &r = parse({"--no-compact-subset", "a", "b", "/v[-5]"});
+    EXPECT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(r.args.obj1, "/v[-5]");
+}
+
 TEST(CmdlineValues, DeltaCheck)
 {
-    EXPECT_TRUE(is_valid_delta_value("0x"));
-    EXPECT_TRUE(is_valid_delta_value("0"));
-    EXPECT_TRUE(is_valid_delta_value("1e-3"));
-    EXPECT_FALSE(is_valid_delta_value("0x1"));
-    EXPECT_FALSE(is_valid_delta_value("-1e-3"));
+    for (const char *ok : {"0x", "0", "1e-3", "+2", "1e-400", "0.5", "1E3"})
+        EXPECT_TRUE(is_valid_delta_value(ok)) << ok;
+    // Negative, hexadecimal, not a number, NaN and infinity (written out or
+    // beyond the range of double) are refused.
+    for (const char *bad : {"0x1", "0X1", "-1e-3", "abc", "", "1.5x", " 1", "1 ", "nan", "NaN", "-nan",
+                            "nan(1)", "inf", "-inf", "Infinity", "1e999"})
+        EXPECT_FALSE(is_valid_delta_value(bad)) << bad;
 }
 
 TEST(CmdlineUsage, StopsSilentlyWithoutStream)

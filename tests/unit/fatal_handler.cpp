@@ -47,6 +47,13 @@ TEST_F(FatalMessage, NamesBothObjectsOfAPair)
               "mirlo error: bus error while comparing </g1/dset> and </g2/dset>: the HDF5 file may be damaged\n");
 }
 
+TEST_F(FatalMessage, ControlCharactersInNamesAreEscaped)
+{
+    zarn_note_activity("comparing", "/a\nmirlo error: forged", "/b\x1b[2J");
+    EXPECT_EQ(message(SIGSEGV), "mirlo error: segmentation fault while comparing </a\\nmirlo error: forged> and "
+                                "</b\\033[2J>: the HDF5 file may be damaged\n");
+}
+
 TEST_F(FatalMessage, NoDamageHintWhenNoFileIsRead)
 {
     zarn_note_activity("writing with POSIX", "/tmp/x.posix", nullptr, false);

@@ -185,6 +185,46 @@ TEST(FopenTest, FilesOfOtherDriversOpenWithoutNamingTheDriver)
     }
 }
 
+TEST(FopenTest, HostileNamesAreJustNamesThatDoNotOpen)
+{
+    // Each name fails like any missing file: no driver may take it as a
+    // printf format or copy it past a fixed buffer.
+    const std::string long_name = fixture_path(std::string(1100, 'a'));
+    const std::string long_template = fixture_path(std::string(1100, 'b') + "%d.h5");
+    const std::string names[] = {
+        "%s%s%n", "%n", "fam%d%n.h5", "%s", "%d%d", "%ld.h5", "%*d", "%5$d", "%lln", "a%", "%p",
+        "%100d.h5", long_name, long_template, fixture_path("missing%d.h5"),
+    };
+    for (const auto &name : names) {
+        char driver[16] = "untouched";
+        EXPECT_LT(zarn_fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, driver, sizeof driver), 0) << name;
+        EXPECT_STREQ(driver, "untouched") << name;
+    }
+    // A list that names the family driver itself is refused the same way.
+    h5_plist family(H5Pcreate(H5P_FILE_ACCESS));
+    ASSERT_GE(H5Pset_fapl_family(family, 0, H5P_DEFAULT), 0);
+    EXPECT_LT(zarn_fopen("%s%s%n", H5F_ACC_RDONLY, family, true, nullptr, 0), 0);
+    EXPECT_LT(zarn_fopen(long_template.c_str(), H5F_ACC_RDONLY, family, true, nullptr, 0), 0);
+}
+
+TEST(FopenTest, FamilyTemplatesNeedExactlyOneIntegerConversion)
+{
+    struct template_case {
+        const char *name;
+        bool ok;
+    };
+    const template_case cases[] = {
+        {"fam%d.h5", true},   {"fam%05d.h5", true}, {"f%%%u", true},     {"%x-%%.h5", true},
+        {"%-3.2i", true},     {"fam.h5", false},    {"%%d", false},      {"%d%d", false},
+        {"%s", false},        {"%n", false},        {"%ld", false},      {"%hhd", false},
+        {"%*d", false},       {"%1$d", false},      {"%123d", false},    {"%.123d", false},
+        {"trailing%", false}, {"%", false},         {"%f", false},       {nullptr, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(zarn_is_family_template(c.name), c.ok) << (c.name ? c.name : "(null)");
+    EXPECT_FALSE(zarn_is_family_template((std::string(1100, 'a') + "%d").c_str()));
+}
+
 TEST(FopenTest, WithoutNameBufferTheNameIsNotLookedUp)
 {
     const std::string path = fixture_path("dset_split");

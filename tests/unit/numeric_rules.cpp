@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -120,6 +121,38 @@ TYPED_TEST(NumericRuleTest, AbsoluteAndRelativeNeedBothExceeded)
     EXPECT_EQ(compare<T>(T(10), T(14), o).count, 1u);   // r 0.4, d 4
     EXPECT_EQ(o.relative_header, 1);
     EXPECT_EQ(compare<T>(T(0), T(14), o).count, 1u); // not comparable
+}
+
+TYPED_TEST(NumericRuleTest, EqualValuesAreNeverADifferenceUnderAnyRule)
+{
+    using T = TypeParam;
+    using lim = std::numeric_limits<T>;
+    // The extremes of the type, and for floating types both infinities,
+    // whose difference from themselves is NaN.
+    std::vector<T> values = {T(0), T(1), lim::max(), lim::lowest()};
+    if constexpr (lim::has_infinity)
+        values.insert(values.end(), {lim::infinity(), -lim::infinity()});
+    struct rule {
+        const char *name;
+        int32_t delta_mode, relative_mode, epsilon_mode;
+    };
+    const rule rules[] = {{"exact", 0, 0, 0},    {"epsilon", 0, 0, 1},           {"absolute", 1, 0, 0},
+                          {"relative", 0, 1, 0}, {"absolute+relative", 1, 1, 0}};
+    for (const rule &r : rules) {
+        diff_options o = make_options();
+        o.delta_mode = r.delta_mode;
+        o.delta = 0.5;
+        o.relative_mode = r.relative_mode;
+        o.relative = 0.5;
+        o.system_epsilon_mode = r.epsilon_mode;
+        for (T v : values)
+            EXPECT_EQ(compare<T>(v, v, o).count, 0u) << r.name << " " << static_cast<long double>(v);
+        // The buffer loop of plain arrays judges each pair the same way.
+        testing::internal::CaptureStdout();
+        const nfound_t n = numeric_diff_buffer<T>(values.data(), values.data(), values.size(), &o);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(n, 0u) << r.name;
+    }
 }
 
 TYPED_TEST(NumericRuleTest, NothingPrintedWithoutReportOrVerboseOrWhenQuiet)

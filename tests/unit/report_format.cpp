@@ -3,6 +3,7 @@
 // labels and small printers.
 #include "mirlo_report.hpp"
 #include "test_support.hpp"
+#include "zarn_utils.hpp"
 
 #include <gtest/gtest.h>
 
@@ -250,6 +251,25 @@ TEST(EscapeTest, EveryKindOfCharacter)
     for (const auto &[c, expected] : cases) {
         EXPECT_EQ(test_support::capture([&] { print_escaped_char(c); }).out, expected) << c;
     }
+}
+
+TEST(EscapeTest, NamesKeepTextAndEscapeControlCharacters)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/g1/dset", "/g1/dset"},
+        {"/a b/\"q\"\\x", "/a b/\"q\"\\x"},            // printable ASCII as it is
+        {"/forged\n1 differences found", "/forged\\n1 differences found"},
+        {"/esc\x1b[2J", "/esc\\033[2J"},                  // terminal escape
+        {"\b\t\f\r\x7f\x01", "\\b\\t\\f\\r\\177\\001"},
+        {"/temp\xc3\xa9rature/\xe2\x82\xac/\xf0\x9f\x98\x80", "/temp\xc3\xa9rature/\xe2\x82\xac/\xf0\x9f\x98\x80"},
+        {"/c1\xc2\x9b", "/c1\\302\\233"},               // U+009B, a control character
+        {"/bad\xff\xc3", "/bad\\377\\303"},             // not UTF-8; cut-off sequence at the end
+        {"/over\xe0\x80\xaf", "/over\\340\\200\\257"}, // overlong form
+        {"", ""},
+    };
+    for (const auto &[name, expected] : cases)
+        EXPECT_EQ(zarn_printable_name(name.c_str()), expected) << expected;
+    EXPECT_EQ(zarn_printable_name(nullptr), "");
 }
 
 TEST(BlockCornersTest, StartAndEndCornersOfTheNumberedBlock)

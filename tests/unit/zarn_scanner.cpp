@@ -217,4 +217,48 @@ TEST(SubsetTest, NoBracketNoSubset)
     EXPECT_STREQ(path, "/g/dset");
 }
 
+TEST(SubsetTest, MalformedSuffixesAreNamedWellFormedOnesPass)
+{
+    struct suffix_case {
+        const char *path;
+        const char *problem; // empty for a well-formed suffix (or none)
+    };
+    const std::string not_allowed = "' is not allowed: the lists hold non-negative decimal integers";
+    const suffix_case cases[] = {
+        {"/v", ""},
+        {"/v[5]", ""},
+        {"dset[1,2;;3,4]", ""},
+        {"/v[0;1;2;3]", ""},
+        {"a[b]c[1;2;3;4]", ""},
+        {"/v[;2]", ""},
+        {"/v[18446744073709551615]", ""},
+        {"/v[-5]", "'-"},
+        {"/v[5;-2;3]", "'-"},
+        {"/v[abc]", "'a"},
+        {"/v[1.5]", "'."},
+        {"/v[0x10]", "'x"},
+        {"/v[+1]", "'+"},
+        {"/v[1 2]", "' "},
+        {"/v[1\n]", "'\\n"},
+        {"/v[]", "the subset holds no number"},
+        {"/v[;;;]", "the subset holds no number"},
+        {"/v[90", "the subset has no closing ']'"},
+        {"/v[1]x", "the subset does not end the name: text follows its ']'"},
+        {"/v[1]]", "the subset does not end the name: text follows its ']'"},
+        {"/v[1;2;3;4;5]", "more than four lists (START;STRIDE;COUNT;BLOCK)"},
+        {"/v[1,,2]", "a list has an empty entry"},
+        {"/v[1,]", "a list has an empty entry"},
+        {"/v[,1]", "a list has an empty entry"},
+        {"/v[1;,2]", "a list has an empty entry"},
+        {"/v[010]", "a number has a leading zero"},
+        {"/v[18446744073709551616]", "a number is too large"},
+    };
+    for (const auto &c : cases) {
+        std::string expected = c.problem;
+        if (expected.size() >= 1 && expected[0] == '\'')
+            expected += not_allowed;
+        EXPECT_EQ(zarn_subset_suffix_error(c.path), expected) << c.path;
+    }
+}
+
 } // namespace
