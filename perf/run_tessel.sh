@@ -2,23 +2,28 @@
 # tessel beside fio: the same sequential writes and reads of 256 MiB per
 # process in 4 MiB transfers (1D contiguous, every process its own range of
 # one shared file), at 1 and 2 processes, through POSIX and MPI-IO.
-# Prints the median write and read throughputs of five runs of each and the
+# Prints the median write and read throughputs of seven runs of each and the
 # ratio tessel / fio.
 #
 #   perf/run_tessel.sh [BUILD_DIR] [SCRATCH_DIR]
 #
+# TESSEL=/path/to/tessel measures another tessel binary (an older build, for
+# a before/after figure); PROCS="2" limits the process counts; RUNS=N changes
+# the number of launches per median.
+#
 # fio is installed with apt-get when missing (only here; the tests do not
 # need it). The scratch folder should be on the file system to measure.
 # Neither program drops the page cache: fio runs with --invalidate=0, as
-# tessel reads back what it has just written. Each median is over five
+# tessel reads back what it has just written. Each median is over separate
 # launches of one iteration (the report gives no per-iteration median at a
 # useful precision); tessel is run with -i 1 for that reason.
 set -eu
 HERE=$(cd "$(dirname "$0")" && pwd)
 BUILD=${1:-$HERE/../build}
 if [ $# -ge 2 ]; then SCRATCH=$2; OWN_SCRATCH=0; else SCRATCH=$(mktemp -d /tmp/tessel_perf.XXXXXX); OWN_SCRATCH=1; fi
-TESSEL=$BUILD/bench/tessel
-RUNS=5
+TESSEL=${TESSEL:-$BUILD/bench/tessel}
+RUNS=${RUNS:-7}
+PROCS=${PROCS:-1 2}
 SIZE_MB=256
 XFER=4M
 
@@ -52,8 +57,9 @@ fio_once() { # NPROCS RW -> MB/s of the group
     python3 -c 'import json,sys; j=json.load(sys.stdin)["jobs"][0]; k=sys.argv[1]; print("%.1f" % (j[k]["bw_bytes"]/1048576))' "$2"
 }
 
-printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s\n' procs api tessel_w fio_w tessel_r fio_r ratio_w ratio_r open_w_s close_w_s
-for procs in 1 2; do
+echo "tessel: $TESSEL; $RUNS runs per median; scratch $SCRATCH"
+printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s %s\n' procs api tessel_w fio_w tessel_r fio_r ratio_w ratio_r open_w_s close_w_s "tessel writes"
+for procs in $PROCS; do
     # fio writes first so its reads find the data, as tessel's do.
     fw=() fr=()
     for ((i = 0; i < RUNS; i++)); do
@@ -71,8 +77,9 @@ for procs in 1 2; do
             tw+=("$w") tr+=("$r") to+=("$o") tc+=("$c")
         done
         t_w=$(median "${tw[@]}") t_r=$(median "${tr[@]}")
-        printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s\n' $procs $api "$t_w" "$fio_w" "$t_r" "$fio_r" \
+        printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s %s\n' $procs $api "$t_w" "$fio_w" "$t_r" "$fio_r" \
             "$(python3 -c "print('%.2f' % ($t_w/$fio_w))")" "$(python3 -c "print('%.2f' % ($t_r/$fio_r))")" \
-            "$(median "${to[@]}")" "$(median "${tc[@]}")"
+            "$(median "${to[@]}")" "$(median "${tc[@]}")" "${tw[*]}"
     done
+    echo "fio writes at $procs: ${fw[*]}"
 done
