@@ -59,6 +59,15 @@ const pio_backend &pio_backend_for(pio_interface io);
 void pio_fail_at(pio_io &io, const char *step, int line, const std::string &detail = "");
 #define PIO_FAIL(io, step, ...) pio_fail_at((io), (step), __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
+// Every process of the group learns whether a step failed anywhere (status
+// 0 or -1), so all of them leave the run together and keep their collective
+// calls in step. Collective over ctx.comm.
+bool pio_all_succeeded(const tessel_context &ctx, int status);
+
+// The text on one line: every run of blanks and line breaks becomes one
+// blank (library messages span several lines).
+std::string pio_one_line(const std::string &text);
+
 // Prints a plain failure message on standard error ("HDF5 Dataset Create
 // failed", ...) and keeps it as the run's reason when it is the first.
 void pio_fail_plain(pio_io &io, const std::string &message);

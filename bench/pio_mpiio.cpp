@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -13,7 +14,7 @@ std::string mpi_reason(int code, const std::string &name)
     char text[MPI_MAX_ERROR_STRING + 1] = {};
     int length = 0;
     MPI_Error_string(code, text, &length);
-    return std::string(text) + " (" + name + ")";
+    return pio_one_line(text) + " (" + name + ")";
 }
 
 bool fits_int(long long v)
@@ -30,14 +31,15 @@ struct mpi_layout {
     MPI_Datatype view_2d = MPI_DATATYPE_NULL;   // 2D: the file view of one transfer
 };
 
-// Makes and commits a type, or reports the step that failed.
-bool made(pio_io &io, mpi_layout &l, int create_status, MPI_Datatype t, MPI_Datatype *kept)
+// Keeps a type just made (create_status is the status of the call that
+// wrote *made) and commits it, or reports the step that failed.
+bool made(pio_io &io, mpi_layout &l, int create_status, const MPI_Datatype *made, MPI_Datatype *kept)
 {
     if (create_status != MPI_SUCCESS) {
         PIO_FAIL(io, "MPIO_TYPE_CREATE");
         return false;
     }
-    *kept = l.types.add(t);
+    *kept = l.types.add(*made);
     if (MPI_Type_commit(kept) != MPI_SUCCESS) {
         PIO_FAIL(io, "MPIO_TYPE_COMMIT");
         return false;
@@ -60,11 +62,11 @@ int prepare_1d(pio_io &io, mpi_layout &l)
     }
     const int view_status = MPI_Type_vector(static_cast<int>(N / B), 1, io.ctx.nprocs, block, &view);
     // Freed view first, then block; committed in the same order.
-    if (!made(io, l, view_status, view, &l.file_view)) {
+    if (!made(io, l, view_status, &view, &l.file_view)) {
         l.types.add(block);
         return -1;
     }
-    if (!made(io, l, MPI_SUCCESS, block, &l.block))
+    if (!made(io, l, MPI_SUCCESS, &block, &l.block))
         return -1;
     return 0;
 }
@@ -84,13 +86,13 @@ int prepare_2d(pio_io &io, mpi_layout &l)
     MPI_Datatype inter = MPI_DATATYPE_NULL, full_buffer = MPI_DATATYPE_NULL, chunk = MPI_DATATYPE_NULL;
     MPI_Datatype chunk_inter = MPI_DATATYPE_NULL, t = MPI_DATATYPE_NULL;
     // Made and committed in this order, freed in the same order.
-    if (!made(io, l, MPI_Type_contiguous(n, MPI_BYTE, &t), t, &row) ||
-        !made(io, l, MPI_Type_vector(b, 1, static_cast<int>(S / N), row, &t), t, &cont) ||
-        !made(io, l, MPI_Type_contiguous(b, MPI_BYTE, &t), t, &inter_row) ||
-        !made(io, l, MPI_Type_vector(n, 1, static_cast<int>(S / B), inter_row, &t), t, &inter) ||
-        !made(io, l, MPI_Type_contiguous(n * b, MPI_BYTE, &t), t, &full_buffer) ||
-        !made(io, l, MPI_Type_contiguous(b * b, MPI_BYTE, &t), t, &chunk) ||
-        !made(io, l, MPI_Type_vector(n / b, 1, static_cast<int>(S / B), chunk, &t), t, &chunk_inter))
+    if (!made(io, l, MPI_Type_contiguous(n, MPI_BYTE, &t), &t, &row) ||
+        !made(io, l, MPI_Type_vector(b, 1, static_cast<int>(S / N), row, &t), &t, &cont) ||
+        !made(io, l, MPI_Type_contiguous(b, MPI_BYTE, &t), &t, &inter_row) ||
+        !made(io, l, MPI_Type_vector(n, 1, static_cast<int>(S / B), inter_row, &t), &t, &inter) ||
+        !made(io, l, MPI_Type_contiguous(n * b, MPI_BYTE, &t), &t, &full_buffer) ||
+        !made(io, l, MPI_Type_contiguous(b * b, MPI_BYTE, &t), &t, &chunk) ||
+        !made(io, l, MPI_Type_vector(n / b, 1, static_cast<int>(S / B), chunk, &t), &t, &chunk_inter))
         return -1;
     if (io.params.chunk)
         l.view_2d = io.params.interleaved ? chunk_inter : full_buffer;

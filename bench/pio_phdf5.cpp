@@ -3,6 +3,7 @@
 #include "pio_backend.hpp"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -21,7 +22,7 @@ std::string h5_reason(const std::string &name)
     H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, keep_description, &deepest);
     if (deepest.empty())
         return name;
-    return deepest + " (" + name + ")";
+    return pio_one_line(deepest) + " (" + name + ")";
 }
 
 // The spaces and transfer list of one write or read phase, made once and
@@ -144,9 +145,13 @@ int phdf5_datasets(pio_io &io)
 {
     h5_layout l;
     int rc = prepare(io, l);
+    // Creating, opening and closing a dataset are collective: after each,
+    // the processes agree to go on, so a failure on one of them never
+    // leaves the others waiting in the next collective call.
+    rc = pio_all_succeeded(io.ctx, rc) ? 0 : -1;
     for (long n = 1; n <= io.params.num_dsets && rc == 0; ++n) {
         h5_dataset dataset = open_dataset(io, l, n);
-        if (!dataset.valid()) {
+        if (!pio_all_succeeded(io.ctx, dataset.valid() ? 0 : -1)) {
             rc = -1;
             break;
         }
@@ -155,6 +160,7 @@ int phdf5_datasets(pio_io &io)
             pio_fail_plain(io, "HDF5 Dataset Close failed: " + h5_reason(io.name));
             rc = -1;
         }
+        rc = pio_all_succeeded(io.ctx, rc) ? 0 : -1;
     }
     if (release(io, l) < 0)
         rc = -1;

@@ -15,15 +15,6 @@ namespace {
 constexpr const char *ENGINE_SOURCE = "pio_engine";
 constexpr size_t PAGE_SIZE = 4096;
 
-// Every process of the group learns whether a step failed anywhere, so all
-// of them leave the run together and keep their collective calls in step.
-bool all_succeeded(const tessel_context &ctx, int status)
-{
-    int worst = status;
-    MPI_Allreduce(&status, &worst, 1, MPI_INT, MPI_MIN, ctx.comm);
-    return worst == 0;
-}
-
 // The reason of the lowest-numbered process that has one, on every process.
 std::string agreed_reason(const tessel_context &ctx, const std::string &mine)
 {
@@ -69,7 +60,7 @@ int run_phase(pio_io &io, const pio_backend &backend, bool writing)
     int rc = backend.open(io, writing ? pio_open_mode::create : pio_open_mode::read);
     if (rc < 0)
         PIO_FAIL(io, "do_fopen failed");
-    if (!all_succeeded(io.ctx, rc))
+    if (!pio_all_succeeded(io.ctx, rc))
         return -1;
     if (writing && io.params.verify)
         std::memset(io.buffer, (io.ctx.rank + 1) % 256, static_cast<size_t>(io.share.transfer_bytes));
@@ -84,7 +75,7 @@ int run_phase(pio_io &io, const pio_backend &backend, bool writing)
     if (close_rc < 0)
         PIO_FAIL(io, "do_fclose failed");
     pio_timer_set_time(&io.timers, open_close, PIO_STOP);
-    return all_succeeded(io.ctx, rc < 0 || close_rc < 0 ? -1 : 0) ? 0 : -1;
+    return pio_all_succeeded(io.ctx, rc < 0 || close_rc < 0 ? -1 : 0) ? 0 : -1;
 }
 
 void remove_file(const pio_io &io, const pio_backend &backend)
@@ -117,8 +108,31 @@ int run_files(pio_io &io, const pio_backend &backend)
 
 } // namespace
 
-void pio_fail_at(pio_io &io, const char *step, int line, const std::string &detail)
+bool pio_all_succeeded(const tessel_context &ctx, int status)
 {
+    int worst = status;
+    MPI_Allreduce(&status, &worst, 1, MPI_INT, MPI_MIN, ctx.comm);
+    return worst == 0;
+}
+
+std::string pio_one_line(const std::string &text)
+{
+    std::string line;
+    for (char c : text) {
+        const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (!blank)
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+void pio_fail_at(pio_io &io, const char *step, int line, const std::string &detail_text)
+{
+    const std::string detail = pio_one_line(detail_text);
     if (detail.empty())
         std::fprintf(stderr, "Proc %d: *** Assertion failed (%s) at line %4d in %s\n", io.ctx.rank, step, line,
                      ENGINE_SOURCE);
@@ -129,8 +143,9 @@ void pio_fail_at(pio_io &io, const char *step, int line, const std::string &deta
         io.reason = detail.empty() ? std::string(step) + " failed" : std::string(step) + " failed: " + detail;
 }
 
-void pio_fail_plain(pio_io &io, const std::string &message)
+void pio_fail_plain(pio_io &io, const std::string &message_text)
 {
+    const std::string message = pio_one_line(message_text);
     std::fprintf(stderr, "%s\n", message.c_str());
     if (io.reason.empty())
         io.reason = message;
@@ -188,7 +203,7 @@ pio_run_result pio_run(const tessel_context &ctx, const bench_parameters &params
         std::memset(buffer.get(), 0, rounded);
         io.buffer = buffer.get();
     }
-    if (all_succeeded(ctx, status)) {
+    if (pio_all_succeeded(ctx, status)) {
         if (ctx.debug_level >= 4 && ctx.rank == 0)
             std::fprintf(ctx.out, "Timer details:\n");
         status = run_files(io, pio_backend_for(params.io_type));

@@ -3,6 +3,7 @@
 
 #include "pio_names.hpp"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <bit>
@@ -149,7 +150,13 @@ std::string tessel_check_files(const bench_options &o, int world_size)
     const unsigned long long needed = tessel_bytes_needed(o, world_size, keep_files);
     if (needed == 0)
         return "";
-    const std::string dir = pio_prefix_directory();
+    // The files go in the user's directory when it exists (it may be a
+    // file system of its own), else in the prefix.
+    std::string dir = pio_prefix_directory();
+    struct stat st{};
+    if (has_prefix && pio_user_name() != nullptr &&
+        stat((dir + "/" + pio_user_name()).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        dir += std::string("/") + pio_user_name();
     struct statvfs fs{};
     if (statvfs(dir.c_str(), &fs) != 0) {
         // A prefix that cannot be examined is left to the runs, which
