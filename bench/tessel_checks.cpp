@@ -35,16 +35,28 @@ unsigned long long times(unsigned long long a, unsigned long long b)
     return __builtin_mul_overflow(a, b, &r) ? ULLONG_MAX : r;
 }
 
-// A size in the largest unit that keeps it exact, as the report prints it.
+// A size in bytes, KiB, MiB ...: exact where a unit divides it, else the
+// largest unit below it with one decimal.
 std::string size_text(unsigned long long v)
 {
     const char *units[] = {" bytes", " KiB", " MiB", " GiB", " TiB", " PiB", " EiB"};
+    int exact = 0;
+    unsigned long long e = v;
+    while (exact < 6 && e >= 1024 && e % 1024 == 0) {
+        e /= 1024;
+        ++exact;
+    }
     int u = 0;
-    while (u < 6 && v >= 1024 && v % 1024 == 0) {
-        v /= 1024;
+    double d = static_cast<double>(v);
+    while (u < 6 && d >= 1024.0) {
+        d /= 1024.0;
         ++u;
     }
-    return std::to_string(v) + units[u];
+    if (u == exact)
+        return std::to_string(e) + units[u];
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f%s", d, units[u]);
+    return text;
 }
 
 // Bytes of one dataset at count processes; ULLONG_MAX when it overflows.
