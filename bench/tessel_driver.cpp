@@ -88,12 +88,17 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
             tessel_log(ctx, 4, "  # of files: %ld, # of datasets: %ld, dataset size: %.2f MB\n", o.num_files,
                        o.num_dsets, static_cast<double>(o.num_bytes) * nprocs / MB);
         }
+        // Settings that make no whole shares are refused once for every
+        // interface of this size.
+        const std::string refused = pio_check_parameters(base);
+        if (!refused.empty() && ctx.rank == 0)
+            std::fprintf(stderr, "%s\n", refused.c_str());
         for (size_t i = 0; i < std::size(PIO_INTERFACES); ++i) {
             if (!(o.api & API_BIT[i]))
                 continue;
             bench_parameters p = base;
             p.io_type = PIO_INTERFACES[i];
-            results->push_back(run_test(ctx, o, p));
+            results->push_back(run_test(ctx, o, p, refused));
             if (results->back().failed_iterations > 0)
                 status = -1;
         }
@@ -105,7 +110,8 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
 
 } // namespace
 
-tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p)
+tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
+                            const std::string &refused)
 {
     tessel_log(ctx, 8, "IO API = %s\n", api_title(p.io_type));
 
@@ -130,7 +136,11 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
         for (int kind : READ_KINDS)
             m.stats[static_cast<size_t>(kind)].assign(iterations, iteration_stats{});
 
-    for (size_t i = 0; i < iterations; ++i) {
+    if (!refused.empty()) {
+        m.failed_iterations = o.num_iterations;
+        m.reason = refused;
+    }
+    for (size_t i = 0; i < iterations && refused.empty(); ++i) {
         MPI_Barrier(ctx.comm);
         const pio_run_result run = pio_run(ctx, p);
         if (run.status < 0 && m.failed_iterations++ == 0)

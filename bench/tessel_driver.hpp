@@ -6,11 +6,14 @@
 #include "tessel_options.hpp"
 #include "tessel_results.hpp"
 
+#include <string>
 #include <vector>
 
 // Runs the iterations of one interface, reports them as text and returns
-// the measurement.
-tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p);
+// the measurement. Settings already refused (refused holds the message) are
+// reported as a failed measurement without running.
+tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
+                            const std::string &refused = "");
 
 // Runs every process count from the largest down, each over every buffer
 // size and interface, appending each measurement to *results (on the
