@@ -64,9 +64,11 @@ void pio_fail_at(pio_io &io, const char *step, int line, const std::string &deta
 // calls in step. Collective over ctx.comm.
 bool pio_all_succeeded(const tessel_context &ctx, int status);
 
-// The text on one line: every run of blanks and line breaks becomes one
-// blank (library messages span several lines).
-std::string pio_one_line(const std::string &text);
+// Keeps reason (on one line) as the run's reason when it is the first.
+void pio_keep_reason(pio_io &io, const std::string &reason);
+
+// Deletes a test file through MPI-IO (MPI-IO and HDF5 files).
+int pio_delete_file(const tessel_context &ctx, const std::string &name);
 
 // Prints a plain failure message on standard error ("HDF5 Dataset Create
 // failed", ...) and keeps it as the run's reason when it is the first.

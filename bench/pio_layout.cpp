@@ -1,8 +1,9 @@
 // Shares, transfer positions and the checks that make them whole.
 #include "pio_layout.hpp"
 
+#include "tessel_text.hpp"
+
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 const char *pio_interface_name(pio_interface io)
@@ -60,19 +61,6 @@ pio_share pio_compute_share(const bench_parameters &p, int rank, int nprocs)
     return s;
 }
 
-namespace {
-
-__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...)
-{
-    char text[320];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    return text;
-}
-
-} // namespace
 
 std::string pio_check_parameters(const bench_parameters &p)
 {
@@ -81,32 +69,32 @@ std::string pio_check_parameters(const bench_parameters &p)
     const long long D = p.dset_size;
     const long long P = p.num_procs;
     if (p.num_files < 0)
-        return format("number of files must be >= 0 (%ld)", p.num_files);
+        return tessel_text_of("number of files must be >= 0 (%ld)", p.num_files);
     if (p.num_dsets < 0)
-        return format("number of datasets per file must be >= 0 (%ld)", p.num_dsets);
+        return tessel_text_of("number of datasets per file must be >= 0 (%ld)", p.num_dsets);
     if (P <= 0)
-        return format("maximum number of process to use must be > 0 (%lld)", P);
+        return tessel_text_of("maximum number of process to use must be > 0 (%lld)", P);
     if (B == 0)
         return "Transfer block size (0) must be > 0";
     if (N == 0)
         return "Transfer buffer size (0) must be > 0";
     if (p.buf_size % p.block_size != 0)
-        return format("Transfer buffer size (%lld) must be a multiple of the block size (%lld) in the %s pattern; "
+        return tessel_text_of("Transfer buffer size (%lld) must be a multiple of the block size (%lld) in the %s pattern; "
                       "choose a block size that divides it with -B",
                       N, B, p.interleaved ? "interleaved" : "contiguous");
     const long long S = p.dim2d ? pio_side(D) : 0;
     const long long L = p.dim2d ? S : D;
     if (L % P != 0)
-        return format("Dataset size (%lld) must be a multiple of the number of processes (%lld)", L, P);
+        return tessel_text_of("Dataset size (%lld) must be a multiple of the number of processes (%lld)", L, P);
     if (p.dim2d) {
         if (S % N != 0)
-            return format("Dataset side size (%lld) must be a multiple of the transfer buffer size (%lld)", S, N);
+            return tessel_text_of("Dataset side size (%lld) must be a multiple of the transfer buffer size (%lld)", S, N);
         // Each process's band (or group of block columns) must hold whole
         // blocks, or its transfers would run into another process's share.
         if ((S / P) % B != 0)
-            return format("Dataset side size/process (%lld) must be a multiple of the block size (%lld)", S / P, B);
+            return tessel_text_of("Dataset side size/process (%lld) must be a multiple of the block size (%lld)", S / P, B);
     } else if ((D / P) % N != 0) {
-        return format("Dataset size/process (%lld) must be a multiple of the transfer buffer size (%lld)", D / P, N);
+        return tessel_text_of("Dataset size/process (%lld) must be a multiple of the transfer buffer size (%lld)", D / P, N);
     }
     return "";
 }

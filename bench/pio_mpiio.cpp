@@ -2,6 +2,8 @@
 // (MPI_File_write_at_all, with a file view for the interleaved and 2D
 // patterns) on one shared file.
 #include "pio_backend.hpp"
+#include "mpi_info.hpp"
+#include "tessel_text.hpp"
 
 #include <climits>
 #include <cstdio>
@@ -14,7 +16,7 @@ std::string mpi_reason(int code, const std::string &name)
     char text[MPI_MAX_ERROR_STRING + 1] = {};
     int length = 0;
     MPI_Error_string(code, text, &length);
-    return pio_one_line(text) + " (" + name + ")";
+    return tessel_one_line(text) + " (" + name + ")";
 }
 
 bool fits_int(long long v)
@@ -186,21 +188,10 @@ int mpiio_datasets(pio_io &io)
 // The hints the MPI library applies to an open file, as key=value pairs.
 mpi_hint_list hints_of(MPI_File f)
 {
-    mpi_hint_list hints;
     MPI_Info info = MPI_INFO_NULL;
     if (MPI_File_get_info(f, &info) != MPI_SUCCESS)
-        return hints;
-    int nkeys = 0;
-    MPI_Info_get_nkeys(info, &nkeys);
-    for (int i = 0; i < nkeys; ++i) {
-        char key[MPI_MAX_INFO_KEY + 1] = {};
-        char value[MPI_MAX_INFO_VAL + 1] = {};
-        int flag = 0;
-        MPI_Info_get_nthkey(info, i, key);
-        MPI_Info_get(info, key, MPI_MAX_INFO_VAL, value, &flag);
-        if (flag)
-            hints.emplace_back(key, value);
-    }
+        return {};
+    mpi_hint_list hints = mpi_info_pairs(info);
     MPI_Info_free(&info);
     return hints;
 }
@@ -221,8 +212,7 @@ int mpiio_open(pio_io &io, pio_open_mode mode)
     if (rc != MPI_SUCCESS) {
         *io.file.mpi.receive() = MPI_FILE_NULL;
         std::fprintf(stderr, "MPI File Open failed(%s)\n", name);
-        if (io.reason.empty())
-            io.reason = "cannot open: " + mpi_reason(rc, io.name);
+        pio_keep_reason(io, "cannot open: " + mpi_reason(rc, io.name));
         return -1;
     }
     if (mode == pio_open_mode::create) {
@@ -238,21 +228,15 @@ int mpiio_close(pio_io &io)
 {
     if (int rc = io.file.mpi.close(); rc != MPI_SUCCESS) {
         std::fprintf(stderr, "MPI File close failed\n");
-        if (io.reason.empty())
-            io.reason = "cannot close: " + mpi_reason(rc, io.name);
+        pio_keep_reason(io, "cannot close: " + mpi_reason(rc, io.name));
         return -1;
     }
     return 0;
 }
 
-int mpiio_remove(const tessel_context &ctx, const std::string &name)
-{
-    return MPI_File_delete(name.c_str(), ctx.hints) == MPI_SUCCESS ? 0 : -1;
-}
-
 } // namespace
 
-const pio_backend PIO_MPIIO_BACKEND = {mpiio_open, mpiio_datasets, mpiio_datasets, mpiio_close, mpiio_remove};
+const pio_backend PIO_MPIIO_BACKEND = {mpiio_open, mpiio_datasets, mpiio_datasets, mpiio_close, pio_delete_file};
 
 mpi_hint_list pio_hints_in_effect(const tessel_context &ctx, const std::string &name)
 {

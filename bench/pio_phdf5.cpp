@@ -1,6 +1,7 @@
 // Parallel HDF5 transfers: one dataset of bytes per "Dataset_N", written and
 // read through hyperslab selections with the MPI-IO file driver.
 #include "pio_backend.hpp"
+#include "tessel_text.hpp"
 
 #include <cstdio>
 #include <string>
@@ -22,7 +23,7 @@ std::string h5_reason(const std::string &name)
     H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, keep_description, &deepest);
     if (deepest.empty())
         return name;
-    return pio_one_line(deepest) + " (" + name + ")";
+    return tessel_one_line(deepest) + " (" + name + ")";
 }
 
 // The spaces and transfer list of one write or read phase, made once and
@@ -186,8 +187,7 @@ int phdf5_open(pio_io &io, pio_open_mode mode)
     int rc = 0;
     if (!io.file.hdf5.valid()) {
         std::fprintf(stderr, "HDF5 File Create failed(%s)\n", name);
-        if (io.reason.empty())
-            io.reason = "cannot open: " + h5_reason(io.name);
+        pio_keep_reason(io, "cannot open: " + h5_reason(io.name));
         rc = -1;
     }
     if (h5_close_now(access) < 0) {
@@ -202,18 +202,12 @@ int phdf5_close(pio_io &io)
     if (h5_close_now(io.file.hdf5) < 0) {
         const std::string why = h5_reason(io.name);
         std::fprintf(stderr, "HDF5 File Close failed: %s\n", why.c_str());
-        if (io.reason.empty())
-            io.reason = "cannot close: " + why;
+        pio_keep_reason(io, "cannot close: " + why);
         return -1;
     }
     return 0;
 }
 
-int phdf5_remove(const tessel_context &ctx, const std::string &name)
-{
-    return MPI_File_delete(name.c_str(), ctx.hints) == MPI_SUCCESS ? 0 : -1;
-}
-
 } // namespace
 
-const pio_backend PIO_PHDF5_BACKEND = {phdf5_open, phdf5_datasets, phdf5_datasets, phdf5_close, phdf5_remove};
+const pio_backend PIO_PHDF5_BACKEND = {phdf5_open, phdf5_datasets, phdf5_datasets, phdf5_close, pio_delete_file};

@@ -1,5 +1,6 @@
 // POSIX transfers: open, lseek, write and read on one shared file.
 #include "pio_backend.hpp"
+#include "tessel_text.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,8 +46,7 @@ int posix_open(pio_io &io, pio_open_mode mode)
     }
     if (error != 0) {
         std::fprintf(stderr, "POSIX File Open failed(%s)\n", name);
-        if (io.reason.empty())
-            io.reason = "cannot open: " + system_reason(error, io.name);
+        pio_keep_reason(io, "cannot open: " + system_reason(error, io.name));
     }
     // Every process waits here, whether its open worked or not, so the
     // group's collective calls stay matched.
@@ -118,8 +118,7 @@ int posix_close(pio_io &io)
 {
     if (int error = io.file.posix.close(); error != 0) {
         std::fprintf(stderr, "POSIX File Close failed\n");
-        if (io.reason.empty())
-            io.reason = "cannot close: " + system_reason(error, io.name);
+        pio_keep_reason(io, "cannot close: " + system_reason(error, io.name));
         return -1;
     }
     return 0;

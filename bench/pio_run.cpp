@@ -4,6 +4,7 @@
 
 #include "pio_backend.hpp"
 #include "pio_names.hpp"
+#include "tessel_text.hpp"
 #include "zarn_fatal.hpp"
 
 #include <cstdio>
@@ -115,40 +116,34 @@ bool pio_all_succeeded(const tessel_context &ctx, int status)
     return worst == 0;
 }
 
-std::string pio_one_line(const std::string &text)
-{
-    std::string line;
-    for (char c : text) {
-        const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-        if (!blank)
-            line += c;
-        else if (!line.empty() && line.back() != ' ')
-            line += ' ';
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    return line;
-}
-
 void pio_fail_at(pio_io &io, const char *step, int line, const std::string &detail_text)
 {
-    const std::string detail = pio_one_line(detail_text);
+    const std::string detail = tessel_one_line(detail_text);
     if (detail.empty())
         std::fprintf(stderr, "Proc %d: *** Assertion failed (%s) at line %4d in %s\n", io.ctx.rank, step, line,
                      ENGINE_SOURCE);
     else
         std::fprintf(stderr, "Proc %d: *** Assertion failed (%s) at line %4d in %s: %s\n", io.ctx.rank, step, line,
                      ENGINE_SOURCE, detail.c_str());
+    pio_keep_reason(io, detail.empty() ? std::string(step) + " failed" : std::string(step) + " failed: " + detail);
+}
+
+void pio_keep_reason(pio_io &io, const std::string &reason)
+{
     if (io.reason.empty())
-        io.reason = detail.empty() ? std::string(step) + " failed" : std::string(step) + " failed: " + detail;
+        io.reason = tessel_one_line(reason);
+}
+
+int pio_delete_file(const tessel_context &ctx, const std::string &name)
+{
+    return MPI_File_delete(name.c_str(), ctx.hints) == MPI_SUCCESS ? 0 : -1;
 }
 
 void pio_fail_plain(pio_io &io, const std::string &message_text)
 {
-    const std::string message = pio_one_line(message_text);
+    const std::string message = tessel_one_line(message_text);
     std::fprintf(stderr, "%s\n", message.c_str());
-    if (io.reason.empty())
-        io.reason = message;
+    pio_keep_reason(io, message);
 }
 
 void pio_verify_transfer(const pio_io &io)

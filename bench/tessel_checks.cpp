@@ -2,6 +2,7 @@
 #include "tessel_checks.hpp"
 
 #include "pio_names.hpp"
+#include "tessel_text.hpp"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -9,7 +10,6 @@
 #include <bit>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,16 +17,6 @@
 namespace {
 
 constexpr unsigned long long FILE_SIZE_MAX = LLONG_MAX; // the largest offset of a file
-
-__attribute__((format(printf, 1, 2))) std::string text_of(const char *fmt, ...)
-{
-    char text[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    return text;
-}
 
 // a * b, or ULLONG_MAX when it does not fit.
 unsigned long long times(unsigned long long a, unsigned long long b)
@@ -97,16 +87,16 @@ std::string tessel_check_sizes(const bench_options &o, int world_size)
 {
     for (const size_rule &r : SIZE_RULES)
         if (o.*r.field < r.minimum)
-            return text_of("tessel: -%c (%s) must be at least %lld, not %lld", r.letter, r.what, r.minimum,
+            return tessel_text_of("tessel: -%c (%s) must be at least %lld, not %lld", r.letter, r.what, r.minimum,
                            o.*r.field);
     if (o.num_dsets < 1)
-        return text_of("tessel: -d (datasets per file) must be at least 1, not %ld", o.num_dsets);
+        return tessel_text_of("tessel: -d (datasets per file) must be at least 1, not %ld", o.num_dsets);
     if (o.num_files < 0)
-        return text_of("tessel: -F (number of files) must be at least 0, not %ld", o.num_files);
+        return tessel_text_of("tessel: -F (number of files) must be at least 0, not %ld", o.num_files);
 
     const int count = tessel_largest_count(o, world_size);
     if (count == 0)
-        return text_of("tessel: no process count from -P %d down to -p %d (halving) is at most the %d "
+        return tessel_text_of("tessel: no process count from -P %d down to -p %d (halving) is at most the %d "
                        "process(es) of MPI_COMM_WORLD",
                        o.max_num_processes, o.min_num_processes, world_size);
 
@@ -114,16 +104,16 @@ std::string tessel_check_sizes(const bench_options &o, int world_size)
     // must be addressable as file offsets.
     const unsigned long long dataset = dataset_bytes(o, count);
     if (dataset > FILE_SIZE_MAX)
-        return text_of("tessel: -e %lld makes %s datasets of more than %llu bytes (the largest file size) at %d "
+        return tessel_text_of("tessel: -e %lld makes %s datasets of more than %llu bytes (the largest file size) at %d "
                        "processes; make -e smaller",
                        o.num_bytes, o.dim2d ? "2D" : "1D", FILE_SIZE_MAX, count);
     if (times(dataset, static_cast<unsigned long long>(o.num_dsets)) > FILE_SIZE_MAX)
-        return text_of("tessel: -d %ld datasets of %s make a file of more than %llu bytes (the largest file "
+        return tessel_text_of("tessel: -d %ld datasets of %s make a file of more than %llu bytes (the largest file "
                        "size); make -d or -e smaller",
                        o.num_dsets, size_text(dataset).c_str(), FILE_SIZE_MAX);
     if (o.dim2d && times(static_cast<unsigned long long>(o.block_size),
                          static_cast<unsigned long long>(o.max_xfer_size)) > FILE_SIZE_MAX)
-        return text_of("tessel: a 2D transfer buffer of -B %lld x -X %lld bytes is larger than %llu bytes; make "
+        return tessel_text_of("tessel: a 2D transfer buffer of -B %lld x -X %lld bytes is larger than %llu bytes; make "
                        "-B or -X smaller",
                        o.block_size, o.max_xfer_size, FILE_SIZE_MAX);
     return "";
@@ -148,13 +138,13 @@ std::string tessel_check_files(const bench_options &o, int world_size)
         const char *user = pio_user_name();
         const std::string problem = pio_user_name_problem(user);
         if (!problem.empty())
-            return text_of("tessel: the user name \"%s\" (%s) %s: it must name a directory inside HDF5_PARAPREFIX",
+            return tessel_text_of("tessel: the user name \"%s\" (%s) %s: it must name a directory inside HDF5_PARAPREFIX",
                            user, std::getenv("USER") != nullptr ? "USER" : "LOGIN", problem.c_str());
         // The longest name: prefix, user, the last file number, ".posix".
         std::string longest = std::string(prefix) + "/" + (user ? user : "") + "/#pio_tmp_" +
                               std::to_string(o.num_files) + ".posix";
         if (longest.size() > PIO_NAME_MAX)
-            return text_of("tessel: HDF5_PARAPREFIX is too long: the test file names must be at most %zu "
+            return tessel_text_of("tessel: HDF5_PARAPREFIX is too long: the test file names must be at most %zu "
                            "characters",
                            PIO_NAME_MAX);
     }
@@ -177,7 +167,7 @@ std::string tessel_check_files(const bench_options &o, int world_size)
     }
     const unsigned long long available = times(fs.f_bavail, fs.f_frsize);
     if (needed > available)
-        return text_of("tessel: the test files need %s at once but the file system of %s has %s free; "
+        return tessel_text_of("tessel: the test files need %s at once but the file system of %s has %s free; "
                        "make -e, -d%s smaller or set HDF5_PARAPREFIX to a larger file system",
                        size_text(needed).c_str(), dir.c_str(), size_text(available).c_str(),
                        keep_files ? ", -F" : "");
