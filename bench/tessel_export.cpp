@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 

@@ -19,7 +19,7 @@ constexpr int TESSEL_JSON_FORMAT = 1;
 // back the hints in effect.
 tessel_run_info gather_run_info(const tessel_context &ctx, bool probe_hints);
 
-nlohmann::json tessel_json(const tessel_run_info &info, const bench_options &o,
+nlohmann::ordered_json tessel_json(const tessel_run_info &info, const bench_options &o,
                            const std::vector<tessel_measurement> &results);
 
 std::string tessel_csv(const tessel_run_info &info, const bench_options &o,
