@@ -11,6 +11,7 @@
 
 #include <mpi.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
