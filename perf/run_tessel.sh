@@ -15,7 +15,9 @@
 # fio is installed with apt-get when missing (only here; the tests do not
 # need it). The scratch folder should be on the file system to measure.
 # Neither program drops the page cache: fio runs with --invalidate=0, as
-# tessel reads back what it has just written. Each median is over separate
+# tessel reads back what it has just written. Every launch starts after a
+# sync, so no launch writes while the previous one's data is still being
+# written back (which otherwise swings single runs by 10x). Each median is over separate
 # launches of one iteration (the report gives no per-iteration median at a
 # useful precision); tessel is run with -i 1 for that reason.
 set -eu
@@ -41,6 +43,7 @@ median() { python3 -c 'import sys,statistics; print("%.1f" % statistics.median(f
 
 tessel_once() { # NPROCS API [BINARY] -> "write_MBps read_MBps open_write_s close_write_s"
     mkdir -p "$SCRATCH/tessel"
+    sync
     HDF5_PARAPREFIX="$SCRATCH/tessel" mpiexec -n "$1" "${3:-$TESSEL}" -A "$2" -p "$1" -P "$1" \
         -e ${SIZE_MB}M -x $XFER -X $XFER -B $XFER -i 1 --debug=t |
     awk '
@@ -53,6 +56,7 @@ tessel_once() { # NPROCS API [BINARY] -> "write_MBps read_MBps open_write_s clos
 }
 
 fio_once() { # NPROCS RW -> MB/s of the group
+    sync
     fio --name=seq --filename="$SCRATCH/fio.dat" --rw="$2" --bs=$XFER --size=${SIZE_MB}M \
         --offset_increment=${SIZE_MB}M --numjobs="$1" --ioengine=psync --group_reporting --invalidate=0 --fallocate=none \
         --output-format=json 2> /dev/null |
