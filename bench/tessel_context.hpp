@@ -22,6 +22,3 @@ struct tessel_context {
     MPI_Info hints = MPI_INFO_NULL; // from HDF5_MPI_INFO; handed to every MPI-IO call
     bool keep_files = false;        // HDF5_NOCLEANUP is set: test files stay
 };
-
-// Formatted output on ctx.out from rank 0 of ctx.comm, after indent blanks.
-void tessel_log(const tessel_context &ctx, int indent, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
