@@ -3,36 +3,7 @@
 # environments at one and two processes, the usage text and exit status for
 # -h and every refused option, and the report file.
 # Arguments: PMIRLO_BINDIR TESSEL_BINDIR FIXTURE_DIR CORPUS_DIR
-set -u
-TESSEL=$2/tessel
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-# In sanitizer builds, keep the summary of suppressed (MPI library) leaks off
-# the standard error that is compared.
-export LSAN_OPTIONS="${LSAN_OPTIONS:-}:print_suppressions=0"
-
-# run NPROCS ARGS...: runs tessel in $WORK/run with the current environment;
-# leaves OUT, ERR and RC.
-run() {
-    local n=$1; shift
-    rm -rf "$WORK/run"; mkdir -p "$WORK/run"
-    (cd "$WORK/run" && timeout 100 mpiexec -n "$n" "$TESSEL" "$@" > "$WORK/out" 2> "$WORK/err")
-    RC=$?
-    OUT=$(cat "$WORK/out")
-    ERR=$(tr -d '\0' < "$WORK/err")
-}
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-same() { # label expected actual
-    if [ "$2" != "$3" ]; then
-        fail "$1"
-        diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20
-    fi
-}
-
-status_is() { [ "$RC" = "$2" ] || fail "$1: exit status $RC, expected $2"; }
+. "$(dirname "$0")/tessel_common.sh"
 
 # Lines from the version line to the empty line after the parameters.
 params() { printf '%s\n' "$OUT" | sed -n '/^HDF5 Library: Version/,/^rank 0: ==== End of Parameters ====$/p'; }
@@ -305,5 +276,4 @@ status_is "unwritable JSON file" 1
 same "unwritable JSON file" "tessel: cannot open report file $WORK/nodir/r.json: No such file or directory" "$ERR"
 same "unwritable JSON file: stdout" "" "$OUT"
 
-[ "$failures" = 0 ] && echo "all tessel command-line checks passed"
-exit $((failures > 0))
+finish "tessel command-line"

@@ -4,15 +4,7 @@
 # measurement is recorded as failed, never as a throughput; tessel-plot draws
 # a PNG of the size asked for from the JSON.
 # Arguments: PMIRLO_BINDIR TESSEL_BINDIR FIXTURE_DIR CORPUS_DIR
-set -u
-TESSEL=$2/tessel
-PLOT=$2/tessel-plot
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-export LSAN_OPTIONS="${LSAN_OPTIONS:-}:print_suppressions=0"
-unset HDF5_MPI_INFO HDF5_NOCLEANUP
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/tessel_common.sh"
 
 mkdir -p "$WORK/prefix"
 export HDF5_PARAPREFIX="$WORK/prefix" HDF5_MPI_INFO="romio_cb_write=enable"
@@ -131,5 +123,4 @@ echo '{"format": 2}' > "$WORK/other.json"
 "$PLOT" "$WORK/other.json" 2> "$WORK/plot.err" && fail "an unknown format was drawn"
 grep -q "unknown report format" "$WORK/plot.err" || fail "unknown format message: $(cat "$WORK/plot.err")"
 
-[ "$failures" = 0 ] && echo "all tessel report checks passed"
-exit $((failures > 0))
+finish "tessel report"

@@ -4,31 +4,8 @@
 # sequences, validation and failure messages, test file names under
 # HDF5_PARAPREFIX, and removal of the test files.
 # Arguments: PMIRLO_BINDIR TESSEL_BINDIR FIXTURE_DIR CORPUS_DIR
-set -u
-TESSEL=$2/tessel
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-# In sanitizer builds, keep the summary of suppressed (MPI library) leaks off
-# the standard error that is compared.
-export LSAN_OPTIONS="${LSAN_OPTIONS:-}:print_suppressions=0"
-unset HDF5_MPI_INFO HDF5_PARAPREFIX HDF5_NOCLEANUP
-
-run() { # NPROCS ARGS...: in the empty folder $WORK/run; sets OUT ERR RC
-    local n=$1; shift
-    rm -rf "$WORK/run"; mkdir -p "$WORK/run"
-    (cd "$WORK/run" && timeout 100 mpiexec -n "$n" "$TESSEL" "$@" > "$WORK/out" 2> "$WORK/err")
-    RC=$?
-    OUT=$(cat "$WORK/out")
-    ERR=$(cat "$WORK/err")
-}
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-same() {
-    if [ "$2" != "$3" ]; then fail "$1"; diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20; fi
-}
-status_is() { [ "$RC" = "$2" ] || fail "$1: exit status $RC, expected $2"; }
+. "$(dirname "$0")/tessel_common.sh"
 err_set() { printf '%s\n' "$ERR" | sed -E 's/at line +[0-9]+/at line N/' | sort -u; }
-run_dir_empty() { [ -z "$(ls -A "$WORK/run")" ] || fail "$1: left $(ls -A "$WORK/run")"; }
 
 # The results report with every number replaced by #.
 results() {
@@ -214,5 +191,4 @@ same "unwritable prefix" "$(printf '%s\n' "HDF5 File Create failed(/proc/tessel-
 [ "$(printf '%s\n' "$OUT" | grep -c '^        IO API = ')" = 3 ] || fail "unwritable prefix: reports"
 unset HDF5_PARAPREFIX
 
-[ "$failures" = 0 ] && echo "all tessel run checks passed"
-exit $((failures > 0))
+finish "tessel run"
