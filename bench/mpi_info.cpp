@@ -1,11 +1,8 @@
 // MPI-IO hints from HDF5_MPI_INFO.
 #include "mpi_info.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-MPI_Info bench_info = MPI_INFO_NULL;
 
 namespace {
 
@@ -54,40 +51,52 @@ mpi_hint_list parse_mpi_hints(const char *text)
     return hints;
 }
 
-int read_mpi_info()
+int read_mpi_info(MPI_Info *info, bool report)
 {
     const char *text = std::getenv("HDF5_MPI_INFO");
     if (text == nullptr)
         return 0;
-    if (bench_info == MPI_INFO_NULL)
-        MPI_Info_create(&bench_info);
+    if (*info == MPI_INFO_NULL)
+        MPI_Info_create(info);
 
     int status = 0;
     for (const auto &[key, value] : parse_mpi_hints(text)) {
-        if (MPI_Info_set(bench_info, key.c_str(), value.c_str()) != MPI_SUCCESS) {
-            printf("MPI_Info_set failed\n");
+        if (MPI_Info_set(*info, key.c_str(), value.c_str()) != MPI_SUCCESS) {
+            if (report)
+                printf("MPI_Info_set failed\n");
             status = -1;
         }
     }
     return status;
 }
 
-void dump_mpi_info(MPI_Info info)
+mpi_hint_list mpi_info_pairs(MPI_Info info)
 {
-    printf("Dumping MPI Info Object (up to %d bytes per item):\n", HINT_VALUE_MAX);
-    if (info == MPI_INFO_NULL) {
-        printf("object is MPI_INFO_NULL\n");
-        return;
-    }
+    mpi_hint_list pairs;
+    if (info == MPI_INFO_NULL)
+        return pairs;
     int nkeys = 0;
     MPI_Info_get_nkeys(info, &nkeys);
-    printf("object has %d items\n", nkeys);
     for (int i = 0; i < nkeys; ++i) {
         char key[MPI_MAX_INFO_KEY + 1] = {};
         char value[HINT_VALUE_MAX + 1] = {};
         int flag = 0;
         MPI_Info_get_nthkey(info, i, key);
         MPI_Info_get(info, key, HINT_VALUE_MAX, value, &flag);
-        printf("%s=%s\n", key, value);
+        pairs.emplace_back(key, value);
     }
+    return pairs;
+}
+
+void dump_mpi_info(FILE *out, MPI_Info info)
+{
+    fprintf(out, "Dumping MPI Info Object (up to %d bytes per item):\n", HINT_VALUE_MAX);
+    if (info == MPI_INFO_NULL) {
+        fprintf(out, "object is MPI_INFO_NULL\n");
+        return;
+    }
+    const mpi_hint_list pairs = mpi_info_pairs(info);
+    fprintf(out, "object has %d items\n", static_cast<int>(pairs.size()));
+    for (const auto &[key, value] : pairs)
+        fprintf(out, "%s=%s\n", key.c_str(), value.c_str());
 }

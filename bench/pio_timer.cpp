@@ -35,19 +35,6 @@ double tod_seconds(const pio_timeval &tv)
 
 } // namespace
 
-pio_timer_set *pio_timer_new(int clock)
-{
-    auto *set = static_cast<pio_timer_set *>(std::calloc(1, sizeof(pio_timer_set)));
-    if (set != nullptr)
-        set->clock = clock;
-    return set;
-}
-
-void pio_timer_free(pio_timer_set *set)
-{
-    std::free(set);
-}
-
 pio_timer_set *pio_timer_set_time_at(pio_timer_set *set, int kind, int flag, double now, double restart)
 {
     if (set == nullptr || !valid_kind(kind))

@@ -29,16 +29,13 @@ struct pio_timeval {
     int64_t usec;
 };
 
+// One run's timers; value-initialise it ({}) and set the clock.
 struct pio_timer_set {
     int clock;
     double totals[PIO_NUM_TIMERS];
     double starts[PIO_NUM_TIMERS];
     pio_timeval tod_starts[PIO_NUM_TIMERS];
 };
-
-// A new zeroed set using the given clock; nullptr when memory is short.
-pio_timer_set *pio_timer_new(int clock);
-void pio_timer_free(pio_timer_set *set);
 
 // Starts or stops kind on the set's clock; returns the set.
 pio_timer_set *pio_timer_set_time(pio_timer_set *set, int kind, int flag);

@@ -1,41 +1,22 @@
 // The benchmark driver: process-count and buffer-size loops, the iterations
-// of each interface, the combination of times over the processes and the
-// results report.
+// of each interface, and the combination of times over the processes.
 #pragma once
-#include "pio_engine.hpp"
+#include "pio_layout.hpp"
+#include "tessel_context.hpp"
 #include "tessel_options.hpp"
+#include "tessel_results.hpp"
 
+#include <string>
 #include <vector>
 
-// Times of one timer kind in one iteration, combined over bench_comm.
-struct iteration_stats {
-    double min;
-    double max;
-    double sum;
-    int nprocs;
-};
-
-// Summary of the iterations of one kind: times of the slowest process.
-struct kind_summary {
-    double tmin;
-    double tavg;
-    double tmax;
-};
-
-kind_summary summarize_iterations(const std::vector<iteration_stats> &stats, int num_iterations);
-
-// MB/s for size_mb moved in seconds; 0 for a time too small to divide by.
-double throughput(double size_mb, double seconds);
-
-// Formatted output on bench_output from rank 0 of bench_comm, after indent
-// blanks.
-void bench_log(int indent, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-
-// Runs the iterations of one interface and reports them. Returns 0, or -1
-// when any iteration failed.
-int run_test(int io_type, const bench_options *options, bench_parameters parameters);
+// Runs the iterations of one interface, reports them as text and returns
+// the measurement. Settings already refused (refused holds the message) are
+// reported as a failed measurement without running.
+tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
+                            const std::string &refused = "");
 
 // Runs every process count from the largest down, each over every buffer
-// size and interface. Returns 0, or -1 when any measurement run failed on
-// this process.
-int run_benchmarks(const bench_options *options);
+// size and interface, appending each measurement to *results (on the
+// processes that took part). Returns 0, or -1 when any measurement run
+// failed on this process.
+int run_benchmarks(const tessel_context &ctx, const bench_options &o, std::vector<tessel_measurement> *results);

@@ -2,23 +2,32 @@
 # tessel beside fio: the same sequential writes and reads of 256 MiB per
 # process in 4 MiB transfers (1D contiguous, every process its own range of
 # one shared file), at 1 and 2 processes, through POSIX and MPI-IO.
-# Prints the median write and read throughputs of five runs of each and the
+# Prints the median write and read throughputs of seven runs of each and the
 # ratio tessel / fio.
 #
 #   perf/run_tessel.sh [BUILD_DIR] [SCRATCH_DIR]
 #
+# TESSEL=/path/to/tessel measures another tessel binary; BEFORE=/path/to/tessel
+# also measures an older binary, each of its launches right after one of the
+# current binary's, for a before/after figure under the same load; PROCS="2"
+# limits the process counts; RUNS=N changes the number of launches per median.
+#
 # fio is installed with apt-get when missing (only here; the tests do not
 # need it). The scratch folder should be on the file system to measure.
 # Neither program drops the page cache: fio runs with --invalidate=0, as
-# tessel reads back what it has just written. Each median is over five
+# tessel reads back what it has just written. Every launch starts after a
+# sync, so no launch writes while the previous one's data is still being
+# written back (which otherwise swings single runs by 10x). Each median is over separate
 # launches of one iteration (the report gives no per-iteration median at a
 # useful precision); tessel is run with -i 1 for that reason.
 set -eu
 HERE=$(cd "$(dirname "$0")" && pwd)
 BUILD=${1:-$HERE/../build}
 if [ $# -ge 2 ]; then SCRATCH=$2; OWN_SCRATCH=0; else SCRATCH=$(mktemp -d /tmp/tessel_perf.XXXXXX); OWN_SCRATCH=1; fi
-TESSEL=$BUILD/bench/tessel
-RUNS=5
+TESSEL=${TESSEL:-$BUILD/bench/tessel}
+BEFORE=${BEFORE:-}
+RUNS=${RUNS:-7}
+PROCS=${PROCS:-1 2}
 SIZE_MB=256
 XFER=4M
 
@@ -32,9 +41,10 @@ trap 'rm -rf "$SCRATCH"/fio.dat "$SCRATCH"/tessel; [ "$OWN_SCRATCH" = 1 ] && rm 
 
 median() { python3 -c 'import sys,statistics; print("%.1f" % statistics.median(float(x) for x in sys.argv[1:]))' "$@"; }
 
-tessel_once() { # NPROCS API -> "write_MBps read_MBps open_write_s close_write_s"
+tessel_once() { # NPROCS API [BINARY] -> "write_MBps read_MBps open_write_s close_write_s"
     mkdir -p "$SCRATCH/tessel"
-    HDF5_PARAPREFIX="$SCRATCH/tessel" mpiexec -n "$1" "$TESSEL" -A "$2" -p "$1" -P "$1" \
+    sync
+    HDF5_PARAPREFIX="$SCRATCH/tessel" mpiexec -n "$1" "${3:-$TESSEL}" -A "$2" -p "$1" -P "$1" \
         -e ${SIZE_MB}M -x $XFER -X $XFER -B $XFER -i 1 --debug=t |
     awk '
         /^            Write \(/ { s = "w" } /^            Read \(/ { s = "r" }
@@ -46,14 +56,16 @@ tessel_once() { # NPROCS API -> "write_MBps read_MBps open_write_s close_write_s
 }
 
 fio_once() { # NPROCS RW -> MB/s of the group
+    sync
     fio --name=seq --filename="$SCRATCH/fio.dat" --rw="$2" --bs=$XFER --size=${SIZE_MB}M \
         --offset_increment=${SIZE_MB}M --numjobs="$1" --ioengine=psync --group_reporting --invalidate=0 --fallocate=none \
         --output-format=json 2> /dev/null |
     python3 -c 'import json,sys; j=json.load(sys.stdin)["jobs"][0]; k=sys.argv[1]; print("%.1f" % (j[k]["bw_bytes"]/1048576))' "$2"
 }
 
-printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s\n' procs api tessel_w fio_w tessel_r fio_r ratio_w ratio_r open_w_s close_w_s
-for procs in 1 2; do
+echo "tessel: $TESSEL${BEFORE:+, before: $BEFORE}; $RUNS runs per median; scratch $SCRATCH"
+printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s %10s %s\n' procs api tessel_w fio_w tessel_r fio_r ratio_w ratio_r open_w_s close_w_s before_w "tessel writes"
+for procs in $PROCS; do
     # fio writes first so its reads find the data, as tessel's do.
     fw=() fr=()
     for ((i = 0; i < RUNS; i++)); do
@@ -65,14 +77,21 @@ for procs in 1 2; do
     rm -f "$SCRATCH/fio.dat"
     fio_w=$(median "${fw[@]}") fio_r=$(median "${fr[@]}")
     for api in posix mpiio; do
-        tw=() tr=() to=() tc=()
+        tw=() tr=() to=() tc=() bw=()
         for ((i = 0; i < RUNS; i++)); do
             read -r w r o c < <(tessel_once $procs $api)
             tw+=("$w") tr+=("$r") to+=("$o") tc+=("$c")
+            if [ -n "$BEFORE" ]; then
+                read -r w r o c < <(tessel_once $procs $api "$BEFORE")
+                bw+=("$w")
+            fi
         done
         t_w=$(median "${tw[@]}") t_r=$(median "${tr[@]}")
-        printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s\n' $procs $api "$t_w" "$fio_w" "$t_r" "$fio_r" \
+        b_w=-
+        [ -n "$BEFORE" ] && b_w=$(median "${bw[@]}")
+        printf '%-6s %-5s %10s %10s %10s %10s %8s %8s %10s %10s %10s %s\n' $procs $api "$t_w" "$fio_w" "$t_r" "$fio_r" \
             "$(python3 -c "print('%.2f' % ($t_w/$fio_w))")" "$(python3 -c "print('%.2f' % ($t_r/$fio_r))")" \
-            "$(median "${to[@]}")" "$(median "${tc[@]}")"
+            "$(median "${to[@]}")" "$(median "${tc[@]}")" "$b_w" "${tw[*]}${BEFORE:+ | before: ${bw[*]}}"
     done
+    echo "fio writes at $procs: ${fw[*]}"
 done

@@ -24,3 +24,11 @@ echo "== tessel: a short parallel I/O measurement with 2 processes"
 export HDF5_PARAPREFIX="$out"
 run mpiexec -n 2 "$build/bench/tessel" -A posix,mpiio,phdf5 \
     -e 1M -x 256K -X 1M -B 64K -i 2 --debug=t
+
+echo
+echo "== tessel: a sweep of transfer sizes at 2 and 1 processes, as JSON and CSV, and its chart"
+run mpiexec -n 2 "$build/bench/tessel" -A posix,mpiio,phdf5 \
+    -e 4M -x 64K -X 4M -i 3 -o "$out/tessel-sweep.txt" \
+    --json="$out/tessel-sweep.json" --csv="$out/tessel-sweep.csv"
+run "$build/bench/tessel-plot" "$out/tessel-sweep.json" -o "$out/tessel-sweep.png"
+echo "tessel chart: $out/tessel-sweep.png (report $out/tessel-sweep.txt, data $out/tessel-sweep.json and .csv)"

@@ -4,31 +4,8 @@
 # sequences, validation and failure messages, test file names under
 # HDF5_PARAPREFIX, and removal of the test files.
 # Arguments: PMIRLO_BINDIR TESSEL_BINDIR FIXTURE_DIR CORPUS_DIR
-set -u
-TESSEL=$2/tessel
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-# In sanitizer builds, keep the summary of suppressed (MPI library) leaks off
-# the standard error that is compared.
-export LSAN_OPTIONS="${LSAN_OPTIONS:-}:print_suppressions=0"
-unset HDF5_MPI_INFO HDF5_PARAPREFIX HDF5_NOCLEANUP
-
-run() { # NPROCS ARGS...: in the empty folder $WORK/run; sets OUT ERR RC
-    local n=$1; shift
-    rm -rf "$WORK/run"; mkdir -p "$WORK/run"
-    (cd "$WORK/run" && timeout 100 mpiexec -n "$n" "$TESSEL" "$@" > "$WORK/out" 2> "$WORK/err")
-    RC=$?
-    OUT=$(cat "$WORK/out")
-    ERR=$(cat "$WORK/err")
-}
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-same() {
-    if [ "$2" != "$3" ]; then fail "$1"; diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20; fi
-}
-status_is() { [ "$RC" = "$2" ] || fail "$1: exit status $RC, expected $2"; }
+. "$(dirname "$0")/tessel_common.sh"
 err_set() { printf '%s\n' "$ERR" | sed -E 's/at line +[0-9]+/at line N/' | sort -u; }
-run_dir_empty() { [ -z "$(ls -A "$WORK/run")" ] || fail "$1: left $(ls -A "$WORK/run")"; }
 
 # The results report with every number replaced by #.
 results() {
@@ -110,8 +87,8 @@ same "-P 5 sequence" "$(printf '%s\n' "Number of processors = 2" "Transfer Buffe
     "$(printf '%s\n' "$OUT" | grep -E '^(Number of processors|Transfer Buffer Size)')"
 printf '%s\n' "$OUT" | grep -qx "                Maximum Throughput:   0.00 MB/s" || fail "-F 0: throughput not zero"
 run 2 -A posix -p 3 -P 8 -F 0
-same "-p 3 -P 8 stderr" "$(printf '%s\n' "number of process(4) must be <= number of processes in MPI_COMM_WORLD(2)" \
-    "number of process(8) must be <= number of processes in MPI_COMM_WORLD(2)")" "$(err_set)"
+status_is "-p 3 -P 8" 1
+same "-p 3 -P 8 stderr" "tessel: no process count from -P 8 down to -p 3 (halving) is at most the 2 process(es) of MPI_COMM_WORLD" "$ERR"
 printf '%s\n' "$OUT" | grep -q "^Number of processors" && fail "-p 3 -P 8 ran a count"
 run 1 -A posix -e 12K -x 3K -X 8K -B 1K -w
 same "-x 3K -X 8K sizes" "$(printf '%s\n' "Transfer Buffer Size: 3072 bytes, File size: 0.01 MB" "Transfer Buffer Size: 6144 bytes, File size: 0.01 MB")" \
@@ -122,22 +99,60 @@ same "2D interleaved sizes" "$(printf '%s\n' "Transfer Buffer Size: 8x4 bytes, F
     "      # of files: 1, # of datasets: 1, dataset size: 0.02x0.02 KB" "Transfer Buffer Size: 16x4 bytes, File size: 0.00 MB" \
     "      # of files: 1, # of datasets: 1, dataset size: 0.02x0.02 KB")" "$(printf '%s\n' "$OUT" | grep -E '^(Transfer|      #)')"
 
-# Refused run settings: reported by every process, the run fails, the
-# report goes on, and nothing is created.
+# Refused run settings: reported once, the run fails and is reported as
+# failed (never as a throughput), the report goes on, and nothing is created.
 run 1 -A posix -e 10K -x 4K -X 4K -B 4K
 status_is "size/process" 1
-same "size/process" "Dataset size/process (10240) must be a multiple of the transfer buffer size (4096)" "$(err_set)"
-printf '%s\n' "$OUT" | grep -qx "        IO API = POSIX" || fail "size/process: no report"
+same "size/process" "Dataset size/process (10240) must be a multiple of the transfer buffer size (4096)" "$ERR"
+same "size/process report" "$(printf '%s\n' "        IO API = POSIX" \
+    "            Write failed: Dataset size/process (10240) must be a multiple of the transfer buffer size (4096)" \
+    "            Read failed: Dataset size/process (10240) must be a multiple of the transfer buffer size (4096)")" \
+    "$(printf '%s\n' "$OUT" | sed -n '/^        IO API/,$p')"
 run_dir_empty "size/process"
-run 1 -A posix -e 12K -x 3K -X 3K -B 2K
+BLOCK_MSG="Transfer buffer size (3072) must be a multiple of the block size (2048) in the contiguous pattern; choose a block size that divides it with -B"
+run 2 -A posix,mpiio -e 12K -x 3K -X 3K -B 2K -p 2 -i 2
 status_is "block multiple" 1
-same "block multiple" "Transfer buffer size (3072) must be a multiple of the interleaved I/O block size (2048)" "$(err_set)"
+same "block multiple: once" "$BLOCK_MSG" "$ERR"
+same "block multiple: failed phases" "$(for api in POSIX MPIO; do echo "        IO API = $api"
+    echo "            Write failed: $BLOCK_MSG"; echo "            Read failed: $BLOCK_MSG"; done)" \
+    "$(printf '%s\n' "$OUT" | sed -n '/^        IO API/,$p')"
+run 2 -A posix -I -e 12K -x 3K -X 3K -B 2K -p 2 -w
+same "block multiple, interleaved" "${BLOCK_MSG/contiguous/interleaved}" "$ERR"
 run 1 -A mpiio -g -e 8 -x 3 -X 3 -B 1
 status_is "side multiple" 1
 same "side multiple" "Dataset side size (8) must be a multiple of the transfer buffer size (3)" "$(err_set)"
 run 2 -A phdf5 -g -e 6 -x 4 -X 4 -B 4 -p 2
 status_is "side per process" 1
 same "side per process" "Dataset side size/process (6) must be a multiple of the block size (4)" "$(err_set)"
+
+# The README's examples run as written (the second one with less data per
+# process, to keep the suite short).
+mkdir -p "$WORK/readme"
+HDF5_PARAPREFIX="$WORK/readme" run 2 -i 3 -x 1M -X 4M -e 16M
+status_is "README example 1" 0
+same "README example 1: stderr" "" "$ERR"
+[ "$(printf '%s\n' "$OUT" | grep -c 'Maximum Throughput')" = 72 ] || fail "README example 1: not every phase measured"
+printf '%s\n' "$OUT" | grep -q failed && fail "README example 1: a failed phase"
+HDF5_PARAPREFIX="$WORK/readme" run 2 -d 1 -F 1 -e 64M -x 4M -X 4M
+status_is "README example 2" 0
+same "README example 2: stderr" "" "$ERR"
+[ -z "$(find "$WORK/readme" -type f)" ] || fail "README examples: test files left: $(find "$WORK/readme" -type f)"
+
+# Refusals before anything is made: one message, status 1 from every process
+# (three processes, so a process that ends without finalising would show).
+for args in "-e 3x" "-i abc" "-d 0" "-e -1K -D v"; do
+    run 3 $args -A posix
+    status_is "refused $args" 1
+    [ "$(printf '%s\n' "$ERR" | wc -l)" = 1 ] || fail "refused $args: not one message: $ERR"
+    same "refused $args: stdout" "" "$OUT"
+    run_dir_empty "refused $args"
+done
+mkdir -p "$WORK/jail/prefix"
+HDF5_PARAPREFIX="$WORK/jail/prefix" USER=../escaped run 2 -A posix
+status_is "USER=../escaped" 1
+same "USER=../escaped" 'tessel: the user name "../escaped" (USER) contains "/": it must name a directory inside HDF5_PARAPREFIX' "$ERR"
+same "USER=../escaped: nothing made" "prefix" "$(ls -A "$WORK/jail")"
+[ -z "$(ls -A "$WORK/jail/prefix")" ] || fail "USER=../escaped: made $(ls -A "$WORK/jail/prefix")"
 
 # File names: under the prefix and the user's directory, slashes squeezed;
 # the files are removed after the run and nothing lands elsewhere.
@@ -176,5 +191,4 @@ same "unwritable prefix" "$(printf '%s\n' "HDF5 File Create failed(/proc/tessel-
 [ "$(printf '%s\n' "$OUT" | grep -c '^        IO API = ')" = 3 ] || fail "unwritable prefix: reports"
 unset HDF5_PARAPREFIX
 
-[ "$failures" = 0 ] && echo "all tessel run checks passed"
-exit $((failures > 0))
+finish "tessel run"

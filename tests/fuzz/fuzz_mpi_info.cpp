@@ -38,11 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
     }
     setenv("HDF5_MPI_INFO", text.s, 1);
-    (void)read_mpi_info();
-    if (bench_info == MPI_INFO_NULL)
+    MPI_Info info = MPI_INFO_NULL;
+    (void)read_mpi_info(&info, false);
+    if (info == MPI_INFO_NULL)
         __builtin_trap(); // the variable is set, so the object exists
-    dump_mpi_info(bench_info);
-    MPI_Info_free(&bench_info);
+    dump_mpi_info(stdout, info);
+    MPI_Info_free(&info);
     unsetenv("HDF5_MPI_INFO");
     return 0;
 }

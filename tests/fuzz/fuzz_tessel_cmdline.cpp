@@ -1,10 +1,12 @@
 // Fuzzes the tessel command line: the scanner with tessel's options, sizes,
-// numbers, the API and debug lists, the derived values, and then the
-// parameters report of an accepted command line (written to /dev/null). An
-// exit() of a refused size or list item is caught and must carry status 1.
+// numbers, the API and debug lists, the derived values, the up-front checks,
+// and then the parameters report of an accepted command line (written to
+// /dev/null). Refusals come back as a message; the parser never exits.
 #include "fuzz_common.hpp"
 #include "mpi_info.hpp"
+#include "tessel_checks.hpp"
 #include "tessel_options.hpp"
+#include "tessel_usage.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
 
@@ -35,18 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::arg_vector args("tessel", data, size);
     zarn_reset_scanner();
-    bench_debug_level = 0;
-    bench_output = null_stream;
-    bench_world_rank = 0;
+    zarn_opt_report = 0;
     bench_options o = bench_default_options(4);
-    int rc = 0;
-    FUZZ_CATCH_EXIT(exited, rc = parse_bench_command_line(args.argc, args.argv, &o));
-    if (exited) {
-        if (fuzz::exit_status != 1)
-            __builtin_trap();
-        return 0;
-    }
-    if (rc != 0)
+    std::string message;
+    bench_command command = bench_command::run;
+    FUZZ_CATCH_EXIT(exited, command = parse_bench_command_line(args.argc, args.argv, &o, &message));
+    if (exited)
+        __builtin_trap(); // refusals are returned, never exits
+    if ((command == bench_command::refused) == message.empty())
+        __builtin_trap(); // a refusal always has its message, nothing else has one
+    if (command != bench_command::run)
         return 0;
     // The derived values are in range.
     if (o.num_bytes == 0 || u(o.min_xfer_size) > u(o.max_xfer_size) || u(o.block_size) > u(o.num_bytes))
@@ -55,8 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     if (o.min_num_processes < 1 || o.min_num_processes > o.max_num_processes || o.num_iterations < 1)
         __builtin_trap();
-    if (bench_debug_level < 0 || bench_debug_level > 4)
+    if (o.debug_level < 0 || o.debug_level > 4)
         __builtin_trap();
-    print_bench_parameters(&o);
+    (void)tessel_check_sizes(o, 4);
+    tessel_context ctx;
+    ctx.out = null_stream;
+    print_bench_parameters(ctx, &o);
     return 0;
 }

@@ -15,11 +15,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     switch (data[0] % 3) {
     case 0: {
         long long bytes = 0;
-        char bad = 'x';
-        if (parse_size_text(value.s, &bytes, &bad) < 0) {
-            // The refused character is one of the text's own, or its end.
-            if (bad != '\0' && std::strchr(value.s, bad) == nullptr)
+        std::string why;
+        if (parse_size_text(value.s, &bytes, &why) < 0) {
+            // A refusal names the illegal character (one of the text's own,
+            // or its end) or the range.
+            const std::string head = "Illegal size specifier '";
+            if (why.rfind(head, 0) == 0) {
+                const char bad = why[head.size()];
+                if (bad != '\0' && std::strchr(value.s, bad) == nullptr)
+                    __builtin_trap();
+            } else if (why.find("out of range") == std::string::npos) {
                 __builtin_trap();
+            }
         }
         break;
     }
@@ -35,10 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     default: {
         bench_options o = bench_default_options(2);
-        int level = 0;
         std::string bad;
-        int rc = parse_debug_list(value.s, &o, &level, &bad);
-        if (level < 0 || level > 4 || (rc < 0 && bad.size() > 10))
+        int rc = parse_debug_list(value.s, &o, &bad);
+        if (o.debug_level < 0 || o.debug_level > 4 || (rc < 0 && bad.size() > 10))
             __builtin_trap();
         break;
     }

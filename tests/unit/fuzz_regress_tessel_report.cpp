@@ -2,10 +2,8 @@
 // parameters report's products (bytes per process times process counts and
 // dataset counts, squared in 2D) overflow a signed 64-bit integer, which is
 // undefined behaviour (the sanitizer build stops on it).
-#include "tessel_options.hpp"
-#include "zarn_options.hpp"
-
-#include <gtest/gtest.h>
+#include "tessel_test_support.hpp"
+#include "tessel_usage.hpp"
 
 #include <cstdio>
 #include <string>
@@ -16,25 +14,10 @@ namespace {
 // The parameters report of a command line, as text.
 std::string report_of(std::vector<const char *> words)
 {
-    words.insert(words.begin(), "tessel");
-    zarn_reset_scanner();
-    bench_debug_level = 0;
-    bench_world_rank = 0;
-    bench_options o = bench_default_options(4);
-    EXPECT_EQ(parse_bench_command_line(static_cast<int>(words.size()), words.data(), &o), 0);
-    FILE *out = std::tmpfile();
-    FILE *saved = bench_output;
-    bench_output = out;
-    print_bench_parameters(&o);
-    bench_output = saved;
-    std::string text;
-    std::rewind(out);
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, out)) > 0)
-        text.append(buf, n);
-    std::fclose(out);
-    return text;
+    const bench_options o = tessel_test::options_of(std::move(words));
+    tessel_test::captured_file out;
+    print_bench_parameters(tessel_test::self_context(out.get()), &o);
+    return out.text();
 }
 
 TEST(FuzzRegressTesselReport, LargeSizesWithinRangeAreReported)

@@ -8,7 +8,8 @@
 //   2D interleaved  block column c (B columns wide) belongs to rank c mod P;
 //                   in the chunked layout of POSIX and MPI-IO the file is a
 //                   sequence of B x B chunks, chunk column c of rank c mod P
-#include <gtest/gtest.h>
+#include "tessel_test_support.hpp"
+
 #include <hdf5.h>
 
 #include <sys/stat.h>
@@ -124,8 +125,8 @@ TEST_P(TesselLayout, EveryByteHoldsItsOwnersValue)
     const long long N_2D = NB_2D * P;
     const int num_files = P == 1 ? 2 : 1;
 
-    fs::path work = fs::temp_directory_path() / ("tessel_layout_" + std::to_string(getpid()) + "_" + layout_name({l, 0}));
-    fs::remove_all(work);
+    const tessel_test::temp_dir work_dir("layout_" + layout_name({l, 0}));
+    const fs::path work = work_dir.path();
     fs::create_directories(work / "prefix");
 
     std::ostringstream cmd;
@@ -205,7 +206,6 @@ TEST_P(TesselLayout, EveryByteHoldsItsOwnersValue)
         }
         H5Fclose(fid);
     }
-    fs::remove_all(work);
 }
 
 std::vector<layout> all_layouts()

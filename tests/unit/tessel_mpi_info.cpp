@@ -1,5 +1,5 @@
 // Hints from HDF5_MPI_INFO: splitting of the text and the info object.
-#include <gtest/gtest.h>
+#include "tessel_test_support.hpp"
 
 #include "mpi_info.hpp"
 
@@ -35,33 +35,31 @@ TEST(MpiHints, TheFirstEqualsSeparatesKeyAndValue)
     EXPECT_EQ(parse_mpi_hints("k="), (pairs{{"k", ""}}));
 }
 
-TEST(MpiHints, ReadingFillsTheInfoObject)
+TEST(MpiHints, ReadingFillsTheInfoObjectAndTheDumpGoesToTheReport)
 {
-    ASSERT_EQ(bench_info, MPI_INFO_NULL);
-    unsetenv("HDF5_MPI_INFO");
-    EXPECT_EQ(read_mpi_info(), 0);
-    EXPECT_EQ(bench_info, MPI_INFO_NULL);
+    tessel_test::env_guard env;
+    MPI_Info info = MPI_INFO_NULL;
+    env.set("HDF5_MPI_INFO", nullptr);
+    EXPECT_EQ(read_mpi_info(&info, true), 0);
+    EXPECT_EQ(info, MPI_INFO_NULL);
+    tessel_test::captured_file none;
+    dump_mpi_info(none.get(), info);
+    EXPECT_EQ(none.text(), "Dumping MPI Info Object (up to 1024 bytes per item):\nobject is MPI_INFO_NULL\n");
 
     // An empty variable creates an empty object.
-    setenv("HDF5_MPI_INFO", "", 1);
-    EXPECT_EQ(read_mpi_info(), 0);
-    ASSERT_NE(bench_info, MPI_INFO_NULL);
-    int nkeys = -1;
-    MPI_Info_get_nkeys(bench_info, &nkeys);
-    EXPECT_EQ(nkeys, 0);
+    env.set("HDF5_MPI_INFO", "");
+    EXPECT_EQ(read_mpi_info(&info, true), 0);
+    ASSERT_NE(info, MPI_INFO_NULL);
+    EXPECT_EQ(mpi_info_pairs(info), pairs{});
 
-    setenv("HDF5_MPI_INFO", "cb_nodes = 2 ; romio_cb_write=enable", 1);
-    EXPECT_EQ(read_mpi_info(), 0);
-    MPI_Info_get_nkeys(bench_info, &nkeys);
-    EXPECT_EQ(nkeys, 2);
-    char value[64] = {};
-    int flag = 0;
-    MPI_Info_get(bench_info, "cb_nodes", 63, value, &flag);
-    EXPECT_TRUE(flag);
-    EXPECT_STREQ(value, "2");
-    MPI_Info_free(&bench_info);
-    bench_info = MPI_INFO_NULL;
-    unsetenv("HDF5_MPI_INFO");
+    env.set("HDF5_MPI_INFO", "cb_nodes = 2 ; romio_cb_write=enable");
+    EXPECT_EQ(read_mpi_info(&info, true), 0);
+    EXPECT_EQ(mpi_info_pairs(info), (pairs{{"cb_nodes", "2"}, {"romio_cb_write", "enable"}}));
+    tessel_test::captured_file out;
+    dump_mpi_info(out.get(), info);
+    EXPECT_EQ(out.text(), "Dumping MPI Info Object (up to 1024 bytes per item):\nobject has 2 items\n"
+                          "cb_nodes=2\nromio_cb_write=enable\n");
+    MPI_Info_free(&info);
 }
 
 } // namespace

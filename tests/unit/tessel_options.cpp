@@ -1,8 +1,8 @@
-// tessel command line: sizes, API and debug lists, derived values and the
-// size notation of the parameters report.
-#include <gtest/gtest.h>
+// tessel command line: sizes, counts, API and debug lists, derived values,
+// refusals and the size notation of the parameters report.
+#include "tessel_test_support.hpp"
 
-#include "tessel_options.hpp"
+#include "tessel_usage.hpp"
 
 #include <cstdio>
 #include <string>
@@ -10,20 +10,25 @@
 
 namespace {
 
+using namespace tessel_test;
+
 long long size_of(const char *text)
 {
     long long size = -999;
-    char bad = 0;
-    EXPECT_EQ(parse_size_text(text, &size, &bad), 0) << text;
+    std::string why;
+    EXPECT_EQ(parse_size_text(text, &size, &why), 0) << text;
     return size;
 }
 
+// The character named by the refusal of a size.
 char refused_size(const char *text)
 {
     long long size = 0;
-    char bad = 'X';
-    EXPECT_EQ(parse_size_text(text, &size, &bad), -1) << text;
-    return bad;
+    std::string why;
+    EXPECT_EQ(parse_size_text(text, &size, &why), -1) << text;
+    const std::string head = "Illegal size specifier '";
+    EXPECT_EQ(why.rfind(head, 0), 0u) << why;
+    return why.size() == head.size() + 2 ? why[head.size()] : 'X';
 }
 
 TEST(ParseSize, PlainNumbersAreBytes)
@@ -61,6 +66,28 @@ TEST(ParseSize, AnyOtherCharacterIsRefused)
     // The end of the text reached after blanks is refused too.
     EXPECT_EQ(refused_size("1 "), '\0');
     EXPECT_EQ(refused_size("1\t"), '\0');
+}
+
+TEST(ParseSize, SizesBeyondSixtyFourBitsAreRefusedNotWrapped)
+{
+    for (const char *text : {"9223372036854775808", "8589934592G", "17179869184G", "-9999999999999999999"}) {
+        long long size = 0;
+        std::string why;
+        EXPECT_EQ(parse_size_text(text, &size, &why), -1) << text;
+        EXPECT_NE(why.find("out of range"), std::string::npos) << why;
+    }
+    EXPECT_EQ(size_of("8589934591G"), 8589934591LL << 30);
+}
+
+TEST(ParseCount, OnlyWholeDecimalNumbersInRange)
+{
+    long long v = 0;
+    EXPECT_EQ(parse_count_text("12", 0, 100, &v), 0);
+    EXPECT_EQ(v, 12);
+    EXPECT_EQ(parse_count_text("-3", -5, 100, &v), 0);
+    EXPECT_EQ(v, -3);
+    for (const char *text : {"abc", "", "1.5", "0x10", "12abc", " 1", "-", "101", "99999999999999999999"})
+        EXPECT_EQ(parse_count_text(text, 0, 100, &v), -1) << text;
 }
 
 uint64_t api_of(const char *text, int expect_rc = 0, std::string *bad = nullptr)
@@ -121,7 +148,8 @@ struct debug_result {
 debug_result debug_of(const char *text)
 {
     debug_result r{0, 0, bench_default_options(4), ""};
-    r.rc = parse_debug_list(text, &r.options, &r.level, &r.bad);
+    r.rc = parse_debug_list(text, &r.options, &r.bad);
+    r.level = r.options.debug_level;
     return r;
 }
 
@@ -217,6 +245,24 @@ TEST(DerivedValues, TransferSizesAreLimitedInOrder)
     EXPECT_EQ(o.max_xfer_size, 262144);
 }
 
+TEST(DerivedValues, TheDefaultBlockNeverExceedsTheSmallestTransfer)
+{
+    // -x 1M -X 4M -e 16M: half of -e would be 8M, which no 1M transfer holds.
+    bench_options o = derived([](bench_options &o) {
+        o.num_bytes = 16 << 20;
+        o.min_xfer_size = 1 << 20;
+        o.max_xfer_size = 4 << 20;
+    });
+    EXPECT_EQ(o.block_size, 1 << 20);
+    // A block given on the command line is kept.
+    o = derived([](bench_options &o) {
+        o.num_bytes = 16 << 20;
+        o.min_xfer_size = 1 << 20;
+        o.block_size = 8 << 20;
+    });
+    EXPECT_EQ(o.block_size, 8 << 20);
+}
+
 TEST(DerivedValues, BlockSizeIsLimitedByNumBytes)
 {
     bench_options o = derived([](bench_options &o) {
@@ -260,17 +306,10 @@ TEST(DerivedValues, AnExplicitApiIsKept)
 
 std::string printed_sizes(const std::vector<long long> &values)
 {
-    FILE *saved = bench_output;
-    bench_output = std::tmpfile();
+    captured_file out;
     for (long long v : values)
-        print_size(v, "|");
-    std::rewind(bench_output);
-    std::string text;
-    for (int c; (c = std::fgetc(bench_output)) != EOF;)
-        text += static_cast<char>(c);
-    std::fclose(bench_output);
-    bench_output = saved;
-    return text;
+        print_size(out.get(), v, "|");
+    return out.text();
 }
 
 TEST(PrintSize, UsesTheLargestUnitThatDividesExactly)
@@ -278,6 +317,46 @@ TEST(PrintSize, UsesTheLargestUnitThatDividesExactly)
     EXPECT_EQ(printed_sizes({262144, 1572864, 1048576, 3072, 1536}), "256KB|1536KB|1MB|3KB|1536|");
     EXPECT_EQ(printed_sizes({0, 1023, 1024, 1073741824, 3221225472LL, 1073741824LL + 1048576}),
               "0|1023|1KB|1GB|3GB|1025MB|");
+}
+
+struct command_case {
+    std::vector<const char *> words;
+    bench_command command;
+    const char *message;
+};
+
+TEST(CommandLine, EachKindOfRefusalAndHelp)
+{
+    const command_case cases[] = {
+        {{"-h"}, bench_command::help, ""},
+        {{"--help"}, bench_command::help, ""},
+        {{"-F", "0", "-h"}, bench_command::help, ""},
+        {{"-m"}, bench_command::usage, ""},
+        {{"-Z"}, bench_command::usage, ""},
+        {{"--num-files"}, bench_command::usage, ""},
+        {{"--json"}, bench_command::usage, ""},
+        {{"--csv="}, bench_command::usage, ""},
+        {{"-J", "x"}, bench_command::usage, ""},
+        {{"-e", "3x"}, bench_command::refused, "Illegal size specifier 'x'"},
+        {{"-A", "hdf5"}, bench_command::refused, "tesselrun: invalid --api option hdf5"},
+        {{"--debug=2,x"}, bench_command::refused, "tesselrun: invalid --debug option x"},
+        {{"-i", "abc"}, bench_command::refused, "tessel: -i takes a whole number (at most 2147483647), not 'abc'"},
+        {{"-d", "1.5"}, bench_command::refused,
+         "tessel: -d takes a whole number (at most 9223372036854775807), not '1.5'"},
+        {{"-P", "99999999999"}, bench_command::refused,
+         "tessel: -P takes a whole number (at most 2147483647), not '99999999999'"},
+        {{"-i", "3", "--json=r.json", "--csv", "r.csv"}, bench_command::run, ""},
+    };
+    for (const command_case &c : cases) {
+        const parsed p = parse(c.words);
+        EXPECT_EQ(p.command, c.command) << c.words[0];
+        EXPECT_EQ(p.message, c.message) << c.words[0];
+    }
+    const bench_options o = options_of({"-i", "3", "--json=r.json", "--csv", "r.csv", "-D", "2"});
+    EXPECT_STREQ(o.json_path, "r.json");
+    EXPECT_STREQ(o.csv_path, "r.csv");
+    EXPECT_EQ(o.num_iterations, 3);
+    EXPECT_EQ(o.debug_level, 2);
 }
 
 } // namespace

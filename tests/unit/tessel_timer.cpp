@@ -1,16 +1,17 @@
 // Phase timers: accumulated kinds and the file open and close times derived
 // from the order of starts and stops.
-#include <gtest/gtest.h>
-
-#include "pio_timer.hpp"
+#include "tessel_test_support.hpp"
 
 #include <initializer_list>
 
 namespace {
 
+// A zeroed set on the stack.
 struct timer_guard {
+    pio_timer_set timers;
     pio_timer_set *set;
-    ~timer_guard() { pio_timer_free(set); }
+    explicit timer_guard(int clock) : timers(tessel_test::fresh_timers(clock)), set(&timers) {}
+    timer_guard(const timer_guard &) = delete;
 };
 
 void at(pio_timer_set *t, int kind, int flag, double when)
@@ -35,7 +36,7 @@ void write_file(pio_timer_set *t, double t0)
 
 TEST(PioTimer, DerivesOpenAndCloseFromTheOrderOfPhases)
 {
-    timer_guard g{pio_timer_new(PIO_MPI_CLOCK)};
+    timer_guard g{PIO_MPI_CLOCK};
     pio_timer_set *t = g.set;
     write_file(t, 100.0);
     EXPECT_DOUBLE_EQ(pio_timer_get_time(t, T_WRITE_FILE_OPEN), 2.0);
@@ -47,7 +48,7 @@ TEST(PioTimer, DerivesOpenAndCloseFromTheOrderOfPhases)
 
 TEST(PioTimer, KindsAccumulateOverFiles)
 {
-    timer_guard g{pio_timer_new(PIO_MPI_CLOCK)};
+    timer_guard g{PIO_MPI_CLOCK};
     pio_timer_set *t = g.set;
     write_file(t, 100.0);
     write_file(t, 200.0);
@@ -59,7 +60,7 @@ TEST(PioTimer, KindsAccumulateOverFiles)
 
 TEST(PioTimer, ReadKindsDeriveTheirOwnOpenAndClose)
 {
-    timer_guard g{pio_timer_new(PIO_MPI_CLOCK)};
+    timer_guard g{PIO_MPI_CLOCK};
     pio_timer_set *t = g.set;
     write_file(t, 0.0);
     at(t, T_READ_OPEN_CLOSE, PIO_START, 10.0);
@@ -75,7 +76,7 @@ TEST(PioTimer, ReadKindsDeriveTheirOwnOpenAndClose)
 
 TEST(PioTimer, AWriteOnlyRunLeavesReadKindsAtZero)
 {
-    timer_guard g{pio_timer_new(PIO_MPI_CLOCK)};
+    timer_guard g{PIO_MPI_CLOCK};
     write_file(g.set, 0.0);
     for (int kind : std::initializer_list<int>{T_MPI_WRITE, T_MPI_READ, T_READ, T_READ_OPEN_CLOSE, T_READ_FILE_OPEN, T_READ_FILE_CLOSE,
                      T_RAW_READ, 0, 1})
@@ -87,7 +88,7 @@ TEST(PioTimer, AWriteOnlyRunLeavesReadKindsAtZero)
 TEST(PioTimer, RealClocksKeepThePhaseInsideItsOpenClose)
 {
     for (int clock : {PIO_MPI_CLOCK, PIO_TIME_OF_DAY}) {
-        timer_guard g{pio_timer_new(clock)};
+        timer_guard g{clock};
         pio_timer_set *t = g.set;
         pio_timer_set_time(t, T_WRITE_OPEN_CLOSE, PIO_START);
         pio_timer_set_time(t, T_WRITE, PIO_START);
@@ -109,7 +110,7 @@ TEST(PioTimer, RealClocksKeepThePhaseInsideItsOpenClose)
 
 TEST(PioTimer, AnUnknownClockChangesNothing)
 {
-    timer_guard g{pio_timer_new(7)};
+    timer_guard g{7};
     testing::internal::CaptureStderr();
     pio_timer_set_time(g.set, T_WRITE, PIO_START);
     pio_timer_set_time(g.set, T_WRITE, PIO_STOP);

@@ -1,0 +1,91 @@
+// Test file names under HDF5_PARAPREFIX.
+#include "pio_names.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char *suffix_of(pio_interface io)
+{
+    switch (io) {
+    case pio_interface::posix: return ".posix";
+    case pio_interface::mpiio: return ".mpio";
+    case pio_interface::phdf5: return ".h5";
+    }
+    return "";
+}
+
+// Every run of "/" becomes one.
+std::string squeeze_slashes(const std::string &name)
+{
+    std::string squeezed;
+    for (char ch : name)
+        if (!(ch == '/' && !squeezed.empty() && squeezed.back() == '/'))
+            squeezed += ch;
+    return squeezed;
+}
+
+} // namespace
+
+const char *pio_user_name()
+{
+    const char *user = std::getenv("USER");
+    return user != nullptr ? user : std::getenv("LOGIN");
+}
+
+std::string pio_user_name_problem(const char *user)
+{
+    if (user == nullptr)
+        return "";
+    if (*user == '\0')
+        return "is empty";
+    if (std::strcmp(user, ".") == 0 || std::strcmp(user, "..") == 0)
+        return "names no directory of its own";
+    if (std::strchr(user, '/') != nullptr)
+        return "contains \"/\"";
+    return "";
+}
+
+std::string pio_prefix_directory()
+{
+    const char *prefix = std::getenv("HDF5_PARAPREFIX");
+    return prefix == nullptr || *prefix == '\0' ? std::string(".") : std::string(prefix);
+}
+
+std::string pio_make_filename(pio_interface io, unsigned long file_no)
+{
+    char base[64];
+    std::snprintf(base, sizeof base, "#pio_tmp_%lu", file_no);
+    std::string full;
+    const char *prefix = std::getenv("HDF5_PARAPREFIX");
+    if (prefix == nullptr || *prefix == '\0') {
+        full = base;
+    } else {
+        const char *user = pio_user_name();
+        std::string dir = prefix;
+        // A user name that could climb out of the prefix is never used.
+        if (user != nullptr && pio_user_name_problem(user).empty()) {
+            dir += "/";
+            dir += user;
+            if (dir.size() > PIO_NAME_MAX)
+                dir.resize(PIO_NAME_MAX);
+        }
+        if (dir.size() + 1 + std::strlen(base) > PIO_NAME_MAX) {
+            full = dir; // incomplete: the open of this name fails
+        } else {
+            struct stat st{};
+            if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+                dir = prefix;
+            full = dir + "/" + base;
+        }
+    }
+    const char *suffix = suffix_of(io);
+    if (full.size() + std::strlen(suffix) <= PIO_NAME_MAX)
+        full = squeeze_slashes(full + suffix);
+    return full;
+}

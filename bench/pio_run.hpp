@@ -1,0 +1,18 @@
+// One measured run: for one interface, one group of processes and one
+// transfer buffer size, every process writes its share of every dataset of
+// every test file, reads it back (unless write-only), verifies it on request
+// and the files are removed, with every phase timed.
+#pragma once
+#include "pio_layout.hpp"
+#include "pio_timer.hpp"
+#include "tessel_context.hpp"
+
+#include <string>
+
+struct pio_run_result {
+    int status = 0;       // 0, or -1 when the run failed (the same on every process of the group)
+    std::string reason;   // why it failed, in words (the same on every process of the group)
+    pio_timer_set timers{}; // accumulated phase times of this process
+};
+
+pio_run_result pio_run(const tessel_context &ctx, const bench_parameters &params);

@@ -1,0 +1,142 @@
+// Throughput and time summaries and per-iteration details.
+#include "tessel_report.hpp"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdarg>
+
+namespace {
+
+void print_details(const tessel_context &ctx, const char *header, const std::vector<iteration_stats> &stats)
+{
+    tessel_log(ctx, 12, "%s", header);
+    for (size_t i = 0; i < stats.size(); ++i) {
+        tessel_log(ctx, 16, "Iteration %d:\n", static_cast<int>(i + 1));
+        tessel_log(ctx, 20, "Minimum Time: %.2fs\n", stats[i].min);
+        tessel_log(ctx, 20, "Maximum Time: %.2fs\n", stats[i].max);
+    }
+}
+
+void print_throughput(const tessel_context &ctx, const char *label, const std::vector<iteration_stats> &stats,
+                      const bench_options &o, double size_mb)
+{
+    const kind_summary k = summarize_iterations(stats, o.num_iterations);
+    tessel_log(ctx, 12, "%s (%d iteration(s)):\n", label, o.num_iterations);
+    const struct {
+        const char *name;
+        double time;
+    } lines[] = {{"Maximum", k.tmin}, {"Average", k.tavg}, {"Minimum", k.tmax}};
+    for (const auto &line : lines) {
+        if (o.print_times)
+            tessel_log(ctx, 16, "%s Throughput: %6.2f MB/s (%7.3f s)\n", line.name, throughput(size_mb, line.time),
+                       line.time);
+        else
+            tessel_log(ctx, 16, "%s Throughput: %6.2f MB/s\n", line.name, throughput(size_mb, line.time));
+    }
+}
+
+void print_times(const tessel_context &ctx, const char *label, const std::vector<iteration_stats> &stats,
+                 const bench_options &o)
+{
+    const kind_summary k = summarize_iterations(stats, o.num_iterations);
+    tessel_log(ctx, 12, "%s (%d iteration(s)):\n", label, o.num_iterations);
+    tessel_log(ctx, 16, "Minimum Accumulated Time using %ld file(s): %7.5f s\n", o.num_files, k.tmin);
+    tessel_log(ctx, 16, "Average Accumulated Time using %ld file(s): %7.5f s\n", o.num_files, k.tavg);
+    tessel_log(ctx, 16, "Maximum Accumulated Time using %ld file(s): %7.5f s\n", o.num_files, k.tmax);
+}
+
+// The labels and timer kinds of one direction's report.
+struct direction_labels {
+    const char *raw_details, *raw;
+    const char *mpi_details, *details, *phase;
+    const char *oc_details, *oc;
+    const char *open, *close;
+    const char *open_details, *close_details;
+    int mpi_kind, phase_kind, oc_kind, raw_kind, open_kind, close_kind;
+};
+
+constexpr direction_labels WRITE_LABELS = {
+    "Raw Data Write details:\n", "Raw Data Write", "MPI Write details:\n", "Write details:\n", "Write",
+    "Write Open-Close details:\n", "Write Open-Close", "Write File Open", "Write File Close",
+    "Write file open details:\n", "Write file close details:\n",
+    T_MPI_WRITE, T_WRITE, T_WRITE_OPEN_CLOSE, T_RAW_WRITE, T_WRITE_FILE_OPEN, T_WRITE_FILE_CLOSE};
+constexpr direction_labels READ_LABELS = {
+    "Raw Data Read details:\n", "Raw Data Read", "MPI Read details:\n", "Read details:\n", "Read",
+    "Read Open-Close details:\n", "Read Open-Close", "Read File Open", "Read File Close",
+    "Read file open details:\n", "Read file close details:\n",
+    T_MPI_READ, T_READ, T_READ_OPEN_CLOSE, T_RAW_READ, T_READ_FILE_OPEN, T_READ_FILE_CLOSE};
+
+void report_direction(const tessel_context &ctx, const direction_labels &l, const tessel_measurement &m,
+                      const bench_options &o)
+{
+    if (m.failed_iterations > 0) {
+        tessel_log(ctx, 12, "%s failed: %s\n", l.phase, m.reason.c_str());
+        return;
+    }
+    const bool details = ctx.debug_level >= 3;
+    auto of = [&](int kind) -> const std::vector<iteration_stats> & { return m.stats[static_cast<size_t>(kind)]; };
+    if (o.print_raw) {
+        if (details)
+            print_details(ctx, l.raw_details, of(l.raw_kind));
+        print_throughput(ctx, l.raw, of(l.raw_kind), o, m.size_mb);
+    }
+    if (details) {
+        print_details(ctx, l.mpi_details, of(l.mpi_kind));
+        print_details(ctx, l.details, of(l.phase_kind));
+    }
+    print_throughput(ctx, l.phase, of(l.phase_kind), o, m.size_mb);
+    if (details)
+        print_details(ctx, l.oc_details, of(l.oc_kind));
+    print_throughput(ctx, l.oc, of(l.oc_kind), o, m.size_mb);
+    if (o.print_times) {
+        print_times(ctx, l.open, of(l.open_kind), o);
+        print_times(ctx, l.close, of(l.close_kind), o);
+    }
+    if (details) {
+        print_details(ctx, l.open_details, of(l.open_kind));
+        print_details(ctx, l.close_details, of(l.close_kind));
+    }
+}
+
+} // namespace
+
+kind_summary summarize_iterations(const std::vector<iteration_stats> &stats, int num_iterations)
+{
+    kind_summary k{DBL_MAX, 0.0, -DBL_MAX};
+    double sum = 0.0;
+    for (const iteration_stats &s : stats) {
+        if (s.max < k.tmin)
+            k.tmin = s.max;
+        if (s.max > k.tmax)
+            k.tmax = s.max;
+        sum += s.max;
+    }
+    k.tavg = num_iterations > 0 ? sum / num_iterations : 0.0;
+    return k;
+}
+
+double throughput(double size_mb, double seconds)
+{
+    if (std::fabs(seconds) < DBL_EPSILON)
+        return 0.0;
+    return size_mb / seconds;
+}
+
+void tessel_log(const tessel_context &ctx, int indent, const char *fmt, ...)
+{
+    if (ctx.rank != 0)
+        return;
+    if (indent > 0)
+        std::fprintf(ctx.out, "%*s", indent, "");
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(ctx.out, fmt, ap);
+    va_end(ap);
+}
+
+void report_measurement(const tessel_context &ctx, const bench_options &o, const tessel_measurement &m)
+{
+    report_direction(ctx, WRITE_LABELS, m, o);
+    if (!o.write_only)
+        report_direction(ctx, READ_LABELS, m, o);
+}

@@ -1,0 +1,237 @@
+// The usage text and the parameters report of tessel.
+#include "tessel_usage.hpp"
+
+#include "mpi_info.hpp"
+#include "zarn_options.hpp"
+
+#include <hdf5.h>
+
+#include <cstdlib>
+
+namespace {
+
+unsigned long long as_unsigned(long long v)
+{
+    return static_cast<unsigned long long>(v);
+}
+
+// Product for the report: sizes near the top of the range wrap around
+// instead of overflowing a signed type.
+long long product(long long a, long long b, long long c = 1, long long d = 1)
+{
+    return static_cast<long long>(as_unsigned(a) * as_unsigned(b) * as_unsigned(c) * as_unsigned(d));
+}
+
+} // namespace
+
+void print_size(FILE *out, long long value, const char *separator)
+{
+    constexpr long long KB = 1024, MB = 1048576, GB = 1073741824;
+    if (value < KB || value % KB != 0)
+        fprintf(out, "%lld%s", value, separator);
+    else if (value < MB || value % MB != 0)
+        fprintf(out, "%lldKB%s", value / KB, separator);
+    else if (value < GB || value % GB != 0)
+        fprintf(out, "%lldMB%s", value / MB, separator);
+    else
+        fprintf(out, "%lldGB%s", value / GB, separator);
+}
+
+void print_hdf5_version(FILE *out)
+{
+    unsigned major = 0, minor = 0, release = 0;
+    H5get_libversion(&major, &minor, &release);
+    fprintf(out, "%s: Version %u.%u.%u%s%s\n", "HDF5 Library", major, minor, release, "", "");
+}
+
+void print_bench_parameters(const tessel_context &ctx, const bench_options *o)
+{
+    const int r = ctx.world_rank;
+    FILE *out = ctx.out;
+    const long long nb = o->num_bytes;
+    const long long pmin = o->min_num_processes;
+    const long long pmax = o->max_num_processes;
+
+    print_hdf5_version(out);
+    fprintf(out, "rank %d: ==== Parameters ====\n", r);
+
+    fprintf(out, "rank %d: IO API=", r);
+    if (o->api & API_POSIX)
+        fprintf(out, "posix ");
+    if (o->api & API_MPIIO)
+        fprintf(out, "mpiio ");
+    if (o->api & API_PHDF5)
+        fprintf(out, "phdf5 ");
+    fprintf(out, "\n");
+
+    fprintf(out, "rank %d: Number of files=%ld\n", r, o->num_files);
+    fprintf(out, "rank %d: Number of datasets=%ld\n", r, o->num_dsets);
+    fprintf(out, "rank %d: Number of iterations=%d\n", r, o->num_iterations);
+    fprintf(out, "rank %d: Number of processes=%d:%d\n", r, o->min_num_processes, o->max_num_processes);
+
+    fprintf(out, "rank %d: Number of bytes per process per dataset=", r);
+    if (o->dim2d) {
+        print_size(out, product(nb, nb, pmin), ":");
+        print_size(out, product(nb, nb, pmax), "\n");
+    } else {
+        print_size(out, nb, "\n");
+    }
+
+    fprintf(out, "rank %d: Size of dataset(s)=", r);
+    if (o->dim2d) {
+        print_size(out, product(pmin, nb), "x");
+        print_size(out, product(pmin, nb), ":");
+        print_size(out, product(pmax, nb), "x");
+        print_size(out, product(pmax, nb), "\n");
+    } else {
+        print_size(out, product(pmin, nb), ":");
+        print_size(out, product(pmax, nb), "\n");
+    }
+
+    fprintf(out, "rank %d: File size=", r);
+    if (o->dim2d) {
+        print_size(out, product(o->num_dsets, product(pmin, nb), product(pmin, nb)), ":");
+        print_size(out, product(o->num_dsets, product(pmax, nb), product(pmax, nb)), "\n");
+    } else {
+        print_size(out, product(pmin, nb, o->num_dsets), ":");
+        print_size(out, product(pmax, nb, o->num_dsets), "\n");
+    }
+
+    fprintf(out, "rank %d: Transfer buffer size=", r);
+    if (!o->dim2d) {
+        print_size(out, o->min_xfer_size, ":");
+        print_size(out, o->max_xfer_size, "\n");
+    } else if (!o->interleaved) {
+        print_size(out, o->block_size, "x");
+        print_size(out, o->min_xfer_size, ":");
+        print_size(out, o->block_size, "x");
+        print_size(out, o->max_xfer_size, "\n");
+    } else {
+        print_size(out, o->min_xfer_size, "x");
+        print_size(out, o->block_size, ":");
+        print_size(out, o->max_xfer_size, "x");
+        print_size(out, o->block_size, "\n");
+    }
+
+    fprintf(out, "rank %d: Block size=", r);
+    if (o->dim2d) {
+        print_size(out, o->block_size, "x");
+        print_size(out, o->block_size, "\n");
+    } else {
+        print_size(out, o->block_size, "\n");
+    }
+
+    fprintf(out, "rank %d: Block Pattern in Dataset=%s", r, o->interleaved ? "Interleaved\n" : "Contiguous\n");
+    fprintf(out, "rank %d: I/O Method for MPI and HDF5=%s", r, o->collective ? "Collective\n" : "Independent\n");
+    fprintf(out, "rank %d: Geometry=%s", r, o->dim2d ? "2D\n" : "1D\n");
+    fprintf(out, "rank %d: VFL used for HDF5 I/O=%s\n", r, "MPI-IO driver");
+    fprintf(out, "rank %d: Data storage method in HDF5=%s", r, o->chunk ? "Chunked\n" : "Contiguous\n");
+    const char *prefix = std::getenv("HDF5_PARAPREFIX");
+    fprintf(out, "rank %d: Env HDF5_PARAPREFIX=%s\n", r, prefix ? prefix : "not set");
+    fprintf(out, "rank %d: ", r);
+    dump_mpi_info(out, ctx.hints);
+    fprintf(out, "rank %d: ==== End of Parameters ====\n", r);
+    fprintf(out, "\n");
+    fflush(out);
+}
+
+void print_bench_usage()
+{
+    zarn_print_version("tessel");
+    printf("usage: %s [OPTIONS]\n", "tessel");
+    printf("  OPTIONS\n");
+    printf("     -h, --help                  Print a usage message and exit\n");
+    printf("     -a S, --align=S             Alignment of objects in HDF5 file [default: 1]\n");
+    printf("     -A AL, --api=AL             Which APIs to test [default: all of them]\n");
+    printf("     -B S, --block-size=S        Block size within transfer buffer\n");
+    printf("                                 (see below for description)\n");
+    printf("                                 [default: half the number of bytes per process\n");
+    printf("                                           per dataset]\n");
+    printf("     -c, --chunk                 Create HDF5 datasets using chunked storage\n");
+    printf("                                 [default: contiguous storage]\n");
+    printf("     -C, --collective            Use collective I/O for MPI and HDF5 APIs\n");
+    printf("                                 [default: independent I/O)\n");
+    printf("     -d N, --num-dsets=N         Number of datasets per file [default: 1]\n");
+    printf("     -D DL, --debug=DL           Indicate the debugging level\n");
+    printf("                                 [default: no debugging]\n");
+    printf("     -e S, --num-bytes=S         Number of bytes per process per dataset\n");
+    printf("                                 (see below for description)\n");
+    printf("                                 [default: 256K for 1D, 8K for 2D]\n");
+    printf("     -F N, --num-files=N         Number of files [default: 1]\n");
+    printf("     -g, --geometry              Use 2D geometry [default: 1D geometry]\n");
+    printf("     -i N, --num-iterations=N    Number of iterations to perform [default: 1]\n");
+    printf("     -I, --interleaved           Interleaved access pattern\n");
+    printf("                                 (see below for example)\n");
+    printf("                                 [default: Contiguous access pattern]\n");
+    printf("     -o F, --output=F            Output raw data into file F [default: none]\n");
+    printf("     -p N, --min-num-processes=N Minimum number of processes to use [default: 1]\n");
+    printf("     -P N, --max-num-processes=N Maximum number of processes to use\n");
+    printf("                                 [default: all MPI_COMM_WORLD processes ]\n");
+    printf("     -T S, --threshold=S         Threshold for alignment of objects in HDF5 file\n");
+    printf("                                 [default: 1]\n");
+    printf("     -w, --write-only            Perform write tests not the read tests\n");
+    printf("     -x S, --min-xfer-size=S     Minimum transfer buffer size\n");
+    printf("                                 (see below for description)\n");
+    printf("                                 [default: half the number of bytes per process\n");
+    printf("                                           per dataset]\n");
+    printf("     -X S, --max-xfer-size=S     Maximum transfer buffer size\n");
+    printf("                                 [default: the number of bytes per process per\n");
+    printf("                                           dataset]\n");
+    printf("     --json=F                    Write every measurement and the run's details\n");
+    printf("                                 as JSON into file F\n");
+    printf("     --csv=F                     Write every measurement as CSV into file F\n");
+    printf("\n");
+    printf("  F  - is a filename.\n");
+    printf("  N  - is an integer >=0.\n");
+    printf("  S  - is a size specifier, an integer >=0 followed by a size indicator:\n");
+    printf("          K - Kilobyte (%d)\n", 1024);
+    printf("          M - Megabyte (%d)\n", 1048576);
+    printf("          G - Gigabyte (%d)\n", 1073741824);
+    printf("      Example: '37M' is 37 megabytes or %d bytes\n", 38797312);
+    printf("\n");
+    printf("  AL - is an API list. Valid values are:\n");
+    printf("          phdf5 - Parallel HDF5\n");
+    printf("          mpiio - MPI-I/O\n");
+    printf("          posix - POSIX\n");
+    printf("      Example: --api=mpiio,phdf5\n");
+    printf("\n");
+    printf("  Dataset size:\n");
+    printf("    Depending on the selected geometry, each test dataset is either a linear\n");
+    printf("    array of size bytes-per-process * num-processes, or a square array of size\n");
+    printf("    (bytes-per-process * num-processes) x (bytes-per-process * num-processes).\n");
+    printf("\n");
+    printf("  Block size vs. Transfer buffer size:\n");
+    printf("    The transfer buffer size is the size of the buffer each process uses for\n");
+    printf("    one I/O request. The buffer holds whole blocks: the transfer buffer size\n");
+    printf("    must be a multiple of the block size. In 2D geometry a transfer moves\n");
+    printf("    block size x transfer buffer size bytes.\n");
+    printf("\n");
+    printf("  Interleaved and Contiguous patterns in 1D geometry:\n");
+    printf("    When contiguous access pattern is chosen, the dataset is evenly divided\n");
+    printf("    into num-processes parts, each process writes its part contiguously.\n");
+    printf("    When interleaved access pattern is chosen, the dataset is divided into\n");
+    printf("    blocks and the processes write alternating blocks.\n");
+    printf("    Example: 3 processes, 512KB bytes-per-process, 256KB transfer buffer size,\n");
+    printf("    and 64KB block size; each character below stands for one 64KB block, and\n");
+    printf("    the digits show which process writes it in the first transfer request:\n");
+    printf("      Contiguous pattern in the dataset:\n");
+    printf("              1111----2222----3333----\n");
+    printf("      Interleaved pattern in the dataset:\n");
+    printf("              123123123123------------\n");
+    printf("\n");
+    printf("  DL - is a list of debugging flags. Valid values are:\n");
+    printf("          1 - Minimal\n");
+    printf("          2 - Not quite everything\n");
+    printf("          3 - Everything\n");
+    printf("          4 - The kitchen sink\n");
+    printf("          r - Raw data I/O throughput information\n");
+    printf("          t - Times as well as throughputs\n");
+    printf("          v - Verify data correctness\n");
+    printf("      Example: --debug=2,r,t\n");
+    printf("\n");
+    printf("  Environment variables:\n");
+    printf("  HDF5_NOCLEANUP   Do not remove data files if set [default remove]\n");
+    printf("  HDF5_MPI_INFO    MPI INFO object key=value separated by ;\n");
+    printf("  HDF5_PARAPREFIX  Parallel data files prefix\n");
+    fflush(stdout);
+}
