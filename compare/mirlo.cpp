@@ -8,6 +8,7 @@
 #include "mirlo_manager.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_report.hpp"
+#include "mirlo_subset.hpp"
 #include "mirlo_util.hpp"
 #include "trek.hpp"
 #include "zarn.hpp"
@@ -82,6 +83,18 @@ dangling_outcome dangling_link(int which, hid_t file, const std::string &path, i
         return dangling_outcome::one_difference;
     }
     return dangling_outcome::go_on;
+}
+
+// An object's kind in words, for messages.
+const char *object_kind_words(int type)
+{
+    switch (type) {
+    case TREK_GROUP: return "a group";
+    case TREK_NAMED_DATATYPE: return "a named datatype";
+    case TREK_LINK: return "a soft link";
+    case TREK_UDLINK: return "an external or user-defined link";
+    default: return "not a dataset";
+    }
 }
 
 void close_quietly(h5_file &f)
@@ -455,6 +468,25 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         if (check_side2 && r2 == 0) {
             if (auto done = settle(dangling_link(2, file2, path2, r1, options)))
                 return *done;
+        }
+    }
+
+    // A subset selects elements of a dataset; given for anything else it
+    // cannot be honoured.
+    {
+        const struct {
+            const subset_spec *subset;
+            int type;
+            hid_t file;
+            const std::string &path;
+        } named[2] = {{options->subsets[0], type1, file1, path1}, {options->subsets[1], type2, file2, path2}};
+        for (const auto &n : named) {
+            if (n.subset != nullptr && n.type != TREK_DATASET) {
+                print_failure_in(n.file, n.path.c_str(), "the subset %s applies to datasets only, and this is %s",
+                                 subset_text(n.subset).c_str(), object_kind_words(n.type));
+                ZARN_PUSH_ERROR(zarn_err_minor, "subset given for an object that is not a dataset");
+                return fail();
+            }
         }
     }
 

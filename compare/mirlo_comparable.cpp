@@ -5,6 +5,19 @@
 #include "h5_handle.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
+#include "zarn_utils.hpp"
+
+#include <string>
+
+namespace {
+
+// A name as messages print it: control characters escaped.
+std::string shown(const char *name)
+{
+    return name != nullptr ? zarn_printable_name(name) : std::string();
+}
+
+} // namespace
 
 bool comparable_messages_wanted(const diff_options *options)
 {
@@ -14,10 +27,12 @@ bool comparable_messages_wanted(const diff_options *options)
 int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_t *dims1, const hsize_t *dims2,
                   const hsize_t *maxdim1, const hsize_t *maxdim2, diff_options *options, bool in_compound)
 {
-    const char *obj1 = options->object_names[0];
-    const char *obj2 = options->object_names[1];
-    const bool names = obj1 != nullptr && obj2 != nullptr;
+    const bool names = options->object_names[0] != nullptr && options->object_names[1] != nullptr;
     const bool print = comparable_messages_wanted(options) && names;
+    const std::string shown1 = shown(options->object_names[0]);
+    const std::string shown2 = shown(options->object_names[1]);
+    const char *obj1 = options->object_names[0] != nullptr ? shown1.c_str() : nullptr;
+    const char *obj2 = options->object_names[1] != nullptr ? shown2.c_str() : nullptr;
 
     H5T_class_t cls1 = H5Tget_class(f_tid1);
     if (cls1 < 0) {
@@ -153,13 +168,15 @@ bool storage_comparable(hid_t did1, hid_t did2, H5D_layout_t layout1, H5D_layout
     const bool print = comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr;
     if (layout1 == H5D_VIRTUAL || layout2 == H5D_VIRTUAL) {
         if (print)
-            zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", name1, name2);
+            zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", shown(name1).c_str(),
+                                shown(name2).c_str());
         return true;
     }
     if (!stored1 && !stored2)
         return true;
     if (print)
-        zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
+        zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
+                            shown(name2).c_str());
     options->not_comparable = 1;
     return false;
 }
@@ -176,8 +193,8 @@ bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char 
     if (sign1 == sign2)
         return true;
     if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr) {
-        zarn_buffered_print("Not comparable: <%s> has sign %s ", name1, sign_label(sign1));
-        zarn_buffered_print("and <%s> has sign %s\n", name2, sign_label(sign2));
+        zarn_buffered_print("Not comparable: <%s> has sign %s ", shown(name1).c_str(), sign_label(sign1));
+        zarn_buffered_print("and <%s> has sign %s\n", shown(name2).c_str(), sign_label(sign2));
     }
     options->not_comparable = 1;
     return false;
@@ -188,7 +205,8 @@ bool times_comparable(hid_t ftype1, hid_t ftype2, const char *name1, const char 
     if (H5Tdetect_class(ftype1, H5T_TIME) <= 0 && H5Tdetect_class(ftype2, H5T_TIME) <= 0)
         return true;
     if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
-        zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", name1, name2, "H5T_TIME");
+        zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", shown(name1).c_str(),
+                            shown(name2).c_str(), "H5T_TIME");
     options->not_comparable = 1;
     return false;
 }

@@ -26,7 +26,7 @@ bool storage_comparable(hid_t did1, hid_t did2, H5D_layout_t layout1, H5D_layout
                         const char *name2, diff_options *options);
 
 // Sign test of two native types: false (not comparable) when they differ.
-bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char *name2, diff_options *options);
+bool signs_comparable(hid_t type1, hid_t type2, const char *name1, const char *name2, diff_options *options);
 
 // Time test of two file types: false (not comparable) when either holds a
 // time value anywhere (nested in an array or vlen member too), for which

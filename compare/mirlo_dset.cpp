@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -80,11 +81,19 @@ nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t di
     return n;
 }
 
-// Data that cannot be read (damaged storage, a filter that fails) is named in
-// the output, so that the failure does not pass for a pair without differences.
-void print_unreadable(const char *name)
+// A name as messages print it: control characters escaped.
+std::string shown(const char *name)
 {
-    zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? name : "");
+    return name != nullptr ? zarn_printable_name(name) : std::string();
+}
+
+// Data that cannot be read (damaged storage, a filter that fails) is named in
+// the output, so that the failure does not pass for a pair without
+// differences, and on standard error with the file.
+void print_unreadable(hid_t did, const char *name)
+{
+    zarn_buffered_print("Cannot read dataset <%s>\n", shown(name).c_str());
+    print_failure_of(did, "its data cannot be read: the storage is damaged or a filter failed");
 }
 
 bool limit_reached(const diff_options *options, nfound_t found)
@@ -183,7 +192,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             p.buf[k].space = p.memspace[k];
             if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(names[k]);
+                print_unreadable(did[k], names[k]);
                 *failed = true;
                 return found;
             }
@@ -279,7 +288,7 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
         p.buf[k].space = p.sid[k];
         if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-            print_unreadable(names[k]);
+            print_unreadable(did[k], names[k]);
             *failed = true;
             return true;
         }
@@ -311,7 +320,8 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         if (shape[0].null_space && shape[1].null_space)
             return 0;
         if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
-            zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
+            zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
+                                shown(name2).c_str());
         options->not_comparable = 1;
         return 0;
     }
@@ -331,6 +341,10 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     if (!comparable || can == 0)
         return 0;
 
+    // The sign test holds whatever the element count (the file types carry
+    // the sign their native types would).
+    if (!signs_comparable(p.ftype[0], p.ftype[1], name1, name2, options))
+        return 0;
     // Two datasets without elements have no values that could differ.
     if (element_product(shape[0].rank, shape[0].dims) == 0 && element_product(shape[1].rank, shape[1].dims) == 0)
         return 0;
@@ -349,8 +363,6 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         }
         msize[k] = H5Tget_size(p.mtype[k]);
     }
-    if (!signs_comparable(p.mtype[0], p.mtype[1], name1, name2, options))
-        return 0;
     for (int k = 0; k < 2; ++k)
         p.buf[k].has_vlen = zarn_type_has_vlen(p.mtype[k]) == 1;
 
@@ -392,7 +404,16 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     const size_t elem_size = std::max(msize[0], msize[1]);
     strip_plan plan;
     if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
-        if (!plan_subsets(options->subsets, options->rank, shape[0].dims, shape[1].dims, elem_size, &plan)) {
+        // The subsets as the user gave them, for a message.
+        const std::string texts[2] = {options->subsets[0] ? subset_text(options->subsets[0]) : "",
+                                      options->subsets[1] ? subset_text(options->subsets[1]) : ""};
+        subset_problem problem;
+        if (!plan_subsets(options->subsets, options->rank, shape[0].dims, shape[1].dims, elem_size, &plan,
+                          &problem)) {
+            const int k = problem.which;
+            const std::string &text = texts[k].empty() ? texts[1 - k] : texts[k];
+            if (!problem.reason.empty())
+                print_failure_of(did[k], "the subset %s %s", text.c_str(), problem.reason.c_str());
             *failed = true;
             return 0;
         }
@@ -435,6 +456,29 @@ struct opened_datasets {
     h5_plist dcpl[2];
 };
 
+// "Not comparable" with the filter that a dataset needs and this process
+// lacks; one line for both datasets when both lack it.
+void print_missing_filters(const h5_plist dcpl[2], const char *path1, const char *path2)
+{
+    H5Z_filter_t id[2] = {0, 0};
+    char name[2][128] = {"", ""};
+    bool missing[2];
+    for (int k = 0; k < 2; ++k)
+        missing[k] = zarn_unavailable_filter(dcpl[k], &id[k], name[k], sizeof name[k]) == 1;
+    auto filter = [&](int k) {
+        return (name[k][0] != '\0' ? zarn_printable_name(name[k]) + " " : std::string()) + "(" +
+               std::to_string(id[k]) + ")";
+    };
+    if (missing[0] && missing[1] && id[0] == id[1])
+        zarn_buffered_print("Not comparable: <%s> and <%s> cannot be read: filter %s is not available\n",
+                            shown(path1).c_str(), shown(path2).c_str(), filter(0).c_str());
+    else
+        for (int k = 0; k < 2; ++k)
+            if (missing[k])
+                zarn_buffered_print("Not comparable: <%s> cannot be read: filter %s is not available\n",
+                                    shown(k == 0 ? path1 : path2).c_str(), filter(k).c_str());
+}
+
 // Opens both datasets and their creation lists into d; when the filters of
 // both can be applied, compares them into *found. Returns the pair's status:
 // 0, 1 (a filter is missing: not comparable) or MIRLO_STATUS_ERROR.
@@ -443,13 +487,15 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
 {
     d.did[0].reset(H5Dopen2(file_id1, path1, H5P_DEFAULT));
     if (!d.did[0].valid()) {
-        zarn_buffered_print("Cannot open dataset <%s>\n", path1);
+        zarn_buffered_print("Cannot open dataset <%s>\n", shown(path1).c_str());
+        print_failure_in(file_id1, path1, "the dataset cannot be opened");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 first dataset failed");
         return MIRLO_STATUS_ERROR;
     }
     d.did[1].reset(H5Dopen2(file_id2, path2, H5P_DEFAULT));
     if (!d.did[1].valid()) {
-        zarn_buffered_print("Cannot open dataset <%s>\n", path2);
+        zarn_buffered_print("Cannot open dataset <%s>\n", shown(path2).c_str());
+        print_failure_in(file_id2, path2, "the dataset cannot be opened");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 second dataset failed");
         return MIRLO_STATUS_ERROR;
     }
@@ -467,6 +513,10 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
     if (readable == 1)
         readable = zarn_canreadf(local->verbose_mode ? path2 : nullptr, d.dcpl[1]);
     if (readable != 1) {
+        // Data that no filter here can decode is not comparable: listed as
+        // such with the filter, and counted in the summary like any such pair.
+        if (comparable_messages_wanted(local))
+            print_missing_filters(d.dcpl, path1, path2);
         local->not_comparable = 1;
         return 1;
     }

@@ -119,7 +119,7 @@ void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_p
 }
 
 bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1, const hsize_t *dims2,
-                  size_t elem_size, strip_plan *plan)
+                  size_t elem_size, strip_plan *plan, subset_problem *problem)
 {
     const hsize_t *const dims[2] = {dims1, dims2};
     plan->rank = rank;
@@ -131,7 +131,7 @@ bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1,
             ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate subset lists");
             return false;
         }
-        if (!validate_subset(records[k], k, rank, dims[k]))
+        if (!validate_subset(records[k], k, rank, dims[k], problem))
             return false;
     }
     hyperslab_from_subset(records[0] ? records[0] : records[1], rank, &plan->sel[0]);
@@ -148,6 +148,10 @@ bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1,
     }
     if (total[0] != total[1]) {
         ZARN_PUSH_ERROR(zarn_err_minor, "subset selections hold different numbers of elements");
+        if (problem != nullptr)
+            *problem = {1, "selects " + std::to_string(static_cast<unsigned long long>(total[1])) +
+                               " elements where the first dataset's selects " +
+                               std::to_string(static_cast<unsigned long long>(total[0]))};
         return false;
     }
     plan->elements = total[0];
@@ -158,6 +162,9 @@ bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1,
     const hsize_t bytes = total[0] * elem_size;
     if (bytes > hyperslab_bufsize) {
         ZARN_PUSH_ERROR(zarn_err_minor, "subset selections of different shapes exceed one strip");
+        if (problem != nullptr)
+            *problem = {1, "has a shape other than the first dataset's selection, and the selections are too "
+                           "large to be compared in one piece"};
         return false;
     }
     // Every dimension whole: each dataset reads its own selection.

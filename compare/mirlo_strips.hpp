@@ -49,7 +49,8 @@ void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_p
 // False, with the reason pushed, when a record is wrong or the selections
 // cannot be paired.
 [[nodiscard]] bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1,
-                                const hsize_t *dims2, size_t elem_size, strip_plan *plan);
+                                const hsize_t *dims2, size_t elem_size, strip_plan *plan,
+                                subset_problem *problem = nullptr);
 
 // The first piece of plan; false when the plan selects no element.
 [[nodiscard]] bool strip_first(const strip_plan &plan, strip_piece *piece);

@@ -5,6 +5,38 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+
+namespace {
+
+void refuse(subset_problem *problem, int which, std::string reason)
+{
+    if (problem != nullptr) {
+        problem->which = which;
+        problem->reason = std::move(reason);
+    }
+}
+
+} // namespace
+
+std::string subset_text(const subset_spec *spec)
+{
+    const hsize_list *lists[] = {&spec->start, &spec->stride, &spec->count, &spec->block};
+    int last = 3;
+    while (last > 0 && lists[last]->count == 0)
+        --last;
+    std::string text = "[";
+    for (int k = 0; k <= last; ++k) {
+        if (k > 0)
+            text += ';';
+        for (hsize_t i = 0; i < lists[k]->count; ++i) {
+            if (i > 0)
+                text += ',';
+            text += std::to_string(static_cast<unsigned long long>(lists[k]->values[i]));
+        }
+    }
+    return text + "]";
+}
 
 bool fill_subset_defaults(subset_spec *spec, int rank)
 {
@@ -26,19 +58,27 @@ bool fill_subset_defaults(subset_spec *spec, int rank)
     return true;
 }
 
-bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims)
+bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims, subset_problem *problem)
 {
     const hsize_list *lists[] = {&spec->start, &spec->stride, &spec->count, &spec->block};
     for (const hsize_list *l : lists) {
         if (l->count != static_cast<hsize_t>(rank)) {
             ZARN_PUSH_ERROR(zarn_err_minor, "wrong subset selection[%d]; one value per dimension is required",
                             which);
+            refuse(problem, which,
+                   "gives " + std::to_string(static_cast<unsigned long long>(l->count)) +
+                       " values in a list where the dataset has " + std::to_string(rank) + " dimensions");
             return false;
         }
     }
     for (int i = 0; i < rank; ++i) {
         if (spec->count.values[i] > 1 && spec->stride.values[i] < spec->block.values[i]) {
             ZARN_PUSH_ERROR(zarn_err_minor, "wrong subset selection[%d]; blocks overlap", which);
+            refuse(problem, which,
+                   "has overlapping blocks: in dimension " + std::to_string(i) + " the stride " +
+                       std::to_string(static_cast<unsigned long long>(spec->stride.values[i])) +
+                       " is smaller than the block " +
+                       std::to_string(static_cast<unsigned long long>(spec->block.values[i])));
             return false;
         }
     }
@@ -51,6 +91,10 @@ bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t
         if (end > dims[i]) {
             ZARN_PUSH_ERROR(zarn_err_minor, "wrong subset selection[%d]; selection exceeds the dataset extent",
                             which);
+            refuse(problem, which,
+                   "reaches beyond the dataset's extent: in dimension " + std::to_string(i) + " it ends at " +
+                       std::to_string(static_cast<unsigned long long>(end)) + ", the extent is " +
+                       std::to_string(static_cast<unsigned long long>(dims[i])));
             return false;
         }
     }

@@ -4,6 +4,8 @@
 #pragma once
 #include "mirlo_options.hpp"
 
+#include <string>
+
 // One hyperslab per dimension: start, stride, count and block.
 struct hyperslab {
     hsize_t start[MIRLO_MAX_RANK];
@@ -17,11 +19,24 @@ struct hyperslab {
 // memory.
 [[nodiscard]] bool fill_subset_defaults(subset_spec *spec, int rank);
 
+// Why a subset cannot be used: the dataset it belongs to (0 or 1) and the
+// reason in words.
+struct subset_problem {
+    int which = 0;
+    std::string reason;
+};
+
+// The record as the suffix a user writes, "[1,2;;3]" (lists left out stay
+// empty; trailing empty lists are dropped).
+std::string subset_text(const subset_spec *spec);
+
 // Checks one filled record against the dataset's extent: one value per
 // dimension, blocks that do not overlap, a selection inside the extent.
 // which is 0 for the first object's record and 1 for the second's (it names
-// the record in the error pushed on failure).
-[[nodiscard]] bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims);
+// the record in the error pushed on failure); *problem, when given, says why
+// a record is refused.
+[[nodiscard]] bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims,
+                                   subset_problem *problem = nullptr);
 
 // Copies a filled record's lists into a hyperslab.
 void hyperslab_from_subset(const subset_spec *spec, int rank, hyperslab *h);

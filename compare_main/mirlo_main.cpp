@@ -57,7 +57,9 @@ int comparison_status(nfound_t nfound, const diff_options *options)
 
 void print_summary(const diff_options *options)
 {
-    if (options->quiet_mode || options->error_status != 0)
+    // A failure ends the run without a summary; a dataset whose filters are
+    // not available (status bit 1) is a pair that is not comparable.
+    if (options->quiet_mode || (options->error_status & 2) != 0)
         return;
     if (options->not_comparable == 1 && options->list_not_comparable == 0) {
         puts("--------------------------------");
