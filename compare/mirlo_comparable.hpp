@@ -25,7 +25,8 @@ int match_up_memsize(hid_t f_tid1, hid_t f_tid2, hid_t *m_tid1, hid_t *m_tid2, s
 bool storage_comparable(hid_t did1, hid_t did2, H5D_layout_t layout1, H5D_layout_t layout2, const char *name1,
                         const char *name2, diff_options *options);
 
-// Sign test of two native types: false (not comparable) when they differ.
+// Sign test of two integer types (file or native types carry the same sign):
+// false (not comparable) when they differ.
 bool signs_comparable(hid_t type1, hid_t type2, const char *name1, const char *name2, diff_options *options);
 
 // Time test of two file types: false (not comparable) when either holds a
