@@ -5,6 +5,7 @@
 #include "mirlo_dset.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_array.hpp"
+#include "mirlo_chunks.hpp"
 #include "mirlo_comparable.hpp"
 #include "mirlo_read_buffer.hpp"
 #include "mirlo_report.hpp"
@@ -19,6 +20,11 @@
 #include <cstring>
 
 namespace {
+
+// The chunk shortcuts are on unless a test turns them off; their counts are
+// kept for tests.
+bool shortcuts_on = true;
+chunk_stats shortcut_counts;
 
 // Everything one dataset comparison opens. Members are destroyed in reverse
 // order, so buffers are reclaimed before the spaces and types they name close.
@@ -92,6 +98,14 @@ bool limit_reached(const diff_options *options, nfound_t found)
     return options->count_mode && found >= options->count_limit;
 }
 
+// Data skipped because it provably holds no difference leaves the options
+// as a comparison of equal buffers does.
+void skip_equal_data(diff_options *options)
+{
+    options->header_pending = 1;
+    ++shortcut_counts.skipped;
+}
+
 // --- strips ----------------------------------------------------------------
 
 // One-dimensional memory space of n elements, all selected; kept while the
@@ -118,7 +132,7 @@ bool memory_space_for(h5_dataspace &space, hsize_t n)
 // differences found; a failure sets *failed and ends the loop after the
 // pieces already compared.
 nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset_pair &p, const strip_plan &plan,
-                        diff_options *options, bool *failed)
+                        chunk_pair &chunks, diff_options *options, bool *failed)
 {
     const hid_t did[2] = {did1, did2};
     nfound_t found = 0;
@@ -148,10 +162,9 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     subset_spec strip_spec{};
     subset_spec *const saved_subset = options->subsets[0];
     strip_piece piece;
-    for (bool more = strip_first(plan, &piece); more; more = strip_next(plan, &piece)) {
+    bool more = in_window ? strip_at(plan, window->strip_begin, &piece) : strip_first(plan, &piece);
+    for (; more; more = strip_next(plan, &piece)) {
         if (in_window) {
-            if (piece.index < window->strip_begin)
-                continue;
             if (piece.index >= window->strip_end)
                 break;
             // A piece after the first prints its strips only: the opening
@@ -159,8 +172,19 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             if (piece.index == window->strip_begin && !window->print_opening)
                 zarn_reset_buffered_output();
         }
+        chunk_verdict verdict = chunk_verdict::unproven;
+        if (plan.chunk_aligned)
+            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts);
+        if (verdict == chunk_verdict::equal) {
+            skip_equal_data(options);
+            continue;
+        }
+        // Equal stored chunks that may not decode: reading the first
+        // dataset's strip proves them readable, or fails as the ordinary
+        // path fails (it reads the first dataset first).
+        const int reads = verdict == chunk_verdict::equal_once_readable ? 1 : 2;
         const hsize_t npoints = piece.elements;
-        for (int k = 0; k < 2; ++k) {
+        for (int k = 0; k < reads; ++k) {
             const hyperslab &slab = piece.slab[k];
             herr_t sel;
             if (rank == 0)
@@ -188,6 +212,11 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
                 return found;
             }
             p.buf[k].filled = true;
+        }
+        if (reads == 1) {
+            p.buf[0].reclaim();
+            skip_equal_data(options);
+            continue;
         }
 
         options->block_element_count = npoints;
@@ -266,16 +295,18 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
 }
 
 // Reads both datasets whole. Returns false when the buffers cannot be had
-// (the caller falls back to strips); a failed read sets *failed.
-bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes,
+// (the caller falls back to strips); a failed read sets *failed. With reads
+// 1, the data is known equal once the first dataset decodes: only that one
+// is read.
+bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes, int reads,
                    diff_options *options, nfound_t *found, bool *failed)
 {
-    if (!p.buf[0].allocate(bytes) || !p.buf[1].allocate(bytes)) {
+    if (!p.buf[0].allocate(bytes) || (reads == 2 && !p.buf[1].allocate(bytes))) {
         p.buf[0].release();
         p.buf[1].release();
         return false;
     }
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < reads; ++k) {
         p.buf[k].space = p.sid[k];
         if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
@@ -284,6 +315,12 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
             return true;
         }
         p.buf[k].filled = true;
+    }
+    if (reads == 1) {
+        p.buf[0].release();
+        skip_equal_data(options);
+        *found = 0;
+        return true;
     }
     std::memset(options->block_start, 0, sizeof options->block_start);
     *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
@@ -391,6 +428,7 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     // Strip buffers hold the larger of the two native elements.
     const size_t elem_size = std::max(msize[0], msize[1]);
     strip_plan plan;
+    chunk_pair chunks;
     if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
         if (!plan_subsets(options->subsets, options->rank, shape[0].dims, shape[1].dims, elem_size, &plan)) {
             *failed = true;
@@ -400,15 +438,49 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     } else {
         if (options->element_count == 0)
             return 0;
+        const hid_t ftypes[2] = {p.ftype[0], p.ftype[1]};
+        const hid_t mtypes[2] = {p.mtype[0], p.mtype[1]};
+        const bool shortcuts = shortcuts_on && equal_data_holds_no_difference(options, ftypes[0], ftypes[1],
+                                                                              p.buf[0].has_vlen || p.buf[1].has_vlen);
+        // Two datasets never written hold their fill values only.
+        if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, mtypes)) {
+            skip_equal_data(options);
+            return 0;
+        }
+        const hsize_t *const extent = shape[first].dims;
+        chunk_pair_init(did1, did2, ftypes, mtypes, options->rank, extent, shortcuts, &chunks);
         nfound_t found = 0;
-        if (whole_bytes < whole_read_limit && compare_whole(did, names, p, whole_bytes, options, &found, failed))
-            return found;
-        plan_whole_extent(options->rank, options->dims, elem_size, &plan);
+        if (whole_bytes < whole_read_limit) {
+            const hsize_t origin[MIRLO_MAX_RANK] = {};
+            const chunk_verdict verdict =
+                chunks_hold_no_difference(chunks, did1, did2, origin, extent, &shortcut_counts);
+            if (verdict == chunk_verdict::equal) {
+                skip_equal_data(options);
+                return 0;
+            }
+            const int reads = verdict == chunk_verdict::equal_once_readable ? 1 : 2;
+            if (compare_whole(did, names, p, whole_bytes, reads, options, &found, failed))
+                return found;
+        }
+        if (chunks.chunked)
+            plan_chunk_aligned(options->rank, options->dims, chunks.grid, elem_size, &plan);
+        else
+            plan_whole_extent(options->rank, options->dims, elem_size, &plan);
     }
-    return compare_strips(did1, did2, names, p, plan, options, failed);
+    return compare_strips(did1, did2, names, p, plan, chunks, options, failed);
 }
 
 } // namespace
+
+void dset_use_chunk_shortcuts(bool on)
+{
+    shortcuts_on = on;
+}
+
+chunk_stats dset_chunk_stats()
+{
+    return shortcut_counts;
+}
 
 nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2, diff_options *options)
 {
