@@ -1,5 +1,6 @@
 // Dataset comparison: opens two datasets, tests whether they can be compared
-// (mirlo_comparable), and reads them whole or piece by piece (mirlo_strips),
+// (mirlo_comparable), and reads them whole or piece by piece (mirlo_dset_read,
+// along a plan of mirlo_strips, skipping what mirlo_chunks proves equal),
 // handing each pair of buffers to diff_array.
 #pragma once
 #include "mirlo_chunks.hpp"

@@ -1,0 +1,293 @@
+// Reading and comparing the data of two open datasets: whole, or piece by
+// piece along a strip plan, skipping what the chunk shortcuts prove equal.
+#define ZARN_SOURCE "mirlo_dset"
+#include "mirlo_dset_read.hpp"
+#include "mirlo_array.hpp"
+#include "mirlo_chunks.hpp"
+#include "mirlo_dset.hpp"
+#include "mirlo_report.hpp"
+#include "mirlo_strips.hpp"
+#include "zarn.hpp"
+#include "zarn_utils.hpp"
+
+#include <cstring>
+
+void reset_positions(diff_options *options)
+{
+    for (int i = 0; i < options->rank; ++i)
+        options->max_index[i] = options->dims[i];
+    std::memset(options->position, 0, sizeof options->position);
+    std::memset(options->min_index, 0, sizeof options->min_index);
+    init_accumulators(options->rank, options->dims, options->accumulators, options->position,
+                      options->min_index);
+}
+
+namespace {
+
+// The chunk shortcuts are on unless a test turns them off; their counts are
+// kept for tests.
+bool shortcuts_on = true;
+chunk_stats shortcut_counts;
+
+// diff_array with the count limit lowered to what is left of it for this
+// object, so that a dataset compared in several pieces reports at most
+// count_limit differences in all.
+nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t did1, hid_t did2, nfound_t found)
+{
+    const uint64_t limit = options->count_limit;
+    if (options->count_mode)
+        options->count_limit = limit - found;
+    nfound_t n = diff_array(buf1, buf2, options, did1, did2);
+    options->count_limit = limit;
+    return n;
+}
+
+// Data that cannot be read (damaged storage, a filter that fails) is named in
+// the output, so that the failure does not pass for a pair without differences.
+void print_unreadable(const char *name)
+{
+    zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? name : "");
+}
+
+bool limit_reached(const diff_options *options, nfound_t found)
+{
+    return options->count_mode && found >= options->count_limit;
+}
+
+// Data skipped because it provably holds no difference leaves the options
+// as a comparison of equal buffers does.
+void skip_equal_data(diff_options *options)
+{
+    options->header_pending = 1;
+    ++shortcut_counts.skipped;
+}
+
+// --- strips ----------------------------------------------------------------
+
+// One-dimensional memory space of n elements, all selected; kept while the
+// strips keep the same size.
+bool memory_space_for(h5_dataspace &space, hsize_t n)
+{
+    if (space.valid() && H5Sget_simple_extent_npoints(space) == static_cast<hssize_t>(n))
+        return true;
+    space.reset(H5Screate_simple(1, &n, nullptr));
+    if (!space.valid()) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Screate_simple failed");
+        return false;
+    }
+    const hsize_t zero = 0;
+    if (H5Sselect_hyperslab(space, H5S_SELECT_SET, &zero, nullptr, &n, nullptr) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Sselect_hyperslab failed");
+        return false;
+    }
+    return true;
+}
+
+// Compares the selections of plan piece by piece, in output order. The two
+// strip buffers and memory spaces are made once and reused. Returns the
+// differences found; a failure sets *failed and ends the loop after the
+// pieces already compared.
+nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset_pair &p, const strip_plan &plan,
+                        chunk_pair &chunks, diff_options *options, bool *failed)
+{
+    const hid_t did[2] = {did1, did2};
+    nfound_t found = 0;
+    if (options->element_count == 0)
+        return 0;
+    strip_window *const window = options->window;
+    if (window != nullptr && window->may_split) {
+        // Several processes may share the strips: say how many there are,
+        // read nothing.
+        const uint64_t strips = strip_count(plan);
+        if (strips >= 2) {
+            window->split_strips = strips;
+            return 0;
+        }
+    }
+    const bool in_window = window != nullptr && window->piece;
+
+    for (int k = 0; k < 2; ++k) {
+        if (!p.buf[k].allocate(plan.strip_bytes)) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate buffer for strip-mine");
+            *failed = true;
+            return 0;
+        }
+    }
+
+    const int rank = plan.rank;
+    subset_spec strip_spec{};
+    subset_spec *const saved_subset = options->subsets[0];
+    strip_piece piece;
+    bool more = in_window ? strip_at(plan, window->strip_begin, &piece) : strip_first(plan, &piece);
+    for (; more; more = strip_next(plan, &piece)) {
+        if (in_window) {
+            if (piece.index >= window->strip_end)
+                break;
+            // A piece after the first prints its strips only: the opening
+            // lines are the first piece's.
+            if (piece.index == window->strip_begin && !window->print_opening)
+                zarn_reset_buffered_output();
+        }
+        chunk_verdict verdict = chunk_verdict::unproven;
+        if (plan.chunk_aligned)
+            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts);
+        if (verdict == chunk_verdict::equal) {
+            skip_equal_data(options);
+            continue;
+        }
+        // Equal stored chunks that may not decode: reading the first
+        // dataset's strip proves them readable, or fails as the ordinary
+        // path fails (it reads the first dataset first).
+        const int reads = verdict == chunk_verdict::equal_once_readable ? 1 : 2;
+        const hsize_t npoints = piece.elements;
+        for (int k = 0; k < reads; ++k) {
+            const hyperslab &slab = piece.slab[k];
+            herr_t sel;
+            if (rank == 0)
+                sel = H5Sselect_all(p.sid[k]);
+            else if (plan.subset)
+                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count,
+                                          slab.block);
+            else
+                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, nullptr, slab.count, nullptr);
+            if (sel < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, k == 0 ? "H5Sselect_hyperslab sid1 failed"
+                                                       : "H5Sselect_hyperslab sid2 failed");
+                *failed = true;
+                return found;
+            }
+            if (!memory_space_for(p.memspace[k], npoints)) {
+                *failed = true;
+                return found;
+            }
+            p.buf[k].space = p.memspace[k];
+            if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+                print_unreadable(names[k]);
+                *failed = true;
+                return found;
+            }
+            p.buf[k].filled = true;
+        }
+        if (reads == 1) {
+            p.buf[0].reclaim();
+            skip_equal_data(options);
+            continue;
+        }
+
+        options->block_element_count = npoints;
+        for (int i = 0; i < rank; ++i)
+            options->block_start[i] = piece.slab[0].start[i];
+        reset_positions(options);
+        if (plan.subset) {
+            // The report maps element indices through the first dataset's
+            // selection within this piece.
+            strip_spec.start = {piece.slab[0].start, static_cast<hsize_t>(rank)};
+            strip_spec.stride = {piece.slab[0].stride, static_cast<hsize_t>(rank)};
+            strip_spec.count = {piece.slab[0].count, static_cast<hsize_t>(rank)};
+            strip_spec.block = {piece.slab[0].block, static_cast<hsize_t>(rank)};
+            options->subsets[0] = &strip_spec;
+        }
+        found += compare_buffers(p.buf[0].data, p.buf[1].data, options, did1, did2, found);
+        options->subsets[0] = saved_subset;
+        p.buf[0].reclaim();
+        p.buf[1].reclaim();
+        if (limit_reached(options, found))
+            break;
+    }
+    return found;
+}
+
+// Reads both datasets whole. Returns false when the buffers cannot be had
+// (the caller falls back to strips); a failed read sets *failed. With reads
+// 1, the data is known equal once the first dataset decodes: only that one
+// is read.
+bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes, int reads,
+                   diff_options *options, nfound_t *found, bool *failed)
+{
+    if (!p.buf[0].allocate(bytes) || (reads == 2 && !p.buf[1].allocate(bytes))) {
+        p.buf[0].release();
+        p.buf[1].release();
+        return false;
+    }
+    for (int k = 0; k < reads; ++k) {
+        p.buf[k].space = p.sid[k];
+        if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+            print_unreadable(names[k]);
+            *failed = true;
+            return true;
+        }
+        p.buf[k].filled = true;
+    }
+    if (reads == 1) {
+        p.buf[0].release();
+        skip_equal_data(options);
+        *found = 0;
+        return true;
+    }
+    std::memset(options->block_start, 0, sizeof options->block_start);
+    *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
+    p.buf[0].release();
+    p.buf[1].release();
+    return true;
+}
+
+} // namespace
+
+nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair &p, const hsize_t *const dims[2],
+                      int first, hsize_t whole_bytes, size_t elem_size, diff_options *options, bool *failed)
+{
+    const hid_t did1 = did[0], did2 = did[1];
+    strip_plan plan;
+    chunk_pair chunks;
+    if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
+        if (!plan_subsets(options->subsets, options->rank, dims[0], dims[1], elem_size, &plan)) {
+            *failed = true;
+            return 0;
+        }
+        options->element_count = plan.elements;
+    } else {
+        if (options->element_count == 0)
+            return 0;
+        const hid_t ftypes[2] = {p.ftype[0], p.ftype[1]};
+        const hid_t mtypes[2] = {p.mtype[0], p.mtype[1]};
+        const bool shortcuts = shortcuts_on && equal_data_holds_no_difference(options, ftypes[0], ftypes[1],
+                                                                              p.buf[0].has_vlen || p.buf[1].has_vlen);
+        // Two datasets never written hold their fill values only.
+        if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, mtypes)) {
+            skip_equal_data(options);
+            return 0;
+        }
+        const hsize_t *const extent = dims[first];
+        chunk_pair_init(did1, did2, ftypes, mtypes, options->rank, extent, shortcuts, &chunks);
+        nfound_t found = 0;
+        if (whole_bytes < whole_read_limit) {
+            const hsize_t origin[MIRLO_MAX_RANK] = {};
+            const chunk_verdict verdict =
+                chunks_hold_no_difference(chunks, did1, did2, origin, extent, &shortcut_counts);
+            if (verdict == chunk_verdict::equal) {
+                skip_equal_data(options);
+                return 0;
+            }
+            const int reads = verdict == chunk_verdict::equal_once_readable ? 1 : 2;
+            if (compare_whole(did, names, p, whole_bytes, reads, options, &found, failed))
+                return found;
+        }
+        if (chunks.chunked)
+            plan_chunk_aligned(options->rank, options->dims, chunks.grid, elem_size, &plan);
+        else
+            plan_whole_extent(options->rank, options->dims, elem_size, &plan);
+    }
+    return compare_strips(did1, did2, names, p, plan, chunks, options, failed);
+}
+
+void dset_use_chunk_shortcuts(bool on)
+{
+    shortcuts_on = on;
+}
+
+chunk_stats dset_chunk_stats()
+{
+    return shortcut_counts;
+}
