@@ -10,6 +10,7 @@
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 void reset_positions(diff_options *options)
@@ -64,19 +65,26 @@ void skip_equal_data(diff_options *options)
 
 // --- strips ----------------------------------------------------------------
 
-// One-dimensional memory space of n elements, all selected; kept while the
-// strips keep the same size.
-bool memory_space_for(h5_dataspace &space, hsize_t n)
+// Memory space of a piece's elements, all selected, kept while the pieces
+// keep the same shape: one-dimensional (rank 1, dims the element count), or
+// shaped as the piece's box. A box lets the library map each chunk of a
+// chunk-aligned piece to memory as one block; against a one-dimensional
+// space it maps chunks element by element. Either way the buffer holds the
+// elements in the same (row-major) order.
+bool memory_space_for(h5_dataspace &space, int rank, const hsize_t *dims)
 {
-    if (space.valid() && H5Sget_simple_extent_npoints(space) == static_cast<hssize_t>(n))
-        return true;
-    space.reset(H5Screate_simple(1, &n, nullptr));
+    if (space.valid() && H5Sget_simple_extent_ndims(space) == rank) {
+        hsize_t now[MIRLO_MAX_RANK];
+        if (H5Sget_simple_extent_dims(space, now, nullptr) == rank && std::equal(dims, dims + rank, now))
+            return true;
+    }
+    space.reset(H5Screate_simple(rank, dims, nullptr));
     if (!space.valid()) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Screate_simple failed");
         return false;
     }
-    const hsize_t zero = 0;
-    if (H5Sselect_hyperslab(space, H5S_SELECT_SET, &zero, nullptr, &n, nullptr) < 0) {
+    const hsize_t zero[MIRLO_MAX_RANK] = {};
+    if (H5Sselect_hyperslab(space, H5S_SELECT_SET, zero, nullptr, dims, nullptr) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Sselect_hyperslab failed");
         return false;
     }
@@ -156,7 +164,8 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
                 *failed = true;
                 return found;
             }
-            if (!memory_space_for(p.memspace[k], npoints)) {
+            const bool box = plan.chunk_aligned && rank > 0;
+            if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints)) {
                 *failed = true;
                 return found;
             }

@@ -129,19 +129,26 @@ void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, si
     plan_whole_extent(rank, dims, elem_size, plan);
     if (rank == 0 || plan->elements == 0)
         return;
-    plan->chunk_aligned = true;
     hsize_t c[MIRLO_MAX_RANK];
+    unsigned __int128 cell = elem_size;
     for (int i = 0; i < rank; ++i) {
         c[i] = std::clamp<hsize_t>(chunk[i], 1, std::max<hsize_t>(dims[i], 1));
-        plan->unit[i] = c[i];
+        cell *= c[i];
     }
+    // A single chunk (or common multiple of two chunk shapes) beyond the cap
+    // keeps the plain strips: memory stays bounded, at the price of decoding
+    // such chunks once per strip they meet.
+    if (cell > std::max<hsize_t>(chunk_row_cap(), hyperslab_bufsize))
+        return;
+    plan->chunk_aligned = true;
+    for (int i = 0; i < rank; ++i)
+        plan->unit[i] = c[i];
     // Cut dimension d: the dimensions before it take one row of chunks, the
     // ones after it are whole. d is the first dimension for which one row of
     // chunks of d fits the cap (the last dimension when none does).
-    const auto wide = [](unsigned __int128 v) { return v; };
     const unsigned __int128 cap = std::max<hsize_t>(chunk_row_cap(), hyperslab_bufsize);
     for (int d = 0; d < rank; ++d) {
-        unsigned __int128 per_index = wide(elem_size);
+        unsigned __int128 per_index = elem_size;
         for (int j = 0; j < rank; ++j)
             if (j != d)
                 per_index *= j < d ? c[j] : dims[j];
@@ -153,7 +160,7 @@ void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, si
             e = dims[d];
         else
             e = std::max<hsize_t>(c[d], static_cast<hsize_t>(fit) / c[d] * c[d]);
-        unsigned __int128 bytes = wide(elem_size);
+        unsigned __int128 bytes = elem_size;
         for (int j = 0; j < rank; ++j) {
             plan->extent[j] = j < d ? c[j] : j == d ? e : dims[j];
             bytes *= plan->extent[j];

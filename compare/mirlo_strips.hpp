@@ -55,7 +55,8 @@ hsize_t chunk_row_cap();
 // first dimension with every other dimension whole, within the strip budget
 // where a row fits it and up to chunk_row_cap() where it does not. Only when
 // a row of chunks exceeds that cap are later dimensions cut, on chunk
-// boundaries too, down to one chunk per piece.
+// boundaries too, down to one chunk per piece; a single chunk beyond the cap
+// leaves the plan of plan_whole_extent (chunk_aligned false).
 void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, size_t elem_size,
                         strip_plan *plan);
 

@@ -40,17 +40,21 @@ if [ ! -f "$work/sparse_b.h5" ]; then
 fi
 echo "load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# One timed run of CMD...: elapsed seconds, peak resident KiB, exit status.
+# One timed run of CMD...: elapsed seconds, peak resident KiB, exit status,
+# CPU seconds (user + system).
 timed() {
-    local rc=0
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > "$work/out.txt" 2>&1 || rc=$?
-    echo "$(tail -n 1 "$work/time.txt") $rc"
+    local rc=0 e m u s
+    /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" > "$work/out.txt" 2>&1 || rc=$?
+    read -r e m u s < <(tail -n 1 "$work/time.txt")
+    echo "$e $m $rc $(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }')"
 }
 
-# median_row NAME CMD...: REPS runs after a warm-up; prints the median
-# elapsed time, the largest peak RSS and the last exit status.
-declare -A med mem status
-run_set() { # label:command ... (one label:command per argument, run in turn)
+# run_set LABEL:COMMAND...: one warm-up run of each, then REPS rounds of
+# the commands in turn; keeps per label the median elapsed time, the median
+# CPU time, the largest peak RSS and the last exit status.
+declare -A med cpu mem status
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+run_set() {
     local spec label
     for spec in "$@"; do bash -c "${spec#*:}" > /dev/null 2>&1 || true; done
     for _ in $(seq "$reps"); do
@@ -59,16 +63,29 @@ run_set() { # label:command ... (one label:command per argument, run in turn)
             echo "$label $(timed bash -c "${spec#*:}")"
         done
     done > "$work/runs.txt"
+    med=() cpu=() mem=() status=()
     for spec in "$@"; do
         label=${spec%%:*}
-        med[$label]=$(awk -v l="$label" '$1 == l { print $2 }' "$work/runs.txt" | sort -g |
-                      awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+        med[$label]=$(awk -v l="$label" '$1 == l { print $2 }' "$work/runs.txt" | median)
+        cpu[$label]=$(awk -v l="$label" '$1 == l { print $5 }' "$work/runs.txt" | median)
         mem[$label]=$(awk -v l="$label" '$1 == l && $3 > m { m = $3 } END { print m / 1024 }' "$work/runs.txt")
         status[$label]=$(awk -v l="$label" '$1 == l { s = $4 } END { print s }' "$work/runs.txt")
     done
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b > 0 ? a / b : 0 }'; }
+# One line per command of the last set: median elapsed and CPU seconds,
+# peak RSS, exit status.
+report() {
+    local l name
+    for l in p h c; do
+        [ -n "${med[$l]:-}" ] || continue
+        case $l in p) name=pmirlo ;; h) name="h5py + numpy" ;; c) name="cat a b" ;; esac
+        printf "  %-13s %8.3f s elapsed %8.3f s CPU %8.1f MiB peak  status %s\n" "$name" "${med[$l]}" \
+            "${cpu[$l]}" "${mem[$l]}" "${status[$l]}"
+    done
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'; }
 
 g="$work/gzip_a.h5 $work/gzip_b.h5"
 m="$work/grid_a.h5 $work/grid_b.h5"
@@ -77,22 +94,24 @@ s="$work/sparse_a.h5 $work/sparse_b.h5"
 echo
 echo "== 1 GiB float64, gzip + shuffle, 1 MiB chunks, identical"
 run_set "p:$pmirlo $g /d /d" "h:$py $here/chunk_pairs.py compare $g" "c:cat $g > /dev/null"
-echo "pmirlo ${med[p]} s (status ${status[p]}, ${mem[p]} MiB) | h5py+numpy ${med[h]} s (${mem[h]} MiB) | cat ${med[c]} s"
-echo "pmirlo / h5py: $(ratio "${med[p]}" "${med[h]}")  (target <= 0.10)"
-echo "pmirlo / cat:  $(ratio "${med[p]}" "${med[c]}")  (target <= 2)"
+report
+echo "pmirlo / h5py: $(ratio "${med[p]}" "${med[h]}") elapsed, $(ratio "${cpu[p]}" "${cpu[h]}") CPU  (target <= 0.10)"
+echo "pmirlo / cat:  $(ratio "${med[p]}" "${med[c]}") elapsed, $(ratio "${cpu[p]}" "${cpu[c]}") CPU  (target <= 2)"
 
 echo
 echo "== 12000 x 8000 float32, gzip, 1500 x 1000 chunks, one element differs per chunk"
-count=$("$pmirlo" $m /d /d | awk '/differences found/ { print $1 }')
+count=$({ "$pmirlo" $m /d /d || true; } | awk '/differences found/ { print $1 }')
 hcount=$("$py" "$here/chunk_pairs.py" compare $m)
 run_set "p:$pmirlo $m /d /d" "h:$py $here/chunk_pairs.py compare $m" "c:cat $m > /dev/null"
-echo "pmirlo ${med[p]} s (status ${status[p]}, ${mem[p]} MiB, $count differences) | h5py+numpy ${med[h]} s (${mem[h]} MiB, $hcount) | cat ${med[c]} s"
-echo "pmirlo / h5py: $(ratio "${med[p]}" "${med[h]}")  (target <= 0.8, count 64)"
+report
+echo "counts: pmirlo $count, h5py + numpy $hcount"
+echo "pmirlo / h5py: $(ratio "${med[p]}" "${med[h]}") elapsed, $(ratio "${cpu[p]}" "${cpu[h]}") CPU  (target <= 0.8, count 64)"
 
 echo
 echo "== 2^34 float64 (128 GiB logical), 1 MiB chunks, one chunk written, identical"
 run_set "p:$pmirlo $s /d /d"
-echo "pmirlo ${med[p]} s (status ${status[p]}, ${mem[p]} MiB)  (target < 2 s, status 0)"
+report
+echo "(target < 2 s, status 0)"
 
 echo
 echo "peak memory target: two strips + 64 MiB = 128 MiB for 32 MiB strips;"
