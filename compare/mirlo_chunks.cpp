@@ -239,7 +239,7 @@ void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t m
 }
 
 chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, const hsize_t *origin,
-                                        const hsize_t *extent, chunk_stats *stats)
+                                        const hsize_t *extent, chunk_stats *stats, std::vector<hsize_t> *unproven)
 {
     if (!cp.per_chunk)
         return chunk_verdict::unproven;
@@ -254,11 +254,16 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
         at[i] = first[i];
     }
     h5_errors_off quiet;
-    bool raw_equal = false;
+    bool raw_equal = false, proven = false;
     // Every chunk of the box, row-major over the chunk grid.
     for (;;) {
-        if (!chunk_holds_no_difference(cp, did, at, stats, &raw_equal))
-            return chunk_verdict::unproven;
+        if (chunk_holds_no_difference(cp, did, at, stats, &raw_equal)) {
+            proven = true;
+        } else {
+            if (unproven == nullptr)
+                return chunk_verdict::unproven;
+            unproven->insert(unproven->end(), at, at + rank);
+        }
         int i = rank - 1;
         for (; i >= 0; --i) {
             at[i] += cp.chunk[i];
@@ -266,8 +271,11 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
                 break;
             at[i] = first[i];
         }
-        if (i < 0)
+        if (i < 0) {
+            if (!proven)
+                return chunk_verdict::unproven;
             return raw_equal && cp.decode_to_verify ? chunk_verdict::equal_once_readable : chunk_verdict::equal;
+        }
     }
 }
 

@@ -29,6 +29,7 @@ struct chunk_stats {
     uint64_t raw_equal = 0;   // chunks whose stored bytes matched
     uint64_t fill_equal = 0;  // chunks written in neither dataset, equal fill values
     uint64_t skipped = 0;     // strips, whole reads and never-written pairs not read at all
+    uint64_t partial = 0;     // strips read only where their chunks proved nothing
 };
 
 // What the storage of one dataset pair allows.
@@ -71,9 +72,14 @@ enum class chunk_verdict {
 // Whether the box [origin, origin + extent) of the extent provably holds no
 // difference: every chunk that meets it is stored with equal bytes in both
 // datasets, or written in neither with equal fill values. Reads stored chunk
-// bytes (never decodes them); stops at the first chunk that proves nothing.
+// bytes (never decodes them). Without unproven, stops at the first chunk
+// that proves nothing; with it, looks at every chunk and appends the offsets
+// (rank values each) of those that prove nothing, and the verdict is that
+// of the chunks proven: equal_once_readable when some rest on stored bytes
+// that must still decode.
 chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, const hsize_t *origin,
-                                        const hsize_t *extent, chunk_stats *stats);
+                                        const hsize_t *extent, chunk_stats *stats,
+                                        std::vector<hsize_t> *unproven = nullptr);
 
 // True when two datasets of which neither was ever written (contiguous or
 // chunked, without external storage) read as equal fill values, so the pair

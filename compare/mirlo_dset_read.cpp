@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 void reset_positions(diff_options *options)
 {
@@ -75,7 +76,8 @@ bool memory_space_for(h5_dataspace &space, int rank, const hsize_t *dims)
 {
     if (space.valid() && H5Sget_simple_extent_ndims(space) == rank) {
         hsize_t now[MIRLO_MAX_RANK];
-        if (H5Sget_simple_extent_dims(space, now, nullptr) == rank && std::equal(dims, dims + rank, now))
+        if (H5Sget_simple_extent_dims(space, now, nullptr) == rank && std::equal(dims, dims + rank, now) &&
+            H5Sselect_all(space) >= 0)
             return true;
     }
     space.reset(H5Screate_simple(rank, dims, nullptr));
@@ -87,6 +89,27 @@ bool memory_space_for(h5_dataspace &space, int rank, const hsize_t *dims)
     if (H5Sselect_hyperslab(space, H5S_SELECT_SET, zero, nullptr, dims, nullptr) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Sselect_hyperslab failed");
         return false;
+    }
+    return true;
+}
+
+// Selects in space the parts of the chunks at offsets (rank values each,
+// chunk dimensions chunk) that lie in piece: in dataset coordinates, or in
+// the piece's own coordinates when in_piece is set (its memory space).
+bool select_chunks(hid_t space, const std::vector<hsize_t> &offsets, const hsize_t *chunk, const strip_piece &piece,
+                   bool in_piece)
+{
+    const int rank = piece.rank;
+    for (size_t c = 0; c < offsets.size(); c += static_cast<size_t>(rank)) {
+        hsize_t start[MIRLO_MAX_RANK], count[MIRLO_MAX_RANK];
+        for (int i = 0; i < rank; ++i) {
+            const hsize_t lo = std::max(offsets[c + i], piece.origin[i]);
+            const hsize_t hi = std::min(offsets[c + i] + chunk[i], piece.origin[i] + piece.extent[i]);
+            start[i] = in_piece ? lo - piece.origin[i] : lo;
+            count[i] = hi - lo;
+        }
+        if (H5Sselect_hyperslab(space, c == 0 ? H5S_SELECT_SET : H5S_SELECT_OR, start, nullptr, count, nullptr) < 0)
+            return false;
     }
     return true;
 }
@@ -126,6 +149,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     subset_spec strip_spec{};
     subset_spec *const saved_subset = options->subsets[0];
     strip_piece piece;
+    std::vector<hsize_t> unproven; // chunks of the current piece that prove nothing
     bool more = in_window ? strip_at(plan, window->strip_begin, &piece) : strip_first(plan, &piece);
     for (; more; more = strip_next(plan, &piece)) {
         if (in_window) {
@@ -137,22 +161,40 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
                 zarn_reset_buffered_output();
         }
         chunk_verdict verdict = chunk_verdict::unproven;
+        unproven.clear();
         if (plan.chunk_aligned)
-            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts);
-        if (verdict == chunk_verdict::equal) {
+            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts,
+                                                &unproven);
+        // Some chunks proven, some not: only the unproven ones are read from
+        // the second dataset, into a copy of the first one's strip, so the
+        // proven parts compare equal (under the rules that allow proofs,
+        // equal values are never a difference).
+        const bool partial = verdict != chunk_verdict::unproven && !unproven.empty();
+        if (verdict == chunk_verdict::equal && !partial) {
             skip_equal_data(options);
             continue;
         }
         // Equal stored chunks that may not decode: reading the first
         // dataset's strip proves them readable, or fails as the ordinary
-        // path fails (it reads the first dataset first).
-        const int reads = verdict == chunk_verdict::equal_once_readable ? 1 : 2;
+        // path fails (it reads the first dataset first). Otherwise the first
+        // dataset too is read where its chunks prove nothing only.
+        const int reads = verdict == chunk_verdict::equal_once_readable && !partial ? 1 : 2;
         const hsize_t npoints = piece.elements;
+        const size_t strip_bytes = static_cast<size_t>(npoints) * options->mem_type_size;
+        if (partial)
+            ++shortcut_counts.partial;
         for (int k = 0; k < reads; ++k) {
             const hyperslab &slab = piece.slab[k];
+            const bool only_unproven = partial && (k == 1 || verdict == chunk_verdict::equal);
+            if (only_unproven && k == 0)
+                std::memset(p.buf[0].data, 0, strip_bytes);
+            if (partial && k == 1)
+                std::memcpy(p.buf[1].data, p.buf[0].data, strip_bytes);
             herr_t sel;
             if (rank == 0)
                 sel = H5Sselect_all(p.sid[k]);
+            else if (only_unproven)
+                sel = select_chunks(p.sid[k], unproven, chunks.chunk, piece, false) ? 0 : -1;
             else if (plan.subset)
                 sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count,
                                           slab.block);
@@ -165,7 +207,8 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
                 return found;
             }
             const bool box = plan.chunk_aligned && rank > 0;
-            if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints)) {
+            if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints) ||
+                (only_unproven && !select_chunks(p.memspace[k], unproven, chunks.chunk, piece, true))) {
                 *failed = true;
                 return found;
             }

@@ -3,7 +3,9 @@
 
   chunk_pairs.py write DIR      writes the three pairs into DIR:
     gzip_a.h5 / gzip_b.h5       /d: 2^27 float64 (1 GiB), gzip + shuffle,
-                                chunks of 2^17 (1 MiB); b is a copy of a
+                                chunks of 2^17 (1 MiB); b is a copy of a;
+    gzip_c.h5                   a copy of gzip_a.h5 with one element changed in
+                                every 64th chunk (16 chunks)
     grid_a.h5 / grid_b.h5       /d: 12000 x 8000 float32 (366 MiB), gzip,
                                 chunks 1500 x 1000 (rows of chunks off the
                                 32 MiB strip boundaries); b differs in one
@@ -44,6 +46,12 @@ def write_gzip(d):
             n = min(step, GZIP_ELEMENTS - start)
             ds[start:start + n] = smooth(start, n)
     shutil.copyfile(path, os.path.join(d, "gzip_b.h5"))
+    few = os.path.join(d, "gzip_c.h5")
+    shutil.copyfile(path, few)
+    with h5py.File(few, "r+") as f:
+        ds = f["d"]
+        for start in range(0, GZIP_ELEMENTS, 64 * CHUNK):
+            ds[start + 12345] = -1.0
 
 
 def write_grid(d):

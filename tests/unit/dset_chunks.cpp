@@ -103,6 +103,7 @@ TEST(ChunkShortcutTest, BothPathsPrintTheSameOnRandomPairs)
     EXPECT_GT(after.raw_equal, before.raw_equal);
     EXPECT_GT(after.fill_equal, before.fill_equal);
     EXPECT_GT(after.skipped, before.skipped);
+    EXPECT_GT(after.partial, before.partial);
 }
 
 TEST(ChunkShortcutTest, SparseAndNeverWrittenPairsAreEqualWithoutReading)
