@@ -150,6 +150,12 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     subset_spec *const saved_subset = options->subsets[0];
     strip_piece piece;
     std::vector<hsize_t> unproven; // chunks of the current piece that prove nothing
+    // Every chunk of a piece is looked at (to read only those that prove
+    // nothing) while chunks are being proven; after a piece in which none
+    // was, the look stops at the first that proves nothing (reading stored
+    // bytes that then differ costs without saving anything), until a piece
+    // proves equal again.
+    bool look_at_all = true;
     bool more = in_window ? strip_at(plan, window->strip_begin, &piece) : strip_first(plan, &piece);
     for (; more; more = strip_next(plan, &piece)) {
         if (in_window) {
@@ -164,7 +170,8 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
         unproven.clear();
         if (plan.chunk_aligned)
             verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts,
-                                                &unproven);
+                                                look_at_all ? &unproven : nullptr);
+        look_at_all = verdict != chunk_verdict::unproven;
         // Some chunks proven, some not: only the unproven ones are read from
         // the second dataset, into a copy of the first one's strip, so the
         // proven parts compare equal (under the rules that allow proofs,
