@@ -1,14 +1,12 @@
 // Dataset comparison: opens two datasets, decides whether they can be compared,
-// brings both to one native memory type, and reads them whole or strip by strip
-// (subsets included), handing each pair of buffers to diff_array.
+// brings both to one native memory type and sets the working fields; the data
+// is then read and compared by mirlo_dset_read.
 #define ZARN_SOURCE "mirlo_dset"
 #include "mirlo_dset.hpp"
+#include "mirlo_dset_read.hpp"
 #include "h5_handle.hpp"
-#include "mirlo_array.hpp"
 #include "mirlo_comparable.hpp"
-#include "mirlo_read_buffer.hpp"
 #include "mirlo_report.hpp"
-#include "mirlo_strips.hpp"
 #include "zarn.hpp"
 #include "zarn_filters.hpp"
 #include "zarn_fopen.hpp"
@@ -21,16 +19,12 @@
 
 namespace {
 
-// Everything one dataset comparison opens. Members are destroyed in reverse
-// order, so buffers are reclaimed before the spaces and types they name close.
-struct dset_pair {
-    h5_dataspace sid[2];
-    h5_datatype ftype[2];
-    h5_datatype mtype[2];
-    h5_dataspace memspace[2];
-    read_buffer buf[2];
-    zarn_malloc_ptr<char> names[2]; // what object_names point to during the comparison
-};
+// A name as messages print it: control characters escaped.
+std::string shown(const char *name)
+{
+    return name != nullptr ? zarn_printable_name(name) : std::string();
+}
+
 
 // Points object_names at copies of n1 and n2 (null for a null name), owned by p.
 void name_objects(dset_pair &p, diff_options *options, const char *n1, const char *n2)
@@ -54,172 +48,6 @@ hsize_t element_product(int rank, const hsize_t *dims)
     for (int i = 0; i < rank; ++i)
         n *= dims[i];
     return n;
-}
-
-// Position bookkeeping for diff_array: bounds and row-major strides of the
-// full extent, position and lowest index cleared.
-void reset_positions(diff_options *options)
-{
-    for (int i = 0; i < options->rank; ++i)
-        options->max_index[i] = options->dims[i];
-    std::memset(options->position, 0, sizeof options->position);
-    std::memset(options->min_index, 0, sizeof options->min_index);
-    init_accumulators(options->rank, options->dims, options->accumulators, options->position,
-                      options->min_index);
-}
-
-// diff_array with the count limit lowered to what is left of it for this
-// object, so that a dataset compared in several pieces reports at most
-// count_limit differences in all.
-nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t did1, hid_t did2, nfound_t found)
-{
-    const uint64_t limit = options->count_limit;
-    if (options->count_mode)
-        options->count_limit = limit - found;
-    nfound_t n = diff_array(buf1, buf2, options, did1, did2);
-    options->count_limit = limit;
-    return n;
-}
-
-// A name as messages print it: control characters escaped.
-std::string shown(const char *name)
-{
-    return name != nullptr ? zarn_printable_name(name) : std::string();
-}
-
-// Data that cannot be read (damaged storage, a filter that fails) is named in
-// the output, so that the failure does not pass for a pair without
-// differences, and on standard error with the file.
-void print_unreadable(hid_t did, const char *name)
-{
-    zarn_buffered_print("Cannot read dataset <%s>\n", shown(name).c_str());
-    print_failure_of(did, "its data cannot be read: the storage is damaged or a filter failed");
-}
-
-bool limit_reached(const diff_options *options, nfound_t found)
-{
-    return options->count_mode && found >= options->count_limit;
-}
-
-// --- strips ----------------------------------------------------------------
-
-// One-dimensional memory space of n elements, all selected; kept while the
-// strips keep the same size.
-bool memory_space_for(h5_dataspace &space, hsize_t n)
-{
-    if (space.valid() && H5Sget_simple_extent_npoints(space) == static_cast<hssize_t>(n))
-        return true;
-    space.reset(H5Screate_simple(1, &n, nullptr));
-    if (!space.valid()) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Screate_simple failed");
-        return false;
-    }
-    const hsize_t zero = 0;
-    if (H5Sselect_hyperslab(space, H5S_SELECT_SET, &zero, nullptr, &n, nullptr) < 0) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Sselect_hyperslab failed");
-        return false;
-    }
-    return true;
-}
-
-// Compares the selections of plan piece by piece, in output order. The two
-// strip buffers and memory spaces are made once and reused. Returns the
-// differences found; a failure sets *failed and ends the loop after the
-// pieces already compared.
-nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset_pair &p, const strip_plan &plan,
-                        diff_options *options, bool *failed)
-{
-    const hid_t did[2] = {did1, did2};
-    nfound_t found = 0;
-    if (options->element_count == 0)
-        return 0;
-    strip_window *const window = options->window;
-    if (window != nullptr && window->may_split) {
-        // Several processes may share the strips: say how many there are,
-        // read nothing.
-        const uint64_t strips = strip_count(plan);
-        if (strips >= 2) {
-            window->split_strips = strips;
-            return 0;
-        }
-    }
-    const bool in_window = window != nullptr && window->piece;
-
-    for (int k = 0; k < 2; ++k) {
-        if (!p.buf[k].allocate(plan.strip_bytes)) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate buffer for strip-mine");
-            *failed = true;
-            return 0;
-        }
-    }
-
-    const int rank = plan.rank;
-    subset_spec strip_spec{};
-    subset_spec *const saved_subset = options->subsets[0];
-    strip_piece piece;
-    for (bool more = strip_first(plan, &piece); more; more = strip_next(plan, &piece)) {
-        if (in_window) {
-            if (piece.index < window->strip_begin)
-                continue;
-            if (piece.index >= window->strip_end)
-                break;
-            // A piece after the first prints its strips only: the opening
-            // lines are the first piece's.
-            if (piece.index == window->strip_begin && !window->print_opening)
-                zarn_reset_buffered_output();
-        }
-        const hsize_t npoints = piece.elements;
-        for (int k = 0; k < 2; ++k) {
-            const hyperslab &slab = piece.slab[k];
-            herr_t sel;
-            if (rank == 0)
-                sel = H5Sselect_all(p.sid[k]);
-            else if (plan.subset)
-                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count,
-                                          slab.block);
-            else
-                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, nullptr, slab.count, nullptr);
-            if (sel < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, k == 0 ? "H5Sselect_hyperslab sid1 failed"
-                                                       : "H5Sselect_hyperslab sid2 failed");
-                *failed = true;
-                return found;
-            }
-            if (!memory_space_for(p.memspace[k], npoints)) {
-                *failed = true;
-                return found;
-            }
-            p.buf[k].space = p.memspace[k];
-            if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(did[k], names[k]);
-                *failed = true;
-                return found;
-            }
-            p.buf[k].filled = true;
-        }
-
-        options->block_element_count = npoints;
-        for (int i = 0; i < rank; ++i)
-            options->block_start[i] = piece.slab[0].start[i];
-        reset_positions(options);
-        if (plan.subset) {
-            // The report maps element indices through the first dataset's
-            // selection within this piece.
-            strip_spec.start = {piece.slab[0].start, static_cast<hsize_t>(rank)};
-            strip_spec.stride = {piece.slab[0].stride, static_cast<hsize_t>(rank)};
-            strip_spec.count = {piece.slab[0].count, static_cast<hsize_t>(rank)};
-            strip_spec.block = {piece.slab[0].block, static_cast<hsize_t>(rank)};
-            options->subsets[0] = &strip_spec;
-        }
-        found += compare_buffers(p.buf[0].data, p.buf[1].data, options, did1, did2, found);
-        options->subsets[0] = saved_subset;
-        p.buf[0].reclaim();
-        p.buf[1].reclaim();
-        if (limit_reached(options, found))
-            break;
-    }
-    return found;
 }
 
 // --- the comparison of two open datasets ------------------------------------
@@ -274,32 +102,6 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
     return true;
 }
 
-// Reads both datasets whole. Returns false when the buffers cannot be had
-// (the caller falls back to strips); a failed read sets *failed.
-bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes,
-                   diff_options *options, nfound_t *found, bool *failed)
-{
-    if (!p.buf[0].allocate(bytes) || !p.buf[1].allocate(bytes)) {
-        p.buf[0].release();
-        p.buf[1].release();
-        return false;
-    }
-    for (int k = 0; k < 2; ++k) {
-        p.buf[k].space = p.sid[k];
-        if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-            print_unreadable(did[k], names[k]);
-            *failed = true;
-            return true;
-        }
-        p.buf[k].filled = true;
-    }
-    std::memset(options->block_start, 0, sizeof options->block_start);
-    *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
-    p.buf[0].release();
-    p.buf[1].release();
-    return true;
-}
 
 // The steps of diff_datasetid between opening and finishing. Returns the
 // count; a failure sets *failed.
@@ -401,32 +203,8 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     reset_positions(options);
 
     // Strip buffers hold the larger of the two native elements.
-    const size_t elem_size = std::max(msize[0], msize[1]);
-    strip_plan plan;
-    if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
-        // The subsets as the user gave them, for a message.
-        const std::string texts[2] = {options->subsets[0] ? subset_text(options->subsets[0]) : "",
-                                      options->subsets[1] ? subset_text(options->subsets[1]) : ""};
-        subset_problem problem;
-        if (!plan_subsets(options->subsets, options->rank, shape[0].dims, shape[1].dims, elem_size, &plan,
-                          &problem)) {
-            const int k = problem.which;
-            const std::string &text = texts[k].empty() ? texts[1 - k] : texts[k];
-            if (!problem.reason.empty())
-                print_failure_of(did[k], "the subset %s %s", text.c_str(), problem.reason.c_str());
-            *failed = true;
-            return 0;
-        }
-        options->element_count = plan.elements;
-    } else {
-        if (options->element_count == 0)
-            return 0;
-        nfound_t found = 0;
-        if (whole_bytes < whole_read_limit && compare_whole(did, names, p, whole_bytes, options, &found, failed))
-            return found;
-        plan_whole_extent(options->rank, options->dims, elem_size, &plan);
-    }
-    return compare_strips(did1, did2, names, p, plan, options, failed);
+    const hsize_t *const dims[2] = {shape[0].dims, shape[1].dims};
+    return compare_data(did, names, p, dims, first, whole_bytes, std::max(msize[0], msize[1]), options, failed);
 }
 
 } // namespace

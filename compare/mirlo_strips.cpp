@@ -104,6 +104,7 @@ void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_p
 {
     plan->rank = rank;
     plan->subset = false;
+    plan->chunk_aligned = false;
     plan->elements = 1;
     for (int i = 0; i < rank; ++i) {
         for (hyperslab &h : plan->sel) {
@@ -118,12 +119,64 @@ void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_p
     shape_strips(plan, elem_size);
 }
 
+hsize_t chunk_row_cap()
+{
+    return 8 * hyperslab_bufsize;
+}
+
+void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, size_t elem_size, strip_plan *plan)
+{
+    plan_whole_extent(rank, dims, elem_size, plan);
+    if (rank == 0 || plan->elements == 0)
+        return;
+    hsize_t c[MIRLO_MAX_RANK];
+    unsigned __int128 cell = elem_size;
+    for (int i = 0; i < rank; ++i) {
+        c[i] = std::clamp<hsize_t>(chunk[i], 1, std::max<hsize_t>(dims[i], 1));
+        cell *= c[i];
+    }
+    // A single chunk (or common multiple of two chunk shapes) beyond the cap
+    // keeps the plain strips: memory stays bounded, at the price of decoding
+    // such chunks once per strip they meet.
+    if (cell > std::max<hsize_t>(chunk_row_cap(), hyperslab_bufsize))
+        return;
+    plan->chunk_aligned = true;
+    for (int i = 0; i < rank; ++i)
+        plan->unit[i] = c[i];
+    // Cut dimension d: the dimensions before it take one row of chunks, the
+    // ones after it are whole. d is the first dimension for which one row of
+    // chunks of d fits the cap (the last dimension when none does).
+    const unsigned __int128 cap = std::max<hsize_t>(chunk_row_cap(), hyperslab_bufsize);
+    for (int d = 0; d < rank; ++d) {
+        unsigned __int128 per_index = elem_size;
+        for (int j = 0; j < rank; ++j)
+            if (j != d)
+                per_index *= j < d ? c[j] : dims[j];
+        if (per_index * c[d] > cap && d < rank - 1)
+            continue;
+        const unsigned __int128 fit = per_index > hyperslab_bufsize ? 0 : hyperslab_bufsize / per_index;
+        hsize_t e = 0;
+        if (fit >= dims[d])
+            e = dims[d];
+        else
+            e = std::max<hsize_t>(c[d], static_cast<hsize_t>(fit) / c[d] * c[d]);
+        unsigned __int128 bytes = elem_size;
+        for (int j = 0; j < rank; ++j) {
+            plan->extent[j] = j < d ? c[j] : j == d ? e : dims[j];
+            bytes *= plan->extent[j];
+        }
+        plan->strip_bytes = static_cast<size_t>(bytes);
+        return;
+    }
+}
+
 bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1, const hsize_t *dims2,
                   size_t elem_size, strip_plan *plan, subset_problem *problem)
 {
     const hsize_t *const dims[2] = {dims1, dims2};
     plan->rank = rank;
     plan->subset = true;
+    plan->chunk_aligned = false;
     for (int k = 0; k < 2; ++k) {
         if (records[k] == nullptr)
             continue;
@@ -205,9 +258,41 @@ bool strip_next(const strip_plan &plan, strip_piece *piece)
 
 uint64_t strip_count(const strip_plan &plan)
 {
+    if (plan.elements == 0)
+        return 0;
+    if (!plan.subset) {
+        // Every piece of a whole-extent plan has the plan's extent, the last
+        // one along each dimension excepted.
+        uint64_t n = 1;
+        for (int i = 0; i < plan.rank; ++i)
+            n *= (plan.n[i] + plan.extent[i] - 1) / plan.extent[i];
+        return n;
+    }
     uint64_t n = 0;
     strip_piece piece;
     for (bool more = strip_first(plan, &piece); more; more = strip_next(plan, &piece))
         ++n;
     return n;
+}
+
+bool strip_at(const strip_plan &plan, uint64_t index, strip_piece *piece)
+{
+    if (plan.subset) {
+        bool more = strip_first(plan, piece);
+        while (more && piece->index < index)
+            more = strip_next(plan, piece);
+        return more;
+    }
+    if (index >= strip_count(plan))
+        return false;
+    // Pieces are numbered row-major over the grid of pieces.
+    uint64_t rest = index;
+    for (int i = plan.rank - 1; i >= 0; --i) {
+        const uint64_t along = (plan.n[i] + plan.extent[i] - 1) / plan.extent[i];
+        piece->origin[i] = (rest % along) * plan.extent[i];
+        rest /= along;
+    }
+    piece->index = index;
+    describe_piece(plan, piece);
+    return true;
 }

@@ -23,6 +23,7 @@ struct strip_plan {
     hsize_t n[MIRLO_MAX_RANK];       // selected elements along each dimension
     hsize_t extent[MIRLO_MAX_RANK];  // piece extent along each dimension
     hsize_t unit[MIRLO_MAX_RANK];    // pieces of a cut dimension cover whole units of this many
+    bool chunk_aligned = false;      // piece boundaries fall on chunk boundaries of the extent
     uint64_t elements = 0;           // selected elements in all (each dataset)
     size_t strip_bytes = 0;          // bytes of one buffer that holds any piece
 };
@@ -41,6 +42,24 @@ struct strip_piece {
 // buffers of elements of elem_size bytes.
 void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_plan *plan);
 
+// Memory one piece of a chunk-aligned plan may take, per buffer, when a
+// single row of chunks is larger than the strip budget: eight budgets
+// (256 MiB with the default budget, the size below which a dataset is read
+// whole anyway).
+hsize_t chunk_row_cap();
+
+// Plans the whole extent dims of two chunked datasets whose chunk grids
+// share the boundaries of chunk (the chunk dimensions, or a common multiple
+// of both datasets' chunk dimensions), so that every chunk lies in one piece
+// and is decoded once. A piece is one or more whole rows of chunks along the
+// first dimension with every other dimension whole, within the strip budget
+// where a row fits it and up to chunk_row_cap() where it does not. Only when
+// a row of chunks exceeds that cap are later dimensions cut, on chunk
+// boundaries too, down to one chunk per piece; a single chunk beyond the cap
+// leaves the plan of plan_whole_extent (chunk_aligned false).
+void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, size_t elem_size,
+                        strip_plan *plan);
+
 // Plans the selections of two subset records; a null record takes the other
 // one's selection (one of them must be given). Fills in the lists each given
 // record leaves out and checks it against its dataset's extent (dims1,
@@ -58,3 +77,6 @@ void plan_whole_extent(int rank, const uint64_t *dims, size_t elem_size, strip_p
 [[nodiscard]] bool strip_next(const strip_plan &plan, strip_piece *piece);
 // The number of pieces of plan (nothing is read to count them).
 uint64_t strip_count(const strip_plan &plan);
+// The piece of plan with place index in output order; false past the last.
+// Costs no more than one strip_next for plans of the whole extent.
+[[nodiscard]] bool strip_at(const strip_plan &plan, uint64_t index, strip_piece *piece);

@@ -12,8 +12,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
+
+// Reading compressed chunks allocates and frees a chunk-sized buffer or two
+// per chunk inside the HDF5 library. With the C library's default settings
+// blocks of a few MiB are mapped and unmapped (or the heap trimmed) each
+// time, and every chunk then pays for fresh pages: a quarter of the time of
+// a chunked comparison went to page faults. Keeping blocks below 64 MiB on
+// the heap, and up to 256 MiB of free heap, lets them be reused. Peak
+// memory is unchanged; what is freed is kept for the next chunk.
+void keep_freed_memory_for_reuse()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+}
 
 bool mpi_running()
 {
@@ -93,6 +111,7 @@ void print_manager_output()
 
 int mirlo_main(int argc, char **argv)
 {
+    keep_freed_memory_for_reuse();
     zarn_set_progname("mirlo");
     zarn_set_status(0);
     zarn_init();

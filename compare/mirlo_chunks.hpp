@@ -1,0 +1,87 @@
+// What the storage of two datasets tells a comparison before anything is
+// decoded: the chunk grid that strips are aligned to, whether equal stored
+// chunk bytes prove equal values, and whether the fill values of chunks that
+// neither dataset ever wrote are equal.
+//
+// A chunk whose stored bytes are equal in both datasets (same filters, same
+// filter mask, same file type) decodes to the same values, and equal values
+// are never a difference except where the rules count a value against
+// itself; so such a chunk, and a chunk written in neither dataset when the
+// fill values match, holds no difference and need not be compared, nor
+// decoded: two copies of the same stored bytes are the same data, whatever
+// they decode to. A checksum that comes last in the pipeline is verified on
+// the stored bytes (it costs no decoding), so a chunk whose checksum fails is
+// read and fails as on the ordinary path. Everything here only ever answers
+// "no difference proven": any doubt, and any failure of the calls that look
+// at the storage, sends the data down the ordinary path, which reads and
+// compares it.
+#pragma once
+#include "mirlo_options.hpp"
+
+#include <hdf5.h>
+
+#include <cstdint>
+#include <vector>
+
+// Counts of the shortcuts taken, summed over a process's comparisons (tests
+// read them to tell which path the data took).
+struct chunk_stats {
+    uint64_t raw_equal = 0;   // chunks whose stored bytes matched
+    uint64_t fill_equal = 0;  // chunks written in neither dataset, equal fill values
+    uint64_t skipped = 0;     // strips, whole reads and never-written pairs not read at all
+    uint64_t partial = 0;     // strips read only where their chunks proved nothing
+};
+
+// What the storage of one dataset pair allows.
+struct chunk_pair {
+    int rank = 0;
+    bool chunked = false;             // at least one dataset is chunked: plan strips on grid
+    hsize_t grid[MIRLO_MAX_RANK] = {}; // boundaries shared by both chunk grids
+    bool per_chunk = false;           // chunks can be proven equal one by one
+    hsize_t chunk[MIRLO_MAX_RANK] = {}; // the (equal) chunk dimensions when per_chunk
+    hsize_t dims[MIRLO_MAX_RANK] = {};
+    bool raw = false;                 // stored chunk bytes may be compared
+    bool fill = false;                // chunks written in neither dataset hold equal values
+    bool check_fletcher32 = false;    // stored chunks end with a checksum to verify
+    unsigned fletcher32_bit = 0;      // filter-mask bit of the checksum filter
+    std::vector<unsigned char> stored[2];
+};
+
+// True when data that is equal in both datasets can hold no difference under
+// the rules of options, for data of the two file types: false for a NaN that
+// counts against itself (NaN detection off with --use-system-epsilon, on any
+// floating-point data, nested or not), for negative tolerances, and for data
+// whose bytes are not its values (variable-length data and references, which
+// point into each file).
+bool equal_data_holds_no_difference(const diff_options *options, hid_t ftype1, hid_t ftype2, bool has_vlen);
+
+// Fills *cp from both datasets' creation lists: the chunk grid (always, so
+// that every process plans the same strips), and, when shortcuts is set,
+// what may be skipped. dims is the common extent. The memory types are those
+// the data is read with. Never fails: what cannot be learnt is not used.
+void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t mtype[2], int rank,
+                     const hsize_t *dims, bool shortcuts, chunk_pair *cp);
+
+enum class chunk_verdict {
+    unproven, // read and compare as usual
+    equal,    // holds no difference: skip it
+};
+
+// Whether the box [origin, origin + extent) of the extent provably holds no
+// difference: every chunk that meets it is stored with equal bytes in both
+// datasets, or written in neither with equal fill values. Reads stored chunk
+// bytes (never decodes them). Without unproven, stops at the first chunk
+// that proves nothing; with it, looks at every chunk and appends the offsets
+// (rank values each) of those that prove nothing, and the verdict is that
+// of the chunks proven.
+chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, const hsize_t *origin,
+                                        const hsize_t *extent, chunk_stats *stats,
+                                        std::vector<hsize_t> *unproven = nullptr);
+
+// True when two datasets of which neither was ever written (contiguous or
+// chunked, without external storage) read as equal fill values, so the pair
+// holds no difference.
+bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t mtype[2]);
+
+// The Fletcher-32 checksum of the filter of that name, over len bytes.
+uint32_t chunk_fletcher32(const unsigned char *data, size_t len);

@@ -1,0 +1,344 @@
+// Reading and comparing the data of two open datasets: whole, or piece by
+// piece along a strip plan, skipping what the chunk shortcuts prove equal.
+#define ZARN_SOURCE "mirlo_dset"
+#include "mirlo_dset_read.hpp"
+#include "mirlo_array.hpp"
+#include "mirlo_chunks.hpp"
+#include "mirlo_dset.hpp"
+#include "mirlo_report.hpp"
+#include "mirlo_strips.hpp"
+#include "zarn.hpp"
+#include "zarn_utils.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+void reset_positions(diff_options *options)
+{
+    for (int i = 0; i < options->rank; ++i)
+        options->max_index[i] = options->dims[i];
+    std::memset(options->position, 0, sizeof options->position);
+    std::memset(options->min_index, 0, sizeof options->min_index);
+    init_accumulators(options->rank, options->dims, options->accumulators, options->position,
+                      options->min_index);
+}
+
+namespace {
+
+// The chunk shortcuts are on unless a test turns them off; their counts are
+// kept for tests.
+bool shortcuts_on = true;
+chunk_stats shortcut_counts;
+
+// diff_array with the count limit lowered to what is left of it for this
+// object, so that a dataset compared in several pieces reports at most
+// count_limit differences in all.
+nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t did1, hid_t did2, nfound_t found)
+{
+    const uint64_t limit = options->count_limit;
+    if (options->count_mode)
+        options->count_limit = limit - found;
+    nfound_t n = diff_array(buf1, buf2, options, did1, did2);
+    options->count_limit = limit;
+    return n;
+}
+
+// Data that cannot be read (damaged storage, a filter that fails) is named in
+// the output, so that the failure does not pass for a pair without
+// differences, and on standard error with the file.
+void print_unreadable(hid_t did, const char *name)
+{
+    zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? zarn_printable_name(name).c_str() : "");
+    print_failure_of(did, "its data cannot be read: the storage is damaged or a filter failed");
+}
+
+bool limit_reached(const diff_options *options, nfound_t found)
+{
+    return options->count_mode && found >= options->count_limit;
+}
+
+// Data skipped because it provably holds no difference leaves the options
+// as a comparison of equal buffers does.
+void skip_equal_data(diff_options *options)
+{
+    options->header_pending = 1;
+    ++shortcut_counts.skipped;
+}
+
+// --- strips ----------------------------------------------------------------
+
+// Memory space of a piece's elements, all selected, kept while the pieces
+// keep the same shape: one-dimensional (rank 1, dims the element count), or
+// shaped as the piece's box. A box lets the library map each chunk of a
+// chunk-aligned piece to memory as one block; against a one-dimensional
+// space it maps chunks element by element. Either way the buffer holds the
+// elements in the same (row-major) order.
+bool memory_space_for(h5_dataspace &space, int rank, const hsize_t *dims)
+{
+    if (space.valid() && H5Sget_simple_extent_ndims(space) == rank) {
+        hsize_t now[MIRLO_MAX_RANK];
+        if (H5Sget_simple_extent_dims(space, now, nullptr) == rank && std::equal(dims, dims + rank, now) &&
+            H5Sselect_all(space) >= 0)
+            return true;
+    }
+    space.reset(H5Screate_simple(rank, dims, nullptr));
+    if (!space.valid()) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Screate_simple failed");
+        return false;
+    }
+    const hsize_t zero[MIRLO_MAX_RANK] = {};
+    if (H5Sselect_hyperslab(space, H5S_SELECT_SET, zero, nullptr, dims, nullptr) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Sselect_hyperslab failed");
+        return false;
+    }
+    return true;
+}
+
+// Selects in space the parts of the chunks at offsets (rank values each,
+// chunk dimensions chunk) that lie in piece: in dataset coordinates, or in
+// the piece's own coordinates when in_piece is set (its memory space).
+bool select_chunks(hid_t space, const std::vector<hsize_t> &offsets, const hsize_t *chunk, const strip_piece &piece,
+                   bool in_piece)
+{
+    const int rank = piece.rank;
+    for (size_t c = 0; c < offsets.size(); c += static_cast<size_t>(rank)) {
+        hsize_t start[MIRLO_MAX_RANK], count[MIRLO_MAX_RANK];
+        for (int i = 0; i < rank; ++i) {
+            const hsize_t lo = std::max(offsets[c + i], piece.origin[i]);
+            const hsize_t hi = std::min(offsets[c + i] + chunk[i], piece.origin[i] + piece.extent[i]);
+            start[i] = in_piece ? lo - piece.origin[i] : lo;
+            count[i] = hi - lo;
+        }
+        if (H5Sselect_hyperslab(space, c == 0 ? H5S_SELECT_SET : H5S_SELECT_OR, start, nullptr, count, nullptr) < 0)
+            return false;
+    }
+    return true;
+}
+
+// Compares the selections of plan piece by piece, in output order. The two
+// strip buffers and memory spaces are made once and reused. Returns the
+// differences found; a failure sets *failed and ends the loop after the
+// pieces already compared.
+nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset_pair &p, const strip_plan &plan,
+                        chunk_pair &chunks, diff_options *options, bool *failed)
+{
+    const hid_t did[2] = {did1, did2};
+    nfound_t found = 0;
+    if (options->element_count == 0)
+        return 0;
+    strip_window *const window = options->window;
+    if (window != nullptr && window->may_split) {
+        // Several processes may share the strips: say how many there are,
+        // read nothing.
+        const uint64_t strips = strip_count(plan);
+        if (strips >= 2) {
+            window->split_strips = strips;
+            return 0;
+        }
+    }
+    const bool in_window = window != nullptr && window->piece;
+
+    for (int k = 0; k < 2; ++k) {
+        if (!p.buf[k].allocate(plan.strip_bytes)) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate buffer for strip-mine");
+            *failed = true;
+            return 0;
+        }
+    }
+
+    const int rank = plan.rank;
+    subset_spec strip_spec{};
+    subset_spec *const saved_subset = options->subsets[0];
+    strip_piece piece;
+    std::vector<hsize_t> unproven; // chunks of the current piece that prove nothing
+    // Every chunk of a piece is looked at (to read only those that prove
+    // nothing) while chunks are being proven; after a piece in which none
+    // was, the look stops at the first that proves nothing (reading stored
+    // bytes that then differ costs without saving anything), until a piece
+    // proves equal again.
+    bool look_at_all = true;
+    bool more = in_window ? strip_at(plan, window->strip_begin, &piece) : strip_first(plan, &piece);
+    for (; more; more = strip_next(plan, &piece)) {
+        if (in_window) {
+            if (piece.index >= window->strip_end)
+                break;
+            // A piece after the first prints its strips only: the opening
+            // lines are the first piece's.
+            if (piece.index == window->strip_begin && !window->print_opening)
+                zarn_reset_buffered_output();
+        }
+        chunk_verdict verdict = chunk_verdict::unproven;
+        unproven.clear();
+        if (plan.chunk_aligned)
+            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts,
+                                                look_at_all ? &unproven : nullptr);
+        look_at_all = verdict != chunk_verdict::unproven;
+        // Some chunks proven, some not: only the unproven ones are read from
+        // the second dataset, into a copy of the first one's strip, so the
+        // proven parts compare equal (under the rules that allow proofs,
+        // equal values are never a difference).
+        const bool partial = verdict != chunk_verdict::unproven && !unproven.empty();
+        if (verdict == chunk_verdict::equal && !partial) {
+            skip_equal_data(options);
+            continue;
+        }
+        const hsize_t npoints = piece.elements;
+        const size_t strip_bytes = static_cast<size_t>(npoints) * options->mem_type_size;
+        if (partial)
+            ++shortcut_counts.partial;
+        for (int k = 0; k < 2; ++k) {
+            const hyperslab &slab = piece.slab[k];
+            const bool only_unproven = partial;
+            if (only_unproven && k == 0)
+                std::memset(p.buf[0].data, 0, strip_bytes);
+            if (partial && k == 1)
+                std::memcpy(p.buf[1].data, p.buf[0].data, strip_bytes);
+            herr_t sel;
+            if (rank == 0)
+                sel = H5Sselect_all(p.sid[k]);
+            else if (only_unproven)
+                sel = select_chunks(p.sid[k], unproven, chunks.chunk, piece, false) ? 0 : -1;
+            else if (plan.subset)
+                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count,
+                                          slab.block);
+            else
+                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, nullptr, slab.count, nullptr);
+            if (sel < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, k == 0 ? "H5Sselect_hyperslab sid1 failed"
+                                                       : "H5Sselect_hyperslab sid2 failed");
+                *failed = true;
+                return found;
+            }
+            const bool box = plan.chunk_aligned && rank > 0;
+            if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints) ||
+                (only_unproven && !select_chunks(p.memspace[k], unproven, chunks.chunk, piece, true))) {
+                *failed = true;
+                return found;
+            }
+            p.buf[k].space = p.memspace[k];
+            if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+                print_unreadable(did[k], names[k]);
+                *failed = true;
+                return found;
+            }
+            p.buf[k].filled = true;
+        }
+
+        options->block_element_count = npoints;
+        for (int i = 0; i < rank; ++i)
+            options->block_start[i] = piece.slab[0].start[i];
+        reset_positions(options);
+        if (plan.subset) {
+            // The report maps element indices through the first dataset's
+            // selection within this piece.
+            strip_spec.start = {piece.slab[0].start, static_cast<hsize_t>(rank)};
+            strip_spec.stride = {piece.slab[0].stride, static_cast<hsize_t>(rank)};
+            strip_spec.count = {piece.slab[0].count, static_cast<hsize_t>(rank)};
+            strip_spec.block = {piece.slab[0].block, static_cast<hsize_t>(rank)};
+            options->subsets[0] = &strip_spec;
+        }
+        found += compare_buffers(p.buf[0].data, p.buf[1].data, options, did1, did2, found);
+        options->subsets[0] = saved_subset;
+        p.buf[0].reclaim();
+        p.buf[1].reclaim();
+        if (limit_reached(options, found))
+            break;
+    }
+    return found;
+}
+
+// Reads both datasets whole. Returns false when the buffers cannot be had
+// (the caller falls back to strips); a failed read sets *failed.
+bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes,
+                   diff_options *options, nfound_t *found, bool *failed)
+{
+    if (!p.buf[0].allocate(bytes) || !p.buf[1].allocate(bytes)) {
+        p.buf[0].release();
+        p.buf[1].release();
+        return false;
+    }
+    for (int k = 0; k < 2; ++k) {
+        p.buf[k].space = p.sid[k];
+        if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+            print_unreadable(did[k], names[k]);
+            *failed = true;
+            return true;
+        }
+        p.buf[k].filled = true;
+    }
+    std::memset(options->block_start, 0, sizeof options->block_start);
+    *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
+    p.buf[0].release();
+    p.buf[1].release();
+    return true;
+}
+
+} // namespace
+
+nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair &p, const hsize_t *const dims[2],
+                      int first, hsize_t whole_bytes, size_t elem_size, diff_options *options, bool *failed)
+{
+    const hid_t did1 = did[0], did2 = did[1];
+    strip_plan plan;
+    chunk_pair chunks;
+    if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
+        // The subsets as the user gave them, for a message.
+        const std::string texts[2] = {options->subsets[0] ? subset_text(options->subsets[0]) : "",
+                                      options->subsets[1] ? subset_text(options->subsets[1]) : ""};
+        subset_problem problem;
+        if (!plan_subsets(options->subsets, options->rank, dims[0], dims[1], elem_size, &plan, &problem)) {
+            const int k = problem.which;
+            const std::string &text = texts[k].empty() ? texts[1 - k] : texts[k];
+            if (!problem.reason.empty())
+                print_failure_of(did[k], "the subset %s %s", text.c_str(), problem.reason.c_str());
+            *failed = true;
+            return 0;
+        }
+        options->element_count = plan.elements;
+    } else {
+        if (options->element_count == 0)
+            return 0;
+        const hid_t ftypes[2] = {p.ftype[0], p.ftype[1]};
+        const hid_t mtypes[2] = {p.mtype[0], p.mtype[1]};
+        const bool shortcuts = shortcuts_on && equal_data_holds_no_difference(options, ftypes[0], ftypes[1],
+                                                                              p.buf[0].has_vlen || p.buf[1].has_vlen);
+        // Two datasets never written hold their fill values only.
+        if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, mtypes)) {
+            skip_equal_data(options);
+            return 0;
+        }
+        const hsize_t *const extent = dims[first];
+        chunk_pair_init(did1, did2, ftypes, mtypes, options->rank, extent, shortcuts, &chunks);
+        nfound_t found = 0;
+        if (whole_bytes < whole_read_limit) {
+            const hsize_t origin[MIRLO_MAX_RANK] = {};
+            const chunk_verdict verdict =
+                chunks_hold_no_difference(chunks, did1, did2, origin, extent, &shortcut_counts);
+            if (verdict == chunk_verdict::equal) {
+                skip_equal_data(options);
+                return 0;
+            }
+            if (compare_whole(did, names, p, whole_bytes, options, &found, failed))
+                return found;
+        }
+        if (chunks.chunked)
+            plan_chunk_aligned(options->rank, options->dims, chunks.grid, elem_size, &plan);
+        else
+            plan_whole_extent(options->rank, options->dims, elem_size, &plan);
+    }
+    return compare_strips(did1, did2, names, p, plan, chunks, options, failed);
+}
+
+void dset_use_chunk_shortcuts(bool on)
+{
+    shortcuts_on = on;
+}
+
+chunk_stats dset_chunk_stats()
+{
+    return shortcut_counts;
+}
