@@ -6,6 +6,7 @@
 #include "h5_handle.hpp"
 #include "mirlo_attr.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -44,6 +45,31 @@ const char *udlink_word(const link_target &l1, const link_target &l2)
                : "user defined link";
 }
 
+// The pair's kind in its record, when one is kept.
+void record_kind(const diff_options *options, const char *word)
+{
+    if (object_record *r = record_of(options))
+        r->kind = word;
+}
+
+// While it lives, the statistics of the dataset's data are gathered into the
+// pair's record, when one is kept.
+struct dataset_statistics {
+    diff_options *options;
+    explicit dataset_statistics(diff_options *o) : options(o)
+    {
+        if (object_record *r = record_of(o))
+            o->context->stats = &r->data;
+    }
+    ~dataset_statistics()
+    {
+        if (options->context != nullptr)
+            options->context->stats = nullptr;
+    }
+    dataset_statistics(const dataset_statistics &) = delete;
+    dataset_statistics &operator=(const dataset_statistics &) = delete;
+};
+
 } // namespace
 
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options)
@@ -69,17 +95,26 @@ void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, 
     }
 }
 
+void print_dataset_statistics(nfound_t nfound, const diff_options *options)
+{
+    if (const object_record *r = record_of(options))
+        print_statistics(options, r->data, nfound);
+}
+
 nfound_t diff_dataset_piece(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                             diff_options *options, object_pair_info *)
 {
-    if (options->window == nullptr || options->window->print_opening)
+    record_kind(options, "dataset");
+    if (options->context == nullptr || options->context->window.print_opening)
         print_dataset_opening(path1, path2, options);
+    dataset_statistics gathered(options);
     return diff_dataset(file1_id, file2_id, path1, path2, options);
 }
 
 nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                                  diff_options *options, object_pair_info *)
 {
+    record_kind(options, "dataset");
     pair_objects objs;
     {
         h5_errors_off quiet;
@@ -88,6 +123,7 @@ nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_
     }
     if (!objs.dset1.valid() || !objs.dset2.valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
+        record_error(options, "cannot open dataset <%s>", objs.dset1.valid() ? path2 : path1);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
         options->error_status |= 2;
         return 0;
@@ -147,6 +183,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     if (is_link_kind(type1) || is_link_kind(type2)) {
         int r1 = Zarn_get_symlink_info(file1_id, path1, &link1.info, options->follow_links);
         if (r1 < 0) {
+            record_error(options, "cannot read link <%s>", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             options->error_status |= 2;
             return 0;
@@ -155,6 +192,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (options->no_dangling_links) {
                 if (verbose)
                     zarn_buffered_print("Warning: <%s> is a dangling link.\n", path1);
+                record_error(options, "<%s> is a dangling link (an error under --no-dangling-links)", path1);
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 options->error_status |= 2;
                 return 0;
@@ -163,6 +201,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         int r2 = Zarn_get_symlink_info(file2_id, path2, &link2.info, options->follow_links);
         if (r2 < 0) {
+            record_error(options, "cannot read link <%s>", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             status = 2;
             return finish();
@@ -171,6 +210,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (options->no_dangling_links) {
                 if (verbose)
                     zarn_buffered_print("Warning: <%s> is a dangling link.\n", path2);
+                record_error(options, "<%s> is a dangling link (an error under --no-dangling-links)", path2);
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 status = 2;
                 return finish();
@@ -178,6 +218,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             dangling2 = true;
         }
         if (dangling1 || dangling2) {
+            record_kind(options, "dangling link");
             status = 0;
             return finish();
         }
@@ -194,7 +235,10 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
     }
 
+    record_kind(options, record_kind_word(type1));
     if (type1 != type2) {
+        record_not_comparable(options, "different kinds of object: %s and %s", record_kind_word(type1),
+                              record_kind_word(type2));
         if (verbose || options->list_not_comparable)
             zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n", path1,
                                 object_type_label(type1), path2, object_type_label(type2));
@@ -215,11 +259,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             case TREK_UDLINK: word = udlink_word(link1, link2); break;
             default: break;
             }
+            if (word)
+                record_kind(options, word);
             if (word) {
                 print_found(word, path1, path2, options);
             } else {
                 zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
                                     object_type_label(type1));
+                record_not_comparable(options, "objects of this kind are not compared");
                 options->not_comparable = 1;
             }
             print_difference_count(0);
@@ -237,6 +284,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", path1);
+            record_error(options, "cannot open group <%s>", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
@@ -244,6 +292,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
         if (!objs.grp2.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", path2);
+            record_error(options, "cannot open group <%s>", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
@@ -266,19 +315,24 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (!objs.dset1.valid() || !objs.dset2.valid()) {
             // A damaged object header: say which dataset, not just the status.
             zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
+            record_error(options, "cannot open dataset <%s>", objs.dset1.valid() ? path2 : path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
             return finish();
         }
         print_dataset_opening(path1, path2, options);
-        nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-        if (options->window != nullptr && options->window->split_strips > 0) {
+        {
+            dataset_statistics gathered(options);
+            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+        }
+        if (options->context != nullptr && options->context->window.split_strips > 0) {
             // The pair is to be compared in pieces; nothing more here.
             status = 0;
             return finish();
         }
         print_dataset_count(path1, path2, nfound, options);
+        print_dataset_statistics(nfound, options);
         if (!is_exclude_attr(path1, TREK_DATASET, options))
             nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
         if (objs.dset1.close() < 0 || objs.dset2.close() < 0) {
@@ -293,6 +347,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
         if (!objs.type1.valid() || !objs.type2.valid()) {
             zarn_buffered_print("Cannot open datatype <%s>\n", objs.type1.valid() ? path2 : path1);
+            record_error(options, "cannot open datatype <%s>", objs.type1.valid() ? path2 : path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();
@@ -349,6 +404,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
                 }
                 nfound = same ? 0 : 1;
             }
+            record_kind(options, "external link");
             if (!quiet)
                 print_found("external link", path1, path2, options);
             if (verbose)
@@ -369,9 +425,36 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (verbose)
             zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", path1, path2,
                                 object_type_label(type1));
+        record_not_comparable(options, "objects of this kind are not compared");
         options->not_comparable = 1;
         nfound = 0;
         break;
     }
     return finish();
+}
+
+nfound_t diff_in_context(pair_comparer compare, hid_t file1_id, const char *path1, hid_t file2_id,
+                         const char *path2, diff_options *options, object_pair_info *pair_info,
+                         pair_context *context)
+{
+    pair_context *const saved = options->context;
+    options->context = context;
+    object_record *const record = context->record;
+    if (record == nullptr) {
+        const nfound_t nfound = compare(file1_id, path1, file2_id, path2, options, pair_info);
+        options->context = saved;
+        return nfound;
+    }
+    record->name1 = path1;
+    record->name2 = path2;
+    record->kind = record_kind_word(pair_info->obj_type1);
+    // The pair's own failure, told apart from the failures of earlier pairs.
+    const int status_before = options->error_status;
+    options->error_status = 0;
+    const nfound_t nfound = compare(file1_id, path1, file2_id, path2, options, pair_info);
+    const bool failed = (options->error_status & MIRLO_STATUS_ERROR) != 0;
+    options->error_status |= status_before;
+    options->context = saved;
+    record_finish_pair(record, nfound, failed);
+    return nfound;
 }

@@ -7,6 +7,7 @@
 #include "mirlo_array.hpp"
 #include "mirlo_comparable.hpp"
 #include "mirlo_read_buffer.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_strips.hpp"
 #include "zarn.hpp"
@@ -82,9 +83,10 @@ nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t di
 
 // Data that cannot be read (damaged storage, a filter that fails) is named in
 // the output, so that the failure does not pass for a pair without differences.
-void print_unreadable(const char *name)
+void print_unreadable(const char *name, const diff_options *options)
 {
     zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? name : "");
+    record_error(options, "cannot read dataset <%s>", name != nullptr ? name : "");
 }
 
 bool limit_reached(const diff_options *options, nfound_t found)
@@ -124,7 +126,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     nfound_t found = 0;
     if (options->element_count == 0)
         return 0;
-    strip_window *const window = options->window;
+    strip_window *const window = options->context != nullptr ? &options->context->window : nullptr;
     if (window != nullptr && window->may_split) {
         // Several processes may share the strips: say how many there are,
         // read nothing.
@@ -183,7 +185,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             p.buf[k].space = p.memspace[k];
             if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(names[k]);
+                print_unreadable(names[k], options);
                 *failed = true;
                 return found;
             }
@@ -279,7 +281,7 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
         p.buf[k].space = p.sid[k];
         if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-            print_unreadable(names[k]);
+            print_unreadable(names[k], options);
             *failed = true;
             return true;
         }
@@ -312,6 +314,7 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
             return 0;
         if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
             zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", name1, name2);
+        record_not_comparable(options, "one dataset has a null dataspace (no elements), the other has elements");
         options->not_comparable = 1;
         return 0;
     }
@@ -444,12 +447,14 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
     d.did[0].reset(H5Dopen2(file_id1, path1, H5P_DEFAULT));
     if (!d.did[0].valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", path1);
+        record_error(local, "cannot open dataset <%s>", path1);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 first dataset failed");
         return MIRLO_STATUS_ERROR;
     }
     d.did[1].reset(H5Dopen2(file_id2, path2, H5P_DEFAULT));
     if (!d.did[1].valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", path2);
+        record_error(local, "cannot open dataset <%s>", path2);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 second dataset failed");
         return MIRLO_STATUS_ERROR;
     }
@@ -467,6 +472,8 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
     if (readable == 1)
         readable = zarn_canreadf(local->verbose_mode ? path2 : nullptr, d.dcpl[1]);
     if (readable != 1) {
+        record_not_comparable(local, "a filter the data needs is not available");
+        record_error(local, "cannot read the data: a filter it needs is not available");
         local->not_comparable = 1;
         return 1;
     }

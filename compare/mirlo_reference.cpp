@@ -5,6 +5,7 @@
 
 #include "h5_handle.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -117,6 +118,7 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
     const char *name2 = name_or_empty(options->object_names[1]);
     if (type1 != type2) {
         zarn_buffered_print("Different object types referenced: <%s> and <%s>", name1, name2);
+        record_not_comparable(copy, "references lead to objects of different kinds");
         copy->not_comparable = 1;
         *error = 2;
         return 0;
@@ -130,6 +132,7 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         if (copy->verbose_mode)
             zarn_buffered_print("Warning: Comparison not possible of object types referenced: <%s> and <%s>\n",
                                 name1, name2);
+        record_not_comparable(copy, "references lead to groups or datatypes, which have no values to compare");
         copy->not_comparable = 1;
         return 0;
     }
@@ -188,6 +191,7 @@ nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_
         npoints2 = H5Sget_select_elem_npoints(region2);
     }
     if (nblocks1 != nblocks2 || npoints1 != npoints2 || rank1 != rank2) {
+        record_not_comparable(options, "referenced regions of different shapes");
         options->not_comparable = 1;
         return 0;
     }

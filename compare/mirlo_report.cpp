@@ -113,20 +113,28 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
         zarn_buffered_print("          ");
         return;
     }
-    uint64_t p = elem_idx;
-    const subset_spec *subset = options->subsets[0];
-    if (subset != nullptr && elem_idx != 0)
-        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
-    index_to_position(rank, p, options->accumulators, options->position);
+    element_position(options, elem_idx, options->position);
     zarn_buffered_print("[ ");
-    for (int i = 0; i < rank; ++i) {
-        options->position[i] += options->block_start[i];
+    for (int i = 0; i < rank; ++i)
         zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
-    }
     zarn_buffered_print("]          ");
     // The character index is shown only for rank 0; drop the request here so
     // it cannot reach a later row of a scalar object.
     options->index_pending = 0;
+}
+
+void element_position(const diff_options *options, uint64_t elem_idx, uint64_t *position)
+{
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    if (rank <= 0)
+        return;
+    uint64_t p = elem_idx;
+    const subset_spec *subset = options->subsets[0];
+    if (subset != nullptr && elem_idx != 0)
+        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
+    index_to_position(rank, p, options->accumulators, position);
+    for (int i = 0; i < rank; ++i)
+        position[i] += options->block_start[i];
 }
 
 uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position)

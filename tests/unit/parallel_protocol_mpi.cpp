@@ -102,11 +102,11 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
         timespec pause{0, 30000000};
         nanosleep(&pause, nullptr);
     }
-    if (std::strncmp(path1, "/split", 6) == 0 && options->window != nullptr && options->window->may_split) {
+    if (std::strncmp(path1, "/split", 6) == 0 && options->context != nullptr && options->context->window.may_split) {
         // A large pair: asks to be compared in ten pieces; what it printed
         // so far must not show.
         zarn_buffered_print("opening printed by the split request\n");
-        options->window->split_strips = 10;
+        options->context->window.split_strips = 10;
         return 0;
     }
     return static_cast<nfound_t>(std::strlen(path1));
@@ -117,7 +117,7 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
 nfound_t scripted_piece(hid_t, const char *path1, hid_t, const char *path2, diff_options *options,
                         object_pair_info *)
 {
-    const strip_window *w = options->window;
+    const strip_window *w = &options->context->window;
     if (w->print_opening)
         print_dataset_opening(path1, path2, options);
     nfound_t n = 0;
