@@ -123,7 +123,8 @@ nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_
     }
     if (!objs.dset1.valid() || !objs.dset2.valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
-        record_error(options, "cannot open dataset <%s>", objs.dset1.valid() ? path2 : path1);
+        record_error(options, "cannot open dataset <%s> in the %s file", objs.dset1.valid() ? path2 : path1,
+                     objs.dset1.valid() ? "second" : "first");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
         options->error_status |= 2;
         return 0;
@@ -183,7 +184,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     if (is_link_kind(type1) || is_link_kind(type2)) {
         int r1 = Zarn_get_symlink_info(file1_id, path1, &link1.info, options->follow_links);
         if (r1 < 0) {
-            record_error(options, "cannot read link <%s>", path1);
+            record_error(options, "cannot read link <%s> in the first file", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             options->error_status |= 2;
             return 0;
@@ -201,7 +202,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         int r2 = Zarn_get_symlink_info(file2_id, path2, &link2.info, options->follow_links);
         if (r2 < 0) {
-            record_error(options, "cannot read link <%s>", path2);
+            record_error(options, "cannot read link <%s> in the second file", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             status = 2;
             return finish();
@@ -284,7 +285,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", path1);
-            record_error(options, "cannot open group <%s>", path1);
+            record_error(options, "cannot open group <%s> in the first file", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
@@ -292,7 +293,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
         if (!objs.grp2.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", path2);
-            record_error(options, "cannot open group <%s>", path2);
+            record_error(options, "cannot open group <%s> in the second file", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
@@ -315,7 +316,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (!objs.dset1.valid() || !objs.dset2.valid()) {
             // A damaged object header: say which dataset, not just the status.
             zarn_buffered_print("Cannot open dataset <%s>\n", objs.dset1.valid() ? path2 : path1);
-            record_error(options, "cannot open dataset <%s>", objs.dset1.valid() ? path2 : path1);
+            record_error(options, "cannot open dataset <%s> in the %s file", objs.dset1.valid() ? path2 : path1,
+                     objs.dset1.valid() ? "second" : "first");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
@@ -347,7 +349,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
         if (!objs.type1.valid() || !objs.type2.valid()) {
             zarn_buffered_print("Cannot open datatype <%s>\n", objs.type1.valid() ? path2 : path1);
-            record_error(options, "cannot open datatype <%s>", objs.type1.valid() ? path2 : path1);
+            record_error(options, "cannot open datatype <%s> in the %s file", objs.type1.valid() ? path2 : path1,
+                         objs.type1.valid() ? "second" : "first");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();

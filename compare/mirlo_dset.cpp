@@ -83,10 +83,11 @@ nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t di
 
 // Data that cannot be read (damaged storage, a filter that fails) is named in
 // the output, so that the failure does not pass for a pair without differences.
-void print_unreadable(const char *name, const diff_options *options)
+void print_unreadable(const char *name, int k, const diff_options *options)
 {
     zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? name : "");
-    record_error(options, "cannot read dataset <%s>", name != nullptr ? name : "");
+    record_error(options, "cannot read dataset <%s> in the %s file", name != nullptr ? name : "",
+                 k == 0 ? "first" : "second");
 }
 
 bool limit_reached(const diff_options *options, nfound_t found)
@@ -185,7 +186,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             p.buf[k].space = p.memspace[k];
             if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(names[k], options);
+                print_unreadable(names[k], k, options);
                 *failed = true;
                 return found;
             }
@@ -281,7 +282,7 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
         p.buf[k].space = p.sid[k];
         if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-            print_unreadable(names[k], options);
+            print_unreadable(names[k], k, options);
             *failed = true;
             return true;
         }
@@ -447,14 +448,14 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
     d.did[0].reset(H5Dopen2(file_id1, path1, H5P_DEFAULT));
     if (!d.did[0].valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", path1);
-        record_error(local, "cannot open dataset <%s>", path1);
+        record_error(local, "cannot open dataset <%s> in the first file", path1);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 first dataset failed");
         return MIRLO_STATUS_ERROR;
     }
     d.did[1].reset(H5Dopen2(file_id2, path2, H5P_DEFAULT));
     if (!d.did[1].valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", path2);
-        record_error(local, "cannot open dataset <%s>", path2);
+        record_error(local, "cannot open dataset <%s> in the second file", path2);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 second dataset failed");
         return MIRLO_STATUS_ERROR;
     }

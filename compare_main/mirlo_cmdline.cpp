@@ -241,14 +241,14 @@ void parse_command_line(int argc, char **argv, mirlo_args *args, diff_options *o
 bool json_to_standard_output(int argc, char **argv)
 {
     // The options are scanned as parsing scans them, silently, down to the
-    // -v words that give a file name back.
+    // -v words that give a file name back and the stop at an unknown option.
     diff_options scratch = diff_options_defaults();
     const int saved_report = zarn_opt_report;
     zarn_reset_scanner();
     zarn_opt_report = 0;
     bool to_stdout = false;
     int opt;
-    while ((opt = zarn_scan_option(argc, argv, SHORT_OPTIONS, LONG_OPTIONS)) != -1) {
+    while ((opt = zarn_scan_option(argc, argv, SHORT_OPTIONS, LONG_OPTIONS)) != -1 && opt != '?') {
         if (opt == 'v')
             find_verbose_level(argc, argv, &scratch);
         else if (opt == 'J')
