@@ -17,9 +17,13 @@ std::string extent_text(int rank, const hsize_t *dims)
     if (rank <= 0)
         return "scalar";
     std::string text = "[";
-    for (int i = 0; i < rank; ++i)
-        text += (i ? "x" : "") + std::to_string(static_cast<unsigned long long>(dims[i]));
-    return text + "]";
+    for (int i = 0; i < rank; ++i) {
+        if (i > 0)
+            text += 'x';
+        text += std::to_string(static_cast<unsigned long long>(dims[i]));
+    }
+    text += ']';
+    return text;
 }
 
 } // namespace

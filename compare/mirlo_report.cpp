@@ -92,6 +92,19 @@ uint64_t subset_linear_offset(uint64_t elem_idx, int rank, const subset_spec *su
     return offset;
 }
 
+// element_position for a rank between 1 and MIRLO_MAX_RANK; inline in the
+// row printer, which runs once per difference in report mode.
+inline void map_position(const diff_options *options, int rank, uint64_t elem_idx, uint64_t *position)
+{
+    uint64_t p = elem_idx;
+    const subset_spec *subset = options->subsets[0];
+    if (subset != nullptr && elem_idx != 0)
+        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
+    index_to_position(rank, p, options->accumulators, position);
+    for (int i = 0; i < rank; ++i)
+        position[i] += options->block_start[i];
+}
+
 } // namespace
 
 void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
@@ -113,7 +126,7 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
         zarn_buffered_print("          ");
         return;
     }
-    element_position(options, elem_idx, options->position);
+    map_position(options, rank, elem_idx, options->position);
     zarn_buffered_print("[ ");
     for (int i = 0; i < rank; ++i)
         zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
@@ -126,15 +139,8 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
 void element_position(const diff_options *options, uint64_t elem_idx, uint64_t *position)
 {
     const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
-    if (rank <= 0)
-        return;
-    uint64_t p = elem_idx;
-    const subset_spec *subset = options->subsets[0];
-    if (subset != nullptr && elem_idx != 0)
-        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
-    index_to_position(rank, p, options->accumulators, position);
-    for (int i = 0; i < rank; ++i)
-        position[i] += options->block_start[i];
+    if (rank > 0)
+        map_position(options, rank, elem_idx, position);
 }
 
 uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position)

@@ -96,12 +96,6 @@ void stats_note_element(diff_stats *s, const diff_options *options, uint64_t ele
         s->first.push_back({position_of(options, elem_idx), {}, {}});
 }
 
-void stats_add_elements(const diff_options *options, uint64_t n)
-{
-    if (diff_stats *s = stats_of(options); s != nullptr && s->depth == 0)
-        s->elements += n;
-}
-
 void stats_merge(diff_stats *s, const diff_stats &later)
 {
     s->elements += later.elements;

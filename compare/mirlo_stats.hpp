@@ -51,7 +51,9 @@ struct stat_example {
 };
 
 struct diff_stats {
-    uint64_t elements = 0;           // elements compared
+    // Elements compared: diff_array adds those of every buffer it compares,
+    // so a path that settles data as equal without it must add them here.
+    uint64_t elements = 0;
     stat_extreme max_abs;            // largest |a - b|
     stat_extreme max_rel;            // largest |b - a| / |a|, over a not near zero
     std::vector<stat_example> first; // the first differing elements, in order
@@ -74,9 +76,6 @@ void stats_note(diff_stats *s, const diff_options *options, uint64_t elem_idx, c
                 const stat_number &rel, const stat_number &a, const stat_number &b);
 // A differing element of a type that is not numeric.
 void stats_note_element(diff_stats *s, const diff_options *options, uint64_t elem_idx);
-// Adds elements compared by a path that does not go through diff_array (a
-// shortcut that finds stored bytes equal, for example).
-void stats_add_elements(const diff_options *options, uint64_t n);
 
 // Merges the statistics of a later piece of the same data into s: counts
 // add, maxima merge (an equal value keeps the earlier position), first

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +53,18 @@ struct json_target {
             std::fclose(file);
     }
 };
+
+// True when path names the same file as one of the files compared.
+bool is_compared_file(const char *path, const mirlo_args &args)
+{
+    struct stat report, compared;
+    if (stat(path, &report) != 0)
+        return false;
+    for (const char *file : {args.file1, args.file2})
+        if (stat(file, &compared) == 0 && compared.st_dev == report.st_dev && compared.st_ino == report.st_ino)
+            return true;
+    return false;
+}
 
 // Opens the JSON report's destination before anything is compared, so that a
 // report that cannot be written stops the run at once. Returns 0, or -1 with
@@ -183,6 +196,13 @@ int mirlo_main(int argc, char **argv)
     run_report report;
     json_run run;
     if (args.json_file != nullptr) {
+        // Opening the report truncates it: a report named after one of the
+        // files compared would destroy it.
+        if (std::strcmp(args.json_file, "-") != 0 && is_compared_file(args.json_file, args)) {
+            zarn_error_msg("the JSON report <%s> would overwrite a file being compared\n", args.json_file);
+            release_command_line(&options);
+            comparison_exit(2);
+        }
         if (open_json_target(args.json_file, &json) < 0) {
             zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(errno));
             release_command_line(&options);

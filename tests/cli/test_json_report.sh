@@ -116,4 +116,13 @@ if [ "$rc" != 2 ] || ! grep -q 'cannot write the JSON report' "$work/bad.err"; t
     echo "unwritable --json file: status $rc"; cat "$work/bad.err"; fail=1
 fi
 
+# A report named after a file being compared is refused, and the file kept.
+cp "$fix/e2e_a.h5" "$work/keep.h5"
+cp "$work/keep.h5" "$work/keep.orig"
+rc=$(run 1 "$work/self" --json="$work/keep.h5" "$work/keep.h5" e2e_b.h5)
+if [ "$rc" != 2 ] || ! grep -q 'would overwrite a file being compared' "$work/self.err" ||
+    ! cmp -s "$work/keep.h5" "$work/keep.orig"; then
+    echo "--json naming a compared file: status $rc"; cat "$work/self.err"; fail=1
+fi
+
 exit $fail
