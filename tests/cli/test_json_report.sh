@@ -65,6 +65,11 @@ report 1 -d 0.5 par_large_a.h5 par_large_b.h5 /large
 report 1 par_grid_a.h5 par_grid_b.h5 "/grid[1,1;2,2;2,2]"
 # Kinds, shapes and classes that cannot be compared.
 report 1 e2e_nc_a.h5 e2e_nc_b.h5
+# Every type class, storage and shape of the dataset fixtures; a filter that
+# is missing.
+report 1 dset_a.h5 dset_b.h5
+# Attributes on one side only, not comparable, of every shape.
+report 1 attr_1.h5 attr_2.h5
 # Data that cannot be read: the pair's error, status 2.
 report 2 dmg_base.h5 dmg_data_short.h5
 
