@@ -9,6 +9,7 @@
 #include "mirlo_parallel.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_subset.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_util.hpp"
 #include "trek.hpp"
 #include "zarn.hpp"
@@ -231,7 +232,7 @@ trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const
 }
 
 nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t file2_id, const char *grp2,
-                    trek_info *info2, trek_table *table, diff_options *options)
+                    trek_info *info2, trek_table *table, diff_options *options, run_report *report)
 {
     const char *base1 = std::strcmp(grp1, "/") == 0 ? "" : grp1;
     const char *base2 = std::strcmp(grp2, "/") == 0 ? "" : grp2;
@@ -243,7 +244,15 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
     for (const trek_object &entry : table->objects)
         if (!entry.flags[0] || !entry.flags[1])
             options->contents_equal = 0;
-
+    if (report != nullptr) {
+        for (const trek_object &entry : table->objects) {
+            if (entry.flags[0] && !entry.flags[1])
+                report->only_in_first.push_back({std::string(base1) + entry.name, entry.type});
+            else if (!entry.flags[0] && entry.flags[1])
+                report->only_in_second.push_back({std::string(base2) + entry.name, entry.type});
+        }
+    }
+    const bool keep_records = records_kept(options);
 
     mirlo_manager manager;
 
@@ -274,13 +283,26 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
 
         if (mpi_size > 1) {
             mirlo_manager_add_pair(&manager, name1.c_str(), name2.c_str(), &pair);
+        } else if (keep_records) {
+            zarn_note_activity("comparing", name1.c_str(), name2.c_str());
+            object_record record;
+            pair_context context;
+            context.record = &record;
+            nfound += diff_in_context(diff, file1_id, name1.c_str(), file2_id, name2.c_str(), options, &pair,
+                                      &context);
+            if (report != nullptr && options->json_mode)
+                report->pairs.push_back(std::move(record));
         } else {
             zarn_note_activity("comparing", name1.c_str(), name2.c_str());
             nfound += diff(file1_id, name1.c_str(), file2_id, name2.c_str(), options, &pair);
         }
     }
-    if (mpi_size > 1)
+    if (mpi_size > 1) {
         nfound += mirlo_manager_run(&manager, options);
+        if (report != nullptr && options->json_mode)
+            for (mirlo_manager::pair_entry &p : manager.pairs)
+                report->pairs.push_back(std::move(p.record));
+    }
     zarn_clear_activity();
 
     options->error_status |= local_status;
@@ -289,7 +311,7 @@ nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t fi
 }
 
 nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, const char *objname2,
-               diff_options *options)
+               diff_options *options, run_report *report)
 {
     nfound_t nfound = 0;
     int local_status = 0;
@@ -333,6 +355,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     file1.reset(zarn_fopen(fname1, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
     if (!file1.valid()) {
         zarn_buffered_print("mirlo: <%s>: unable to open file\n", shown(fname1).c_str());
+        if (report != nullptr)
+            report->error = std::string("<") + fname1 + ">: unable to open file";
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname1);
         return fail();
     }
@@ -340,6 +364,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     file2.reset(zarn_fopen(fname2, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
     if (!file2.valid()) {
         zarn_buffered_print("mirlo: <%s>: unable to open file\n", shown(fname2).c_str());
+        if (report != nullptr)
+            report->error = std::string("<") + fname2 + ">: unable to open file";
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname2);
         return fail();
     }
@@ -377,6 +403,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
             if (exists <= 0) {
                 zarn_buffered_print("Object <%s> could not be found in <%s>\n", shown(s.path.c_str()).c_str(),
                                     shown(s.fname).c_str());
+                if (report != nullptr)
+                    report->error = "object <" + s.path + "> could not be found in <" + s.fname + ">";
                 ZARN_PUSH_ERROR(zarn_err_minor, "Error: Object could not be found");
                 return fail();
             }
@@ -542,6 +570,7 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     }
 
     reached_match = true;
-    nfound = diff_match(file1, path1.c_str(), info1.get(), file2, path2.c_str(), info2.get(), table.get(), options);
+    nfound = diff_match(file1, path1.c_str(), info1.get(), file2, path2.c_str(), info2.get(), table.get(), options,
+                        report);
     return finish();
 }

@@ -3,10 +3,15 @@
 #include "mirlo_options.hpp"
 #include "trek.hpp"
 
+struct run_report; // mirlo_record.hpp
+
 // obj1 and obj2 are null for a whole-file comparison. Returns the number of
 // differences; run-wide state (error_status, not_comparable,
-// contents_equal) is left in options.
-nfound_t mirlo(const char *file1, const char *file2, const char *obj1, const char *obj2, diff_options *options);
+// contents_equal) is left in options. With a report, the objects on one side
+// only, the record of every pair (with --json) and a failure before the pairs
+// are kept in it.
+nfound_t mirlo(const char *file1, const char *file2, const char *obj1, const char *obj2, diff_options *options,
+               run_report *report = nullptr);
 
 // Number of MPI processes of the run (1 until the main program sets it);
 // with more than one, rank 0 hands the pairs to workers.
@@ -23,8 +28,10 @@ trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const
 
 // Compares every pair present on both sides of the table (itself with one
 // process, through the workers with several) and returns the differences.
+// With a report, the objects on one side only and (with --json) the pairs'
+// records in match order go into it.
 nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t file2_id, const char *grp2,
-                    trek_info *info2, trek_table *table, diff_options *options);
+                    trek_info *info2, trek_table *table, diff_options *options, run_report *report = nullptr);
 
 // Link callback of a group listing: records links, or follows them when
 // --follow-symlinks is given.

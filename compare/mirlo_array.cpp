@@ -10,6 +10,7 @@
 #include "mirlo_reference.hpp"
 #include "mirlo_numeric.hpp"
 #include "mirlo_report.hpp"
+#include "mirlo_stats.hpp"
 #include "zarn.hpp"
 
 #include <cstring>
@@ -275,7 +276,24 @@ nfound_t diff_datum(const void *elem1, const void *elem2, uint64_t elem_idx, dif
 }
 
 
-nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2)
+namespace {
+
+// Elements a native numeric loop looked at: all of them, unless the count
+// limit stopped it at the difference noted last (one element at a limit of 0).
+uint64_t native_examined(const diff_options *options, uint64_t count, nfound_t found, const diff_stats *stats)
+{
+    if (!options->count_mode)
+        return count;
+    if (options->count_limit == 0)
+        return count < 1 ? count : 1;
+    return found >= options->count_limit ? stats->last_index + 1 : count;
+}
+
+// diff_array's comparison. With stats (the outermost buffer comparison of an
+// object whose statistics are gathered) the differences are noted and
+// *examined receives the number of elements looked at.
+nfound_t compare_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2,
+                       diff_stats *stats, uint64_t *examined)
 {
     options->header_pending = 1;
     const hid_t type = options->mem_type_id;
@@ -291,10 +309,20 @@ nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t contain
         return 0;
 
     if (!always_examined(cls)) {
-        if (std::memcmp(buf1, buf2, size * count) == 0)
+        if (std::memcmp(buf1, buf2, size * count) == 0) {
+            if (stats)
+                *examined = count;
             return 0;
-        if (cls == H5T_INTEGER || cls == H5T_FLOAT)
-            return diff_native_buffer(type, cls, buf1, buf2, count, options);
+        }
+        if (cls == H5T_INTEGER || cls == H5T_FLOAT) {
+            if (stats == nullptr)
+                return diff_native_buffer(type, cls, buf1, buf2, count, options);
+            stats->native = true;
+            const nfound_t found = diff_native_buffer(type, cls, buf1, buf2, count, options);
+            stats->native = false;
+            *examined = native_examined(options, count, found, stats);
+            return found;
+        }
         if (cls == H5T_TIME)
             return 0;
     }
@@ -310,10 +338,32 @@ nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t contain
     const auto *p1 = static_cast<const unsigned char *>(buf1);
     const auto *p2 = static_cast<const unsigned char *>(buf2);
     nfound_t found = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        found += diff_datum(p1 + i * size, p2 + i * size, i, options, container1, container2, &members);
+    uint64_t i = 0;
+    while (i < count) {
+        const nfound_t n = diff_datum(p1 + i * size, p2 + i * size, i, options, container1, container2, &members);
+        if (n != 0 && stats != nullptr) [[unlikely]]
+            stats_note_element(stats, options, i);
+        found += n;
+        ++i;
         if (found >= limit)
             break;
     }
+    if (stats)
+        *examined = i;
+    return found;
+}
+
+} // namespace
+
+nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2)
+{
+    diff_stats *const stats = stats_of(options);
+    if (stats == nullptr || stats->depth > 0)
+        return compare_array(buf1, buf2, options, container1, container2, nullptr, nullptr);
+    uint64_t examined = 0;
+    ++stats->depth;
+    const nfound_t found = compare_array(buf1, buf2, options, container1, container2, stats, &examined);
+    --stats->depth;
+    stats->elements += examined;
     return found;
 }

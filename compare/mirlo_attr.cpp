@@ -10,6 +10,7 @@
 #include "mirlo_comparable.hpp"
 #include "mirlo_dset.hpp"
 #include "mirlo_read_buffer.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_fopen.hpp"
@@ -92,6 +93,47 @@ char *make_heading(const char *name, const char *path)
         std::snprintf(text, static_cast<size_t>(len) + 1, "%s of <%s>", name, path);
     return text;
 }
+
+// Attributes on one side only, in the record of the pair.
+void record_one_side_attributes(const attr_match_table &table, const diff_options *options)
+{
+    object_record *r = record_of(options);
+    if (r == nullptr)
+        return;
+    for (const attr_match &e : table.entries) {
+        if (e.exists[0] && !e.exists[1])
+            r->attributes_only_in_first.push_back(e.name);
+        else if (!e.exists[0] && e.exists[1])
+            r->attributes_only_in_second.push_back(e.name);
+    }
+}
+
+// While it lives, the record of the pair being compared gives way to the
+// record of one of its attribute pairs, which then joins the pair's record.
+struct attribute_record {
+    diff_options *options;
+    object_record *parent;
+    object_record record;
+    attribute_record(diff_options *o, const char *name) : options(o), parent(record_of(o))
+    {
+        if (parent == nullptr)
+            return;
+        record.kind = "attribute";
+        record.name1 = record.name2 = name != nullptr ? name : "";
+        options->context->record = &record;
+        options->context->stats = &record.data;
+    }
+    ~attribute_record()
+    {
+        if (parent == nullptr)
+            return;
+        options->context->record = parent;
+        options->context->stats = nullptr;
+        parent->attributes.push_back(std::move(record));
+    }
+    attribute_record(const attribute_record &) = delete;
+    attribute_record &operator=(const attribute_record &) = delete;
+};
 
 // What is held for one attribute of the pair being compared.
 struct attr_side {
@@ -183,17 +225,20 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
 
     attr_match_table table;
     if (build_match_list_attrs(loc1, loc2, &table, &opts) < 0) {
+        record_error(&opts, "the attributes cannot be listed");
         ZARN_PUSH_ERROR(zarn_err_minor, "build_match_list_attrs failed");
         status = 2;
     } else {
         if (table.only_in_first > 0 || table.only_in_second > 0)
             opts.contents_equal = 0;
+        record_one_side_attributes(table, &opts);
         for (const attr_match &e : table.entries) {
             if (!e.exists[0] || !e.exists[1])
                 continue;
             h5_attribute a1(H5Aopen(loc1, e.name.c_str(), H5P_DEFAULT));
             if (!a1.valid()) {
                 print_failure_of(loc1, "attribute <%s> cannot be opened", zarn_printable_name(e.name.c_str()).c_str());
+                record_error(&opts, "cannot open attribute <%s> of <%s>", e.name.c_str(), path1);
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen first attribute failed");
                 status = 2;
                 break;
@@ -201,6 +246,7 @@ nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2,
             h5_attribute a2(H5Aopen(loc2, e.name.c_str(), H5P_DEFAULT));
             if (!a2.valid()) {
                 print_failure_of(loc2, "attribute <%s> cannot be opened", zarn_printable_name(e.name.c_str()).c_str());
+                record_error(&opts, "cannot open attribute <%s> of <%s>", e.name.c_str(), path2);
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen second attribute failed");
                 status = 2;
                 h5_errors_off quiet;
@@ -243,6 +289,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     zarn_malloc_ptr<char> headings[2];
     bool failed = false;
     int failed_side = 0; // the attribute named when reading fails
+    attribute_record recorded(options, name1);
 
     do {
         for (int i = 0; i < 2 && !failed; ++i) {
@@ -394,13 +441,18 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
                 print_difference_count(nfound);
             }
         }
+        const bool failed_part_way = (options->error_status & 2) != 0;
         options->error_status |= status_before;
+        if (recorded.parent != nullptr && !failed_part_way)
+            print_statistics(options, recorded.record.data, nfound);
     } while (false);
 
     if (failed) {
         print_failure_of(attrs[failed_side], "its values cannot be read");
+        record_error(options, "cannot read attribute <%s>", name1 != nullptr ? name1 : "");
         status = 2;
     }
+    recorded.record.differences = nfound;
 
     options->object_names[0] = saved_names[0];
     options->object_names[1] = saved_names[1];

@@ -3,6 +3,7 @@
 #define ZARN_SOURCE "mirlo_dset"
 #include "mirlo_comparable.hpp"
 #include "h5_handle.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -15,6 +16,27 @@ namespace {
 std::string shown(const char *name)
 {
     return name != nullptr ? zarn_printable_name(name) : std::string();
+}
+
+} // namespace
+
+#include <string>
+
+namespace {
+
+// An extent as the reasons of the report give it: [3x4], or "scalar".
+std::string extent_text(int rank, const hsize_t *dims)
+{
+    if (rank <= 0)
+        return "scalar";
+    std::string text = "[";
+    for (int i = 0; i < rank; ++i) {
+        if (i > 0)
+            text += 'x';
+        text += std::to_string(static_cast<unsigned long long>(dims[i]));
+    }
+    text += ']';
+    return text;
 }
 
 } // namespace
@@ -56,6 +78,9 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
                 zarn_buffered_print("Not comparable: <%s> is of class %s and <%s> is of class %s\n", obj1,
                                     class_label(cls1), obj2, class_label(cls2));
         }
+        record_not_comparable(options, "%s: %s and %s",
+                              in_compound ? "compound members of different type classes" : "different type classes",
+                              class_label(cls1), class_label(cls2));
         options->not_comparable = 1;
         return 0;
     }
@@ -63,6 +88,7 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
     if (cls1 == H5T_TIME) {
         if (print)
             zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", obj1, obj2, "H5T_TIME");
+        record_not_comparable(options, "time values (H5T_TIME) are not compared");
         options->not_comparable = 1;
         return 0;
     }
@@ -95,6 +121,7 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
     if (rank1 != rank2) {
         if (print)
             print_shapes();
+        record_not_comparable(options, "different ranks: %d and %d", rank1, rank2);
         options->not_comparable = 1;
         return 0;
     }
@@ -110,6 +137,8 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
     if (dims_differ) {
         if (print)
             print_shapes();
+        record_not_comparable(options, "different dimensions: %s and %s", extent_text(rank1, dims1).c_str(),
+                              extent_text(rank2, dims2).c_str());
         options->not_comparable = 1;
         return 0;
     }
@@ -132,6 +161,7 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
                 zarn_buffered_print("<%s> has %d members ", obj2, n2);
                 zarn_buffered_print("\n");
             }
+            record_not_comparable(options, "different numbers of compound members: %d and %d", n1, n2);
             options->not_comparable = 1;
             return 0;
         }
@@ -151,6 +181,7 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
         if (vstr1 != vstr2) {
             if (print)
                 zarn_buffered_print("Not comparable: <%s> or <%s> is of mixed string type\n", obj1, obj2);
+            record_not_comparable(options, "a fixed-length and a variable-length string type");
             options->not_comparable = 1;
             return 0;
         }
@@ -177,6 +208,7 @@ bool storage_comparable(hid_t did1, hid_t did2, H5D_layout_t layout1, H5D_layout
     if (print)
         zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
                             shown(name2).c_str());
+    record_not_comparable(options, "one dataset was never written (empty), the other was");
     options->not_comparable = 1;
     return false;
 }
@@ -196,6 +228,7 @@ bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char 
         zarn_buffered_print("Not comparable: <%s> has sign %s ", shown(name1).c_str(), sign_label(sign1));
         zarn_buffered_print("and <%s> has sign %s\n", shown(name2).c_str(), sign_label(sign2));
     }
+    record_not_comparable(options, "different signs: %s and %s", sign_label(sign1), sign_label(sign2));
     options->not_comparable = 1;
     return false;
 }
@@ -207,6 +240,7 @@ bool times_comparable(hid_t ftype1, hid_t ftype2, const char *name1, const char 
     if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
         zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", shown(name1).c_str(),
                             shown(name2).c_str(), "H5T_TIME");
+    record_not_comparable(options, "time values (H5T_TIME) are not compared");
     options->not_comparable = 1;
     return false;
 }

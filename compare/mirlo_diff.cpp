@@ -6,6 +6,7 @@
 #include "h5_handle.hpp"
 #include "mirlo_attr.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -59,6 +60,31 @@ bool attributes_follow(hid_t loc1, hid_t loc2, bool excluded)
     return excluded || attributes_listable(loc1, loc2);
 }
 
+// The pair's kind in its record, when one is kept.
+void record_kind(const diff_options *options, const char *word)
+{
+    if (object_record *r = record_of(options))
+        r->kind = word;
+}
+
+// While it lives, the statistics of the dataset's data are gathered into the
+// pair's record, when one is kept.
+struct dataset_statistics {
+    diff_options *options;
+    explicit dataset_statistics(diff_options *o) : options(o)
+    {
+        if (object_record *r = record_of(o))
+            o->context->stats = &r->data;
+    }
+    ~dataset_statistics()
+    {
+        if (options->context != nullptr)
+            options->context->stats = nullptr;
+    }
+    dataset_statistics(const dataset_statistics &) = delete;
+    dataset_statistics &operator=(const dataset_statistics &) = delete;
+};
+
 } // namespace
 
 void print_found(const char *kind, const char *path1, const char *path2, const diff_options *options)
@@ -88,17 +114,26 @@ void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, 
     }
 }
 
+void print_dataset_statistics(nfound_t nfound, const diff_options *options)
+{
+    if (const object_record *r = record_of(options))
+        print_statistics(options, r->data, nfound);
+}
+
 nfound_t diff_dataset_piece(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                             diff_options *options, object_pair_info *)
 {
-    if (options->window == nullptr || options->window->print_opening)
+    record_kind(options, "dataset");
+    if (options->context == nullptr || options->context->window.print_opening)
         print_dataset_opening(path1, path2, options);
+    dataset_statistics gathered(options);
     return diff_dataset(file1_id, file2_id, path1, path2, options);
 }
 
 nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                                  diff_options *options, object_pair_info *)
 {
+    record_kind(options, "dataset");
     pair_objects objs;
     {
         h5_errors_off quiet;
@@ -109,13 +144,15 @@ nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_
         zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
         print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
                          "the dataset cannot be opened");
+        record_error(options, "cannot open dataset <%s> in the %s file", objs.dset1.valid() ? path2 : path1,
+                     objs.dset1.valid() ? "second" : "first");
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
         options->error_status |= 2;
         return 0;
     }
     const bool attrs_excluded = is_exclude_attr(path1, TREK_DATASET, options) != 0;
-    if (options->window != nullptr)
-        options->window->attributes_follow = attributes_follow(objs.dset1, objs.dset2, attrs_excluded);
+    if (options->context != nullptr)
+        options->context->window.attributes_follow = attributes_follow(objs.dset1, objs.dset2, attrs_excluded);
     nfound_t nfound = 0;
     if (!attrs_excluded)
         nfound = diff_attr(objs.dset1, objs.dset2, path1, path2, options);
@@ -172,6 +209,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         int r1 = Zarn_get_symlink_info(file1_id, path1, &link1.info, options->follow_links);
         if (r1 < 0) {
             print_failure_in(file1_id, path1, "%s", LINK_UNREADABLE);
+            record_error(options, "cannot read link <%s> in the first file", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             options->error_status |= 2;
             return 0;
@@ -180,6 +218,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (options->no_dangling_links) {
                 if (verbose)
                     zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path1).c_str());
+                record_error(options, "<%s> is a dangling link (an error under --no-dangling-links)", path1);
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 options->error_status |= 2;
                 return 0;
@@ -189,6 +228,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         int r2 = Zarn_get_symlink_info(file2_id, path2, &link2.info, options->follow_links);
         if (r2 < 0) {
             print_failure_in(file2_id, path2, "%s", LINK_UNREADABLE);
+            record_error(options, "cannot read link <%s> in the second file", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "Zarn_get_symlink_info failed");
             status = 2;
             return finish();
@@ -197,6 +237,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             if (options->no_dangling_links) {
                 if (verbose)
                     zarn_buffered_print("Warning: <%s> is a dangling link.\n", shown(path2).c_str());
+                record_error(options, "<%s> is a dangling link (an error under --no-dangling-links)", path2);
                 ZARN_PUSH_ERROR(zarn_err_minor, "dangling link is error");
                 status = 2;
                 return finish();
@@ -204,6 +245,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             dangling2 = true;
         }
         if (dangling1 || dangling2) {
+            record_kind(options, "dangling link");
             status = 0;
             return finish();
         }
@@ -220,7 +262,10 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
     }
 
+    record_kind(options, record_kind_word(type1));
     if (type1 != type2) {
+        record_not_comparable(options, "different kinds of object: %s and %s", record_kind_word(type1),
+                              record_kind_word(type2));
         if (verbose || options->list_not_comparable)
             zarn_buffered_print("Not comparable: <%s> is of type %s and <%s> is of type %s\n",
                                 shown(path1).c_str(), object_type_label(type1), shown(path2).c_str(),
@@ -242,11 +287,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             case TREK_UDLINK: word = udlink_word(link1, link2); break;
             default: break;
             }
+            if (word)
+                record_kind(options, word);
             if (word) {
                 print_found(word, path1, path2, options);
             } else {
                 zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n",
                                     shown(path1).c_str(), shown(path2).c_str(), object_type_label(type1));
+                record_not_comparable(options, "objects of this kind are not compared");
                 options->not_comparable = 1;
             }
             print_difference_count(0);
@@ -261,6 +309,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (!objs.grp1.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", shown(path1).c_str());
             print_failure_in(file1_id, path1, "the group cannot be opened");
+            record_error(options, "cannot open group <%s> in the first file", path1);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
@@ -269,6 +318,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (!objs.grp2.valid()) {
             zarn_buffered_print("Cannot open group <%s>\n", shown(path2).c_str());
             print_failure_in(file2_id, path2, "the group cannot be opened");
+            record_error(options, "cannot open group <%s> in the second file", path2);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
@@ -300,20 +350,25 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
             print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
                              "the dataset cannot be opened");
+            record_error(options, "cannot open dataset <%s> in the %s file", objs.dset1.valid() ? path2 : path1,
+                     objs.dset1.valid() ? "second" : "first");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
             return finish();
         }
         {
-            // A dataset comparison that failed prints no count: its failure
-            // is told on standard error instead.
+            // A dataset comparison that failed prints no count (nor
+            // statistics): its failure is told on standard error instead.
             const bool attrs_excluded = is_exclude_attr(path1, TREK_DATASET, options) != 0;
             const int status_before = options->error_status;
             options->error_status = 0;
             print_dataset_opening(path1, path2, options);
-            nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
-            if (options->window != nullptr && options->window->split_strips > 0) {
+            {
+                dataset_statistics gathered(options);
+                nfound = diff_dataset(file1_id, file2_id, path1, path2, options);
+            }
+            if (options->context != nullptr && options->context->window.split_strips > 0) {
                 // The pair is to be compared in pieces; nothing more here.
                 options->error_status |= status_before;
                 status = 0;
@@ -325,6 +380,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             const bool count_shown = (verbose || options->report_mode) && !failed && nfound == 0;
             print_dataset_count(path1, path2, nfound, failed,
                                 !count_shown || attributes_follow(objs.dset1, objs.dset2, attrs_excluded), options);
+            if (!failed)
+                print_dataset_statistics(nfound, options);
             options->error_status |= status_before;
             if (!attrs_excluded)
                 nfound += diff_attr(objs.dset1, objs.dset2, path1, path2, options);
@@ -343,6 +400,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
             zarn_buffered_print("Cannot open datatype <%s>\n", shown(objs.type1.valid() ? path2 : path1).c_str());
             print_failure_in(objs.type1.valid() ? file2_id : file1_id, objs.type1.valid() ? path2 : path1,
                              "the named datatype cannot be opened");
+            record_error(options, "cannot open datatype <%s> in the %s file", objs.type1.valid() ? path2 : path1,
+                         objs.type1.valid() ? "second" : "first");
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();
@@ -401,6 +460,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
                 }
                 nfound = same ? 0 : 1;
             }
+            record_kind(options, "external link");
             if (!quiet)
                 print_found("external link", path1, path2, options);
             if (verbose)
@@ -421,9 +481,36 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         if (verbose)
             zarn_buffered_print("Comparison not supported: <%s> and <%s> are of type %s\n", shown(path1).c_str(),
                                 shown(path2).c_str(), object_type_label(type1));
+        record_not_comparable(options, "objects of this kind are not compared");
         options->not_comparable = 1;
         nfound = 0;
         break;
     }
     return finish();
+}
+
+nfound_t diff_in_context(pair_comparer compare, hid_t file1_id, const char *path1, hid_t file2_id,
+                         const char *path2, diff_options *options, object_pair_info *pair_info,
+                         pair_context *context)
+{
+    pair_context *const saved = options->context;
+    options->context = context;
+    object_record *const record = context->record;
+    if (record == nullptr) {
+        const nfound_t nfound = compare(file1_id, path1, file2_id, path2, options, pair_info);
+        options->context = saved;
+        return nfound;
+    }
+    record->name1 = path1;
+    record->name2 = path2;
+    record->kind = record_kind_word(pair_info->obj_type1);
+    // The pair's own failure, told apart from the failures of earlier pairs.
+    const int status_before = options->error_status;
+    options->error_status = 0;
+    const nfound_t nfound = compare(file1_id, path1, file2_id, path2, options, pair_info);
+    const bool failed = (options->error_status & MIRLO_STATUS_ERROR) != 0;
+    options->error_status |= status_before;
+    options->context = saved;
+    record_finish_pair(record, nfound, failed);
+    return nfound;
 }

@@ -5,6 +5,19 @@
 
 #include <cstdlib>
 
+// The comparison of one pair, as diff (the pieces and attributes of a dataset
+// pair compared by several workers have the same form).
+using pair_comparer = nfound_t (*)(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
+                                   diff_options *options, object_pair_info *pair_info);
+
+// Runs compare on the pair with context as the pair's context. When the
+// context holds a record, the record is named after the pair, takes what the
+// comparison finds, and is completed afterwards (its own differences, and an
+// error message when the comparison failed without one).
+nfound_t diff_in_context(pair_comparer compare, hid_t file1_id, const char *path1, hid_t file2_id,
+                         const char *path2, diff_options *options, object_pair_info *pair_info,
+                         pair_context *context);
+
 // Compares the objects at path1 in file1_id and path2 in file2_id, whose
 // kinds are in pair_info (link following may change them). Prints the pair's
 // report lines and returns its number of differences.
@@ -20,9 +33,12 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 void print_dataset_opening(const char *path1, const char *path2, const diff_options *options);
 void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, bool failed,
                          bool attributes_listed, const diff_options *options);
+// The --statistics line of a dataset's data after its count line, from the
+// statistics gathered in the pair's record (nothing without one).
+void print_dataset_statistics(nfound_t nfound, const diff_options *options);
 
 // A piece of a dataset pair compared by several processes: the strips named
-// by options->window, with the pair's opening lines when the window says so.
+// by options->context->window, with the pair's opening lines when the window says so.
 // No count line and no attributes.
 nfound_t diff_dataset_piece(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                             diff_options *options, object_pair_info *pair_info);

@@ -6,6 +6,8 @@
 #include "mirlo_dset_read.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_comparable.hpp"
+#include "mirlo_read_buffer.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_filters.hpp"
@@ -124,6 +126,7 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
             zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
                                 shown(name2).c_str());
+        record_not_comparable(options, "one dataset has a null dataspace (no elements), the other has elements");
         options->not_comparable = 1;
         return 0;
     }
@@ -267,6 +270,7 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
     if (!d.did[0].valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", shown(path1).c_str());
         print_failure_in(file_id1, path1, "the dataset cannot be opened");
+        record_error(local, "cannot open dataset <%s> in the first file", path1);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 first dataset failed");
         return MIRLO_STATUS_ERROR;
     }
@@ -274,6 +278,7 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
     if (!d.did[1].valid()) {
         zarn_buffered_print("Cannot open dataset <%s>\n", shown(path2).c_str());
         print_failure_in(file_id2, path2, "the dataset cannot be opened");
+        record_error(local, "cannot open dataset <%s> in the second file", path2);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 second dataset failed");
         return MIRLO_STATUS_ERROR;
     }
@@ -295,6 +300,8 @@ int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const ch
         // such with the filter, and counted in the summary like any such pair.
         if (comparable_messages_wanted(local))
             print_missing_filters(d.dcpl, path1, path2);
+        record_not_comparable(local, "a filter the data needs is not available");
+        record_error(local, "cannot read the data: a filter it needs is not available");
         local->not_comparable = 1;
         return 1;
     }

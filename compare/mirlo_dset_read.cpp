@@ -5,6 +5,7 @@
 #include "mirlo_array.hpp"
 #include "mirlo_chunks.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_strips.hpp"
 #include "zarn.hpp"
@@ -48,10 +49,12 @@ nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t di
 // Data that cannot be read (damaged storage, a filter that fails) is named in
 // the output, so that the failure does not pass for a pair without
 // differences, and on standard error with the file.
-void print_unreadable(hid_t did, const char *name)
+void print_unreadable(hid_t did, const char *name, int k, const diff_options *options)
 {
     zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? zarn_printable_name(name).c_str() : "");
     print_failure_of(did, "its data cannot be read: the storage is damaged or a filter failed");
+    record_error(options, "cannot read dataset <%s> in the %s file", name != nullptr ? name : "",
+                 k == 0 ? "first" : "second");
 }
 
 bool limit_reached(const diff_options *options, nfound_t found)
@@ -128,7 +131,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     nfound_t found = 0;
     if (options->element_count == 0)
         return 0;
-    strip_window *const window = options->window;
+    strip_window *const window = options->context != nullptr ? &options->context->window : nullptr;
     if (window != nullptr && window->may_split) {
         // Several processes may share the strips: say how many there are,
         // read nothing.
@@ -220,7 +223,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             p.buf[k].space = p.memspace[k];
             if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
                 ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(did[k], names[k]);
+                print_unreadable(did[k], names[k], k, options);
                 *failed = true;
                 return found;
             }
@@ -264,7 +267,7 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
         p.buf[k].space = p.sid[k];
         if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-            print_unreadable(did[k], names[k]);
+            print_unreadable(did[k], names[k], k, options);
             *failed = true;
             return true;
         }

@@ -3,6 +3,7 @@
 #include "mirlo_manager.hpp"
 #include "mirlo.hpp"
 #include "mirlo_diff.hpp"
+#include "mirlo_json.hpp"
 #include "zarn.hpp"
 
 #include <mpi.h>
@@ -149,11 +150,12 @@ bool outstanding(const mirlo_manager *m)
 
 // A worker asked for its pair to be compared in pieces of whole strips: the
 // pieces and the attributes become tasks, ahead of further pairs.
-void split_pair(mirlo_manager *m, uint64_t seq, uint64_t strips)
+void split_pair(mirlo_manager *m, uint64_t seq, uint64_t strips, const diff_options *options)
 {
     mirlo_manager::pair_entry &p = m->pairs[seq];
     const uint64_t pieces = std::min<uint64_t>(strips, PIECES_PER_WORKER * m->workers.size());
     p.piece_found.assign(pieces, 0);
+    p.piece_records.assign(records_kept(options) ? pieces : 0, object_record());
     ordered_output_set_segments(&m->out, seq, pieces + 2);
     std::vector<mirlo_task> tasks;
     for (uint64_t i = 0; i < pieces; ++i) {
@@ -215,6 +217,17 @@ void piece_answered(mirlo_manager *m, const result_record &r)
     for (size_t j = 0; j <= last; ++j)
         p.data_found += p.piece_found[j];
     m->nfound += p.data_found;
+    if (!p.piece_records.empty()) {
+        // The data's statistics, as one process gathers them strip after strip.
+        p.record.data = diff_stats();
+        for (size_t j = 0; j <= last; ++j) {
+            stats_merge(&p.record.data, p.piece_records[j].data);
+            if (p.record.error.empty() && !p.piece_records[j].error.empty())
+                p.record.error = p.piece_records[j].error;
+        }
+        p.record.differences = p.data_found;
+        p.piece_records.clear();
+    }
 }
 
 // The count line of a split pair prints once every piece and the
@@ -225,6 +238,39 @@ void complete_count_when_ready(mirlo_manager *m, uint64_t seq)
     const mirlo_manager::pair_entry &p = m->pairs[seq];
     if (p.pieces_answered == p.piece_found.size() && p.attributes_answered)
         ordered_output_complete_generated(&m->out, seq, count_segment(p));
+}
+
+// Keeps the record an answer carries in its pair's entry.
+void take_record(mirlo_manager *m, const mirlo_result_view &v)
+{
+    const result_record &r = v.record;
+    if (r.record_size == 0)
+        return;
+    object_record record;
+    if (record_from_bytes(v.task_record, static_cast<size_t>(r.record_size), &record) < 0) {
+        printf("pmirlo-manager: ERROR!! malformed record received\n");
+        mirlo_abort_run();
+    }
+    mirlo_manager::pair_entry &p = m->pairs[r.seq];
+    switch (r.kind) {
+    case TASK_PIECE:
+        if (r.piece < p.piece_records.size())
+            p.piece_records[r.piece] = std::move(record);
+        break;
+    case TASK_ATTRIBUTES: p.attributes_record = std::move(record); break;
+    default: p.record = std::move(record); break;
+    }
+}
+
+// The record of a pair compared in pieces takes its attributes' record.
+void fold_attributes(mirlo_manager::pair_entry *p)
+{
+    object_record &a = p->attributes_record;
+    p->record.attributes = std::move(a.attributes);
+    p->record.attributes_only_in_first = std::move(a.attributes_only_in_first);
+    p->record.attributes_only_in_second = std::move(a.attributes_only_in_second);
+    if (p->record.error.empty())
+        p->record.error = std::move(a.error);
 }
 
 // Takes the output that follows a record in TAG_OUTPUT messages.
@@ -281,9 +327,10 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, dif
             }
     }
     fold_flags(m, r, options);
+    take_record(m, v);
 
     if (r.kind == TASK_PAIR && r.split_strips > 0) {
-        split_pair(m, r.seq, r.split_strips);
+        split_pair(m, r.seq, r.split_strips, options);
         return;
     }
     if (r.kind == TASK_PAIR) {
@@ -357,6 +404,8 @@ nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
         const mirlo_manager::pair_entry &p = m->pairs[seq];
         print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, p.first_failed != UINT32_MAX,
                             p.attributes_follow, options);
+        if (records_kept(options) && p.first_failed == UINT32_MAX)
+            print_statistics(options, p.record.data, p.data_found);
     };
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);
@@ -371,5 +420,8 @@ nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
     }
     send_stop_to_workers();
     fflush(stdout);
+    for (mirlo_manager::pair_entry &p : m->pairs)
+        if (!p.piece_found.empty())
+            fold_attributes(&p);
     return m->nfound;
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include "mirlo_ordered_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_record.hpp"
 
 #include <deque>
 #include <map>
@@ -25,6 +26,12 @@ struct mirlo_manager {
         nfound_t data_found = 0; // the data's count once every piece has answered
         bool attributes_answered = false;
         bool attributes_follow = true; // the attributes could be listed
+        // With --json or --statistics: the pair's record, and for a pair
+        // compared in pieces the records of its pieces and of its attributes
+        // until they are folded into it.
+        object_record record;
+        std::vector<object_record> piece_records;
+        object_record attributes_record;
     };
     struct worker_state {
         std::deque<uint32_t> batches; // unanswered tasks of each outstanding batch, oldest first

@@ -13,6 +13,7 @@
 #pragma once
 #include "mirlo_options.hpp"
 #include "mirlo_report.hpp"
+#include "mirlo_stats.hpp"
 #include "zarn.hpp"
 
 #include <cmath>
@@ -288,10 +289,36 @@ inline numeric_verdict numeric_judge(T a, T b, const numeric_tolerance &t)
     }
 }
 
+// Notes one difference of a native numeric buffer in the pair's statistics,
+// when they are gathered: the exact absolute difference, the relative one
+// where the first value is not near zero, and both values. Out of line, so
+// that a run without statistics pays one test in numeric_report.
+template <class T>
+[[gnu::noinline, gnu::cold]] void numeric_note(T a, T b, uint64_t elem_idx, const diff_options *options)
+{
+    if constexpr (std::is_same_v<T, std::byte>) {
+        (void)a, (void)b, (void)elem_idx, (void)options;
+        return; // bytes of bitfields and opaque values are not numeric data
+    } else {
+        using tr = numeric_traits<T>;
+        diff_stats *const s = stats_of(options);
+        if (s == nullptr || !s->native)
+            return;
+        stat_number abs;
+        if constexpr (tr::is_float)
+            abs = stat_number::of_double(static_cast<double>(tr::abs_diff(a, b)));
+        else
+            abs = stat_number::of_unsigned(static_cast<uint64_t>(tr::abs_diff(a, b)));
+        const stat_number rel = tr::near_zero(a) ? stat_number{} : stat_number::of_double(tr::relative(a, b));
+        stats_note(s, options, elem_idx, abs, rel, stat_number_of(a), stat_number_of(b));
+    }
+}
+
 // Reports one pair judged different: the position column (and the header
-// when pending), then the value line when rows are printed; returns the
-// count, 1 (or 0 for equal infinities under the epsilon rule). Kept out of
-// line so the buffer loops stay small.
+// when pending), then the value line when rows are printed, and the
+// statistics when they are gathered; returns the count, 1 (or 0 for equal
+// infinities under the epsilon rule). Kept out of line so the buffer loops
+// stay small.
 template <class T>
 [[gnu::noinline, gnu::cold]] nfound_t numeric_report(T a, T b, numeric_verdict v, uint64_t elem_idx,
                                                      diff_options *options)
@@ -315,6 +342,8 @@ template <class T>
         else
             tr::print_plain(a, b);
     }
+    if (options->context != nullptr)
+        numeric_note(a, b, elem_idx, options);
     return 1;
 }
 

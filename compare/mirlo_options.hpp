@@ -24,8 +24,7 @@ struct exclude_node {
 static_assert(sizeof(exclude_node) == 24);
 
 // Which strips of a dataset pair's data one comparison covers, when a
-// multi-process run compares a large pair in pieces. Per-pair state, owned by
-// the worker that runs the task.
+// multi-process run compares a large pair in pieces.
 struct strip_window {
     bool may_split = false;     // a pair read in several strips answers with their number instead
     uint64_t split_strips = 0;  // set when the pair asks to be split: nothing was compared
@@ -34,6 +33,23 @@ struct strip_window {
     uint64_t strip_begin = 0;
     uint64_t strip_end = 0;
     bool attributes_follow = true; // set by the attributes of a split pair: they can be listed (or are excluded)
+};
+
+struct diff_stats;     // mirlo_stats.hpp
+struct object_record;  // mirlo_record.hpp
+
+// The state of the pair being compared that the comparison code reaches
+// through the options record. Owned by whoever runs the pair (diff_match in a
+// one-process run, the worker in a multi-process run); copies of the record
+// share it.
+struct pair_context {
+    strip_window window;
+    // Where the differences of the data being compared are summed up for
+    // --statistics and --json, or null when nothing is gathered.
+    diff_stats *stats = nullptr;
+    // The record of the object being compared (the pair, or the attribute
+    // pair within it), or null when no record is kept.
+    object_record *record = nullptr;
 };
 
 // Every field is one of three kinds:
@@ -54,7 +70,7 @@ struct diff_options {
     int32_t relative_header;       // per-pair: rows carry the relative column
     int32_t index_pending;         // per-pair: next rank-0 position carries a character index
     int32_t delta_mode;            // setting: -d given
-    int32_t align_delta;           // zero
+    int32_t statistics_mode;       // setting: --statistics, a line of statistics per object with differences
     double delta;                  // setting: the -d value
     int32_t system_epsilon_mode;   // setting: --use-system-epsilon
     int32_t relative_mode;         // setting: -p given (and not below 2^-52)
@@ -69,7 +85,7 @@ struct diff_options {
     int32_t no_compact_subset;     // setting: --no-compact-subset
     int32_t exclude_path_mode;     // setting: some --exclude-path given
     int32_t exclude_attr_mode;     // setting: some --exclude-attribute given
-    int32_t align_exclude_paths;   // zero
+    int32_t json_mode;             // setting: --json, a record kept of every pair
     exclude_node *exclude_paths;   // setting: --exclude-path list, or null
     exclude_node *exclude_attrs;   // setting: --exclude-attribute list, or null
     int32_t count_mode;            // setting: -n given
@@ -91,19 +107,21 @@ struct diff_options {
     uint64_t block_start[MIRLO_MAX_RANK];  // per-pair: start of the block being compared
     char *object_names[2];         // per-pair: column titles of the difference table
     subset_spec *subsets[2];       // setting: subset records of object 1 and 2, or null
-    strip_window *window;          // per-pair: the strips a piece covers; null compares the whole pair
+    pair_context *context;         // per-pair: strips, statistics and record of the pair; null for none
 };
 
 static_assert(std::is_trivially_copyable_v<diff_options>);
 static_assert(std::is_standard_layout_v<diff_options>);
 static_assert(sizeof(diff_options) == 1760);
 static_assert(offsetof(diff_options, delta_mode) == 32);
+static_assert(offsetof(diff_options, statistics_mode) == 36);
 static_assert(offsetof(diff_options, delta) == 40);
 static_assert(offsetof(diff_options, system_epsilon_mode) == 48);
 static_assert(offsetof(diff_options, relative) == 56);
 static_assert(offsetof(diff_options, follow_links) == 64);
 static_assert(offsetof(diff_options, no_dangling_links) == 68);
 static_assert(offsetof(diff_options, contents_equal) == 80);
+static_assert(offsetof(diff_options, json_mode) == 100);
 static_assert(offsetof(diff_options, exclude_paths) == 104);
 static_assert(offsetof(diff_options, exclude_attrs) == 112);
 static_assert(offsetof(diff_options, count_mode) == 120);
@@ -121,7 +139,7 @@ static_assert(offsetof(diff_options, position) == 1208);
 static_assert(offsetof(diff_options, block_start) == 1464);
 static_assert(offsetof(diff_options, object_names) == 1720);
 static_assert(offsetof(diff_options, subsets) == 1736);
-static_assert(offsetof(diff_options, window) == 1752);
+static_assert(offsetof(diff_options, context) == 1752);
 
 // The record as a run starts it: every byte zero, except contents_equal and
 // detect_nans, which start at 1. The command line begins from it, and so does

@@ -215,7 +215,7 @@ void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options
     // The pointers in the received bytes belong to the manager's address
     // space; none of them is ever followed here.
     options->exclude_paths = nullptr;
-    options->window = nullptr;
+    options->context = nullptr;
     options->exclude_attrs = options->exclude_attr_mode && !settings->attrs.empty() ? settings->attrs.data() : nullptr;
     options->object_names[0] = nullptr;
     options->object_names[1] = nullptr;
@@ -300,10 +300,12 @@ int mirlo_unpack_tasks(const unsigned char *bytes, size_t size, std::vector<mirl
     return 0;
 }
 
-void mirlo_pack_result(const result_record &record, const char *output, std::vector<unsigned char> *out)
+void mirlo_pack_result(const result_record &record, const char *output, const char *task_record,
+                       std::vector<unsigned char> *out)
 {
     put(out, record);
     put_bytes(out, output, static_cast<size_t>(record.output_inline));
+    put_bytes(out, task_record, static_cast<size_t>(record.record_size));
 }
 
 int mirlo_unpack_results(const unsigned char *bytes, size_t size, std::vector<mirlo_result_view> *results)
@@ -311,11 +313,14 @@ int mirlo_unpack_results(const unsigned char *bytes, size_t size, std::vector<mi
     reader in{bytes, size};
     while (in.left > 0) {
         mirlo_result_view v;
-        if (!in.take(&v.record, sizeof v.record) || v.record.output_inline > in.left)
+        if (!in.take(&v.record, sizeof v.record) || v.record.output_inline > in.left ||
+            v.record.record_size > in.left - v.record.output_inline)
             return -1;
         v.output = reinterpret_cast<const char *>(in.p);
-        in.p += v.record.output_inline;
-        in.left -= static_cast<size_t>(v.record.output_inline);
+        v.task_record = v.output + v.record.output_inline;
+        const size_t taken = static_cast<size_t>(v.record.output_inline + v.record.record_size);
+        in.p += taken;
+        in.left -= taken;
         results->push_back(v);
     }
     return 0;

@@ -21,8 +21,11 @@
 //                piece of a dataset pair (a range of its strips) or the
 //                attributes of a split dataset pair.
 //   TAG_RESULT   worker -> manager: the answers to one or more tasks, each a
-//                result_record followed by the task's output when it is small;
-//                a larger output follows the message as TAG_OUTPUT messages.
+//                result_record followed by the task's output when it is small
+//                (a larger output follows the message as TAG_OUTPUT messages),
+//                then, with --json or --statistics, the task's record (the
+//                pair's, a piece's or the attributes' record, as
+//                record_to_bytes makes it).
 //   TAG_OUTPUT   worker -> manager: up to MIRLO_OUTPUT_MESSAGE bytes of the
 //                output of the task whose record came last.
 //   TAG_STOP     manager -> worker: empty; the worker leaves its loop.
@@ -54,6 +57,16 @@
 // sum of the pieces (what the one-process run prints after its last strip),
 // then the attributes' output follows. A failed piece ends the pair as the
 // one-process run's failed strip does: the pieces after it are dropped.
+//
+// Records. With --json or --statistics every answer carries its task's record
+// and the manager keeps the pairs' records in pair order, so the JSON report
+// is the one-process report whatever the process count. A pair compared in
+// pieces gets one record from them: the split request's record (names, kind),
+// the pieces' statistics merged in piece order up to a failed piece (counts
+// add, maxima merge keeping the earlier position of an equal value, first
+// differences follow in order up to the cap), and the attributes' records. The
+// manager prints the --statistics line of such a pair after its count line,
+// with the function the one-process run uses.
 #pragma once
 #include "mirlo_options.hpp"
 
@@ -115,8 +128,8 @@ static_assert(offsetof(task_record, pair) == 32);
 static_assert(offsetof(task_record, name1_size) == 48);
 
 // One answer of a TAG_RESULT message; output_inline bytes of output follow
-// it, then (once the message ends) output_streamed bytes in TAG_OUTPUT
-// messages.
+// it, then record_size bytes of the task's record; output_streamed bytes of
+// output follow the message in TAG_OUTPUT messages.
 struct result_record {
     uint64_t seq;
     int32_t kind;
@@ -134,11 +147,13 @@ struct result_record {
     uint8_t failed;           // TASK_PIECE: the data comparison stopped on a failure
     uint8_t attributes_follow; // TASK_ATTRIBUTES: the attributes could be listed (or are excluded)
     uint8_t pad[2];
+    uint64_t record_size;     // bytes of the task's record after the inline output; 0 for none
 };
 static_assert(std::is_trivially_copyable_v<result_record>);
-static_assert(sizeof(result_record) == 64);
+static_assert(sizeof(result_record) == 72);
 static_assert(offsetof(result_record, not_comparable) == 56);
 static_assert(offsetof(result_record, attributes_follow) == 61);
+static_assert(offsetof(result_record, record_size) == 64);
 
 // Ends the whole job with status MIRLO_ABORT_CODE, after the messages
 // printed so far have had time to reach the launcher.
@@ -211,13 +226,16 @@ void mirlo_pack_task(const mirlo_task &task, std::vector<unsigned char> *out);
 // Splits a TAG_WORK message into its tasks. Returns 0, or -1 when malformed.
 int mirlo_unpack_tasks(const unsigned char *bytes, size_t size, std::vector<mirlo_task> *tasks);
 
-// Appends one answer with its inline output.
-void mirlo_pack_result(const result_record &record, const char *output, std::vector<unsigned char> *out);
-// One answer as received: the record and where its inline output lies in
-// the message.
+// Appends one answer with its inline output (record.output_inline bytes) and
+// its task's record (record.record_size bytes).
+void mirlo_pack_result(const result_record &record, const char *output, const char *task_record,
+                       std::vector<unsigned char> *out);
+// One answer as received: the record and where its inline output and its
+// task's record lie in the message.
 struct mirlo_result_view {
     result_record record;
     const char *output;
+    const char *task_record;
 };
 // Splits a TAG_RESULT message. Returns 0, or -1 when malformed.
 int mirlo_unpack_results(const unsigned char *bytes, size_t size, std::vector<mirlo_result_view> *results);

@@ -5,6 +5,7 @@
 
 #include "h5_handle.hpp"
 #include "mirlo_dset.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -140,6 +141,7 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         zarn_buffered_print("Different object types referenced: <%s> and <%s>", name1, name2);
         print_failure_of(container1, "the object references%s lead to objects of different kinds",
                          reference_place(options, elem_idx).c_str());
+        record_not_comparable(copy, "references lead to objects of different kinds");
         copy->not_comparable = 1;
         *error = 2;
         return 0;
@@ -153,6 +155,7 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         if (copy->verbose_mode)
             zarn_buffered_print("Warning: Comparison not possible of object types referenced: <%s> and <%s>\n",
                                 name1, name2);
+        record_not_comparable(copy, "references lead to groups or datatypes, which have no values to compare");
         copy->not_comparable = 1;
         return 0;
     }
@@ -211,6 +214,7 @@ nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_
         npoints2 = H5Sget_select_elem_npoints(region2);
     }
     if (nblocks1 != nblocks2 || npoints1 != npoints2 || rank1 != rank2) {
+        record_not_comparable(options, "referenced regions of different shapes");
         options->not_comparable = 1;
         return 0;
     }

@@ -94,19 +94,17 @@ uint64_t subset_linear_offset(uint64_t elem_idx, int rank, const subset_spec *su
     return offset;
 }
 
-// Coordinates in the whole extent of the element at elem_idx of the buffer
-// being compared: its place in the block (through the subset, when one is
-// given) plus the block start. coords holds rank entries.
-void element_coordinates(const diff_options *options, uint64_t elem_idx, uint64_t *coords)
+// element_position for a rank between 1 and MIRLO_MAX_RANK; inline in the
+// row printer, which runs once per difference in report mode.
+inline void map_position(const diff_options *options, int rank, uint64_t elem_idx, uint64_t *position)
 {
-    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
     uint64_t p = elem_idx;
     const subset_spec *subset = options->subsets[0];
     if (subset != nullptr && elem_idx != 0)
         p = subset_linear_offset(elem_idx, rank, subset, options->dims);
-    index_to_position(rank, p, options->accumulators, coords);
+    index_to_position(rank, p, options->accumulators, position);
     for (int i = 0; i < rank; ++i)
-        coords[i] += options->block_start[i];
+        position[i] += options->block_start[i];
 }
 
 std::string format_reason(const char *fmt, va_list ap)
@@ -145,7 +143,7 @@ std::string element_position_label(const diff_options *options, uint64_t elem_id
     if (rank <= 0)
         return {};
     uint64_t coords[MIRLO_MAX_RANK];
-    element_coordinates(options, elem_idx, coords);
+    element_position(options, elem_idx, coords);
     std::string label = "[ ";
     for (int i = 0; i < rank; ++i)
         label += std::to_string(coords[i]) + " ";
@@ -195,7 +193,7 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
         zarn_buffered_print("          ");
         return;
     }
-    element_coordinates(options, elem_idx, options->position);
+    map_position(options, rank, elem_idx, options->position);
     zarn_buffered_print("[ ");
     for (int i = 0; i < rank; ++i)
         zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
@@ -203,6 +201,13 @@ void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
     // The character index is shown only for rank 0; drop the request here so
     // it cannot reach a later row of a scalar object.
     options->index_pending = 0;
+}
+
+void element_position(const diff_options *options, uint64_t elem_idx, uint64_t *position)
+{
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    if (rank > 0)
+        map_position(options, rank, elem_idx, position);
 }
 
 uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position)

@@ -9,6 +9,10 @@
 
 // Header (when pending) and the position column of one difference row.
 void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx);
+// Coordinates in the full extent of the element at elem_idx of the buffer
+// being compared (through the first object's subset when there is one, plus
+// the block start), into position[0..rank-1].
+void element_position(const diff_options *options, uint64_t elem_idx, uint64_t *position);
 // Fills position[0..rank-1] from a linear index; returns what is left of it.
 uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position);
 // Row-major element strides in accumulators; zeroes position and other_array.

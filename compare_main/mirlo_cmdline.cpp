@@ -35,6 +35,8 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"nan", arg_none, 'N'},
     {"enable-error-stack", arg_optional, 'S'},
     {"version", arg_none, 'V'},
+    {"json", arg_required, 'J'},
+    {"statistics", arg_none, 'T'},
     {nullptr, 0, 0},
 };
 
@@ -128,8 +130,8 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
         // Options that need a value and arrived without one (a long option as
         // the last word or before a word beginning with '-') are refused.
         const char *value = zarn_opt_arg;
-        bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
-        if (needs_value && value == nullptr) {
+        bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A' || opt == 'J';
+        if (needs_value && (value == nullptr || (opt == 'J' && value[0] == '\0'))) {
             print_usage();
             return give_up(1, &paths, &attrs);
         }
@@ -195,6 +197,13 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
         case 'S':
             enable_error_stack = value ? std::atoi(value) : 1;
             break;
+        case 'J':
+            options->json_mode = 1;
+            args->json_file = value;
+            break;
+        case 'T':
+            options->statistics_mode = 1;
+            break;
         case 'h':
             print_usage();
             return give_up(0, &paths, &attrs);
@@ -251,17 +260,32 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
     return MIRLO_ARGS_VALID;
 }
 
-void parse_command_line(int argc, char **argv, const char **file1, const char **file2, const char **obj1,
-                        const char **obj2, diff_options *options)
+void parse_command_line(int argc, char **argv, mirlo_args *args, diff_options *options)
 {
-    mirlo_args args;
-    int status = mirlo_parse_args(argc, argv, &args, options);
+    int status = mirlo_parse_args(argc, argv, args, options);
     if (status != MIRLO_ARGS_VALID)
         comparison_exit(status);
-    *file1 = args.file1;
-    *file2 = args.file2;
-    *obj1 = args.obj1;
-    *obj2 = args.obj2;
+}
+
+bool json_to_standard_output(int argc, char **argv)
+{
+    // The options are scanned as parsing scans them, silently, down to the
+    // -v words that give a file name back and the stop at an unknown option.
+    diff_options scratch = diff_options_defaults();
+    const int saved_report = zarn_opt_report;
+    zarn_reset_scanner();
+    zarn_opt_report = 0;
+    bool to_stdout = false;
+    int opt;
+    while ((opt = zarn_scan_option(argc, argv, SHORT_OPTIONS, LONG_OPTIONS)) != -1 && opt != '?') {
+        if (opt == 'v')
+            find_verbose_level(argc, argv, &scratch);
+        else if (opt == 'J')
+            to_stdout = zarn_opt_arg != nullptr && std::strcmp(zarn_opt_arg, "-") == 0;
+    }
+    zarn_reset_scanner();
+    zarn_opt_report = saved_report;
+    return to_stdout;
 }
 
 void release_command_line(diff_options *options)
@@ -383,6 +407,14 @@ void print_usage()
         "         will be excluded; the comparison will include any path not explicitly",
         "         excluded.",
         "         This option can be used repeatedly to exclude multiple paths.",
+        "",
+        "   --json=FILE",
+        "         Also write the report as one JSON document to FILE. With FILE '-' the",
+        "         document goes to standard output, which then carries nothing else.",
+        "   --statistics",
+        "         After each dataset or attribute with differences, print the elements",
+        "         compared, the differences, and the largest absolute and relative",
+        "         differences with their positions.",
         "",
         " Modes of output:",
         "  Default mode: print the number of differences found and where they occurred",

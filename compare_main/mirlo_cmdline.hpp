@@ -10,6 +10,7 @@ struct mirlo_args {
     const char *file2 = nullptr;
     char *obj1 = nullptr;
     char *obj2 = nullptr;
+    const char *json_file = nullptr; // --json=FILE ("-" for standard output), or null
 };
 
 // Status mirlo_parse_args returns for a valid command line.
@@ -23,8 +24,12 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
 
 // Parses like mirlo_parse_args and returns only for a valid command line;
 // otherwise ends the run through comparison_exit.
-void parse_command_line(int argc, char **argv, const char **file1, const char **file2, const char **obj1,
-                        const char **obj2, diff_options *options);
+void parse_command_line(int argc, char **argv, mirlo_args *args, diff_options *options);
+
+// True when the command line sends the JSON report to standard output
+// (--json=-), found as parsing would find it, without printing anything; the
+// scanner is left at its initial state.
+bool json_to_standard_output(int argc, char **argv);
 
 // Sets verbose_level after the scanner returned the letter v: the first word
 // of the form -v or -vN decides (0 or N) and gives back a word the scanner

@@ -2,6 +2,7 @@
 #include "mirlo_main.hpp"
 #include "mirlo.hpp"
 #include "mirlo_cmdline.hpp"
+#include "mirlo_json.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
@@ -9,12 +10,16 @@
 
 #include <mpi.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +55,65 @@ void finish_process()
     fflush(stdout);
     if (mpi_running())
         MPI_Finalize();
+}
+
+// Where the JSON report goes: a file, or standard output, whose text report is
+// then sent to /dev/null so that the document is all it carries.
+struct json_target {
+    FILE *file = nullptr;
+    bool is_stdout = false;
+    json_target() = default;
+    json_target(const json_target &) = delete;
+    json_target &operator=(const json_target &) = delete;
+    ~json_target()
+    {
+        if (file != nullptr)
+            std::fclose(file);
+    }
+};
+
+// True when path names the same file as one of the files compared.
+bool is_compared_file(const char *path, const mirlo_args &args)
+{
+    struct stat report, compared;
+    if (stat(path, &report) != 0)
+        return false;
+    for (const char *file : {args.file1, args.file2})
+        if (stat(file, &compared) == 0 && compared.st_dev == report.st_dev && compared.st_ino == report.st_ino)
+            return true;
+    return false;
+}
+
+// Opens the JSON report's destination before anything is compared, so that a
+// report that cannot be written stops the run at once. Returns 0, or -1 with
+// the reason in errno.
+int open_json_target(const char *name, json_target *target)
+{
+    if (std::strcmp(name, "-") != 0) {
+        target->file = std::fopen(name, "w");
+        return target->file != nullptr ? 0 : -1;
+    }
+    fflush(stdout);
+    const int fd = dup(STDOUT_FILENO);
+    if (fd < 0)
+        return -1;
+    const int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd < 0 || dup2(null_fd, STDOUT_FILENO) < 0) {
+        const int saved = errno;
+        if (null_fd >= 0)
+            close(null_fd);
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    close(null_fd);
+    target->file = fdopen(fd, "w");
+    if (target->file == nullptr) {
+        close(fd);
+        return -1;
+    }
+    target->is_stdout = true;
+    return 0;
 }
 
 } // namespace
@@ -119,6 +183,7 @@ int mirlo_main(int argc, char **argv)
     parallel_output = 1;
 
     MPI_Init(&argc, &argv);
+    const double started = MPI_Wtime();
     int rank = 0;
     int size = 1;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
@@ -139,18 +204,42 @@ int mirlo_main(int argc, char **argv)
     static char stdout_buffer[1 << 16];
     setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
     parallel_output = 0;
-    if (size == 1)
+    // With the JSON report on standard output, nothing else goes there.
+    if (size == 1 && !json_to_standard_output(argc, argv))
         printf("Only 1 task available...doing serial diff\n");
 
     // Rank 0: the only process, or the manager of the workers.
     diff_options options;
-    const char *file1 = nullptr;
-    const char *file2 = nullptr;
-    const char *obj1 = nullptr;
-    const char *obj2 = nullptr;
-    parse_command_line(argc, argv, &file1, &file2, &obj1, &obj2, &options);
+    mirlo_args args;
+    parse_command_line(argc, argv, &args, &options);
 
-    nfound_t nfound = mirlo(file1, file2, obj1, obj2, &options);
+    json_target json;
+    run_report report;
+    json_run run;
+    if (args.json_file != nullptr) {
+        // Opening the report truncates it: a report named after one of the
+        // files compared would destroy it.
+        if (std::strcmp(args.json_file, "-") != 0 && is_compared_file(args.json_file, args)) {
+            zarn_error_msg("the JSON report <%s> would overwrite a file being compared\n", args.json_file);
+            release_command_line(&options);
+            comparison_exit(2);
+        }
+        if (open_json_target(args.json_file, &json) < 0) {
+            zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(errno));
+            release_command_line(&options);
+            comparison_exit(2);
+        }
+        run.file1 = args.file1;
+        run.file2 = args.file2;
+        if (args.obj1 != nullptr) {
+            run.object1 = args.obj1;
+            run.object2 = args.obj2;
+        }
+        run.options = json_options_text(&options);
+    }
+
+    nfound_t nfound = mirlo(args.file1, args.file2, args.obj1, args.obj2, &options,
+                            args.json_file != nullptr ? &report : nullptr);
 
     if (size > 1) {
         // The comparison stops the workers itself; this covers any way out
@@ -161,6 +250,18 @@ int mirlo_main(int argc, char **argv)
     print_summary(&options);
     print_manager_output();
     int status = comparison_status(nfound, &options);
+    if (json.file != nullptr) {
+        run.processes = size;
+        run.elapsed_seconds = MPI_Wtime() - started;
+        run.exit_status = status;
+        run.differences = nfound;
+        run.not_comparable = options.not_comparable != 0;
+        run.contents_equal = options.contents_equal != 0;
+        if (json_write_document(json.file, run, report) < 0) {
+            zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(errno));
+            status = 2;
+        }
+    }
     release_command_line(&options);
     finish_process();
     return status;

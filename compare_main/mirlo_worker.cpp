@@ -3,7 +3,9 @@
 #include "mirlo_worker.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
+#include "mirlo_json.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_record.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
 #include "zarn_fopen.hpp"
@@ -188,22 +190,23 @@ void run_task(worker *w, const mirlo_task &task)
     const task_record &t = task.record;
     diff_options options = w->settings_record;
     mirlo_apply_settings(&w->settings, &options);
-    strip_window window;
+    pair_context context;
+    strip_window &window = context.window;
     pair_comparer compare = w->compare.pair;
     if (t.kind == TASK_PAIR && t.may_split) {
         window.may_split = true;
-        options.window = &window;
     } else if (t.kind == TASK_PIECE) {
         window.piece = true;
         window.print_opening = t.piece == 0;
         window.strip_begin = t.strip_begin;
         window.strip_end = t.strip_end;
-        options.window = &window;
         compare = w->compare.piece;
     } else if (t.kind == TASK_ATTRIBUTES) {
-        options.window = &window;
         compare = w->compare.attributes;
     }
+    object_record record;
+    if (records_kept(&options))
+        context.record = &record;
 
     // Which --exclude-attribute entries are matched to a group before the
     // task, to tell the manager when this task matched one.
@@ -214,7 +217,8 @@ void run_task(worker *w, const mirlo_task &task)
     const double start = MPI_Wtime();
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
-    nfound_t nfound = compare(w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), &options, &pair);
+    nfound_t nfound = diff_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), &options,
+                                      &pair, &context);
     zarn_clear_activity();
 
     result_record r{};
@@ -238,17 +242,22 @@ void run_task(worker *w, const mirlo_task &task)
         zarn_reset_buffered_output();
     }
 
+    std::string record_bytes;
+    if (context.record != nullptr)
+        record_bytes = record_to_bytes(record);
+    r.record_size = record_bytes.size();
+
     const uint64_t size = collected_size();
     if (size <= MIRLO_INLINE_OUTPUT) {
         std::string text = take_collected_output();
         r.output_inline = text.size();
-        mirlo_pack_result(r, text.data(), &w->answers);
+        mirlo_pack_result(r, text.data(), record_bytes.data(), &w->answers);
         if (w->answers.size() >= MIRLO_ANSWER_FLUSH)
             send_answers(w);
         return;
     }
     r.output_streamed = size;
-    mirlo_pack_result(r, nullptr, &w->answers);
+    mirlo_pack_result(r, nullptr, record_bytes.data(), &w->answers);
     send_answers(w);
     stream_collected_output();
 }

@@ -1,6 +1,6 @@
 // The worker side of a multi-process comparison.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_diff.hpp"
 
 #include <string>
 
@@ -9,12 +9,8 @@
 // until the stop message; then meets the manager at the final barrier.
 void worker_loop();
 
-// The comparison of one pair, as diff.
-using pair_comparer = nfound_t (*)(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
-                                   diff_options *options, object_pair_info *pair_info);
-
 // The comparisons a worker runs: whole pairs, pieces of a dataset pair's data
-// (the strips in options->window), and a dataset pair's attributes.
+// (the strips in options->context->window), and a dataset pair's attributes.
 struct worker_comparers {
     pair_comparer pair;
     pair_comparer piece;

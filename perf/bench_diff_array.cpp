@@ -1,8 +1,10 @@
 // diff_array on 10,000,000 doubles, beside its floors: memcmp of the same
 // bytes (identical buffers) and a plain loop evaluating the same predicate
 // (1% of the elements differing, under the exact, -d, -p and
-// --use-system-epsilon rules, without report mode).
+// --use-system-epsilon rules, without report mode). The same cases with
+// statistics gathered (--json or --statistics) give what they cost.
 #include "mirlo_array.hpp"
+#include "mirlo_stats.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -57,14 +59,21 @@ diff_options options_for(int rule)
     return o;
 }
 
-void run_diff_array(benchmark::State &state, const std::vector<double> &other, int rule, uint64_t expected)
+void run_diff_array(benchmark::State &state, const std::vector<double> &other, int rule, uint64_t expected,
+                    bool gather = false)
 {
     const buffers &b = data();
     for (auto _ : state) {
         diff_options o = options_for(rule);
+        diff_stats stats;
+        pair_context context;
+        if (gather) {
+            context.stats = &stats;
+            o.context = &context;
+        }
         const nfound_t n = diff_array(const_cast<double *>(b.a.data()), const_cast<double *>(other.data()), &o,
                                       -1, -1);
-        if (n != expected)
+        if (n != expected || (gather && stats.elements != N))
             state.SkipWithError("wrong count");
         benchmark::DoNotOptimize(n);
     }
@@ -141,6 +150,22 @@ void BM_diff_array_epsilon(benchmark::State &state)
 {
     run_diff_array(state, data().one_percent, 3, N / 100);
 }
+void BM_diff_array_identical_stats(benchmark::State &state)
+{
+    run_diff_array(state, data().same, 0, 0, true);
+}
+void BM_diff_array_exact_stats(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 0, N / 100, true);
+}
+void BM_diff_array_delta_stats(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 1, N / 100, true);
+}
+void BM_diff_array_relative_stats(benchmark::State &state)
+{
+    run_diff_array(state, data().one_percent, 2, N / 100, true);
+}
 
 } // namespace
 
@@ -154,5 +179,9 @@ BENCHMARK(BM_plain_loop<2>)->Name("BM_plain_loop_relative")->Unit(benchmark::kMi
 BENCHMARK(BM_diff_array_relative)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_plain_loop<3>)->Name("BM_plain_loop_epsilon")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_diff_array_epsilon)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_identical_stats)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_exact_stats)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_delta_stats)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_diff_array_relative_stats)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

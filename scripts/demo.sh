@@ -18,6 +18,9 @@ echo "== pmirlo: two runs of a small simulation, compared with 1 and 3 processes
 run mpiexec -n 1 "$build/compare_main/pmirlo" "$out/demo_run1.h5" "$out/demo_run2.h5"
 run mpiexec -n 3 "$build/compare_main/pmirlo" -r "$out/demo_run1.h5" "$out/demo_run2.h5"
 run mpiexec -n 3 "$build/compare_main/pmirlo" -v -d 0.5 "$out/demo_run1.h5" "$out/demo_run2.h5"
+run mpiexec -n 3 "$build/compare_main/pmirlo" --statistics --json="$out/demo_report.json" \
+    "$out/demo_run1.h5" "$out/demo_run2.h5"
+echo "JSON report: $out/demo_report.json"
 
 echo
 echo "== tessel: a short parallel I/O measurement with 2 processes"

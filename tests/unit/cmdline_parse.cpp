@@ -237,6 +237,59 @@ TEST_F(CmdlineTest, LongOptionsWithoutTheirValueAreRefused)
     EXPECT_EQ(r.status, MIRLO_ARGS_VALID);
 }
 
+TEST_F(CmdlineTest, ReportOptions)
+{
+    parsed &r = parse({"--statistics", "--json=out.json", "a", "b"});
+    ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(r.options.statistics_mode, 1);
+    EXPECT_EQ(r.options.json_mode, 1);
+    EXPECT_STREQ(r.args.json_file, "out.json");
+    parse({"--json", "r.json", "a", "b"});
+    ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
+    EXPECT_STREQ(result.args.json_file, "r.json");
+    parse({"a", "b"});
+    EXPECT_EQ(result.args.json_file, nullptr);
+    EXPECT_EQ(result.options.json_mode, 0);
+    EXPECT_EQ(result.options.statistics_mode, 0);
+    // A report needs a file name.
+    for (auto words : {std::vector<std::string>{"--json=", "a", "b"}, std::vector<std::string>{"--json", "-r", "a", "b"},
+                       std::vector<std::string>{"--statistics=1", "a", "b"}}) {
+        parse(words);
+        EXPECT_EQ(result.status, 1) << words[0];
+        EXPECT_TRUE(starts_with(result.out, USAGE_FIRST)) << words[0];
+    }
+}
+
+TEST_F(CmdlineTest, JsonOnStandardOutputIsFoundAsParsingFindsIt)
+{
+    const struct {
+        std::vector<std::string> words;
+        bool to_stdout;
+    } rows[] = {
+        {{"--json=-", "a", "b"}, true},
+        {{"-r", "--json=-", "--statistics", "a", "b"}, true},
+        {{"--json=r.json", "a", "b"}, false},
+        {{"--json=-", "--json=r.json", "a", "b"}, false}, // the last one given stands
+        {{"a", "b", "--json=-"}, false},                  // after the file names: an object name
+        {{"-v", "a", "--json=-", "b"}, false},            // -v gives "a" back: the options end there
+        {{"-z", "--json=-", "a", "b"}, false},            // refused before it is reached
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> words = row.words;
+        words.insert(words.begin(), "pmirlo");
+        std::vector<char *> args;
+        for (std::string &w : words)
+            args.push_back(w.data());
+        args.push_back(nullptr);
+        const auto run = test_support::capture(
+            [&] { return json_to_standard_output(static_cast<int>(words.size()), args.data()); });
+        EXPECT_EQ(run.result, row.to_stdout) << words[1] << " " << words[2];
+        EXPECT_EQ(run.out + run.err, "") << words[1];
+        EXPECT_EQ(zarn_opt_index, 1);
+        EXPECT_EQ(zarn_opt_report, 1);
+    }
+}
+
 TEST_F(CmdlineTest, UnknownOptionsAndMissingValues)
 {
     parsed &r = parse({"-z", "a", "b"});

@@ -7,6 +7,7 @@
 #include "mirlo_diff.hpp"
 #include "mirlo_manager.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_util.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
@@ -102,33 +103,45 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
         timespec pause{0, 30000000};
         nanosleep(&pause, nullptr);
     }
-    if (std::strncmp(path1, "/split", 6) == 0 && options->window != nullptr && options->window->may_split) {
+    if (std::strncmp(path1, "/split", 6) == 0 && options->context != nullptr && options->context->window.may_split) {
         // A large pair: asks to be compared in ten pieces; what it printed
         // so far must not show.
         zarn_buffered_print("opening printed by the split request\n");
-        options->window->split_strips = 10;
+        options->context->window.split_strips = 10;
         return 0;
     }
     return static_cast<nfound_t>(std::strlen(path1));
 }
 
 // Strip k of a split pair prints one row and counts 1. "/splitfail" cannot
-// read strip 4: it stops there, as a failed read does.
+// read strip 4: it stops there, as a failed read does. With records kept,
+// strip k compares 1000 elements and its difference, at position k, is k.
 nfound_t scripted_piece(hid_t, const char *path1, hid_t, const char *path2, diff_options *options,
                         object_pair_info *)
 {
-    const strip_window *w = options->window;
+    const strip_window *w = &options->context->window;
     if (w->print_opening)
         print_dataset_opening(path1, path2, options);
+    object_record *record = record_of(options);
     nfound_t n = 0;
     for (uint64_t k = w->strip_begin; k < w->strip_end; ++k) {
         if (std::strcmp(path1, "/splitfail") == 0 && k == 4) {
             zarn_buffered_print("Cannot read dataset <%s>\n", path1);
+            record_error(options, "cannot read strip %llu", static_cast<unsigned long long>(k));
             options->error_status |= 2;
             return n;
         }
         zarn_buffered_print("%s strip %llu row\n", path1, static_cast<unsigned long long>(k));
         ++n;
+        if (record != nullptr) {
+            diff_stats &s = record->data;
+            s.elements += 1000;
+            const stat_number v = stat_number::of_unsigned(k);
+            if (stat_greater(v, s.max_abs.value))
+                s.max_abs = {v, {k}};
+            if (s.first.size() < MIRLO_FIRST_DIFFERENCES)
+                s.first.push_back({{k}, v, v});
+        }
     }
     return n;
 }
@@ -166,6 +179,7 @@ struct session_result {
     nfound_t nfound = 0;
     diff_options options{};
     uint64_t pieces = 0;
+    std::vector<object_record> records; // with --json or --statistics
 };
 
 // Runs one whole session: the manager compares the pairs (kind in
@@ -193,6 +207,8 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
         }
         r.nfound = mirlo_manager_run(&m, &options);
         r.pieces = m.pieces_made;
+        for (const mirlo_manager::pair_entry &p : m.pairs)
+            r.records.push_back(p.record);
     }
     MPI_Barrier(MPI_COMM_WORLD);
     r.out = testing::internal::GetCapturedStdout();
@@ -320,6 +336,42 @@ TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
     // The pieces after the failed one count nothing, as strips never read.
     EXPECT_EQ(r.nfound, 7u + (10u + 100u) + 6u + (4u + 100u) + 7u);
     EXPECT_EQ(r.options.error_status, 2);
+}
+
+TEST(Protocol, RecordsOfAPairInPiecesMergeInPieceOrderUpToAFailedPiece)
+{
+    diff_options o = fresh_options();
+    o.report_mode = 1;
+    o.statistics_mode = 1;
+    o.json_mode = 1;
+    session_result r = run_session({{"/split", TREK_DATASET}, {"/splitfail", TREK_DATASET}}, o);
+    if (world_rank() != 0)
+        return;
+    // The statistics line follows the count line the manager prints; a
+    // failed pair prints neither.
+    auto with_statistics = [](std::string text, const std::string &line) {
+        const size_t at = text.find(" differences found\n") + std::strlen(" differences found\n");
+        return text.insert(at, line);
+    };
+    EXPECT_EQ(r.out,
+              with_statistics(split_output("/split", 10),
+                              "statistics: 10000 elements compared, 10 differences, largest absolute difference 9 "
+                              "at [ 9 ]\n") +
+                  split_output("/splitfail", 10, 4));
+    ASSERT_EQ(r.records.size(), 2u);
+    const object_record &whole = r.records[0];
+    EXPECT_EQ(whole.name1, "/split");
+    EXPECT_EQ(whole.differences, 10u);
+    EXPECT_EQ(whole.data.elements, 10000u);
+    ASSERT_EQ(whole.data.first.size(), 10u);
+    for (uint64_t k = 0; k < 10; ++k)
+        EXPECT_EQ(whole.data.first[k].position, std::vector<uint64_t>{k});
+    EXPECT_EQ(whole.error, "");
+    const object_record &failed = r.records[1];
+    EXPECT_EQ(failed.differences, 4u);
+    EXPECT_EQ(failed.data.max_abs.position, std::vector<uint64_t>{3});
+    EXPECT_EQ(failed.data.first.size(), 4u);
+    EXPECT_EQ(failed.error, "cannot read strip 4");
 }
 
 TEST(Protocol, LargePairIsComparedWholeUnderACountLimit)

@@ -1,0 +1,51 @@
+// The JSON report of a comparison (--json): the document of a run, and the
+// byte form in which a worker sends its pair's record to the manager.
+//
+// Names are bytes. Every name is written as a JSON string in which each byte
+// that is not part of valid UTF-8 stands as U+FFFD; a name that is not valid
+// UTF-8 also gets a companion field, the same key with "_bytes" appended,
+// holding its exact bytes in hexadecimal (two lower-case digits a byte). The
+// layout is described in the README ("format": 1).
+#pragma once
+#include "mirlo_record.hpp"
+
+#include <cstddef>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Version of the document layout.
+constexpr int MIRLO_JSON_FORMAT = 1;
+
+// The record of a pair as it travels from a worker to the manager, and back
+// (-1 when the bytes are not a record).
+std::string record_to_bytes(const object_record &record);
+int record_from_bytes(const char *bytes, size_t size, object_record *record);
+
+// What the document says about the run besides the pairs.
+struct json_run {
+    std::string file1, file2;
+    std::optional<std::string> object1, object2;
+    std::string options;  // the options in effect, as json_options_text made them
+    int processes = 1;
+    double elapsed_seconds = 0;
+    int exit_status = 0;
+    nfound_t differences = 0;
+    bool not_comparable = false;
+    bool contents_equal = true;
+};
+
+// The options in effect, as a JSON object. Taken before the comparison,
+// which releases the exclusion lists as it goes.
+std::string json_options_text(const diff_options *options);
+
+// Writes the whole document on out. Returns 0, or -1 when it could not be
+// written.
+int json_write_document(FILE *out, const json_run &run, const run_report &report);
+
+// Names as the document writes them: valid UTF-8 unchanged, every other byte
+// as U+FFFD; and the exact bytes in hexadecimal.
+bool json_is_utf8(std::string_view text);
+std::string json_replace_invalid(std::string_view text);
+std::string json_hex_bytes(std::string_view text);

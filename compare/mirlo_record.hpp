@@ -1,0 +1,73 @@
+// The record of a comparison kept for the machine-readable report and the
+// --statistics lines: one per pair of objects, with one per attribute pair
+// under it, and the run's record that holds them in match order.
+//
+// The comparison code fills the record of the object it is comparing through
+// the pair's context (options->context->record): the hooks below do nothing
+// when no record is kept, so a run without --json or --statistics pays one
+// test of a null pointer where an object turns out not comparable or fails.
+#pragma once
+#include "mirlo_options.hpp"
+#include "mirlo_stats.hpp"
+#include "zarn.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct object_record {
+    std::string kind;        // the report's kind word: "dataset", "group", ..., "attribute"
+    std::string name1;       // paths of a pair, attribute names of an attribute pair
+    std::string name2;
+    bool comparable = true;
+    std::string reason;      // why the objects are not comparable
+    std::string error;       // why the comparison failed
+    nfound_t differences = 0; // the object's own differences (its attributes' are theirs)
+    bool has_data = false;   // a dataset's or attribute's values: the statistics below apply
+    diff_stats data;
+    std::vector<object_record> attributes; // attribute pairs, in name order
+    std::vector<std::string> attributes_only_in_first;
+    std::vector<std::string> attributes_only_in_second;
+};
+
+// An object found on one side only.
+struct one_side_object {
+    std::string path;
+    int kind = -1; // trek_type
+};
+
+// Everything a run records for its JSON report.
+struct run_report {
+    std::vector<one_side_object> only_in_first;
+    std::vector<one_side_object> only_in_second;
+    std::vector<object_record> pairs; // in match order
+    std::string error;                // a failure before any pair was compared
+};
+
+// The record of the object options is comparing, or null.
+inline object_record *record_of(const diff_options *options)
+{
+    return options->context != nullptr ? options->context->record : nullptr;
+}
+
+// True when records are kept in this run (--json or --statistics).
+inline bool records_kept(const diff_options *options)
+{
+    return options->json_mode || options->statistics_mode;
+}
+
+// The object being compared is not comparable, for the reason given in
+// words. The first reason given for an object stands.
+void record_not_comparable(const diff_options *options, const char *fmt, ...) ZARN_FORMAT(2, 3);
+// The comparison of the object failed, with the message given. The first
+// message stands.
+void record_error(const diff_options *options, const char *fmt, ...) ZARN_FORMAT(2, 3);
+
+// The kind word of a trek_type, as the report prints it ("dataset", "group",
+// "datatype", "link", "external link"...).
+const char *record_kind_word(int trek_kind);
+
+// Completes a pair's record once its comparison returned total (data and
+// attributes) with or without a failure: its own differences, and an error
+// message when it failed without one.
+void record_finish_pair(object_record *record, nfound_t total, bool failed);

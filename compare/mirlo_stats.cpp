@@ -1,0 +1,122 @@
+// Statistics of the differences of one object's data.
+#include "mirlo_stats.hpp"
+
+#include "mirlo_report.hpp"
+#include "zarn.hpp"
+
+#include <cmath>
+
+bool operator==(const stat_number &x, const stat_number &y)
+{
+    if (x.kind != y.kind)
+        return false;
+    switch (x.kind) {
+    case stat_number::signed_int: return x.i == y.i;
+    case stat_number::unsigned_int: return x.u == y.u;
+    case stat_number::floating: return x.f == y.f || (std::isnan(x.f) && std::isnan(y.f));
+    default: return true;
+    }
+}
+
+bool stat_greater(const stat_number &x, const stat_number &y)
+{
+    if (!x.present() || (x.kind == stat_number::floating && std::isnan(x.f)))
+        return false;
+    if (!y.present())
+        return true;
+    if (x.kind != y.kind)
+        return false;
+    switch (x.kind) {
+    case stat_number::signed_int: return x.i > y.i;
+    case stat_number::unsigned_int: return x.u > y.u;
+    default: return x.f > y.f;
+    }
+}
+
+namespace {
+
+std::vector<uint64_t> position_of(const diff_options *options, uint64_t elem_idx)
+{
+    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    if (rank <= 0)
+        return {};
+    uint64_t coords[MIRLO_MAX_RANK];
+    element_position(options, elem_idx, coords);
+    return std::vector<uint64_t>(coords, coords + rank);
+}
+
+void print_number(const stat_number &v)
+{
+    switch (v.kind) {
+    case stat_number::signed_int: zarn_buffered_print("%lld", static_cast<long long>(v.i)); break;
+    case stat_number::unsigned_int: zarn_buffered_print("%llu", static_cast<unsigned long long>(v.u)); break;
+    case stat_number::floating: zarn_buffered_print("%g", v.f); break;
+    default: break;
+    }
+}
+
+void print_extreme(const char *what, const stat_extreme &e)
+{
+    if (!e.value.present())
+        return;
+    zarn_buffered_print(", largest %s difference ", what);
+    print_number(e.value);
+    if (e.position.empty())
+        return;
+    zarn_buffered_print(" at [ ");
+    for (uint64_t c : e.position)
+        zarn_buffered_print("%llu ", static_cast<unsigned long long>(c));
+    zarn_buffered_print("]");
+}
+
+} // namespace
+
+void stats_note(diff_stats *s, const diff_options *options, uint64_t elem_idx, const stat_number &abs,
+                const stat_number &rel, const stat_number &a, const stat_number &b)
+{
+    s->last_index = elem_idx;
+    const bool example = s->first.size() < MIRLO_FIRST_DIFFERENCES;
+    const bool new_abs = stat_greater(abs, s->max_abs.value);
+    const bool new_rel = stat_greater(rel, s->max_rel.value);
+    if (!example && !new_abs && !new_rel)
+        return;
+    std::vector<uint64_t> position = position_of(options, elem_idx);
+    if (new_abs)
+        s->max_abs = {abs, position};
+    if (new_rel)
+        s->max_rel = {rel, position};
+    if (example)
+        s->first.push_back({std::move(position), a, b});
+}
+
+void stats_note_element(diff_stats *s, const diff_options *options, uint64_t elem_idx)
+{
+    s->last_index = elem_idx;
+    if (s->first.size() < MIRLO_FIRST_DIFFERENCES)
+        s->first.push_back({position_of(options, elem_idx), {}, {}});
+}
+
+void stats_merge(diff_stats *s, const diff_stats &later)
+{
+    s->elements += later.elements;
+    if (stat_greater(later.max_abs.value, s->max_abs.value))
+        s->max_abs = later.max_abs;
+    if (stat_greater(later.max_rel.value, s->max_rel.value))
+        s->max_rel = later.max_rel;
+    for (const stat_example &e : later.first) {
+        if (s->first.size() >= MIRLO_FIRST_DIFFERENCES)
+            break;
+        s->first.push_back(e);
+    }
+}
+
+void print_statistics(const diff_options *options, const diff_stats &s, nfound_t differences)
+{
+    if (!options->statistics_mode || options->quiet_mode || differences == 0)
+        return;
+    zarn_buffered_print("statistics: %llu elements compared, %llu differences",
+                        static_cast<unsigned long long>(s.elements), static_cast<unsigned long long>(differences));
+    print_extreme("absolute", s.max_abs);
+    print_extreme("relative", s.max_rel);
+    zarn_buffered_print("\n");
+}
