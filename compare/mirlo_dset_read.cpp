@@ -7,6 +7,7 @@
 #include "mirlo_dset.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
+#include "mirlo_stats.hpp"
 #include "mirlo_strips.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -64,10 +65,13 @@ bool limit_reached(const diff_options *options, nfound_t found)
 
 // Data skipped because it provably holds no difference leaves the options
 // as a comparison of equal buffers does.
-void skip_equal_data(diff_options *options)
+void skip_equal_data(diff_options *options, uint64_t elements)
 {
     options->header_pending = 1;
     ++shortcut_counts.skipped;
+    // The elements count as compared, as on the path that reads them.
+    if (diff_stats *stats = stats_of(options); stats != nullptr && stats->depth == 0)
+        stats->elements += elements;
 }
 
 // --- strips ----------------------------------------------------------------
@@ -184,7 +188,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
         // equal values are never a difference).
         const bool partial = verdict != chunk_verdict::unproven && !unproven.empty();
         if (verdict == chunk_verdict::equal && !partial) {
-            skip_equal_data(options);
+            skip_equal_data(options, piece.elements);
             continue;
         }
         const hsize_t npoints = piece.elements;
@@ -311,7 +315,7 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
                                                                               p.buf[0].has_vlen || p.buf[1].has_vlen);
         // Two datasets never written hold their fill values only.
         if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, mtypes)) {
-            skip_equal_data(options);
+            skip_equal_data(options, options->element_count);
             return 0;
         }
         const hsize_t *const extent = dims[first];
@@ -322,7 +326,7 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
             const chunk_verdict verdict =
                 chunks_hold_no_difference(chunks, did1, did2, origin, extent, &shortcut_counts);
             if (verdict == chunk_verdict::equal) {
-                skip_equal_data(options);
+                skip_equal_data(options, options->element_count);
                 return 0;
             }
             if (compare_whole(did, names, p, whole_bytes, options, &found, failed))
