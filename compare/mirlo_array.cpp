@@ -293,9 +293,10 @@ uint64_t native_examined(const diff_options *options, uint64_t count, nfound_t f
 // object whose statistics are gathered) the differences are noted and
 // *examined receives the number of elements looked at.
 nfound_t compare_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2,
-                       diff_stats *stats, uint64_t *examined)
+                       diff_stats *stats, uint64_t *examined, bool new_table)
 {
-    options->header_pending = 1;
+    if (new_table)
+        options->header_pending = 1;
     const hid_t type = options->mem_type_id;
     const size_t size = H5Tget_size(type);
     const H5T_class_t cls = H5Tget_class(type);
@@ -355,15 +356,31 @@ nfound_t compare_array(void *buf1, void *buf2, diff_options *options, hid_t cont
 
 } // namespace
 
-nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2)
+namespace {
+
+nfound_t diff_table(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2,
+                    bool new_table)
 {
     diff_stats *const stats = stats_of(options);
     if (stats == nullptr || stats->depth > 0)
-        return compare_array(buf1, buf2, options, container1, container2, nullptr, nullptr);
+        return compare_array(buf1, buf2, options, container1, container2, nullptr, nullptr, new_table);
     uint64_t examined = 0;
     ++stats->depth;
-    const nfound_t found = compare_array(buf1, buf2, options, container1, container2, stats, &examined);
+    const nfound_t found = compare_array(buf1, buf2, options, container1, container2, stats, &examined, new_table);
     --stats->depth;
     stats->elements += examined;
     return found;
+}
+
+} // namespace
+
+nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2)
+{
+    return diff_table(buf1, buf2, options, container1, container2, true);
+}
+
+nfound_t diff_array_continued(void *buf1, void *buf2, diff_options *options, hid_t container1,
+                              hid_t container2)
+{
+    return diff_table(buf1, buf2, options, container1, container2, false);
 }

@@ -9,6 +9,12 @@
 // Compares block_element_count elements of options->mem_type_id in buf1 and
 // buf2; container1/2 are the datasets or attributes the buffers came from.
 nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2);
+// diff_array on the next part of the same table: a buffer that continues
+// the one compared before it (a dataset read block by block), so the table
+// header is printed once, before the table's first difference, as for one
+// buffer.
+nfound_t diff_array_continued(void *buf1, void *buf2, diff_options *options, hid_t container1,
+                              hid_t container2);
 
 // Compares one element of options->mem_type_id. elem_idx is the element's
 // index within the block (for the reported position); members is the record
