@@ -67,6 +67,18 @@ void record_kind(const diff_options *options, const char *word)
         r->kind = word;
 }
 
+// An object of the pair that cannot be opened (side 0 or 1): named in the
+// report, on standard error with its file, and in the pair's record. word is
+// the report's word for the kind, long_word the one of the message.
+void report_unopenable(const char *word, const char *long_word, int side, hid_t file1_id, const char *path1,
+                       hid_t file2_id, const char *path2, const diff_options *options)
+{
+    const char *path = side == 0 ? path1 : path2;
+    zarn_buffered_print("Cannot open %s <%s>\n", word, shown(path).c_str());
+    print_failure_in(side == 0 ? file1_id : file2_id, path, "the %s cannot be opened", long_word);
+    record_error(options, "cannot open %s <%s> in the %s file", word, path, side == 0 ? "first" : "second");
+}
+
 // While it lives, the statistics of the dataset's data are gathered into the
 // pair's record, when one is kept.
 struct dataset_statistics {
@@ -141,11 +153,8 @@ nfound_t diff_dataset_attributes(hid_t file1_id, const char *path1, hid_t file2_
         objs.dset2.reset(objs.dset1.valid() ? H5Dopen2(file2_id, path2, H5P_DEFAULT) : -1);
     }
     if (!objs.dset1.valid() || !objs.dset2.valid()) {
-        zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
-        print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
-                         "the dataset cannot be opened");
-        record_error(options, "cannot open dataset <%s> in the %s file", objs.dset1.valid() ? path2 : path1,
-                     objs.dset1.valid() ? "second" : "first");
+        report_unopenable("dataset", "dataset", objs.dset1.valid() ? 1 : 0, file1_id, path1, file2_id, path2,
+                          options);
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
         options->error_status |= 2;
         return 0;
@@ -307,18 +316,14 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
     case TREK_GROUP: {
         objs.grp1.reset(H5Gopen2(file1_id, path1, H5P_DEFAULT));
         if (!objs.grp1.valid()) {
-            zarn_buffered_print("Cannot open group <%s>\n", shown(path1).c_str());
-            print_failure_in(file1_id, path1, "the group cannot be opened");
-            record_error(options, "cannot open group <%s> in the first file", path1);
+            report_unopenable("group", "group", 0, file1_id, path1, file2_id, path2, options);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 first group failed");
             status = 2;
             return finish();
         }
         objs.grp2.reset(H5Gopen2(file2_id, path2, H5P_DEFAULT));
         if (!objs.grp2.valid()) {
-            zarn_buffered_print("Cannot open group <%s>\n", shown(path2).c_str());
-            print_failure_in(file2_id, path2, "the group cannot be opened");
-            record_error(options, "cannot open group <%s> in the second file", path2);
+            report_unopenable("group", "group", 1, file1_id, path1, file2_id, path2, options);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Gopen2 second group failed");
             status = 2;
             return finish();
@@ -347,11 +352,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         }
         if (!objs.dset1.valid() || !objs.dset2.valid()) {
             // A damaged object header: say which dataset, not just the status.
-            zarn_buffered_print("Cannot open dataset <%s>\n", shown(objs.dset1.valid() ? path2 : path1).c_str());
-            print_failure_in(objs.dset1.valid() ? file2_id : file1_id, objs.dset1.valid() ? path2 : path1,
-                             "the dataset cannot be opened");
-            record_error(options, "cannot open dataset <%s> in the %s file", objs.dset1.valid() ? path2 : path1,
-                     objs.dset1.valid() ? "second" : "first");
+            report_unopenable("dataset", "dataset", objs.dset1.valid() ? 1 : 0, file1_id, path1, file2_id, path2,
+                              options);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 failed");
             status = 2;
             nfound = 0;
@@ -397,11 +399,8 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
         objs.type1.reset(H5Topen2(file1_id, path1, H5P_DEFAULT));
         objs.type2.reset(objs.type1.valid() ? H5Topen2(file2_id, path2, H5P_DEFAULT) : -1);
         if (!objs.type1.valid() || !objs.type2.valid()) {
-            zarn_buffered_print("Cannot open datatype <%s>\n", shown(objs.type1.valid() ? path2 : path1).c_str());
-            print_failure_in(objs.type1.valid() ? file2_id : file1_id, objs.type1.valid() ? path2 : path1,
-                             "the named datatype cannot be opened");
-            record_error(options, "cannot open datatype <%s> in the %s file", objs.type1.valid() ? path2 : path1,
-                         objs.type1.valid() ? "second" : "first");
+            report_unopenable("datatype", "named datatype", objs.type1.valid() ? 1 : 0, file1_id, path1, file2_id,
+                              path2, options);
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Topen2 failed");
             status = 2;
             return finish();
