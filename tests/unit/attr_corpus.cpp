@@ -36,8 +36,10 @@ std::vector<std::string> corpus_files()
 
 TEST(AttrCorpus, EveryObjectComparedWithItselfHasNoDifference)
 {
+    if (!std::filesystem::is_directory(ZARN_CORPUS_DIR))
+        GTEST_SKIP() << "no corpus of HDF5 files at " << ZARN_CORPUS_DIR;
     std::vector<std::string> files = corpus_files();
-    ASSERT_GE(files.size(), 20u) << "corpus not found in " << ZARN_CORPUS_DIR;
+    ASSERT_GE(files.size(), 20u) << "corpus incomplete in " << ZARN_CORPUS_DIR;
     size_t objects = 0, with_attrs = 0;
     for (const auto &name : files) {
         SCOPED_TRACE(name);
