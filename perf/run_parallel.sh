@@ -8,7 +8,12 @@
 #   (c) one float64 dataset of 1 GiB, 0.1% of the values 5% larger; -p 0.01
 #       (compared in pieces by the workers);
 #   (d) 100 float64 datasets of 8 MB, 1% differing, under -r -p 0.01: 10^6
-#       report rows; the peak memory of the manager (rank 0) is reported.
+#       report rows; the peak memory of the manager (rank 0) is reported;
+#   (e) one float64 dataset of 4 GiB, 0.1% of the values 5% larger; -p 0.01:
+#       (c) with enough work to outweigh the start-up of the processes
+#       (HUGE4_ELEMENTS=0 leaves it out; its files need 8 GiB of disk).
+# The start-up alone (mpiexec -n N pmirlo -V) is timed the same way first;
+# the "net" ratios are (time - start-up) at N against the same at one process.
 # Each command runs once to warm the page cache, then REPS times (default 3),
 # the process counts in turn so that each sees the same share of a busy
 # machine; the median elapsed time counts. The CPU time of the whole job
@@ -41,12 +46,16 @@ big_elements=${BIG_ELEMENTS:-8388608}     # 64 MiB of float64
 huge_elements=${HUGE_ELEMENTS:-134217728} # 1 GiB of float64
 rows_count=${ROWS_COUNT:-100}
 rows_elements=${ROWS_ELEMENTS:-1000000}   # 1% differing: 10^4 rows each
+huge4_elements=${HUGE4_ELEMENTS:-536870912} # 4 GiB of float64
 
 echo "writing files under $work"
 "$tool" many "$work/many_a.h5" "$work/many_b.h5" "$many_count" "$many_elements" 4
 "$tool" big "$work/big_a.h5" "$work/big_b.h5" "$big_count" "$big_elements"
 "$tool" big "$work/huge_a.h5" "$work/huge_b.h5" 1 "$huge_elements" 1000
 "$tool" big "$work/rows_a.h5" "$work/rows_b.h5" "$rows_count" "$rows_elements"
+if [ "$huge4_elements" -gt 0 ]; then
+    "$tool" big "$work/huge4_a.h5" "$work/huge4_b.h5" 1 "$huge4_elements" 1000
+fi
 
 # One timed run of CMD...: prints the exit status, elapsed time (s) and CPU
 # time of the job and all its processes (user + system, s); its standard
@@ -90,8 +99,24 @@ compare() {
     for n in "${procs[@]}"; do
         row+=$(printf " %6.2f" "$(awk -v n="$n" '$1 == n { print $4 }' "$work/runs.txt" | median)")
     done
+    for n in "${procs[@]:1}"; do
+        t=$(awk -v n="$n" '$1 == n { print $3 }' "$work/runs.txt" | median)
+        row+=$(awk -v t="$t" -v t1="$t1" -v s="${startup[$n]}" -v s1="${startup[1]}" \
+            'BEGIN { if (t1 - s1 > 0) printf " %6.2fx", (t - s) / (t1 - s1); else printf " %7s", "-" }')
+    done
     echo "$row"
 }
+
+# The median elapsed time of mpiexec -n N pmirlo -V at each process count: the
+# launch and MPI start-up that every run pays before it compares anything.
+declare -A startup
+for n in "${procs[@]}"; do
+    : > "$work/startup.txt"
+    for _ in $(seq "$reps"); do
+        timed mpiexec -n "$n" "$pmirlo" -V >> "$work/startup.txt"
+    done
+    startup[$n]=$(awk '{ print $2 }' "$work/startup.txt" | median)
+done
 
 # The peak resident memory (KiB) of rank 0 of mpiexec -n N pmirlo ARGS...,
 # read from /proc while it runs.
@@ -116,11 +141,20 @@ manager_peak() {
 printf "%-26s %3s |" pair status
 for n in "${procs[@]}"; do printf " %16s" "-n $n s (x -n 1)"; done
 for n in "${procs[@]}"; do printf " %6s" "CPU$n"; done
+for n in "${procs[@]:1}"; do printf " %7s" "net$n"; done
+echo
+printf "%-26s %3s |" "(0) start-up, pmirlo -V" 0
+for n in "${procs[@]}"; do
+    printf " %7.2f (%5.2fx)" "${startup[$n]}" "$(awk -v t="${startup[$n]}" -v t1="${startup[1]}" 'BEGIN { print t / t1 }')"
+done
 echo
 compare "(a) ${many_count} small, default" "$work/many_a.h5" "$work/many_b.h5"
 compare "(b) ${big_count} x $((big_elements * 8 / 1048576))MiB, -p 0.01" -p 0.01 "$work/big_a.h5" "$work/big_b.h5"
 compare "(c) 1 x $((huge_elements * 8 / 1048576))MiB, -p 0.01" -p 0.01 "$work/huge_a.h5" "$work/huge_b.h5"
 compare "(d) ${rows_count} x 10^4 rows, -r" -r -p 0.01 "$work/rows_a.h5" "$work/rows_b.h5"
+if [ "$huge4_elements" -gt 0 ]; then
+    compare "(e) 1 x $((huge4_elements * 8 / 1048576))MiB, -p 0.01" -p 0.01 "$work/huge4_a.h5" "$work/huge4_b.h5"
+fi
 echo
 echo "(d) peak memory of rank 0: -n 1 $(manager_peak 1 -r -p 0.01 "$work/rows_a.h5" "$work/rows_b.h5") KiB," \
      "-n 3 $(manager_peak 3 -r -p 0.01 "$work/rows_a.h5" "$work/rows_b.h5") KiB"
