@@ -372,7 +372,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     zarn_note_activity("listing", fname1, fname2);
     // The workers open the files while this process lists them.
     if (mpi_size > 1)
-        mirlo_send_setup(fname1, fname2, options);
+        mirlo_send_setup(fname1, fname2, objname1 ? absolute_path(objname1).c_str() : "/",
+                         objname2 ? absolute_path(objname2).c_str() : "/", options);
 
     info1 = trek_info_create(fname1, file1);
     info2 = trek_info_create(fname2, file2);

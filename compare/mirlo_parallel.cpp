@@ -249,11 +249,14 @@ bool get_text(reader *in, std::string *text)
 
 } // namespace
 
-std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const diff_options *options)
+std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const char *start1,
+                                            const char *start2, const diff_options *options)
 {
     std::vector<unsigned char> out;
     put_text(&out, file1);
     put_text(&out, file2);
+    put_text(&out, start1);
+    put_text(&out, start2);
     put(&out, *options);
     std::vector<unsigned char> settings = mirlo_pack_settings(options);
     put_bytes(&out, settings.data(), settings.size());
@@ -263,8 +266,8 @@ std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2
 int mirlo_unpack_setup(const unsigned char *bytes, size_t size, mirlo_setup *setup)
 {
     reader in{bytes, size};
-    if (!get_text(&in, &setup->file1) || !get_text(&in, &setup->file2) ||
-        !in.take(&setup->options, sizeof setup->options))
+    if (!get_text(&in, &setup->file1) || !get_text(&in, &setup->file2) || !get_text(&in, &setup->start1) ||
+        !get_text(&in, &setup->start2) || !in.take(&setup->options, sizeof setup->options))
         return -1;
     setup->settings.assign(in.p, in.p + in.left);
     return 0;
@@ -334,9 +337,10 @@ void mirlo_receive_bytes(const MPI_Status &st, std::vector<unsigned char> *bytes
     MPI_Recv(bytes->data(), count, MPI_BYTE, st.MPI_SOURCE, st.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
 }
 
-void mirlo_send_setup(const char *file1, const char *file2, const diff_options *options)
+void mirlo_send_setup(const char *file1, const char *file2, const char *start1, const char *start2,
+                      const diff_options *options)
 {
-    std::vector<unsigned char> bytes = mirlo_pack_setup(file1, file2, options);
+    std::vector<unsigned char> bytes = mirlo_pack_setup(file1, file2, start1, start2, options);
     for (int rank = 1; rank < mpi_size; ++rank)
         MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_SETUP, MPI_COMM_WORLD);
 }

@@ -8,11 +8,15 @@
 // receiver matches them with MPI_ANY_TAG, which both sides always do, so each
 // side sees the other's messages in the order they were sent.
 //
-//   TAG_SETUP    manager -> worker, once: both file names (each as a length
-//                and its bytes, any length), the settings record
-//                (diff_options, read-only from here on) and the settings
-//                behind its pointer fields (mirlo_pack_settings). The worker
-//                opens both files.
+//   TAG_SETUP    manager -> worker, once: both file names and the paths
+//                the comparison starts from (each as a length and its bytes,
+//                any length), the settings record (diff_options, read-only
+//                from here on) and the settings behind its pointer fields
+//                (mirlo_pack_settings). The worker opens both files and,
+//                until the first batch arrives (the manager lists the files
+//                meanwhile), reads the object headers below the start paths
+//                so that the objects of its pairs open from its metadata
+//                cache; the first message ends that reading.
 //   TAG_SETTINGS manager -> worker: the settings behind the pointer fields
 //                again, sent before the next batch when an --exclude-attribute
 //                entry has been matched to a group since the worker's copy.
@@ -175,7 +179,8 @@ bool workers_stopped();
 void reset_worker_stop();
 
 // Manager: sends both file names and the settings to every worker.
-void mirlo_send_setup(const char *file1, const char *file2, const diff_options *options);
+void mirlo_send_setup(const char *file1, const char *file2, const char *start1, const char *start2,
+                      const diff_options *options);
 
 // --- byte strings of the messages ------------------------------------------
 
@@ -208,9 +213,11 @@ void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options
 
 // The setup message: both file names, the settings record and the packed
 // settings.
-std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const diff_options *options);
+std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const char *start1,
+                                            const char *start2, const diff_options *options);
 struct mirlo_setup {
     std::string file1, file2;
+    std::string start1, start2; // the paths the comparison starts from
     diff_options options;
     std::vector<unsigned char> settings; // as mirlo_pack_settings made them
 };

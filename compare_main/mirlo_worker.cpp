@@ -6,6 +6,7 @@
 #include "mirlo_json.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_record.hpp"
+#include "trek.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
 #include "zarn_fopen.hpp"
@@ -84,6 +85,16 @@ void set_up(worker *w, const MPI_Status &st)
         }
     }
     w->ready = true;
+    // The manager lists both files before the first batch leaves; reading
+    // the headers the pairs will need meanwhile costs this process nothing
+    // it would not pay later, and the first message ends it.
+    const auto message_waiting = [] {
+        int waiting = 0;
+        MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
+        return waiting != 0;
+    };
+    for (int i = 0; i < 2 && !message_waiting(); ++i)
+        trek_read_headers(*files[i], i == 0 ? setup.start1.c_str() : setup.start2.c_str(), message_waiting);
 }
 
 // Takes one message from the manager into the queue (the setup is acted on

@@ -4,6 +4,7 @@
 #define ZARN_SOURCE "trek"
 #include "trek.hpp"
 
+#include "h5_handle.hpp"
 #include "zarn.hpp"
 
 #include <cstring>
@@ -140,6 +141,50 @@ int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recur
         }
     }
     return ret;
+}
+
+namespace {
+
+struct header_walk {
+    const std::function<bool()> *stop;
+    hid_t lapl;
+    size_t read = 0;
+};
+
+// Refuses every external link: opening its target could block (a FIFO) or
+// reach files the comparison never opens.
+herr_t refuse_external_link(const char *, const char *, const char *, const char *, unsigned *, hid_t, void *)
+{
+    return -1;
+}
+
+herr_t read_header(hid_t group, const char *rel, const H5L_info_t *linfo, void *op_data)
+{
+    auto *walk = static_cast<header_walk *>(op_data);
+    if (linfo->type != H5L_TYPE_HARD)
+        return 0;
+    H5O_info_t oinfo;
+    if (H5Oget_info_by_name2(group, rel, &oinfo, H5O_INFO_BASIC, walk->lapl) < 0)
+        return -1;
+    ++walk->read;
+    return walk->read % 16 == 0 && (*walk->stop)() ? 1 : 0;
+}
+
+} // namespace
+
+size_t trek_read_headers(hid_t file_id, const char *start_path, const std::function<bool()> &stop)
+{
+    h5_errors_off quiet;
+    h5_plist lapl(H5Pcreate(H5P_LINK_ACCESS));
+    if (!lapl.valid() || H5Pset_elink_cb(lapl, refuse_external_link, nullptr) < 0)
+        return 0;
+    H5O_info_t oinfo;
+    if (H5Oget_info_by_name2(file_id, start_path, &oinfo, H5O_INFO_BASIC, lapl) < 0)
+        return 0;
+    header_walk walk{&stop, lapl, 1};
+    if (oinfo.type == H5O_TYPE_GROUP && !stop())
+        H5Lvisit_by_name(file_id, start_path, H5_INDEX_NAME, H5_ITER_INC, read_header, &walk, lapl);
+    return walk.read;
 }
 
 int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool recurse, trek_object_func on_object,

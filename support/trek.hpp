@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,6 +108,14 @@ int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool rec
                trek_link_func on_link, void *user_data, unsigned fields);
 int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,
              unsigned fields);
+
+// Reads the object header of start_path and of every object below it (hard
+// links, by name, with the calls trek_visit makes; external links are not
+// followed, not even in start_path), so that opening those
+// objects later finds them in the file's metadata cache. Asks stop() after
+// every 16 objects and ends at its first yes. Returns the number of objects
+// read; an error ends the walk without printing anything.
+size_t trek_read_headers(hid_t file_id, const char *start_path, const std::function<bool()> &stop);
 
 // A new empty path list; null when out of memory.
 trek_info_ptr trek_info_create(const char *file_name, hid_t file_id);

@@ -198,7 +198,7 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
         return r;
     }
     testing::internal::CaptureStdout();
-    mirlo_send_setup(file1.c_str(), FILE_A.c_str(), &options);
+    mirlo_send_setup(file1.c_str(), FILE_A.c_str(), "/", "/", &options);
     {
         mirlo_manager m;
         for (const auto &[name, kind] : pairs) {

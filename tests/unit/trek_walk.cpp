@@ -1,10 +1,13 @@
 // Walks over the trek fixture files: visiting order, full paths, hard-link
-// aliases, start objects, non-recursive walks and aborted walks.
+// aliases, start objects, non-recursive walks and aborted walks; reading the
+// object headers ahead.
 #include "trek.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -212,4 +215,73 @@ TEST(TrekWalk, MissingStartPathFails)
     recorder r;
     EXPECT_EQ(trek_visit(f, "/nothing/here", true, true, record_object, record_link, &r, H5O_INFO_BASIC), -1);
     EXPECT_TRUE(r.visits.empty());
+}
+
+namespace {
+
+// A file of 3 groups of 15 datasets each: 49 objects with the root.
+h5_file write_wide_file(const std::string &name)
+{
+    {
+        h5_file f(H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+        h5_dataspace space(H5Screate(H5S_SCALAR));
+        char name_buf[16];
+        for (int g = 0; g < 3; ++g) {
+            std::snprintf(name_buf, sizeof name_buf, "/g%d", g);
+            h5_group gid(H5Gcreate2(f, name_buf, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+            for (int d = 0; d < 15; ++d) {
+                std::snprintf(name_buf, sizeof name_buf, "d%d", d);
+                h5_dataset(H5Dcreate2(gid, name_buf, H5T_NATIVE_INT, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+            }
+        }
+    }
+    return h5_file(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+}
+
+size_t objects_listed(hid_t file, const char *start)
+{
+    recorder r;
+    trek_visit(file, start, true, true, record_object, nullptr, &r, H5O_INFO_BASIC);
+    return r.visits.size();
+}
+
+} // namespace
+
+// Reading the headers ahead goes over what a walk lists, stops when asked
+// (after every 16 objects, and before the first link when asked at once),
+// follows no external link, and ends without a word where there is nothing
+// to read.
+TEST(TrekWalk, ReadingHeadersAheadCoversTheWalkAndStopsWhenAsked)
+{
+    test_support::temp_dir dir("trek_headers");
+    h5_file wide = write_wide_file(dir.file("wide.h5"));
+    h5_file graph = open_fixture("trek_graph.h5");
+    ASSERT_TRUE(wide.valid());
+    ASSERT_TRUE(graph.valid());
+    const auto never = [] { return false; };
+    int asked = 0;
+    const auto on_second_ask = [&asked] { return ++asked == 2; };
+    const auto at_once = [] { return true; };
+    struct row {
+        hid_t file;
+        const char *start;
+        std::function<bool()> stop;
+        size_t expected;
+    } rows[] = {
+        {wide, "/", never, objects_listed(wide, "/")},
+        {wide, "/g1", never, objects_listed(wide, "/g1")},
+        {wide, "/g1/d3", never, 1},
+        {graph, "/", never, objects_listed(graph, "/")},
+        {wide, "/", on_second_ask, 16},
+        {wide, "/", at_once, 1},
+        {wide, "/nothing/here", never, 0},
+        {graph, "/ext1", never, 0},
+    };
+    ASSERT_EQ(objects_listed(wide, "/"), 49u);
+    for (const row &r : rows) {
+        asked = 0;
+        auto run = test_support::capture([&] { return trek_read_headers(r.file, r.start, r.stop); });
+        EXPECT_EQ(run.result, r.expected) << r.start;
+        EXPECT_EQ(run.out + run.err, "") << r.start;
+    }
 }
