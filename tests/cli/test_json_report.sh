@@ -8,22 +8,8 @@
 # output.
 #
 # Arguments: PMIRLO_BINDIR TESSEL_BINDIR FIXTURE_DIR CORPUS_DIR
-set -u
-pbin=$1 fix=$3
-exe="$pbin/pmirlo"
+. "$(dirname "$0")/pmirlo_common.sh"
 check="$(cd "$(dirname "$0")" && pwd)/json_report_check.py"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-banner='Only 1 task available...doing serial diff'
-fail=0
-
-# nprocs, output file, words...; prints the status.
-run() {
-    local n=$1 out=$2
-    shift 2
-    (cd "$fix" && timeout 100 mpiexec -n "$n" "$exe" "$@") > "$out" 2> "$out.err"
-    echo $?
-}
 
 # expected status, words...: the run at 1 and 3 processes with -r, checked.
 report() {

@@ -3,20 +3,7 @@
 # each command line, the runs at two, three and four processes end with the
 # same status as the run at one process and print the same lines in the same
 # order (the one-process banner aside).
-set -u
-pbin=$1 fix=$3
-exe="$pbin/pmirlo"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-banner='Only 1 task available...doing serial diff'
-fail=0
-
-run() { # nprocs, output file, words...
-    local n=$1 out=$2
-    shift 2
-    (cd "$fix" && timeout 100 mpiexec -n "$n" "$exe" "$@") > "$out" 2> "$out.err"
-    echo $?
-}
+. "$(dirname "$0")/pmirlo_common.sh"
 
 # expected status, words...
 same() {

@@ -71,7 +71,7 @@ TEST(TesselChecks, UserNamesPrefixLengthAndFreeSpace)
 {
     temp_dir dir("checks");
     env_guard env;
-    env.set("HDF5_PARAPREFIX", dir.str().c_str());
+    env.set("HDF5_PARAPREFIX", dir.path().c_str());
     env.set("HDF5_NOCLEANUP", nullptr);
     env.set("LOGIN", nullptr);
     const bench_options small = options_of({"-e", "8K"});
@@ -102,9 +102,9 @@ TEST(TesselChecks, UserNamesPrefixLengthAndFreeSpace)
               "tessel: HDF5_PARAPREFIX is too long: the test file names must be at most 1023 characters");
 
     // A petabyte per process does not fit in the temporary folder.
-    env.set("HDF5_PARAPREFIX", dir.str().c_str());
+    env.set("HDF5_PARAPREFIX", dir.path().c_str());
     const std::string refusal = tessel_check_files(options_of({"-e", "1048576G"}), 4);
-    EXPECT_EQ(refusal.rfind("tessel: the test files need 4 PiB at once but the file system of " + dir.str() + " has ", 0),
+    EXPECT_EQ(refusal.rfind("tessel: the test files need 4 PiB at once but the file system of " + dir.path() + " has ", 0),
               0u)
         << refusal;
     // Checking makes nothing.

@@ -53,7 +53,7 @@ TEST(PioRun, RefusesEachBadSettingWithOneMessageAndCreatesNothing)
     };
     temp_dir dir("refusals");
     env_guard env;
-    env.set("HDF5_PARAPREFIX", dir.str().c_str());
+    env.set("HDF5_PARAPREFIX", dir.path().c_str());
     env.set("USER", nullptr);
     env.set("LOGIN", nullptr);
     const tessel_context ctx = self_context();
@@ -140,22 +140,22 @@ TEST(PioFileName, PrefixAndUserDirectoryAreCreatedAndSlashesSqueezed)
 {
     env_guard env;
     temp_dir dir("names");
-    const std::string prefix = dir.str() + "//";
+    const std::string prefix = dir.path() + "//";
     env.set("HDF5_PARAPREFIX", prefix.c_str());
     env.set("USER", "u01");
     env.set("LOGIN", "l02");
-    EXPECT_EQ(pio_make_filename(pio_interface::mpiio, 2), dir.str() + "/u01/#pio_tmp_2.mpio");
-    EXPECT_TRUE(fs::is_directory(dir.path() / "u01"));
+    EXPECT_EQ(pio_make_filename(pio_interface::mpiio, 2), dir.path() + "/u01/#pio_tmp_2.mpio");
+    EXPECT_TRUE(fs::is_directory(dir.file("u01")));
 
     env.set("USER", nullptr);
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), dir.str() + "/l02/#pio_tmp_1.posix");
-    EXPECT_TRUE(fs::is_directory(dir.path() / "l02"));
+    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), dir.path() + "/l02/#pio_tmp_1.posix");
+    EXPECT_TRUE(fs::is_directory(dir.file("l02")));
 
     env.set("LOGIN", nullptr);
-    EXPECT_EQ(pio_make_filename(pio_interface::phdf5, 1), dir.str() + "/#pio_tmp_1.h5");
+    EXPECT_EQ(pio_make_filename(pio_interface::phdf5, 1), dir.path() + "/#pio_tmp_1.h5");
 
     // A user directory that cannot be made falls back to the prefix.
-    const std::string missing = (dir.path() / "missing" / "deeper").string();
+    const std::string missing = dir.file("missing/deeper");
     env.set("HDF5_PARAPREFIX", missing.c_str());
     env.set("USER", "u01");
     EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), missing + "/#pio_tmp_1.posix");
@@ -165,8 +165,8 @@ TEST(PioFileName, UserNamesThatWouldLeaveThePrefixAreNeverUsed)
 {
     env_guard env;
     temp_dir dir("escape");
-    fs::create_directories(dir.path() / "prefix");
-    const std::string prefix = (dir.path() / "prefix").string();
+    fs::create_directories(dir.file("prefix"));
+    const std::string prefix = dir.file("prefix");
     env.set("HDF5_PARAPREFIX", prefix.c_str());
     for (const char *user : {"../escaped", "..", ".", "", "a/b", "/abs"}) {
         env.set("USER", user);
@@ -196,7 +196,7 @@ TEST(PioFileName, ANameThatCannotFitStaysIncomplete)
 TEST(PioRead, VerificationReportsTheFirstErrorsAndTheirTotal)
 {
     temp_dir dir("verify");
-    const std::string file = (dir.path() / "data.posix").string();
+    const std::string file = dir.file("data.posix");
     {
         std::vector<unsigned char> bytes(64, 1);
         for (int i = 0; i < 25; ++i)

@@ -4,6 +4,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 #include "pio_layout.hpp"
 #include "pio_timer.hpp"
 #include "tessel_context.hpp"
@@ -90,44 +92,17 @@ public:
     captured_file &operator=(const captured_file &) = delete;
     ~captured_file() { std::fclose(f_); }
     FILE *get() const { return f_; }
-    std::string text() const
-    {
-        std::fflush(f_);
-        std::rewind(f_);
-        std::string s;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f_)) > 0)
-            s.append(buf, n);
-        return s;
-    }
+    std::string text() const { return test_support::read_all(f_); }
 
 private:
     FILE *f_;
 };
 
-// A fresh directory under the system's temporary folder, removed with all
-// its contents at the end of the test.
-class temp_dir {
+// A fresh folder under /tmp named after the test, removed with all its
+// contents at the end of the test.
+class temp_dir : public test_support::temp_dir {
 public:
-    explicit temp_dir(const std::string &tag)
-        : path_(fs::temp_directory_path() / ("tessel_" + tag + "_" + std::to_string(getpid())))
-    {
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
-    ~temp_dir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path &path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    fs::path path_;
+    explicit temp_dir(const std::string &tag) : test_support::temp_dir("tessel_" + tag) {}
 };
 
 // Sets or unsets environment variables for a test and puts back what was
