@@ -61,6 +61,22 @@ void print_unreadable(hid_t did, const char *name, int k, const diff_options *op
                  k == 0 ? "first" : "second");
 }
 
+// Reads the file_space selection of dataset k of the pair into its buffer
+// through mem_space (both H5S_ALL: the whole dataset). An unreadable side is
+// named (print_unreadable) and answers false.
+bool read_side(dset_pair &p, int k, hid_t did, hid_t mem_space, hid_t file_space, const char *name,
+               const diff_options *options)
+{
+    p.buf[k].space = mem_space == H5S_ALL ? static_cast<hid_t>(p.sid[k]) : mem_space;
+    if (H5Dread(did, p.mtype[k], mem_space, file_space, H5P_DEFAULT, p.buf[k].data) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
+        print_unreadable(did, name, k, options);
+        return false;
+    }
+    p.buf[k].filled = true;
+    return true;
+}
+
 bool limit_reached(const diff_options *options, nfound_t found)
 {
     return options->count_mode && found >= options->count_limit;
@@ -198,14 +214,10 @@ void compare_box_in_blocks(const hid_t did[2], const char *const names[2], dset_
                 *failed = true;
                 return;
             }
-            p.buf[k].space = p.memspace[k];
-            if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(did[k], names[k], k, options);
+            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], options)) {
                 *failed = true;
                 return;
             }
-            p.buf[k].filled = true;
         }
         options->block_element_count = n;
         for (int i = 0; i < rank; ++i)
@@ -300,15 +312,14 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             ++shortcut_counts.partial;
         for (int k = 0; k < 2; ++k) {
             const hyperslab &slab = piece.slab[k];
-            const bool only_unproven = partial;
-            if (only_unproven && k == 0)
+            if (partial && k == 0)
                 std::memset(p.buf[0].data, 0, strip_bytes);
             if (partial && k == 1)
                 std::memcpy(p.buf[1].data, p.buf[0].data, strip_bytes);
             herr_t sel;
             if (rank == 0)
                 sel = H5Sselect_all(p.sid[k]);
-            else if (only_unproven)
+            else if (partial)
                 sel = select_chunks(p.sid[k], unproven, chunks.chunk, piece, false) ? 0 : -1;
             else if (plan.subset)
                 sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count,
@@ -323,18 +334,14 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             }
             const bool box = plan.chunk_aligned && rank > 0;
             if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints) ||
-                (only_unproven && !select_chunks(p.memspace[k], unproven, chunks.chunk, piece, true))) {
+                (partial && !select_chunks(p.memspace[k], unproven, chunks.chunk, piece, true))) {
                 *failed = true;
                 return found;
             }
-            p.buf[k].space = p.memspace[k];
-            if (H5Dread(did[k], p.mtype[k], p.memspace[k], p.sid[k], H5P_DEFAULT, p.buf[k].data) < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-                print_unreadable(did[k], names[k], k, options);
+            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], options)) {
                 *failed = true;
                 return found;
             }
-            p.buf[k].filled = true;
         }
 
         options->block_element_count = npoints;
@@ -389,14 +396,10 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
         return false;
     }
     for (int k = 0; k < 2; ++k) {
-        p.buf[k].space = p.sid[k];
-        if (H5Dread(did[k], p.mtype[k], H5S_ALL, H5S_ALL, H5P_DEFAULT, p.buf[k].data) < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-            print_unreadable(did[k], names[k], k, options);
+        if (!read_side(p, k, did[k], H5S_ALL, H5S_ALL, names[k], options)) {
             *failed = true;
             return true;
         }
-        p.buf[k].filled = true;
     }
     std::memset(options->block_start, 0, sizeof options->block_start);
     *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
