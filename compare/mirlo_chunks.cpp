@@ -1,6 +1,7 @@
 // Chunk geometry, stored-chunk comparison and fill values of a dataset pair.
 #define ZARN_SOURCE "mirlo_dset"
 #include "mirlo_chunks.hpp"
+#include "mirlo_array.hpp"
 #include "h5_handle.hpp"
 
 #include <H5Zpublic.h>
@@ -53,30 +54,37 @@ bool chunk_dims(hid_t dcpl, int rank, hsize_t *dims)
     return H5Pget_chunk(dcpl, rank, dims) == rank;
 }
 
-// The fill value of a dataset converted to mtype, into out; false when the
-// dataset has none defined (its unwritten data would then be whatever the
-// library makes of it) or the value cannot be had.
-bool fill_value(hid_t dcpl, hid_t mtype, std::vector<unsigned char> *out)
+// True when reading unwritten data of a dataset leaves the reader's buffer
+// as it was: fill time "never", or no fill value defined.
+bool leaves_unwritten_alone(hid_t dcpl)
 {
     H5D_fill_value_t defined;
-    if (H5Pfill_value_defined(dcpl, &defined) < 0 || defined == H5D_FILL_VALUE_UNDEFINED)
-        return false;
-    out->assign(H5Tget_size(mtype), 0);
-    return !out->empty() && H5Pget_fill_value(dcpl, mtype, out->data()) >= 0;
+    H5D_fill_time_t when;
+    if (H5Pfill_value_defined(dcpl, &defined) < 0 || H5Pget_fill_time(dcpl, &when) < 0)
+        return true;
+    return defined == H5D_FILL_VALUE_UNDEFINED || when == H5D_FILL_TIME_NEVER;
 }
 
-// True when the unwritten data of both datasets reads as the same values:
-// both fill values defined, written at the same time, and equal once
-// converted to the same memory type.
+// What unwritten data of a dataset reads as, converted to mtype, into out:
+// its fill value, or zeros where the library leaves the buffer alone (the
+// comparison zeroes its buffers first). False when it cannot be had.
+bool unwritten_value(hid_t dcpl, hid_t mtype, std::vector<unsigned char> *out)
+{
+    out->assign(H5Tget_size(mtype), 0);
+    if (out->empty())
+        return false;
+    return leaves_unwritten_alone(dcpl) || H5Pget_fill_value(dcpl, mtype, out->data()) >= 0;
+}
+
+// True when the unwritten data of both datasets reads as the same values
+// once converted to the same memory type: equal fill values, or zeros on
+// both sides where neither defines one.
 bool fill_values_match(hid_t dcpl1, hid_t dcpl2, const hid_t mtype[2])
 {
     if (H5Tequal(mtype[0], mtype[1]) <= 0)
         return false;
-    H5D_fill_time_t t1, t2;
-    if (H5Pget_fill_time(dcpl1, &t1) < 0 || H5Pget_fill_time(dcpl2, &t2) < 0 || t1 != t2)
-        return false;
     std::vector<unsigned char> f1, f2;
-    return fill_value(dcpl1, mtype[0], &f1) && fill_value(dcpl2, mtype[1], &f2) && f1 == f2;
+    return unwritten_value(dcpl1, mtype[0], &f1) && unwritten_value(dcpl2, mtype[1], &f2) && f1 == f2;
 }
 
 // Whether a checksum comes last in the pipeline, covering the stored bytes
@@ -176,17 +184,8 @@ uint32_t chunk_fletcher32(const unsigned char *data, size_t len)
 
 bool equal_data_holds_no_difference(const diff_options *options, hid_t ftype1, hid_t ftype2, bool has_vlen)
 {
-    if (has_vlen)
-        return false;
-    if ((options->delta_mode && options->delta < 0) || (options->relative_mode && options->relative < 0))
-        return false;
-    for (hid_t t : {ftype1, ftype2}) {
-        if (H5Tdetect_class(t, H5T_REFERENCE) != 0 || H5Tdetect_class(t, H5T_VLEN) != 0)
-            return false;
-        if (!options->detect_nans && options->system_epsilon_mode && H5Tdetect_class(t, H5T_FLOAT) != 0)
-            return false;
-    }
-    return true;
+    return !has_vlen && equal_bytes_are_equal_values(options, ftype1) &&
+           equal_bytes_are_equal_values(options, ftype2);
 }
 
 void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t mtype[2], int rank,
@@ -265,6 +264,13 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
             return proven ? chunk_verdict::equal : chunk_verdict::unproven;
         }
     }
+}
+
+bool dataset_leaves_unwritten_alone(hid_t did)
+{
+    h5_errors_off quiet;
+    h5_plist dcpl(H5Dget_create_plist(did));
+    return !dcpl.valid() || leaves_unwritten_alone(dcpl);
 }
 
 bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t mtype[2])
