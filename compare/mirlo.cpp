@@ -369,6 +369,11 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname2);
         return fail();
     }
+    for (const char *name : {fname1, fname2})
+        if (zarn_file_left_open(name) == 1)
+            zarn_warn_msg("<%s>: the file is still marked as open for writing (its writer did not close it): it is "
+                          "read as it is, and may be incomplete\n",
+                          shown(name).c_str());
     zarn_note_activity("listing", fname1, fname2);
     // The workers open the files while this process lists them.
     if (mpi_size > 1)
