@@ -324,6 +324,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     // Everything after the mode checks ends here.
     auto finish = [&]() -> nfound_t {
         options->error_status |= local_status;
+        if (report != nullptr && !reached_match && (options->error_status & 2) != 0)
+            report->failed_before_matching = true;
         if (mpi_size > 1 && !reached_match)
             send_stop_to_workers();
         info1.reset();

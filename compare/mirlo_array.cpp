@@ -383,6 +383,7 @@ nfound_t diff_table(void *buf1, void *buf2, diff_options *options, hid_t contain
     if (stats == nullptr || stats->depth > 0)
         return compare_array(buf1, buf2, options, container1, container2, nullptr, nullptr, new_table);
     uint64_t examined = 0;
+    stats->unit = stat_unit_of_class(H5Tget_class(options->mem_type_id));
     ++stats->depth;
     const nfound_t found = compare_array(buf1, buf2, options, container1, container2, stats, &examined, new_table);
     --stats->depth;

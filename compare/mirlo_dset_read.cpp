@@ -439,6 +439,9 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
     chunk_pair chunks;
     for (int k = 0; k < 2; ++k)
         p.zero_before_read[k] = dataset_leaves_unwritten_alone(did[k]);
+    // What a difference counts, also where no buffer is compared.
+    if (diff_stats *stats = stats_of(options); stats != nullptr && stats->depth == 0)
+        stats->unit = stat_unit_of_class(H5Tget_class(p.mtype[0]));
     if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
         // The subsets as the user gave them, for a message.
         const std::string texts[2] = {options->subsets[0] ? subset_text(options->subsets[0]) : "",

@@ -83,6 +83,8 @@ expect("first differences", [(d["value1"], d["value2"]) for d in special["first_
 expect("64-bit difference", pairs["/wide"]["max_abs_difference"]["value"], 18446744073709551615)
 expect("no relative difference against 0", pairs["/uwide"]["max_rel_difference"], None)
 expect("string difference", pairs["/words"]["first_differences"], [{"position": [0]}])
+expect("what a string difference counts", pairs["/words"]["difference_unit"], "character")
+expect("what a number difference counts", pairs["/wide"]["difference_unit"], "element")
 expect("not comparable", (pairs["/mixed"]["comparable"], pairs["/mixed"]["reason"]),
        (False, "different type classes: H5T_INTEGER and H5T_FLOAT"))
 for e in errors:
@@ -99,6 +101,16 @@ import json, sys
 pairs = {p["path1"]: p for p in json.load(open(sys.argv[1], "rb"))["pairs"]}
 large = pairs["/large"]
 sys.exit(0 if (large["elements_compared"], large["differences"]) == (40000000, 9) else 1)
+EOF
+done
+
+# A run that fails before matching the member lists says nothing of them.
+for n in 1 3; do
+    run "$n" "$work/missing$n" --json="$work/missing$n.json" e2e_a.h5 no_such_file.h5 > /dev/null
+    python3 - "$work/missing$n.json" <<'EOF' || { echo "contents_equal of a failed run at $n processes"; fail=1; }
+import json, sys
+run = json.load(open(sys.argv[1], "rb"))["run"]
+sys.exit(0 if run["contents_equal"] is None and "error" in run and run["exit_status"] == 2 else 1)
 EOF
 done
 
