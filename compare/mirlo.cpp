@@ -324,6 +324,8 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
     // Everything after the mode checks ends here.
     auto finish = [&]() -> nfound_t {
         options->error_status |= local_status;
+        if (report != nullptr && !reached_match && (options->error_status & 2) != 0)
+            report->failed_before_matching = true;
         if (mpi_size > 1 && !reached_match)
             send_stop_to_workers();
         info1.reset();
@@ -369,6 +371,11 @@ nfound_t mirlo(const char *fname1, const char *fname2, const char *objname1, con
         ZARN_PUSH_ERROR(zarn_err_minor, "<%s>: unable to open file\n", fname2);
         return fail();
     }
+    for (const char *name : {fname1, fname2})
+        if (zarn_file_left_open(name) == 1)
+            zarn_warn_msg("<%s>: the file is still marked as open for writing (its writer did not close it): it is "
+                          "read as it is, and may be incomplete\n",
+                          shown(name).c_str());
     zarn_note_activity("listing", fname1, fname2);
     // The workers open the files while this process lists them.
     if (mpi_size > 1)

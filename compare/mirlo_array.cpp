@@ -22,6 +22,13 @@ bool rows_printed(const diff_options *options)
     return (options->report_mode || options->verbose_mode) && !options->quiet_mode;
 }
 
+// A NaN counts against itself: equal bytes of floating-point data may still
+// differ.
+bool nan_differs_from_itself(const diff_options *options)
+{
+    return !options->detect_nans && options->system_epsilon_mode;
+}
+
 bool always_examined(int cls)
 {
     return cls == H5T_STRING || cls == H5T_COMPOUND || cls == H5T_REFERENCE || cls == H5T_VLEN;
@@ -201,6 +208,15 @@ struct type_switch {
 
 } // namespace
 
+bool equal_bytes_are_equal_values(const diff_options *options, hid_t type)
+{
+    if ((options->delta_mode && options->delta < 0) || (options->relative_mode && options->relative < 0))
+        return false;
+    if (H5Tdetect_class(type, H5T_REFERENCE) != 0 || H5Tdetect_class(type, H5T_VLEN) != 0)
+        return false;
+    return !(nan_differs_from_itself(options) && H5Tdetect_class(type, H5T_FLOAT) != 0);
+}
+
 nfound_t diff_datum(const void *elem1, const void *elem2, uint64_t elem_idx, diff_options *options, hid_t container1,
                     hid_t container2, const member_types *m)
 {
@@ -216,9 +232,11 @@ nfound_t diff_datum(const void *elem1, const void *elem2, uint64_t elem_idx, dif
     const int cls = m->type_class;
     const size_t size = m->size;
     // Equal bytes mean equal values except where the bytes are pointers or
-    // references (fixed-length strings are safe to skip too).
+    // references (fixed-length strings are safe to skip too), or hold
+    // floating-point values while a NaN counts against itself.
     const bool fixed_string = cls == H5T_STRING && !m->is_variable_str;
-    if ((!always_examined(cls) || fixed_string) && std::memcmp(e1, e2, size) == 0)
+    const bool may_hold_nan = (cls == H5T_FLOAT || cls == H5T_ARRAY) && nan_differs_from_itself(options);
+    if ((!always_examined(cls) || fixed_string) && !may_hold_nan && std::memcmp(e1, e2, size) == 0)
         return 0;
 
     int error = 0;
@@ -310,7 +328,7 @@ nfound_t compare_array(void *buf1, void *buf2, diff_options *options, hid_t cont
         return 0;
 
     if (!always_examined(cls)) {
-        if (std::memcmp(buf1, buf2, size * count) == 0) {
+        if (equal_bytes_are_equal_values(options, type) && std::memcmp(buf1, buf2, size * count) == 0) {
             if (stats)
                 *examined = count;
             return 0;
@@ -365,6 +383,7 @@ nfound_t diff_table(void *buf1, void *buf2, diff_options *options, hid_t contain
     if (stats == nullptr || stats->depth > 0)
         return compare_array(buf1, buf2, options, container1, container2, nullptr, nullptr, new_table);
     uint64_t examined = 0;
+    stats->unit = stat_unit_of_class(H5Tget_class(options->mem_type_id));
     ++stats->depth;
     const nfound_t found = compare_array(buf1, buf2, options, container1, container2, stats, &examined, new_table);
     --stats->depth;

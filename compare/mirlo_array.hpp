@@ -6,6 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// True when equal bytes of data of type are equal values under the rules of
+// options, so that equal buffers or stored chunks hold no difference: false
+// where a NaN counts against itself (NaN detection off with
+// --use-system-epsilon, on any floating-point data, nested or not), for
+// negative tolerances, and for data whose bytes are not its values
+// (variable-length data and references, which point into each file). Every
+// equal-bytes shortcut asks this one question, so they are on and off
+// together.
+bool equal_bytes_are_equal_values(const diff_options *options, hid_t type);
+
 // Compares block_element_count elements of options->mem_type_id in buf1 and
 // buf2; container1/2 are the datasets or attributes the buffers came from.
 nfound_t diff_array(void *buf1, void *buf2, diff_options *options, hid_t container1, hid_t container2);

@@ -1,6 +1,7 @@
 // Chunk geometry, stored-chunk comparison and fill values of a dataset pair.
 #define ZARN_SOURCE "mirlo_dset"
 #include "mirlo_chunks.hpp"
+#include "mirlo_array.hpp"
 #include "h5_handle.hpp"
 
 #include <H5Zpublic.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <string>
 
 namespace {
 
@@ -53,30 +55,37 @@ bool chunk_dims(hid_t dcpl, int rank, hsize_t *dims)
     return H5Pget_chunk(dcpl, rank, dims) == rank;
 }
 
-// The fill value of a dataset converted to mtype, into out; false when the
-// dataset has none defined (its unwritten data would then be whatever the
-// library makes of it) or the value cannot be had.
-bool fill_value(hid_t dcpl, hid_t mtype, std::vector<unsigned char> *out)
+// True when reading unwritten data of a dataset leaves the reader's buffer
+// as it was: fill time "never", or no fill value defined.
+bool leaves_unwritten_alone(hid_t dcpl)
 {
     H5D_fill_value_t defined;
-    if (H5Pfill_value_defined(dcpl, &defined) < 0 || defined == H5D_FILL_VALUE_UNDEFINED)
-        return false;
-    out->assign(H5Tget_size(mtype), 0);
-    return !out->empty() && H5Pget_fill_value(dcpl, mtype, out->data()) >= 0;
+    H5D_fill_time_t when;
+    if (H5Pfill_value_defined(dcpl, &defined) < 0 || H5Pget_fill_time(dcpl, &when) < 0)
+        return true;
+    return defined == H5D_FILL_VALUE_UNDEFINED || when == H5D_FILL_TIME_NEVER;
 }
 
-// True when the unwritten data of both datasets reads as the same values:
-// both fill values defined, written at the same time, and equal once
-// converted to the same memory type.
+// What unwritten data of a dataset reads as, converted to mtype, into out:
+// its fill value, or zeros where the library leaves the buffer alone (the
+// comparison zeroes its buffers first). False when it cannot be had.
+bool unwritten_value(hid_t dcpl, hid_t mtype, std::vector<unsigned char> *out)
+{
+    out->assign(H5Tget_size(mtype), 0);
+    if (out->empty())
+        return false;
+    return leaves_unwritten_alone(dcpl) || H5Pget_fill_value(dcpl, mtype, out->data()) >= 0;
+}
+
+// True when the unwritten data of both datasets reads as the same values
+// once converted to the same memory type: equal fill values, or zeros on
+// both sides where neither defines one.
 bool fill_values_match(hid_t dcpl1, hid_t dcpl2, const hid_t mtype[2])
 {
     if (H5Tequal(mtype[0], mtype[1]) <= 0)
         return false;
-    H5D_fill_time_t t1, t2;
-    if (H5Pget_fill_time(dcpl1, &t1) < 0 || H5Pget_fill_time(dcpl2, &t2) < 0 || t1 != t2)
-        return false;
     std::vector<unsigned char> f1, f2;
-    return fill_value(dcpl1, mtype[0], &f1) && fill_value(dcpl2, mtype[1], &f2) && f1 == f2;
+    return unwritten_value(dcpl1, mtype[0], &f1) && unwritten_value(dcpl2, mtype[1], &f2) && f1 == f2;
 }
 
 // Whether a checksum comes last in the pipeline, covering the stored bytes
@@ -108,31 +117,73 @@ hsize_t lcm_or_extent(hsize_t a, hsize_t b, hsize_t extent)
     return l >= extent ? std::max<hsize_t>(extent, 1) : static_cast<hsize_t>(l);
 }
 
-// One chunk at offset: true when it provably holds no difference.
+// The deepest record of the error stack: where a failure came from.
+struct error_origin {
+    std::string function;
+    hid_t major = -1, minor = -1;
+    bool seen = false;
+};
+
+herr_t note_deepest(unsigned, const H5E_error2_t *e, void *data)
+{
+    auto *origin = static_cast<error_origin *>(data);
+    if (!origin->seen) {
+        origin->seen = true;
+        origin->function = e->func_name != nullptr ? e->func_name : "";
+        origin->major = e->maj_num;
+        origin->minor = e->min_num;
+    }
+    return 0;
+}
+
+// The stored size of the chunk at offset: 1 with *size set, 0 for a chunk
+// never written, -1 when it cannot be told. HDF5 1.10 answers a chunk that
+// was never written with a failure raised by the size function itself
+// ("chunk storage is not allocated"); a failure with a deeper cause (an
+// index that cannot be read) tells nothing.
+int stored_size(hid_t did, const hsize_t *offset, hsize_t *size)
+{
+    *size = 0;
+    if (H5Dget_chunk_storage_size(did, offset, size) >= 0)
+        return 1;
+    error_origin origin;
+    if (H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, note_deepest, &origin) < 0)
+        return -1;
+    const bool never_written = origin.seen && origin.function == "H5D__get_chunk_storage_size" &&
+                               origin.major == H5E_DATASET && origin.minor == H5E_CANTGET;
+    return never_written ? 0 : -1;
+}
+
+// One chunk at offset: true when it provably holds no difference. Each call
+// costs a look-up in each chunk index that does not grow with the number of
+// chunks (H5Dget_chunk_storage_size and H5Dread_chunk look the chunk up by
+// its coordinates; H5Dget_chunk_info_by_coord walks the whole index in
+// HDF5 1.10, which made a dataset of many chunks cost the square of their
+// number), so looking at a chunk costs less than reading it would.
 bool chunk_holds_no_difference(chunk_pair &cp, const hid_t did[2], const hsize_t *offset, chunk_stats *stats)
 {
-    unsigned mask[2] = {0, 0};
-    haddr_t addr[2];
     hsize_t size[2];
     for (int k = 0; k < 2; ++k)
-        if (H5Dget_chunk_info_by_coord(did[k], offset, &mask[k], &addr[k], &size[k]) < 0)
+        if (stored_size(did[k], offset, &size[k]) < 0)
             return false;
-    const bool written[2] = {size[0] != 0 && addr[0] != HADDR_UNDEF, size[1] != 0 && addr[1] != HADDR_UNDEF};
+    const bool written[2] = {size[0] != 0, size[1] != 0};
     if (!written[0] && !written[1]) {
         if (!cp.fill)
             return false;
         ++stats->fill_equal;
         return true;
     }
-    if (!written[0] || !written[1] || !cp.raw || mask[0] != mask[1] || size[0] != size[1])
+    if (!written[0] || !written[1] || !cp.raw || size[0] != size[1])
         return false;
+    uint32_t mask[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
         if (cp.stored[k].size() < size[k])
             cp.stored[k].resize(size[k]);
-        uint32_t filters = 0;
-        if (H5Dread_chunk(did[k], H5P_DEFAULT, offset, &filters, cp.stored[k].data()) < 0 || filters != mask[k])
+        if (H5Dread_chunk(did[k], H5P_DEFAULT, offset, &mask[k], cp.stored[k].data()) < 0)
             return false;
     }
+    if (mask[0] != mask[1])
+        return false;
     const size_t n = static_cast<size_t>(size[0]);
     if (std::memcmp(cp.stored[0].data(), cp.stored[1].data(), n) != 0)
         return false;
@@ -176,17 +227,8 @@ uint32_t chunk_fletcher32(const unsigned char *data, size_t len)
 
 bool equal_data_holds_no_difference(const diff_options *options, hid_t ftype1, hid_t ftype2, bool has_vlen)
 {
-    if (has_vlen)
-        return false;
-    if ((options->delta_mode && options->delta < 0) || (options->relative_mode && options->relative < 0))
-        return false;
-    for (hid_t t : {ftype1, ftype2}) {
-        if (H5Tdetect_class(t, H5T_REFERENCE) != 0 || H5Tdetect_class(t, H5T_VLEN) != 0)
-            return false;
-        if (!options->detect_nans && options->system_epsilon_mode && H5Tdetect_class(t, H5T_FLOAT) != 0)
-            return false;
-    }
-    return true;
+    return !has_vlen && equal_bytes_are_equal_values(options, ftype1) &&
+           equal_bytes_are_equal_values(options, ftype2);
 }
 
 void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t mtype[2], int rank,
@@ -265,6 +307,13 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
             return proven ? chunk_verdict::equal : chunk_verdict::unproven;
         }
     }
+}
+
+bool dataset_leaves_unwritten_alone(hid_t did)
+{
+    h5_errors_off quiet;
+    h5_plist dcpl(H5Dget_create_plist(did));
+    return !dcpl.valid() || leaves_unwritten_alone(dcpl);
 }
 
 bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t mtype[2])

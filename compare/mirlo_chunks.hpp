@@ -1,7 +1,8 @@
 // What the storage of two datasets tells a comparison before anything is
 // decoded: the chunk grid that strips are aligned to, whether equal stored
 // chunk bytes prove equal values, and whether the fill values of chunks that
-// neither dataset ever wrote are equal.
+// neither dataset ever wrote are equal (their fill values, or zeros where a
+// dataset defines none: see dataset_leaves_unwritten_alone).
 //
 // A chunk whose stored bytes are equal in both datasets (same filters, same
 // filter mask, same file type) decodes to the same values, and equal values
@@ -77,6 +78,13 @@ enum class chunk_verdict {
 chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, const hsize_t *origin,
                                         const hsize_t *extent, chunk_stats *stats,
                                         std::vector<hsize_t> *unproven = nullptr);
+
+// True when a read of the dataset may leave elements of the reader's buffer
+// as they were: chunks or contiguous storage never written, with no fill
+// value defined or fill time "never". The comparison zeroes its buffers
+// before reading such a dataset, so those elements read as zero, on both
+// sides and at every process count, whatever the buffer held before.
+bool dataset_leaves_unwritten_alone(hid_t did);
 
 // True when two datasets of which neither was ever written (contiguous or
 // chunked, without external storage) read as equal fill values, so the pair

@@ -29,6 +29,19 @@ void reset_positions(diff_options *options)
 
 namespace {
 
+// Position bookkeeping for a buffer that holds the box of the extent whose
+// sides are extent, row-major, starting at options->block_start: element
+// indices map through the box's strides, so that a piece that does not span
+// the later dimensions whole still reports positions in the whole extent.
+void reset_positions_in_box(diff_options *options, const hsize_t *extent)
+{
+    reset_positions(options);
+    uint64_t sides[MIRLO_MAX_RANK] = {};
+    for (int i = 0; i < options->rank && i < MIRLO_MAX_RANK; ++i)
+        sides[i] = extent[i];
+    init_accumulators(options->rank, sides, options->accumulators, options->position, options->min_index);
+}
+
 // The chunk shortcuts are on unless a test turns them off; their counts are
 // kept for tests.
 bool shortcuts_on = true;
@@ -68,6 +81,13 @@ bool read_side(dset_pair &p, int k, hid_t did, hid_t mem_space, hid_t file_space
                const diff_options *options)
 {
     p.buf[k].space = mem_space == H5S_ALL ? static_cast<hid_t>(p.sid[k]) : mem_space;
+    if (p.zero_before_read[k]) {
+        // What the read leaves alone reads as zero, not as what the buffer
+        // held before (an earlier strip, or whatever the allocator gave).
+        const hssize_t n = H5Sget_simple_extent_npoints(p.buf[k].space);
+        if (n > 0)
+            std::memset(p.buf[k].data, 0, static_cast<size_t>(n) * H5Tget_size(p.mtype[k]));
+    }
     if (H5Dread(did, p.mtype[k], mem_space, file_space, H5P_DEFAULT, p.buf[k].data) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
         print_unreadable(did, name, k, options);
@@ -222,7 +242,7 @@ void compare_box_in_blocks(const hid_t did[2], const char *const names[2], dset_
         options->block_element_count = n;
         for (int i = 0; i < rank; ++i)
             options->block_start[i] = s[i];
-        reset_positions(options);
+        reset_positions_in_box(options, c);
         *found += compare_buffers(p.buf[0].data, p.buf[1].data, options, did[0], did[1], *found, r == 0);
         p.buf[0].reclaim();
         p.buf[1].reclaim();
@@ -290,10 +310,10 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts,
                                                 look_at_all ? &unproven : nullptr);
         look_at_all = verdict != chunk_verdict::unproven;
-        // Some chunks proven, some not: only the unproven ones are read from
-        // the second dataset, into a copy of the first one's strip, so the
-        // proven parts compare equal (under the rules that allow proofs,
-        // equal values are never a difference).
+        // Some chunks proven, some not: only the unproven ones are read, into
+        // zeroed buffers, so the proven parts compare equal (under the rules
+        // that allow proofs, equal values are never a difference) and what a
+        // read leaves alone reads as zero on both sides.
         const bool partial = verdict != chunk_verdict::unproven && !unproven.empty();
         if (verdict == chunk_verdict::equal && !partial) {
             skip_equal_data(options, piece.elements);
@@ -312,10 +332,8 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             ++shortcut_counts.partial;
         for (int k = 0; k < 2; ++k) {
             const hyperslab &slab = piece.slab[k];
-            if (partial && k == 0)
-                std::memset(p.buf[0].data, 0, strip_bytes);
-            if (partial && k == 1)
-                std::memcpy(p.buf[1].data, p.buf[0].data, strip_bytes);
+            if (partial)
+                std::memset(p.buf[k].data, 0, strip_bytes);
             herr_t sel;
             if (rank == 0)
                 sel = H5Sselect_all(p.sid[k]);
@@ -347,7 +365,10 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
         options->block_element_count = npoints;
         for (int i = 0; i < rank; ++i)
             options->block_start[i] = piece.slab[0].start[i];
-        reset_positions(options);
+        if (plan.subset)
+            reset_positions(options);
+        else
+            reset_positions_in_box(options, piece.extent);
         if (plan.subset) {
             // The report maps element indices through the first dataset's
             // selection within this piece.
@@ -416,6 +437,11 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
     const hid_t did1 = did[0], did2 = did[1];
     strip_plan plan;
     chunk_pair chunks;
+    for (int k = 0; k < 2; ++k)
+        p.zero_before_read[k] = dataset_leaves_unwritten_alone(did[k]);
+    // What a difference counts, also where no buffer is compared.
+    if (diff_stats *stats = stats_of(options); stats != nullptr && stats->depth == 0)
+        stats->unit = stat_unit_of_class(H5Tget_class(p.mtype[0]));
     if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
         // The subsets as the user gave them, for a message.
         const std::string texts[2] = {options->subsets[0] ? subset_text(options->subsets[0]) : "",

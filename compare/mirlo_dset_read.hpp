@@ -16,6 +16,10 @@ struct dset_pair {
     h5_datatype mtype[2];
     h5_dataspace memspace[2];
     read_buffer buf[2];
+    // A read of the side may leave elements of its buffer as they were
+    // (storage never written, no fill value or fill time "never"): its
+    // buffer is zeroed before each read.
+    bool zero_before_read[2] = {false, false};
     zarn_malloc_ptr<char> names[2]; // what object_names point to during the comparison
 };
 

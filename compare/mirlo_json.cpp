@@ -188,6 +188,7 @@ ojson record_json(const object_record &r)
         j["error"] = json_replace_invalid(r.error);
     if (has_data(r)) {
         j["elements_compared"] = r.data.elements;
+        j["difference_unit"] = stat_unit_word(r.data.unit);
         j["max_abs_difference"] = extreme_json(r.data.max_abs);
         j["max_rel_difference"] = extreme_json(r.data.max_rel);
         ojson first = ojson::array();
@@ -230,6 +231,8 @@ object_record record_from(const ojson &j)
     r.error = j.value("error", std::string());
     if (has_data(r)) {
         r.data.elements = j.at("elements_compared").get<uint64_t>();
+        if (!stat_unit_from_word(j.at("difference_unit").get<std::string>(), &r.data.unit))
+            throw std::invalid_argument("unknown difference unit");
         r.data.max_abs = extreme_from(j.at("max_abs_difference"));
         r.data.max_rel = extreme_from(j.at("max_rel_difference"));
         for (const ojson &d : j.at("first_differences")) {
@@ -408,7 +411,8 @@ int json_write_document(FILE *out, const json_run &run, const run_report &report
     r["exit_status"] = run.exit_status;
     r["differences"] = run.differences;
     r["not_comparable"] = run.not_comparable;
-    r["contents_equal"] = run.contents_equal;
+    // A run that failed before matching the member lists knows nothing of them.
+    r["contents_equal"] = report.failed_before_matching ? ojson(nullptr) : ojson(run.contents_equal);
     if (!report.error.empty())
         r["error"] = json_replace_invalid(report.error);
 

@@ -42,6 +42,7 @@ struct run_report {
     std::vector<one_side_object> only_in_second;
     std::vector<object_record> pairs; // in match order
     std::string error;                // a failure before any pair was compared
+    bool failed_before_matching = false; // the run ended in an error before the member lists were matched
 };
 
 // The record of the object options is comparing, or null.

@@ -5,6 +5,7 @@
 #include "zarn.hpp"
 
 #include <cmath>
+#include <iterator>
 
 bool operator==(const stat_number &x, const stat_number &y)
 {
@@ -31,6 +32,40 @@ bool stat_greater(const stat_number &x, const stat_number &y)
     case stat_number::unsigned_int: return x.u > y.u;
     default: return x.f > y.f;
     }
+}
+
+stat_unit stat_unit_of_class(int type_class)
+{
+    switch (type_class) {
+    case H5T_STRING: return stat_unit::character;
+    case H5T_BITFIELD:
+    case H5T_OPAQUE: return stat_unit::byte;
+    case H5T_COMPOUND:
+    case H5T_ARRAY:
+    case H5T_VLEN: return stat_unit::value;
+    default: return stat_unit::element;
+    }
+}
+
+namespace {
+
+constexpr const char *UNIT_WORDS[] = {"element", "character", "byte", "value"};
+
+} // namespace
+
+const char *stat_unit_word(stat_unit unit)
+{
+    return UNIT_WORDS[static_cast<size_t>(unit)];
+}
+
+bool stat_unit_from_word(const std::string &word, stat_unit *unit)
+{
+    for (size_t k = 0; k < std::size(UNIT_WORDS); ++k)
+        if (word == UNIT_WORDS[k]) {
+            *unit = static_cast<stat_unit>(k);
+            return true;
+        }
+    return false;
 }
 
 namespace {
@@ -99,6 +134,7 @@ void stats_note_element(diff_stats *s, const diff_options *options, uint64_t ele
 void stats_merge(diff_stats *s, const diff_stats &later)
 {
     s->elements += later.elements;
+    s->unit = later.unit;
     if (stat_greater(later.max_abs.value, s->max_abs.value))
         s->max_abs = later.max_abs;
     if (stat_greater(later.max_rel.value, s->max_rel.value))
@@ -116,6 +152,14 @@ void print_statistics(const diff_options *options, const diff_stats &s, nfound_t
         return;
     zarn_buffered_print("statistics: %llu elements compared, %llu differences",
                         static_cast<unsigned long long>(s.elements), static_cast<unsigned long long>(differences));
+    // Differences inside elements are counted as the count line counts
+    // them; say so beside the count of elements.
+    switch (s.unit) {
+    case stat_unit::element: break;
+    case stat_unit::character: zarn_buffered_print(" (one per differing character)"); break;
+    case stat_unit::byte: zarn_buffered_print(" (one per differing byte)"); break;
+    case stat_unit::value: zarn_buffered_print(" (one per differing value inside an element)"); break;
+    }
     print_extreme("absolute", s.max_abs);
     print_extreme("relative", s.max_rel);
     zarn_buffered_print("\n");

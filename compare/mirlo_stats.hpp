@@ -50,6 +50,20 @@ struct stat_example {
     stat_number value1, value2;
 };
 
+// What one difference of an object's data counts, as its count line counts
+// it: an element (numbers, enumerations, references); a character of a
+// string (a length that differs counts one too); a byte of a bitfield or
+// opaque value; a value inside a compound, array or variable-length element
+// (each member or item that differs, down to characters and bytes).
+enum class stat_unit : uint8_t { element = 0, character, byte, value };
+
+// The unit of data whose memory type is of class type_class, and its word in
+// the JSON report ("element", "character", "byte", "value").
+stat_unit stat_unit_of_class(int type_class);
+const char *stat_unit_word(stat_unit unit);
+// The unit of a word; false for a word that names none.
+bool stat_unit_from_word(const std::string &word, stat_unit *unit);
+
 struct diff_stats {
     // Elements compared: diff_array adds those of every buffer it compares,
     // so a path that settles data as equal without it must add them here.
@@ -57,6 +71,7 @@ struct diff_stats {
     stat_extreme max_abs;            // largest |a - b|
     stat_extreme max_rel;            // largest |b - a| / |a|, over a not near zero
     std::vector<stat_example> first; // the first differing elements, in order
+    stat_unit unit = stat_unit::element; // what the differences count
 
     // Gathering state, meaningless outside a comparison.
     int depth = 0;           // nesting of buffer comparisons (references compare datasets inside one)

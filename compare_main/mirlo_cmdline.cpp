@@ -130,8 +130,16 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
         // Options that need a value and arrived without one (a long option as
         // the last word or before a word beginning with '-') are refused.
         const char *value = zarn_opt_arg;
-        bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A' || opt == 'J';
-        if (needs_value && (value == nullptr || (opt == 'J' && value[0] == '\0'))) {
+        if (opt == 'J' && (value == nullptr || value[0] == '\0')) {
+            zarn_error_msg("--json needs a file name (- for standard output)\n");
+            return give_up(1, &paths, &attrs);
+        }
+        if (opt == 'J' && args->json_file != nullptr) {
+            zarn_error_msg("--json is given more than once: one report file per run\n");
+            return give_up(1, &paths, &attrs);
+        }
+        bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
+        if (needs_value && value == nullptr) {
             print_usage();
             return give_up(1, &paths, &attrs);
         }

@@ -7,6 +7,7 @@
 
 #include <mpi.h>
 
+#include <cstdio>
 #include <cstring>
 
 const char *const vfd_names[ZARN_VFD_COUNT] = {"sec2",  "direct", "log",   "windows", "stdio", "core",
@@ -51,21 +52,25 @@ hid_t open_once(const char *filename, unsigned flags, hid_t fapl)
     return H5Fopen(filename, flags, fapl);
 }
 
-// True when the world communicator holds more than this process. An MPI-IO
-// open is collective over that communicator, and the open loop runs in one
-// process only (the manager of a parallel comparison), so trying "mpio" there
-// would wait for processes that never join.
-bool world_has_other_processes()
+// A list for the MPI-IO driver on this process alone. The open loop runs in
+// one process at a time (the manager of a parallel comparison, and each
+// worker on its own), so an open over the world communicator would wait for
+// processes that never join; over MPI_COMM_SELF every process count opens
+// the same files. Outside MPI's lifetime the list keeps its driver.
+hid_t self_mpio_fapl(hid_t base)
 {
+    h5_plist fapl(zarn_get_fapl(base, nullptr));
+    if (!fapl.valid())
+        return -1;
     int initialized = 0;
     int finalized = 0;
     MPI_Initialized(&initialized);
     MPI_Finalized(&finalized);
-    if (!initialized || finalized)
-        return false;
-    int size = 1;
-    MPI_Comm_size(MPI_COMM_WORLD, &size);
-    return size > 1;
+    if (initialized && !finalized && H5Pset_fapl_mpio(fapl, MPI_COMM_SELF, MPI_INFO_NULL) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Pset_fapl_mpio failed");
+        return -1;
+    }
+    return fapl.release();
 }
 
 } // namespace
@@ -269,13 +274,15 @@ hid_t zarn_fopen(const char *filename, unsigned flags, hid_t fapl, bool specifie
             ZARN_PUSH_ERROR(zarn_err_minor, "failed to open file using specified FAPL");
             return -1;
         }
-        const bool skip_mpio = world_has_other_processes();
         for (int i = 0; i < ZARN_VFD_COUNT && !fid.valid(); ++i) {
-            // The log driver is never tried, MPI-IO not beside other processes.
-            if (i == ZARN_VFD_LOG || (i == ZARN_VFD_MPIO && skip_mpio))
+            // The log driver is never tried; MPI-IO is tried on this process
+            // alone. It also opens a file whose writer never closed it (its
+            // superblock still says "open for writing"), which the other
+            // drivers refuse: read-only, at any process count.
+            if (i == ZARN_VFD_LOG)
                 continue;
             const vfd_spec spec{nullptr, vfd_names[i]};
-            h5_plist driver_fapl(zarn_get_fapl(fapl, &spec));
+            h5_plist driver_fapl(i == ZARN_VFD_MPIO ? self_mpio_fapl(fapl) : zarn_get_fapl(fapl, &spec));
             if (!driver_fapl.valid())
                 continue;
             hid_t f = zarn_fopen(filename, flags, driver_fapl, true, nullptr, 0);
@@ -295,6 +302,28 @@ hid_t zarn_fopen(const char *filename, unsigned flags, hid_t fapl, bool specifie
         }
     }
     return fid.release();
+}
+
+int zarn_file_left_open(const char *filename)
+{
+    FILE *fp = std::fopen(filename, "rb");
+    if (fp == nullptr)
+        return -1;
+    // The superblock starts at 0 or, after a user block, at a power of two
+    // from 512 on. From version 2 on, its twelfth byte holds the status
+    // flags: bit 0 open for writing, bit 2 open for SWMR writing.
+    static const unsigned char signature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
+    int result = -1;
+    for (long at = 0; result < 0; at = at == 0 ? 512 : at * 2) {
+        unsigned char head[12];
+        if (std::fseek(fp, at, SEEK_SET) != 0 || std::fread(head, 1, sizeof head, fp) != sizeof head)
+            break;
+        if (std::memcmp(head, signature, sizeof signature) != 0)
+            continue;
+        result = head[8] >= 2 && (head[11] & 0x05) != 0 ? 1 : 0;
+    }
+    std::fclose(fp);
+    return result;
 }
 
 int zarn_type_has_vlen(hid_t tid)

@@ -45,11 +45,18 @@ struct vfd_spec {
 // Opens filename with fapl; unless specified_fapl_only, falls back to each
 // usable driver in turn. The driver that opened the file is named in
 // drivername when given. Returns the file identifier or a negative value.
+// The MPI-IO driver of the loop opens the file on this process alone.
 // Drivers that build member names from filename (family, split, multi) are
 // used only when the name is safe for them: a family template, or a name
 // short enough; for any other name they fail like an unreadable file.
 [[nodiscard]] hid_t zarn_fopen(const char *filename, unsigned flags, hid_t fapl, bool specified_fapl_only,
                                char *drivername, size_t drivername_size);
+
+// 1 when the superblock of the file says it is still open for writing (its
+// writer ended without closing it, or is still writing), 0 when not, -1
+// when no superblock can be read. zarn_fopen opens such a file read-only
+// all the same; callers warn that its contents may be incomplete.
+int zarn_file_left_open(const char *filename);
 
 // True when name can serve the family driver as its member-name template:
 // exactly one integer conversion (flags, width and precision of at most two

@@ -88,8 +88,15 @@ def extreme(what, e):
     return text
 
 
+# What the statistics line says beside the count when differences are not
+# counted per element.
+UNIT_WORDS = {"element": "", "character": " (one per differing character)", "byte": " (one per differing byte)",
+              "value": " (one per differing value inside an element)"}
+
+
 def statistics_line(entry):
     return ("statistics: %d elements compared, %d differences" % (entry["elements_compared"], entry["differences"])
+            + UNIT_WORDS[entry["difference_unit"]]
             + extreme("absolute", entry["max_abs_difference"]) + extreme("relative", entry["max_rel_difference"]))
 
 

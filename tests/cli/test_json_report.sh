@@ -83,6 +83,8 @@ expect("first differences", [(d["value1"], d["value2"]) for d in special["first_
 expect("64-bit difference", pairs["/wide"]["max_abs_difference"]["value"], 18446744073709551615)
 expect("no relative difference against 0", pairs["/uwide"]["max_rel_difference"], None)
 expect("string difference", pairs["/words"]["first_differences"], [{"position": [0]}])
+expect("what a string difference counts", pairs["/words"]["difference_unit"], "character")
+expect("what a number difference counts", pairs["/wide"]["difference_unit"], "element")
 expect("not comparable", (pairs["/mixed"]["comparable"], pairs["/mixed"]["reason"]),
        (False, "different type classes: H5T_INTEGER and H5T_FLOAT"))
 for e in errors:
@@ -99,6 +101,35 @@ import json, sys
 pairs = {p["path1"]: p for p in json.load(open(sys.argv[1], "rb"))["pairs"]}
 large = pairs["/large"]
 sys.exit(0 if (large["elements_compared"], large["differences"]) == (40000000, 9) else 1)
+EOF
+done
+
+# A link whose target differs counts in the JSON totals, while the text prints
+# its count line only under -v: without -v the text's count lines add up to
+# the JSON total less one per such link, with -v to the total.
+for n in 1 3; do
+    for mode in "" -v; do
+        run "$n" "$work/links$n$mode" $mode --json="$work/links$n$mode.json" e2e_links_a.h5 e2e_links_b.h5 > /dev/null
+        python3 - "$work/links$n$mode" "$work/links$n$mode.json" "$mode" <<'EOF' ||
+import json, re, sys
+text = open(sys.argv[1], "rb").read().decode("utf-8", "surrogateescape")
+doc = json.load(open(sys.argv[2], "rb"))
+counted = sum(int(m) for m in re.findall(r"^(\d+) differences found$", text, re.M))
+links = [p for p in doc["pairs"] if p["kind"] == "link" and p["differences"] > 0]
+want = doc["run"]["differences"] - (0 if sys.argv[3] == "-v" else len(links))
+sys.exit(0 if len(links) == 2 and counted == want else 1)
+EOF
+        { echo "link differences in text and JSON at $n processes ${mode:-without -v}"; fail=1; }
+    done
+done
+
+# A run that fails before matching the member lists says nothing of them.
+for n in 1 3; do
+    run "$n" "$work/missing$n" --json="$work/missing$n.json" e2e_a.h5 no_such_file.h5 > /dev/null
+    python3 - "$work/missing$n.json" <<'EOF' || { echo "contents_equal of a failed run at $n processes"; fail=1; }
+import json, sys
+run = json.load(open(sys.argv[1], "rb"))["run"]
+sys.exit(0 if run["contents_equal"] is None and "error" in run and run["exit_status"] == 2 else 1)
 EOF
 done
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -213,6 +214,56 @@ TEST(ArrayTypeTest, EachBaseElementIsCompared)
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
     EXPECT_EQ(occurrences(r.out, "[ 1 ]"), 2u);
+}
+
+// Under -N with --use-system-epsilon a NaN counts against a NaN, whether or
+// not anything else in the buffers differs: buffers whose bytes are all equal
+// are compared element by element too, plain, as compound members and as
+// array elements. Other rules still find equal buffers equal.
+TEST(NanAgainstItselfTest, EqualBytesStillCountEveryNan)
+{
+    const double nan = std::nan("");
+    h5_datatype compound = pair_type();
+    const hsize_t three = 3;
+    h5_datatype doubles(H5Tarray_create2(H5T_NATIVE_DOUBLE, 1, &three));
+    auto nan_epsilon = [](diff_options *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; };
+    auto exact = [](diff_options *) {};
+    auto no_nans = [](diff_options *o) { o->detect_nans = 0; };
+    struct nan_case {
+        const char *name;
+        void (*set)(diff_options *);
+        bool last_differs; // the last value of the second buffer is changed
+        nfound_t expected;
+    };
+    const nan_case cases[] = {
+        {"-N epsilon, equal bytes", nan_epsilon, false, 1},
+        {"-N epsilon, another difference", nan_epsilon, true, 2},
+        {"exact, equal bytes", exact, false, 0},
+        {"-N alone, equal bytes", no_nans, false, 0},
+        {"exact, another difference", exact, true, 1},
+    };
+    for (const nan_case &c : cases) {
+        // [nan, 1, 2] against [nan, 1, 2] (or [nan, 1, 3]).
+        double a[3] = {nan, 1, 2}, b[3] = {nan, 1, c.last_differs ? 3.0 : 2.0};
+        diff_options o = make_options(H5T_NATIVE_DOUBLE, 3);
+        c.set(&o);
+        EXPECT_EQ(run_array(a, b, o).count, c.expected) << "plain, " << c.name;
+
+        pair_t pa[3], pb[3];
+        std::memset(pa, 0, sizeof pa);
+        std::memset(pb, 0, sizeof pb);
+        for (int k = 0; k < 3; ++k) {
+            pa[k] = {k, a[k], 'x'};
+            pb[k] = {k, b[k], 'x'};
+        }
+        diff_options oc = make_options(compound, 3);
+        c.set(&oc);
+        EXPECT_EQ(run_array(pa, pb, oc).count, c.expected) << "compound, " << c.name;
+
+        diff_options oa = make_options(doubles, 1);
+        c.set(&oa);
+        EXPECT_EQ(run_array(a, b, oa).count, c.expected) << "array, " << c.name;
+    }
 }
 
 TEST(VlenTest, SequencesAreComparedOverTheCommonLengthAndALengthDifferenceCounts)

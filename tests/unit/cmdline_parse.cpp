@@ -251,12 +251,29 @@ TEST_F(CmdlineTest, ReportOptions)
     EXPECT_EQ(result.args.json_file, nullptr);
     EXPECT_EQ(result.options.json_mode, 0);
     EXPECT_EQ(result.options.statistics_mode, 0);
-    // A report needs a file name.
-    for (auto words : {std::vector<std::string>{"--json=", "a", "b"}, std::vector<std::string>{"--json", "-r", "a", "b"},
-                       std::vector<std::string>{"--statistics=1", "a", "b"}}) {
-        parse(words);
-        EXPECT_EQ(result.status, 1) << words[0];
-        EXPECT_TRUE(starts_with(result.out, USAGE_FIRST)) << words[0];
+    // A report needs one file name, and says so.
+    const std::string no_name = "--json needs a file name (- for standard output)";
+    const std::string twice = "--json is given more than once";
+    const struct {
+        std::vector<std::string> words;
+        std::string message; // on standard error; none: the usage text
+    } refused[] = {
+        {{"--json=", "a", "b"}, no_name},
+        {{"--json", "-r", "a", "b"}, no_name},
+        {{"-r", "--json"}, no_name},
+        {{"--json=x.json", "--json=y.json", "a", "b"}, twice},
+        {{"--json=-", "--json", "y.json", "a", "b"}, twice},
+        {{"--statistics=1", "a", "b"}, ""},
+    };
+    for (const auto &c : refused) {
+        parse(c.words);
+        EXPECT_EQ(result.status, 1) << c.words[0];
+        if (c.message.empty()) {
+            EXPECT_TRUE(starts_with(result.out, USAGE_FIRST)) << c.words[0];
+        } else {
+            EXPECT_NE(result.err.find(c.message), std::string::npos) << c.words[0] << ": " << result.err;
+            EXPECT_EQ(result.out, "") << c.words[0];
+        }
     }
 }
 

@@ -185,6 +185,30 @@ TEST(FopenTest, FilesOfOtherDriversOpenWithoutNamingTheDriver)
     }
 }
 
+TEST(FopenTest, TheSuperblockTellsAFileLeftOpenByItsWriter)
+{
+    const struct {
+        const char *file;
+        int left_open;
+    } cases[] = {
+        {"open_for_writing.h5", 1}, // flushed, never closed
+        {"closed_copy.h5", 0},      // the same, closed
+        {"dset_a.h5", 0},           // an older superblock, without the flags
+        {"no_such_file.h5", -1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(zarn_file_left_open(fixture_path(c.file).c_str()), c.left_open) << c.file;
+    // A file that is not HDF5 has no superblock.
+    test_support::temp_dir dir("left_open");
+    ASSERT_TRUE(dir.valid());
+    FILE *text = std::fopen(dir.file("text.h5").c_str(), "w");
+    ASSERT_NE(text, nullptr);
+    for (int k = 0; k < 100; ++k)
+        std::fputs("not an HDF5 file, long enough to hold several places a superblock may start at\n", text);
+    std::fclose(text);
+    EXPECT_EQ(zarn_file_left_open(dir.file("text.h5").c_str()), -1);
+}
+
 TEST(FopenTest, HostileNamesAreJustNamesThatDoNotOpen)
 {
     // Each name fails like any missing file: no driver may take it as a

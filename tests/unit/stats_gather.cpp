@@ -253,6 +253,43 @@ TEST(StatsGatherTest, PiecesMergedInOrderGiveTheStatisticsOfTheWhole)
     EXPECT_EQ(merged.first.size(), MIRLO_FIRST_DIFFERENCES);
 }
 
+TEST(StatsGatherTest, TheLineSaysWhatADifferenceCounts)
+{
+    // Two strings with three differing characters (a length that differs
+    // counts one more), two bytes of one opaque value, one number: the line
+    // counts elements, and says what each difference is where it is not an
+    // element.
+    h5_datatype text(H5Tcopy(H5T_C_S1));
+    H5Tset_size(text, 4);
+    H5Tset_strpad(text, H5T_STR_NULLTERM);
+    h5_datatype opaque(H5Tcreate(H5T_OPAQUE, 2));
+    auto chars = [](const char *s) { return std::vector<unsigned char>(s, s + 8); };
+    diff_options on = test_support::default_options();
+    on.statistics_mode = 1;
+    const struct {
+        const char *name;
+        buffer_case c;
+        stat_unit unit;
+        std::string line;
+    } rows[] = {
+        {"strings", {text, 4, chars("abc\0xyz\0"), chars("abd\0xq\0\0"), {2}}, stat_unit::character,
+         "statistics: 2 elements compared, 3 differences (one per differing character)\n"},
+        {"opaque", {opaque, 2, {1, 2}, {3, 4}, {1}}, stat_unit::byte,
+         "statistics: 1 elements compared, 2 differences (one per differing byte)\n"},
+        {"numbers", {H5T_NATIVE_INT, sizeof(int), bytes_of<int>({1, 2}), bytes_of<int>({1, 5}), {2}},
+         stat_unit::element,
+         "statistics: 2 elements compared, 1 differences, largest absolute difference 3 at [ 1 ], "
+         "largest relative difference 1.5 at [ 1 ]\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const gathered g = gather(row.c);
+        EXPECT_EQ(g.stats.unit, row.unit);
+        const auto printed = test_support::capture([&] { print_statistics(&on, g.stats, g.found); });
+        EXPECT_EQ(printed.out, row.line);
+    }
+}
+
 TEST(StatsGatherTest, StatisticsLineFollowsOnlyObjectsWithDifferences)
 {
     diff_stats s;
