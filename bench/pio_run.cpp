@@ -16,21 +16,6 @@ namespace {
 constexpr const char *ENGINE_SOURCE = "pio_engine";
 constexpr size_t PAGE_SIZE = 4096;
 
-// The reason of the lowest-numbered process that has one, on every process.
-std::string agreed_reason(const tessel_context &ctx, const std::string &mine)
-{
-    int candidate = mine.empty() ? ctx.nprocs : ctx.rank;
-    int first = candidate;
-    MPI_Allreduce(&candidate, &first, 1, MPI_INT, MPI_MIN, ctx.comm);
-    if (first == ctx.nprocs)
-        return "";
-    int length = ctx.rank == first ? static_cast<int>(mine.size()) : 0;
-    MPI_Bcast(&length, 1, MPI_INT, first, ctx.comm);
-    std::string text = ctx.rank == first ? mine : std::string(static_cast<size_t>(length), '\0');
-    MPI_Bcast(text.data(), length, MPI_CHAR, first, ctx.comm);
-    return text;
-}
-
 void print_share(const pio_io &io)
 {
     const char *fn = io.writing ? "do_write" : "do_read";
@@ -108,6 +93,20 @@ int run_files(pio_io &io, const pio_backend &backend)
 }
 
 } // namespace
+
+std::string pio_agreed_reason(const tessel_context &ctx, const std::string &mine)
+{
+    int candidate = mine.empty() ? ctx.nprocs : ctx.rank;
+    int first = candidate;
+    MPI_Allreduce(&candidate, &first, 1, MPI_INT, MPI_MIN, ctx.comm);
+    if (first == ctx.nprocs)
+        return "";
+    int length = ctx.rank == first ? static_cast<int>(mine.size()) : 0;
+    MPI_Bcast(&length, 1, MPI_INT, first, ctx.comm);
+    std::string text = ctx.rank == first ? mine : std::string(static_cast<size_t>(length), '\0');
+    MPI_Bcast(text.data(), length, MPI_CHAR, first, ctx.comm);
+    return text;
+}
 
 bool pio_all_succeeded(const tessel_context &ctx, int status)
 {
@@ -207,7 +206,7 @@ pio_run_result pio_run(const tessel_context &ctx, const bench_parameters &params
     }
     zarn_clear_activity();
     result.status = status;
-    result.reason = agreed_reason(ctx, status < 0 ? io.reason : std::string());
+    result.reason = pio_agreed_reason(ctx, status < 0 ? io.reason : std::string());
     if (status < 0 && result.reason.empty())
         result.reason = "failed on another process";
     return result;

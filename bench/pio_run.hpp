@@ -15,4 +15,8 @@ struct pio_run_result {
     pio_timer_set timers{}; // accumulated phase times of this process
 };
 
+// The text of the lowest-numbered process of ctx.comm whose text is not
+// empty, on every process; "" when every process's is. Collective.
+std::string pio_agreed_reason(const tessel_context &ctx, const std::string &mine);
+
 pio_run_result pio_run(const tessel_context &ctx, const bench_parameters &params);
