@@ -52,12 +52,10 @@ extern const pio_backend PIO_MPIIO_BACKEND;
 extern const pio_backend PIO_PHDF5_BACKEND;
 const pio_backend &pio_backend_for(pio_interface io);
 
-// Reports a failed step on standard error as
-// "Proc R: *** Assertion failed (STEP) at line L in pio_engine", with the
-// detail (the system's reason, the file) on the same line when there is
-// one, and keeps the first failure of the run as its reason.
-void pio_fail_at(pio_io &io, const char *step, int line, const std::string &detail = "");
-#define PIO_FAIL(io, step, ...) pio_fail_at((io), (step), __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+// Reports a failed step on standard error as "Proc R: WHAT failed: DETAIL"
+// (the detail, such as the system's reason and the file, when there is
+// one) and keeps the first failure of the run as its reason.
+void pio_fail(pio_io &io, const char *what, const std::string &detail = "");
 
 // Every process of the group learns whether a step failed anywhere (status
 // 0 or -1), so all of them leave the run together and keep their collective

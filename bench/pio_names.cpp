@@ -48,6 +48,14 @@ std::string pio_user_name_problem(const char *user)
         return "names no directory of its own";
     if (std::strchr(user, '/') != nullptr)
         return "contains \"/\"";
+    // The portable set of file name characters: no blank, line break or
+    // shell character can reach a directory name.
+    for (const char *p = user; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const bool letter_or_digit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letter_or_digit && c != '.' && c != '_' && c != '-')
+            return "holds characters other than letters, digits, \".\", \"_\" and \"-\"";
+    }
     return "";
 }
 

@@ -12,7 +12,8 @@ constexpr size_t PIO_NAME_MAX = 1023; // longest test file name
 const char *pio_user_name();
 
 // Why a user name cannot name a directory inside the prefix, or "" when it
-// can: it must not be empty, ".", ".." or contain "/".
+// can: it must not be empty, ".", ".." or contain "/", and holds only
+// letters, digits, ".", "_" and "-".
 std::string pio_user_name_problem(const char *user);
 
 // The name of test file file_no of the interface. The user's directory is

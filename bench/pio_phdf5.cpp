@@ -40,23 +40,23 @@ int prepare(pio_io &io, h5_layout &l)
     if (io.params.dset_size < 1) {
         l.file_space.reset(H5Screate(H5S_SCALAR));
         if (!l.file_space.valid()) {
-            PIO_FAIL(io, "H5Screate");
+            pio_fail(io, "making the HDF5 dataspace");
             return -1;
         }
     } else {
         l.file_space.reset(H5Screate_simple(h.rank, h.dims, nullptr));
         if (!l.file_space.valid()) {
-            PIO_FAIL(io, "H5Screate_simple");
+            pio_fail(io, "making the HDF5 dataspace");
             return -1;
         }
         if (H5Sselect_hyperslab(l.file_space, H5S_SELECT_SET, h.start, h.stride, h.count, h.block) < 0) {
-            PIO_FAIL(io, "H5Sselect_hyperslab");
+            pio_fail(io, "selecting the share of the HDF5 dataset");
             return -1;
         }
     }
     l.mem_space.reset(H5Screate_simple(h.mem_rank, h.mem_dims, nullptr));
     if (!l.mem_space.valid()) {
-        PIO_FAIL(io, "H5Screate_simple");
+        pio_fail(io, "making the HDF5 dataspace");
         return -1;
     }
     l.transfer_list.reset(H5Pcreate(H5P_DATASET_XFER));
@@ -129,14 +129,14 @@ int transfer(pio_io &io, const h5_layout &l, hid_t dataset, long long X)
     hssize_t offset[2];
     pio_hdf5_offset(io.params, io.ctx.nprocs, io.share.side, X, offset);
     if (H5Soffset_simple(l.file_space, offset) < 0) {
-        PIO_FAIL(io, "H5Soffset_simple");
+        pio_fail(io, "moving the HDF5 selection to the next transfer");
         return -1;
     }
     const herr_t rc =
         io.writing ? H5Dwrite(dataset, H5T_NATIVE_UCHAR, l.mem_space, l.file_space, l.transfer_list, io.buffer)
                    : H5Dread(dataset, H5T_NATIVE_UCHAR, l.mem_space, l.file_space, l.transfer_list, io.buffer);
     if (rc < 0) {
-        PIO_FAIL(io, io.writing ? "H5Dwrite" : "H5Dread", h5_reason(io.name));
+        pio_fail(io, io.writing ? "HDF5 write" : "HDF5 read", h5_reason(io.name));
         return -1;
     }
     return 0;

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr const char *ENGINE_SOURCE = "pio_engine";
 constexpr size_t PAGE_SIZE = 4096;
 
 void print_share(const pio_io &io)
@@ -43,9 +42,8 @@ int run_phase(pio_io &io, const pio_backend &backend, bool writing)
                        !writing && io.params.io_type == pio_interface::phdf5);
     MPI_Barrier(io.ctx.comm);
     pio_timer_set_time(&io.timers, open_close, PIO_START);
+    // Each failing step has printed what failed and why.
     int rc = backend.open(io, writing ? pio_open_mode::create : pio_open_mode::read);
-    if (rc < 0)
-        PIO_FAIL(io, "do_fopen failed");
     if (!pio_all_succeeded(io.ctx, rc))
         return -1;
     if (writing && io.params.verify)
@@ -55,11 +53,7 @@ int run_phase(pio_io &io, const pio_backend &backend, bool writing)
     pio_timer_set_time(&io.timers, phase, PIO_START);
     rc = writing ? backend.write(io) : backend.read(io);
     pio_timer_set_time(&io.timers, phase, PIO_STOP);
-    if (rc < 0)
-        PIO_FAIL(io, writing ? "do_write failed" : "do_read failed");
     const int close_rc = backend.close(io);
-    if (close_rc < 0)
-        PIO_FAIL(io, "do_fclose failed");
     pio_timer_set_time(&io.timers, open_close, PIO_STOP);
     return pio_all_succeeded(io.ctx, rc < 0 || close_rc < 0 ? -1 : 0) ? 0 : -1;
 }
@@ -82,8 +76,8 @@ int run_files(pio_io &io, const pio_backend &backend)
         if (!ok) {
             // A failed step may leave the file open on some processes; it is
             // closed here once, and removed like the file of a good run.
-            if (io.file.is_open() && backend.close(io) < 0)
-                PIO_FAIL(io, "do_fclose failed");
+            if (io.file.is_open())
+                (void)backend.close(io);
             remove_file(io, backend);
             return -1;
         }
@@ -115,16 +109,12 @@ bool pio_all_succeeded(const tessel_context &ctx, int status)
     return worst == 0;
 }
 
-void pio_fail_at(pio_io &io, const char *step, int line, const std::string &detail_text)
+void pio_fail(pio_io &io, const char *what, const std::string &detail_text)
 {
     const std::string detail = tessel_one_line(detail_text);
-    if (detail.empty())
-        std::fprintf(stderr, "Proc %d: *** Assertion failed (%s) at line %4d in %s\n", io.ctx.rank, step, line,
-                     ENGINE_SOURCE);
-    else
-        std::fprintf(stderr, "Proc %d: *** Assertion failed (%s) at line %4d in %s: %s\n", io.ctx.rank, step, line,
-                     ENGINE_SOURCE, detail.c_str());
-    pio_keep_reason(io, detail.empty() ? std::string(step) + " failed" : std::string(step) + " failed: " + detail);
+    const std::string reason = std::string(what) + " failed" + (detail.empty() ? "" : ": " + detail);
+    std::fprintf(stderr, "Proc %d: %s\n", io.ctx.rank, reason.c_str());
+    pio_keep_reason(io, reason);
 }
 
 void pio_keep_reason(pio_io &io, const std::string &reason)

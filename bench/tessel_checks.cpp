@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cerrno>
@@ -23,6 +24,12 @@ unsigned long long times(unsigned long long a, unsigned long long b)
 {
     unsigned long long r = 0;
     return __builtin_mul_overflow(a, b, &r) ? ULLONG_MAX : r;
+}
+
+unsigned long long sat_add(unsigned long long a, unsigned long long b)
+{
+    unsigned long long r = 0;
+    return __builtin_add_overflow(a, b, &r) ? ULLONG_MAX : r;
 }
 
 // A size in bytes, KiB, MiB ...: exact where a unit divides it, else the
@@ -56,21 +63,43 @@ unsigned long long dataset_bytes(const bench_options &o, int count)
     return o.dim2d ? times(side, side) : side;
 }
 
-struct size_rule {
+struct value_rule {
     char letter;
     const char *what;
     long long minimum;
-    long long bench_options::*field;
+    long long (*value)(const bench_options &);
 };
 
-// Values after derivation: -x, -X and -B hold their defaults by now.
-constexpr size_rule SIZE_RULES[] = {
-    {'e', "bytes per process per dataset", 1, &bench_options::num_bytes},
-    {'x', "smallest transfer buffer size", 1, &bench_options::min_xfer_size},
-    {'X', "largest transfer buffer size", 1, &bench_options::max_xfer_size},
-    {'B', "block size", 1, &bench_options::block_size},
-    {'a', "alignment", 1, &bench_options::align},
-    {'T', "alignment threshold", 0, &bench_options::threshold},
+// Sizes and counts with their smallest value. -x, -X and -B also hold
+// their derived defaults after derivation.
+constexpr value_rule VALUE_RULES[] = {
+    {'e', "bytes per process per dataset", 1, [](const bench_options &o) { return o.num_bytes; }},
+    {'x', "smallest transfer buffer size", 1, [](const bench_options &o) { return o.min_xfer_size; }},
+    {'X', "largest transfer buffer size", 1, [](const bench_options &o) { return o.max_xfer_size; }},
+    {'B', "block size", 1, [](const bench_options &o) { return o.block_size; }},
+    {'a', "alignment", 1, [](const bench_options &o) { return o.align; }},
+    {'T', "alignment threshold", 0, [](const bench_options &o) { return o.threshold; }},
+    {'d', "datasets per file", 1, [](const bench_options &o) { return static_cast<long long>(o.num_dsets); }},
+    {'F', "number of files", 1, [](const bench_options &o) { return static_cast<long long>(o.num_files); }},
+    {'i', "iterations", 1, [](const bench_options &o) { return static_cast<long long>(o.num_iterations); }},
+    {'p', "smallest process count", 1, [](const bench_options &o) { return static_cast<long long>(o.min_num_processes); }},
+    {'P', "largest process count", 1, [](const bench_options &o) { return static_cast<long long>(o.max_num_processes); }},
+};
+
+struct order_rule {
+    char low, high;
+    const char *low_what, *high_what, *high_default;
+    long long (*low_value)(const bench_options &);
+    long long (*high_value)(const bench_options &);
+};
+
+// Pairs whose first value must not exceed the second.
+constexpr order_rule ORDER_RULES[] = {
+    {'x', 'X', "smallest transfer buffer size", "largest transfer buffer size", "-e",
+     [](const bench_options &o) { return o.min_xfer_size; }, [](const bench_options &o) { return o.max_xfer_size; }},
+    {'p', 'P', "smallest process count", "largest process count", "the number of processes",
+     [](const bench_options &o) { return static_cast<long long>(o.min_num_processes); },
+     [](const bench_options &o) { return static_cast<long long>(o.max_num_processes); }},
 };
 
 } // namespace
@@ -83,16 +112,31 @@ int tessel_largest_count(const bench_options &o, int world_size)
     return 0;
 }
 
+std::string tessel_check_values(const bench_options &o, bool given_only)
+{
+    for (const value_rule &r : VALUE_RULES)
+        if ((!given_only || bench_option_given(o, r.letter)) && r.value(o) < r.minimum)
+            return tessel_text_of("tessel: -%c (%s) must be at least %lld, not %lld", r.letter, r.what, r.minimum,
+                                  r.value(o));
+    for (const order_rule &r : ORDER_RULES) {
+        const bool high_given = bench_option_given(o, r.high);
+        if (given_only && !(bench_option_given(o, r.low) && high_given))
+            continue;
+        if (r.low_value(o) <= r.high_value(o))
+            continue;
+        std::string refused = tessel_text_of("tessel: -%c (%s) must not be larger than -%c (%s): %lld > %lld", r.low,
+                                             r.low_what, r.high, r.high_what, r.low_value(o), r.high_value(o));
+        if (!high_given)
+            refused += tessel_text_of(" (-%c is by default %s)", r.high, r.high_default);
+        return refused;
+    }
+    return "";
+}
+
 std::string tessel_check_sizes(const bench_options &o, int world_size)
 {
-    for (const size_rule &r : SIZE_RULES)
-        if (o.*r.field < r.minimum)
-            return tessel_text_of("tessel: -%c (%s) must be at least %lld, not %lld", r.letter, r.what, r.minimum,
-                           o.*r.field);
-    if (o.num_dsets < 1)
-        return tessel_text_of("tessel: -d (datasets per file) must be at least 1, not %ld", o.num_dsets);
-    if (o.num_files < 0)
-        return tessel_text_of("tessel: -F (number of files) must be at least 0, not %ld", o.num_files);
+    if (std::string refused = tessel_check_values(o, false); !refused.empty())
+        return refused;
 
     const int count = tessel_largest_count(o, world_size);
     if (count == 0)
@@ -123,11 +167,30 @@ unsigned long long tessel_bytes_needed(const bench_options &o, int world_size, b
 {
     if (o.num_files <= 0)
         return 0;
-    unsigned long long file = times(dataset_bytes(o, tessel_largest_count(o, world_size)),
-                                    static_cast<unsigned long long>(o.num_dsets));
+    const unsigned long long dataset = dataset_bytes(o, tessel_largest_count(o, world_size));
+    const auto dsets = static_cast<unsigned long long>(o.num_dsets);
+    const unsigned long long data = times(dataset, dsets);
+    // An HDF5 file also holds its metadata: the superblock, the root group
+    // and its heaps, and for each dataset an object header, the padding
+    // before aligned data and, when chunked, the chunk index (generous
+    // figures: the check must not let a file through that cannot fit).
+    unsigned long long hdf5 = data;
+    if (o.api & API_PHDF5) {
+        unsigned long long per_dataset = 4096 + (o.align > 1 ? static_cast<unsigned long long>(o.align) : 0);
+        if (o.chunk) {
+            const auto side = static_cast<unsigned long long>(o.block_size);
+            const unsigned long long chunk = o.dim2d ? times(side, side) : side;
+            per_dataset = sat_add(per_dataset, times(dataset / (chunk == 0 ? 1 : chunk) + 1, 64));
+        }
+        hdf5 = sat_add(sat_add(data, 65536), times(per_dataset, dsets));
+    }
     if (!keep_files)
-        return file;
-    return times(times(file, static_cast<unsigned long long>(o.num_files)), std::popcount(o.api & API_ALL));
+        return o.api & API_PHDF5 ? hdf5 : data;
+    // Every file of every interface stays.
+    const int plain = std::popcount(o.api & (API_POSIX | API_MPIIO));
+    const unsigned long long all = sat_add(times(data, static_cast<unsigned long long>(plain)),
+                                           o.api & API_PHDF5 ? hdf5 : 0);
+    return times(all, static_cast<unsigned long long>(o.num_files));
 }
 
 std::string tessel_check_files(const bench_options &o, int world_size)
@@ -139,7 +202,7 @@ std::string tessel_check_files(const bench_options &o, int world_size)
         const std::string problem = pio_user_name_problem(user);
         if (!problem.empty())
             return tessel_text_of("tessel: the user name \"%s\" (%s) %s: it must name a directory inside HDF5_PARAPREFIX",
-                           user, std::getenv("USER") != nullptr ? "USER" : "LOGIN", problem.c_str());
+                           tessel_printable(user).c_str(), std::getenv("USER") != nullptr ? "USER" : "LOGIN", problem.c_str());
         // The longest name: prefix, user, the last file number, ".posix".
         std::string longest = std::string(prefix) + "/" + (user ? user : "") + "/#pio_tmp_" +
                               std::to_string(o.num_files) + ".posix";
@@ -147,6 +210,16 @@ std::string tessel_check_files(const bench_options &o, int world_size)
             return tessel_text_of("tessel: HDF5_PARAPREFIX is too long: the test file names must be at most %zu "
                            "characters",
                            PIO_NAME_MAX);
+        // The folder of the test files must be there to write in.
+        struct stat st{};
+        if (stat(prefix, &st) != 0)
+            return tessel_text_of("tessel: HDF5_PARAPREFIX %s cannot be used: %s", tessel_printable(prefix).c_str(),
+                                  std::strerror(errno));
+        if (!S_ISDIR(st.st_mode))
+            return tessel_text_of("tessel: HDF5_PARAPREFIX %s is not a directory", tessel_printable(prefix).c_str());
+        if (access(prefix, W_OK | X_OK) != 0)
+            return tessel_text_of("tessel: HDF5_PARAPREFIX %s is not writable: %s", tessel_printable(prefix).c_str(),
+                                  std::strerror(errno));
     }
     const bool keep_files = std::getenv("HDF5_NOCLEANUP") != nullptr;
     const unsigned long long needed = tessel_bytes_needed(o, world_size, keep_files);

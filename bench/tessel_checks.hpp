@@ -12,7 +12,13 @@
 // world_size processes, or 0 when none does.
 int tessel_largest_count(const bench_options &o, int world_size);
 
-// Sizes, counts and products of the derived options. "" when they are fine,
+// Sizes and counts against their smallest values, and -x against -X, -p
+// against -P: with given_only, only the values given on the command line
+// (before anything is derived from them), else all of them. "" when they
+// are fine, else the message refusing them.
+std::string tessel_check_values(const bench_options &o, bool given_only);
+
+// Values, sizes, counts and products of the derived options. "" when they are fine,
 // else the message refusing them.
 std::string tessel_check_sizes(const bench_options &o, int world_size);
 

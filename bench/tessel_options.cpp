@@ -1,6 +1,8 @@
 // The tessel command line and its derived sizes.
 #include "tessel_options.hpp"
 
+#include "tessel_checks.hpp"
+
 #include "zarn_options.hpp"
 
 #include <cctype>
@@ -204,8 +206,6 @@ void derive_bench_options(bench_options *o)
         if (as_unsigned(o->max_xfer_size) > as_unsigned(o->num_bytes))
             o->max_xfer_size = o->num_bytes;
     }
-    if (as_unsigned(o->min_xfer_size) > as_unsigned(o->max_xfer_size))
-        o->min_xfer_size = o->max_xfer_size;
     // The default block is half of num_bytes, but never more than the
     // smallest transfer buffer: the transfer sizes double from the smallest,
     // so every one of them then holds whole blocks.
@@ -216,14 +216,6 @@ void derive_bench_options(bench_options *o)
     }
     if (as_unsigned(o->block_size) > as_unsigned(o->num_bytes))
         o->block_size = o->num_bytes;
-    if (o->min_num_processes < 1)
-        o->min_num_processes = 1;
-    if (o->max_num_processes < 1)
-        o->max_num_processes = 1;
-    if (o->min_num_processes > o->max_num_processes)
-        o->min_num_processes = o->max_num_processes;
-    if (o->num_iterations < 1)
-        o->num_iterations = 1;
 }
 
 bench_command parse_bench_command_line(int argc, const char *const *argv, bench_options *o, std::string *message)
@@ -234,6 +226,8 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             break;
         const char *arg = zarn_opt_arg;
         std::string bad;
+        if (c >= 'A' && c <= 'z')
+            o->given |= uint64_t{1} << (c - 'A');
         switch (c) {
         case 'A':
             if (arg != nullptr && parse_api_list(arg, &o->api, &bad) < 0) {
@@ -307,6 +301,11 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             return bench_command::usage;
         }
     }
-    derive_bench_options(o);
-    return bench_command::run;
+    // Values as given, then as derived (a default may meet a given value).
+    *message = tessel_check_values(*o, true);
+    if (message->empty()) {
+        derive_bench_options(o);
+        *message = tessel_check_values(*o, false);
+    }
+    return message->empty() ? bench_command::run : bench_command::refused;
 }

@@ -31,7 +31,14 @@ struct bench_options {
     int debug_level;       // 0 to 4
     const char *json_path; // --json=FILE, or nullptr
     const char *csv_path;  // --csv=FILE, or nullptr
+    uint64_t given;        // the options on the command line: bit (letter - 'A')
 };
+
+// Whether the option of the letter was on the command line.
+constexpr bool bench_option_given(const bench_options &o, char letter)
+{
+    return (o.given >> (letter - 'A') & 1) != 0;
+}
 
 // What the command line asks for.
 enum class bench_command : int {
@@ -60,10 +67,13 @@ int parse_api_list(const char *text, uint64_t *api, std::string *bad);
 // times, raw). Returns 0, or -1 with the refused item in *bad.
 int parse_debug_list(const char *text, bench_options *options, std::string *bad);
 
-// Fills in the sizes left at 0 and brings the others into range.
+// Fills in the sizes left at 0 and limits the transfer sizes and the block
+// to num_bytes (1D), as the command line documents.
 void derive_bench_options(bench_options *options);
 
-// Reads the whole command line into options (already holding the defaults).
-// For bench_command::refused, *message holds the text to print.
+// Reads the whole command line into options (already holding the defaults)
+// and derives the missing values. A value that cannot work (a size or count
+// below its minimum, -x above -X, -p above -P) is refused, before and after
+// derivation. For bench_command::refused, *message holds the text to print.
 bench_command parse_bench_command_line(int argc, const char *const *argv, bench_options *options,
                                        std::string *message);

@@ -161,22 +161,23 @@ TEST(PioFileName, PrefixAndUserDirectoryAreCreatedAndSlashesSqueezed)
     EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), missing + "/#pio_tmp_1.posix");
 }
 
-TEST(PioFileName, UserNamesThatWouldLeaveThePrefixAreNeverUsed)
+TEST(PioFileName, UserNamesThatWouldLeaveThePrefixOrHoldUnsafeCharactersAreNeverUsed)
 {
     env_guard env;
     temp_dir dir("escape");
     fs::create_directories(dir.file("prefix"));
     const std::string prefix = dir.file("prefix");
     env.set("HDF5_PARAPREFIX", prefix.c_str());
-    for (const char *user : {"../escaped", "..", ".", "", "a/b", "/abs"}) {
+    for (const char *user : {"../escaped", "..", ".", "", "a/b", "/abs", "a b", "a\nb", "x;rm", "\xe9"}) {
         env.set("USER", user);
         EXPECT_FALSE(pio_user_name_problem(user).empty()) << user;
         EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), prefix + "/#pio_tmp_1.posix") << user;
     }
     EXPECT_TRUE(pio_user_name_problem("u01").empty());
     EXPECT_TRUE(pio_user_name_problem("..u").empty());
-    // Nothing was made beside the prefix.
+    // Nothing was made beside the prefix, nor in it.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(prefix));
 }
 
 TEST(PioFileName, ANameThatCannotFitStaysIncomplete)
@@ -275,6 +276,9 @@ TEST_F(FullFileSystem, AFailedWriteIsReportedWithItsReasonAndTheFileRemoved)
     EXPECT_NE(r.reason.find(mount_point_.string() + "/#pio_tmp_1.h5"), std::string::npos) << r.reason;
     EXPECT_EQ(r.reason.find('\n'), std::string::npos) << r.reason;
     EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    // The failing step in words, with the process and the reason.
+    EXPECT_NE(err.find("Proc 0: HDF5 write failed: "), std::string::npos) << err;
+    EXPECT_EQ(err.find("Assertion"), std::string::npos) << err;
     EXPECT_TRUE(fs::is_empty(mount_point_)) << "test file left behind";
 
     // With HDF5_NOCLEANUP the file of the failed run stays.
