@@ -1,5 +1,6 @@
 // tessel: measures parallel I/O throughput through POSIX, MPI-IO and HDF5.
 #include "mpi_info.hpp"
+#include "pio_names.hpp"
 #include "pio_owners.hpp"
 #include "pio_run.hpp"
 #include "tessel_checks.hpp"
@@ -120,7 +121,7 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     mpi_info_owner hints;
     (void)read_mpi_info(hints.receive(), ctx.world_rank == 0);
     ctx.hints = hints.get();
-    ctx.keep_files = std::getenv("HDF5_NOCLEANUP") != nullptr;
+    tessel_read_environment(ctx);
 
     bench_options options = bench_default_options(ctx.world_size);
     std::string message;
@@ -147,7 +148,7 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     if (ctx.world_rank == 0) {
         message = tessel_check_sizes(options, ctx.world_size);
         if (message.empty())
-            message = tessel_check_files(options, ctx.world_size);
+            message = tessel_check_files(ctx, options, ctx.world_size);
         if (message.empty())
             message = open_report(ctx, options.json_path, &json_file);
         if (message.empty())

@@ -69,7 +69,7 @@ void remove_file(const pio_io &io, const pio_backend &backend)
 int run_files(pio_io &io, const pio_backend &backend)
 {
     for (long f = 1; f <= io.params.num_files; ++f) {
-        io.name = pio_make_filename(io.params.io_type, static_cast<unsigned long>(f));
+        io.name = pio_make_filename(io.ctx, io.params.io_type, static_cast<unsigned long>(f));
         if (io.ctx.debug_level > 0)
             std::fprintf(io.ctx.out, "rank %d: data filename=%s\n", io.ctx.rank, io.name.c_str());
         const bool ok = run_phase(io, backend, true) == 0 && (io.params.write_only || run_phase(io, backend, false) == 0);
@@ -163,15 +163,6 @@ pio_run_result pio_run(const tessel_context &ctx, const bench_parameters &params
 {
     pio_run_result result;
     result.timers.clock = PIO_MPI_CLOCK;
-    const std::string refused = pio_check_parameters(params);
-    if (!refused.empty()) {
-        // Every process would print the same words.
-        if (ctx.rank == 0)
-            std::fprintf(stderr, "%s\n", refused.c_str());
-        result.status = -1;
-        result.reason = refused;
-        return result;
-    }
 
     pio_io io{ctx, params, pio_compute_share(params, ctx.rank, ctx.nprocs), nullptr, result.timers, {}, "", true, ""};
     // Page-aligned, and touched once here so no page faults land in the

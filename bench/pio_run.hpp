@@ -19,4 +19,6 @@ struct pio_run_result {
 // empty, on every process; "" when every process's is. Collective.
 std::string pio_agreed_reason(const tessel_context &ctx, const std::string &mine);
 
+// The parameters must have passed pio_check_parameters (the driver checks
+// them once for every interface of a transfer size).
 pio_run_result pio_run(const tessel_context &ctx, const bench_parameters &params);

@@ -12,18 +12,15 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr unsigned long long FILE_SIZE_MAX = LLONG_MAX; // the largest offset of a file
 
-// a * b, or ULLONG_MAX when it does not fit.
 unsigned long long times(unsigned long long a, unsigned long long b)
 {
-    unsigned long long r = 0;
-    return __builtin_mul_overflow(a, b, &r) ? ULLONG_MAX : r;
+    return bench_times(a, b);
 }
 
 unsigned long long sat_add(unsigned long long a, unsigned long long b)
@@ -54,13 +51,6 @@ std::string size_text(unsigned long long v)
     char text[64];
     std::snprintf(text, sizeof text, "%.1f%s", d, units[u]);
     return text;
-}
-
-// Bytes of one dataset at count processes; ULLONG_MAX when it overflows.
-unsigned long long dataset_bytes(const bench_options &o, int count)
-{
-    const unsigned long long side = times(static_cast<unsigned long long>(o.num_bytes), static_cast<unsigned>(count));
-    return o.dim2d ? times(side, side) : side;
 }
 
 struct value_rule {
@@ -146,7 +136,7 @@ std::string tessel_check_sizes(const bench_options &o, int world_size)
 
     // The largest dataset and file of the run, and the 2D transfer buffer,
     // must be addressable as file offsets.
-    const unsigned long long dataset = dataset_bytes(o, count);
+    const unsigned long long dataset = bench_dataset_bytes(o, count);
     if (dataset > FILE_SIZE_MAX)
         return tessel_text_of("tessel: -e %lld makes %s datasets of more than %llu bytes (the largest file size) at %d "
                        "processes; make -e smaller",
@@ -167,7 +157,7 @@ unsigned long long tessel_bytes_needed(const bench_options &o, int world_size, b
 {
     if (o.num_files <= 0)
         return 0;
-    const unsigned long long dataset = dataset_bytes(o, tessel_largest_count(o, world_size));
+    const unsigned long long dataset = bench_dataset_bytes(o, tessel_largest_count(o, world_size));
     const auto dsets = static_cast<unsigned long long>(o.num_dsets);
     const unsigned long long data = times(dataset, dsets);
     // An HDF5 file also holds its metadata: the superblock, the root group
@@ -193,23 +183,22 @@ unsigned long long tessel_bytes_needed(const bench_options &o, int world_size, b
     return times(all, static_cast<unsigned long long>(o.num_files));
 }
 
-std::string tessel_check_files(const bench_options &o, int world_size)
+std::string tessel_check_files(const tessel_context &ctx, const bench_options &o, int world_size)
 {
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    const bool has_prefix = prefix != nullptr && *prefix != '\0';
+    const bool has_prefix = !ctx.prefix.empty();
+    const char *prefix = ctx.prefix.c_str();
     if (has_prefix) {
-        const char *user = pio_user_name();
+        const char *user = ctx.user_variable != nullptr ? ctx.user.c_str() : nullptr;
         const std::string problem = pio_user_name_problem(user);
         if (!problem.empty())
             return tessel_text_of("tessel: the user name \"%s\" (%s) %s: it must name a directory inside HDF5_PARAPREFIX",
-                           tessel_printable(user).c_str(), std::getenv("USER") != nullptr ? "USER" : "LOGIN", problem.c_str());
+                                  tessel_printable(ctx.user).c_str(), ctx.user_variable, problem.c_str());
         // The longest name: prefix, user, the last file number, ".posix".
-        std::string longest = std::string(prefix) + "/" + (user ? user : "") + "/#pio_tmp_" +
-                              std::to_string(o.num_files) + ".posix";
+        std::string longest = ctx.prefix + "/" + ctx.user + "/#pio_tmp_" + std::to_string(o.num_files) + ".posix";
         if (longest.size() > PIO_NAME_MAX)
             return tessel_text_of("tessel: HDF5_PARAPREFIX is too long: the test file names must be at most %zu "
-                           "characters",
-                           PIO_NAME_MAX);
+                                  "characters",
+                                  PIO_NAME_MAX);
         // The folder of the test files must be there to write in.
         struct stat st{};
         if (stat(prefix, &st) != 0)
@@ -221,17 +210,17 @@ std::string tessel_check_files(const bench_options &o, int world_size)
             return tessel_text_of("tessel: HDF5_PARAPREFIX %s is not writable: %s", tessel_printable(prefix).c_str(),
                                   std::strerror(errno));
     }
-    const bool keep_files = std::getenv("HDF5_NOCLEANUP") != nullptr;
+    const bool keep_files = ctx.keep_files;
     const unsigned long long needed = tessel_bytes_needed(o, world_size, keep_files);
     if (needed == 0)
         return "";
     // The files go in the user's directory when it exists (it may be a
     // file system of its own), else in the prefix.
-    std::string dir = pio_prefix_directory();
+    std::string dir = pio_prefix_directory(ctx);
     struct stat st{};
-    if (has_prefix && pio_user_name() != nullptr &&
-        stat((dir + "/" + pio_user_name()).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        dir += std::string("/") + pio_user_name();
+    if (has_prefix && ctx.user_variable != nullptr && stat((dir + "/" + ctx.user).c_str(), &st) == 0 &&
+        S_ISDIR(st.st_mode))
+        dir += "/" + ctx.user;
     struct statvfs fs{};
     if (statvfs(dir.c_str(), &fs) != 0) {
         // A prefix that cannot be examined is left to the runs, which

@@ -4,6 +4,7 @@
 // Rank 0 runs them before any file is made; each refusal is one message
 // that names the option and the limit.
 #pragma once
+#include "tessel_context.hpp"
 #include "tessel_options.hpp"
 
 #include <string>
@@ -22,10 +23,11 @@ std::string tessel_check_values(const bench_options &o, bool given_only);
 // else the message refusing them.
 std::string tessel_check_sizes(const bench_options &o, int world_size);
 
-// The test files' place: the user name under HDF5_PARAPREFIX, the length of
-// the names, and the free space of the prefix's file system (statvfs)
-// against the bytes the files need at once. "" when fine.
-std::string tessel_check_files(const bench_options &o, int world_size);
+// The test files' place, from the environment read into ctx: the user name
+// under HDF5_PARAPREFIX, the length of the names, the prefix itself (a
+// writable folder), and the free space of its file system (statvfs) against
+// the bytes the files need at once. "" when fine.
+std::string tessel_check_files(const tessel_context &ctx, const bench_options &o, int world_size);
 
 // Bytes of test files on disk at once: one file of the largest process
 // count, or every file of every interface when HDF5_NOCLEANUP keeps them.

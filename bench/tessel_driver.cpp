@@ -38,21 +38,14 @@ void combine(const tessel_context &ctx, iteration_stats &s, const pio_timer_set 
     s.nprocs = ctx.nprocs;
 }
 
-// Sizes too large for the range wrap around instead of overflowing; the
-// up-front checks refuse them before any run.
-long long dataset_size(const bench_options &o, int nprocs)
-{
-    const unsigned long long side = static_cast<unsigned long long>(o.num_bytes) * static_cast<unsigned>(nprocs);
-    return static_cast<long long>(o.dim2d ? side * side : side);
-}
-
 bench_parameters parameters_of(const bench_options &o, int nprocs, long long buf_size)
 {
     bench_parameters p{};
     p.num_procs = nprocs;
     p.num_files = o.num_files;
     p.num_dsets = o.num_dsets;
-    p.dset_size = dataset_size(o, nprocs);
+    // The up-front checks refused every size beyond the largest file offset.
+    p.dset_size = static_cast<long long>(bench_dataset_bytes(o, nprocs));
     p.num_iterations = o.num_iterations;
     p.buf_size = static_cast<uint64_t>(buf_size);
     p.block_size = static_cast<uint64_t>(o.block_size);

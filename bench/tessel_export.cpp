@@ -181,12 +181,11 @@ tessel_run_info gather_run_info(const tessel_context &ctx, bool probe_hints)
         if (c == '\t')
             c = ' ';
 
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    info.has_prefix = prefix != nullptr;
-    info.prefix = prefix != nullptr ? prefix : "";
+    info.has_prefix = ctx.prefix_set;
+    info.prefix = ctx.prefix;
     info.hints_requested = mpi_info_pairs(ctx.hints);
     if (probe_hints)
-        info.hints_in_effect = pio_hints_in_effect(ctx, pio_prefix_directory() + "/#pio_tmp_hints.mpio");
+        info.hints_in_effect = pio_hints_in_effect(ctx, pio_prefix_directory(ctx) + "/#pio_tmp_hints.mpio");
     return info;
 }
 

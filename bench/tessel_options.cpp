@@ -88,6 +88,18 @@ constexpr count_option COUNT_OPTIONS[] = {
 
 } // namespace
 
+unsigned long long bench_times(unsigned long long a, unsigned long long b)
+{
+    unsigned long long r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? ULLONG_MAX : r;
+}
+
+unsigned long long bench_dataset_bytes(const bench_options &o, int nprocs)
+{
+    const unsigned long long side = bench_times(as_unsigned(o.num_bytes), static_cast<unsigned>(nprocs));
+    return o.dim2d ? bench_times(side, side) : side;
+}
+
 bench_options bench_default_options(int world_size)
 {
     bench_options o{};

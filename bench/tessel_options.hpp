@@ -67,6 +67,13 @@ int parse_api_list(const char *text, uint64_t *api, std::string *bad);
 // times, raw). Returns 0, or -1 with the refused item in *bad.
 int parse_debug_list(const char *text, bench_options *options, std::string *bad);
 
+// a x b, or ULLONG_MAX when it does not fit.
+unsigned long long bench_times(unsigned long long a, unsigned long long b);
+
+// Bytes of one dataset at nprocs processes: num_bytes x nprocs in 1D, its
+// square in 2D; ULLONG_MAX when that does not fit.
+unsigned long long bench_dataset_bytes(const bench_options &o, int nprocs);
+
 // Fills in the sizes left at 0 and limits the transfer sizes and the block
 // to num_bytes (1D), as the command line documents.
 void derive_bench_options(bench_options *options);

@@ -6,20 +6,21 @@
 
 #include <hdf5.h>
 
-#include <cstdlib>
+#include <climits>
 
 namespace {
 
-unsigned long long as_unsigned(long long v)
+// A size for the report: sizes beyond the largest file offset (refused
+// before any run) are shown as that offset rather than overflowing.
+long long shown(unsigned long long size)
 {
-    return static_cast<unsigned long long>(v);
+    return size > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(size);
 }
 
-// Product for the report: sizes near the top of the range wrap around
-// instead of overflowing a signed type.
-long long product(long long a, long long b, long long c = 1, long long d = 1)
+long long product(long long a, long long b, long long c = 1)
 {
-    return static_cast<long long>(as_unsigned(a) * as_unsigned(b) * as_unsigned(c) * as_unsigned(d));
+    const auto u = [](long long v) { return static_cast<unsigned long long>(v); };
+    return shown(bench_times(bench_times(u(a), u(b)), u(c)));
 }
 
 } // namespace
@@ -89,13 +90,9 @@ void print_bench_parameters(const tessel_context &ctx, const bench_options *o)
     }
 
     fprintf(out, "rank %d: File size=", r);
-    if (o->dim2d) {
-        print_size(out, product(o->num_dsets, product(pmin, nb), product(pmin, nb)), ":");
-        print_size(out, product(o->num_dsets, product(pmax, nb), product(pmax, nb)), "\n");
-    } else {
-        print_size(out, product(pmin, nb, o->num_dsets), ":");
-        print_size(out, product(pmax, nb, o->num_dsets), "\n");
-    }
+    const auto dsets = static_cast<unsigned long long>(o->num_dsets);
+    print_size(out, shown(bench_times(dsets, bench_dataset_bytes(*o, o->min_num_processes))), ":");
+    print_size(out, shown(bench_times(dsets, bench_dataset_bytes(*o, o->max_num_processes))), "\n");
 
     fprintf(out, "rank %d: Transfer buffer size=", r);
     if (!o->dim2d) {
@@ -126,8 +123,7 @@ void print_bench_parameters(const tessel_context &ctx, const bench_options *o)
     fprintf(out, "rank %d: Geometry=%s", r, o->dim2d ? "2D\n" : "1D\n");
     fprintf(out, "rank %d: VFL used for HDF5 I/O=%s\n", r, "MPI-IO driver");
     fprintf(out, "rank %d: Data storage method in HDF5=%s", r, o->chunk ? "Chunked\n" : "Contiguous\n");
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    fprintf(out, "rank %d: Env HDF5_PARAPREFIX=%s\n", r, prefix ? prefix : "not set");
+    fprintf(out, "rank %d: Env HDF5_PARAPREFIX=%s\n", r, ctx.prefix_set ? ctx.prefix.c_str() : "not set");
     fprintf(out, "rank %d: ", r);
     dump_mpi_info(out, ctx.hints);
     fprintf(out, "rank %d: ==== End of Parameters ====\n", r);

@@ -138,30 +138,30 @@ TEST(TesselChecks, UserNamesPrefixLengthAndFreeSpace)
                  {"$(id)", "$(id)", other}};
     for (const user_case &u : users) {
         env.set("USER", u.user);
-        EXPECT_EQ(tessel_check_files(small, 4), std::string("tessel: the user name \"") + u.shown + "\" (USER) " +
+        EXPECT_EQ(tessel_check_files(env_context(), small, 4), std::string("tessel: the user name \"") + u.shown + "\" (USER) " +
                                                     u.problem + ": it must name a directory inside HDF5_PARAPREFIX");
     }
     env.set("USER", "Jo.Doe_2-x");
-    EXPECT_EQ(tessel_check_files(small, 4), "");
+    EXPECT_EQ(tessel_check_files(env_context(), small, 4), "");
     env.set("USER", nullptr);
     env.set("LOGIN", "..");
-    EXPECT_NE(tessel_check_files(small, 4).find("(LOGIN) names no directory"), std::string::npos);
+    EXPECT_NE(tessel_check_files(env_context(), small, 4).find("(LOGIN) names no directory"), std::string::npos);
     env.set("LOGIN", "u01");
-    EXPECT_EQ(tessel_check_files(small, 4), "");
+    EXPECT_EQ(tessel_check_files(env_context(), small, 4), "");
     // Without a prefix the user name is not used at all.
     env.set("HDF5_PARAPREFIX", nullptr);
     env.set("LOGIN", "..");
-    EXPECT_EQ(tessel_check_files(small, 4), "");
+    EXPECT_EQ(tessel_check_files(env_context(), small, 4), "");
 
     const std::string long_prefix = "/" + std::string(1010, 'p');
     env.set("HDF5_PARAPREFIX", long_prefix.c_str());
     env.set("LOGIN", "u01");
-    EXPECT_EQ(tessel_check_files(small, 4),
+    EXPECT_EQ(tessel_check_files(env_context(), small, 4),
               "tessel: HDF5_PARAPREFIX is too long: the test file names must be at most 1023 characters");
 
     // A petabyte per process does not fit in the temporary folder.
     env.set("HDF5_PARAPREFIX", dir.path().c_str());
-    const std::string refusal = tessel_check_files(options_of({"-e", "1048576G", "-A", "posix"}), 4);
+    const std::string refusal = tessel_check_files(env_context(), options_of({"-e", "1048576G", "-A", "posix"}), 4);
     EXPECT_EQ(refusal.rfind("tessel: the test files need 4 PiB at once but the file system of " + dir.path() + " has ", 0),
               0u)
         << refusal;
@@ -189,7 +189,7 @@ TEST(TesselChecks, ThePrefixMustBeAWritableFolder)
     };
     for (const auto &c : cases) {
         env.set("HDF5_PARAPREFIX", c.prefix.c_str());
-        EXPECT_EQ(tessel_check_files(small, 4), c.message) << c.prefix;
+        EXPECT_EQ(tessel_check_files(env_context(), small, 4), c.message) << c.prefix;
     }
     EXPECT_FALSE(fs::exists(dir.path() + "/u01"));
 }
