@@ -7,6 +7,7 @@
 #include "tessel_driver.hpp"
 #include "tessel_export.hpp"
 #include "tessel_output.hpp"
+#include "tessel_report.hpp"
 #include "tessel_usage.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
@@ -182,6 +183,8 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     std::vector<tessel_measurement> results;
     int status = run_benchmarks(ctx, options, &results) < 0 ? 1 : 0;
     MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    if (const std::string warning = tessel_collective_warning(options, results); !warning.empty())
+        fprintf(stderr, "%s\n", warning.c_str());
 
     if (ctx.world_rank == 0 && machine_reports) {
         info.exit_status = status;

@@ -174,7 +174,7 @@ int mpiio_datasets(pio_io &io)
     // Datasets lie end to end in the file.
     for (long n = 1; n <= io.params.num_dsets && rc == 0; ++n) {
         const long long base = io.share.base + io.params.dset_size * (n - 1);
-        rc = pio_transfer_dataset(io, [&](long long X) {
+        rc = pio_transfer_dataset(io, n, [&](long long X) {
             return io.params.dim2d ? transfer_2d(io, l, base, X) : transfer_1d(io, l, base, X);
         });
     }

@@ -108,7 +108,7 @@ int posix_datasets(pio_io &io)
 {
     for (long n = 1; n <= io.params.num_dsets; ++n) {
         const long long base = io.share.base + io.params.dset_size * (n - 1);
-        if (pio_transfer_dataset(io, [&](long long X) { return posix_transfer(io, base, X); }) < 0)
+        if (pio_transfer_dataset(io, n, [&](long long X) { return posix_transfer(io, base, X); }) < 0)
             return -1;
     }
     return 0;

@@ -4,6 +4,8 @@
 #include "pio_names.hpp"
 #include "tessel_text.hpp"
 
+#include <hdf5.h>
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -54,26 +56,38 @@ std::string size_text(unsigned long long v)
 }
 
 struct value_rule {
+    const char *name; // as the command line writes it
     char letter;
     const char *what;
-    long long minimum;
+    long long minimum, maximum;
+    bool when_given;  // the default stands for "not used" and is not checked
     long long (*value)(const bench_options &);
 };
 
-// Sizes and counts with their smallest value. -x, -X and -B also hold
-// their derived defaults after derivation.
+template <class T> constexpr long long as_ll(T v)
+{
+    return static_cast<long long>(v);
+}
+
+// Sizes and counts with their range. -x, -X and -B also hold their derived
+// defaults after derivation.
 constexpr value_rule VALUE_RULES[] = {
-    {'e', "bytes per process per dataset", 1, [](const bench_options &o) { return o.num_bytes; }},
-    {'x', "smallest transfer buffer size", 1, [](const bench_options &o) { return o.min_xfer_size; }},
-    {'X', "largest transfer buffer size", 1, [](const bench_options &o) { return o.max_xfer_size; }},
-    {'B', "block size", 1, [](const bench_options &o) { return o.block_size; }},
-    {'a', "alignment", 1, [](const bench_options &o) { return o.align; }},
-    {'T', "alignment threshold", 0, [](const bench_options &o) { return o.threshold; }},
-    {'d', "datasets per file", 1, [](const bench_options &o) { return static_cast<long long>(o.num_dsets); }},
-    {'F', "number of files", 1, [](const bench_options &o) { return static_cast<long long>(o.num_files); }},
-    {'i', "iterations", 1, [](const bench_options &o) { return static_cast<long long>(o.num_iterations); }},
-    {'p', "smallest process count", 1, [](const bench_options &o) { return static_cast<long long>(o.min_num_processes); }},
-    {'P', "largest process count", 1, [](const bench_options &o) { return static_cast<long long>(o.max_num_processes); }},
+    {"-e", 'e', "bytes per process per dataset", 1, LLONG_MAX, false, [](const bench_options &o) { return o.num_bytes; }},
+    {"-x", 'x', "smallest transfer buffer size", 1, LLONG_MAX, false, [](const bench_options &o) { return o.min_xfer_size; }},
+    {"-X", 'X', "largest transfer buffer size", 1, LLONG_MAX, false, [](const bench_options &o) { return o.max_xfer_size; }},
+    {"-B", 'B', "block size", 1, LLONG_MAX, false, [](const bench_options &o) { return o.block_size; }},
+    {"-a", 'a', "alignment", 1, LLONG_MAX, false, [](const bench_options &o) { return o.align; }},
+    {"-T", 'T', "alignment threshold", 0, LLONG_MAX, false, [](const bench_options &o) { return o.threshold; }},
+    {"-d", 'd', "datasets per file", 1, LLONG_MAX, false, [](const bench_options &o) { return as_ll(o.num_dsets); }},
+    {"-F", 'F', "number of files", 1, LLONG_MAX, false, [](const bench_options &o) { return as_ll(o.num_files); }},
+    {"-i", 'i', "iterations", 1, LLONG_MAX, false, [](const bench_options &o) { return as_ll(o.num_iterations); }},
+    {"-p", 'p', "smallest process count", 1, LLONG_MAX, false,
+     [](const bench_options &o) { return as_ll(o.min_num_processes); }},
+    {"-P", 'P', "largest process count", 1, LLONG_MAX, false,
+     [](const bench_options &o) { return as_ll(o.max_num_processes); }},
+    {"--chunk-size", OPT_CHUNK_SIZE, "side of an HDF5 chunk", 1, LLONG_MAX, true,
+     [](const bench_options &o) { return o.chunk_size; }},
+    {"--deflate", OPT_DEFLATE, "gzip level", 1, 9, true, [](const bench_options &o) { return as_ll(o.deflate); }},
 };
 
 struct order_rule {
@@ -92,6 +106,58 @@ constexpr order_rule ORDER_RULES[] = {
      [](const bench_options &o) { return static_cast<long long>(o.max_num_processes); }},
 };
 
+// The smallest process count of -P down to -p (halving) that fits in
+// world_size processes, or 0 when none does.
+int smallest_count(const bench_options &o, int world_size)
+{
+    int smallest = 0;
+    for (int n = o.max_num_processes; n >= o.min_num_processes && n > 0; n /= 2)
+        if (n <= world_size)
+            smallest = n;
+    return smallest;
+}
+
+// Options that need others, or exclude them.
+std::string check_combinations(const bench_options &o, int world_size)
+{
+    const bool chunk_size = bench_option_given(o, OPT_CHUNK_SIZE);
+    const bool deflate = bench_option_given(o, OPT_DEFLATE);
+    if (chunk_size && !o.chunk)
+        return "tessel: --chunk-size needs chunked datasets (-c)";
+    if (deflate && !o.chunk)
+        return "tessel: --deflate needs chunked datasets (-c): HDF5 compresses a dataset chunk by chunk";
+    if (deflate && !(o.api & API_PHDF5))
+        return "tessel: --deflate compresses HDF5 datasets only: add phdf5 to -A";
+    if (deflate && !o.collective)
+        return "tessel: --deflate needs collective I/O (-C): parallel HDF5 writes compressed datasets only "
+               "collectively";
+    if (deflate && H5Zfilter_avail(H5Z_FILTER_DEFLATE) <= 0)
+        return "tessel: --deflate: the HDF5 library in use has no deflate filter";
+    if (bench_option_given(o, OPT_DATA) && o.verify)
+        return "tessel: --data cannot be combined with --debug=v: verification writes each rank's own byte value";
+    if (bench_option_given(o, OPT_READ_SHIFT) && o.write_only)
+        return "tessel: --read-shift needs the read phase: leave out -w";
+    if (o.chunk && (o.api & API_PHDF5)) {
+        // HDF5 chunks fit in their dataset and stay below 4 GiB.
+        const long long side = chunk_size ? o.chunk_size : o.block_size;
+        const int count = smallest_count(o, world_size);
+        const unsigned long long dataset_side = times(static_cast<unsigned long long>(o.num_bytes),
+                                                      static_cast<unsigned>(count));
+        const char *what = chunk_size ? "--chunk-size" : "-B (the chunk side without --chunk-size)";
+        if (static_cast<unsigned long long>(side) > dataset_side)
+            return tessel_text_of("tessel: %s %lld is larger than the side of the datasets at %d process(es), %llu "
+                                  "bytes",
+                                  what, side, count, dataset_side);
+        const unsigned long long chunk = o.dim2d ? times(static_cast<unsigned long long>(side),
+                                                         static_cast<unsigned long long>(side))
+                                                 : static_cast<unsigned long long>(side);
+        if (chunk >= (1ULL << 32))
+            return tessel_text_of("tessel: %s %lld makes chunks of %s, but HDF5 chunks must stay below 4 GiB", what,
+                                  side, size_text(chunk).c_str());
+    }
+    return "";
+}
+
 } // namespace
 
 int tessel_largest_count(const bench_options &o, int world_size)
@@ -104,10 +170,18 @@ int tessel_largest_count(const bench_options &o, int world_size)
 
 std::string tessel_check_values(const bench_options &o, bool given_only)
 {
-    for (const value_rule &r : VALUE_RULES)
-        if ((!given_only || bench_option_given(o, r.letter)) && r.value(o) < r.minimum)
-            return tessel_text_of("tessel: -%c (%s) must be at least %lld, not %lld", r.letter, r.what, r.minimum,
-                                  r.value(o));
+    for (const value_rule &r : VALUE_RULES) {
+        if ((given_only || r.when_given) && !bench_option_given(o, r.letter))
+            continue;
+        const long long v = r.value(o);
+        if (r.maximum != LLONG_MAX && (v < r.minimum || v > r.maximum))
+            return tessel_text_of("tessel: %s (%s) must be from %lld to %lld, not %lld", r.name, r.what, r.minimum,
+                                  r.maximum, v);
+        if (v < r.minimum)
+            return tessel_text_of("tessel: %s (%s) must be at least %lld, not %lld", r.name, r.what, r.minimum, v);
+    }
+    if (bench_option_given(o, OPT_DEADLINE) && !(o.deadline > 0))
+        return tessel_text_of("tessel: --deadline (seconds per phase) must be more than 0, not %g", o.deadline);
     for (const order_rule &r : ORDER_RULES) {
         const bool high_given = bench_option_given(o, r.high);
         if (given_only && !(bench_option_given(o, r.low) && high_given))
@@ -150,7 +224,7 @@ std::string tessel_check_sizes(const bench_options &o, int world_size)
         return tessel_text_of("tessel: a 2D transfer buffer of -B %lld x -X %lld bytes is larger than %llu bytes; make "
                        "-B or -X smaller",
                        o.block_size, o.max_xfer_size, FILE_SIZE_MAX);
-    return "";
+    return check_combinations(o, world_size);
 }
 
 unsigned long long tessel_bytes_needed(const bench_options &o, int world_size, bool keep_files)

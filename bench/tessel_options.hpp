@@ -1,10 +1,24 @@
 // The tessel command line: the options record, its defaults, the parsers of
 // its values and the derived sizes.
 #pragma once
+#include "pio_layout.hpp"
+
 #include <cstdint>
 #include <string>
 
 enum bench_api_bits : uint64_t { API_POSIX = 1, API_MPIIO = 2, API_PHDF5 = 4, API_ALL = 7 };
+
+// "zeros", "random" or "pattern".
+const char *bench_data_name(bench_data data);
+
+// Letters of the options that have no short form.
+constexpr char OPT_JSON = 'J';
+constexpr char OPT_CSV = 'V';
+constexpr char OPT_READ_SHIFT = 'R';
+constexpr char OPT_CHUNK_SIZE = 'K';
+constexpr char OPT_DEFLATE = 'L';
+constexpr char OPT_DATA = 'G';
+constexpr char OPT_DEADLINE = 'E';
 
 struct bench_options {
     uint64_t api;
@@ -31,6 +45,11 @@ struct bench_options {
     int debug_level;       // 0 to 4
     const char *json_path; // --json=FILE, or nullptr
     const char *csv_path;  // --csv=FILE, or nullptr
+    long long read_shift;  // --read-shift: rank r reads what rank (r + shift) mod P wrote
+    long long chunk_size;  // --chunk-size: side of an HDF5 chunk; 0 for the block size
+    int deflate;           // --deflate: gzip level of HDF5 datasets, 0 for none
+    bench_data data;       // --data
+    double deadline;       // --deadline: seconds per write or read phase, 0 for none
     uint64_t given;        // the options on the command line: bit (letter - 'A')
 };
 
