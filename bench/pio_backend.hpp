@@ -129,7 +129,7 @@ bool pio_deadline_passed(const pio_io &io);
 
 // Runs the transfers of dataset n (1 to num_dsets) of the current file:
 // transfer(X) for every transfer offset X of the share. A read reads only
-// what was written; a deadline ends the phase, on every process, after the
+// what the write phase wrote, when it knows; a deadline ends the phase, on every process, after the
 // transfer that passed it. The raw timer brackets the transfers alone;
 // verification and the deadline's agreement run outside it. Returns 0 or -1.
 template <class Transfer> int pio_transfer_dataset(pio_io &io, long n, Transfer &&transfer)
@@ -139,7 +139,8 @@ template <class Transfer> int pio_transfer_dataset(pio_io &io, long n, Transfer 
     const bool deadline = io.params.deadline > 0;
     const long long step = io.share.transfer_bytes;
     const auto d = static_cast<size_t>(n - 1);
-    long long limit = io.writing ? (io.share.bytes_count + step - 1) / step : io.written[d];
+    const long long whole = (io.share.bytes_count + step - 1) / step;
+    long long limit = io.writing || d >= io.written.size() ? whole : io.written[d];
     if (io.stopped)
         limit = 0;
     long long done = 0;

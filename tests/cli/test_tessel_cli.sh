@@ -190,6 +190,18 @@ usage: tessel [OPTIONS]
      --json=F                    Write every measurement and the run's details
                                  as JSON into file F
      --csv=F                     Write every measurement as CSV into file F
+     --read-shift=N              Rank r reads back what rank (r + N) mod P wrote
+                                 [default: 0, its own data]
+     --chunk-size=S              Side of the HDF5 chunks, with -c
+                                 [default: the block size]
+     --deflate=N                 Compress HDF5 datasets with gzip level N (1-9),
+                                 with -c and -C [default: no compression]
+     --data=D                    What is written: zeros, random (incompressible)
+                                 or pattern (half of every 64 bytes random)
+                                 [default: zeros]
+     --deadline=SECONDS          Stop each write and read phase at the first
+                                 transfer after SECONDS, on every process
+                                 [default: no deadline]
 
   F  - is a filename.
   N  - is an integer >=0.

@@ -23,6 +23,8 @@ struct check_case {
 std::string refusal_of(const std::vector<const char *> &words, int world_size)
 {
     const parsed p = parse(words, world_size);
+    if (p.command == bench_command::usage || p.command == bench_command::help)
+        return "(usage)";
     if (p.command != bench_command::run)
         return p.message;
     return tessel_check_sizes(p.options, world_size);
@@ -66,6 +68,35 @@ TEST(TesselChecks, EveryValueThatCannotWorkIsRefusedWithItsOptionAndRule)
         {{"-p", "3"}, 2,
          "tessel: -p (smallest process count) must not be larger than -P (largest process count): 3 > 2 (-P is by "
          "default the number of processes)"},
+        // The options of chunked, compressed, shifted and time-limited runs.
+        {{"-c", "-A", "phdf5", "-e", "64K", "--chunk-size", "4K", "-C", "--deflate", "9", "--data=pattern",
+          "--read-shift=-1", "--deadline", "0.5"},
+         2, ""},
+        {{"--chunk-size", "4K"}, 2, "tessel: --chunk-size needs chunked datasets (-c)"},
+        {{"-c", "--chunk-size", "0"}, 2, "tessel: --chunk-size (side of an HDF5 chunk) must be at least 1, not 0"},
+        {{"-c", "-C", "--deflate", "0"}, 2, "tessel: --deflate (gzip level) must be from 1 to 9, not 0"},
+        {{"-c", "-C", "--deflate", "10"}, 2, "tessel: --deflate (gzip level) must be from 1 to 9, not 10"},
+        {{"-C", "--deflate", "1"}, 2,
+         "tessel: --deflate needs chunked datasets (-c): HDF5 compresses a dataset chunk by chunk"},
+        {{"-c", "-C", "--deflate", "1", "-A", "posix"}, 2,
+         "tessel: --deflate compresses HDF5 datasets only: add phdf5 to -A"},
+        {{"-c", "--deflate", "1"}, 2,
+         "tessel: --deflate needs collective I/O (-C): parallel HDF5 writes compressed datasets only collectively"},
+        {{"--data=ones"}, 2, "tessel: --data takes zeros, random or pattern, not 'ones'"},
+        {{"--data=random", "-D", "v"}, 2,
+         "tessel: --data cannot be combined with --debug=v: verification writes each rank's own byte value"},
+        {{"--deadline", "0"}, 2, "tessel: --deadline (seconds per phase) must be more than 0, not 0"},
+        {{"--deadline=-2"}, 2, "tessel: --deadline (seconds per phase) must be more than 0, not -2"},
+        {{"--deadline", "soon"}, 2, "tessel: --deadline takes a number of seconds, not 'soon'"},
+        {{"--deadline", "nan"}, 2, "tessel: --deadline takes a number of seconds, not 'nan'"},
+        {{"--read-shift", "x"}, 2,
+         "tessel: --read-shift takes a whole number (at most 9223372036854775807), not 'x'"},
+        {{"--read-shift", "1", "-w"}, 2, "tessel: --read-shift needs the read phase: leave out -w"},
+        {{"-c", "-e", "64K", "--chunk-size", "256K"}, 4,
+         "tessel: --chunk-size 262144 is larger than the side of the datasets at 1 process(es), 65536 bytes"},
+        {{"-c", "-g", "-e", "128K", "-B", "64K", "-x", "64K", "-P", "1"}, 1,
+         "tessel: -B (the chunk side without --chunk-size) 65536 makes chunks of 4 GiB, but HDF5 chunks must stay "
+         "below 4 GiB"},
         // Counts and products the world or the file offsets cannot hold.
         {{"-p", "3", "-P", "8"}, 2,
          "tessel: no process count from -P 8 down to -p 3 (halving) is at most the 2 process(es) of MPI_COMM_WORLD"},

@@ -207,7 +207,10 @@ TEST(PioRead, VerificationReportsTheFirstErrorsAndTheirTotal)
     const tessel_context ctx = self_context(out.get());
     pio_timer_set timers = fresh_timers();
     std::vector<unsigned char> buffer(64);
-    pio_io io{ctx, p, pio_compute_share(p, 0, 1), buffer.data(), timers, {}, file, false, ""};
+    pio_io io = pio_make_io(ctx, p, timers);
+    io.buffer = buffer.data();
+    io.name = file;
+    io.writing = false;
     const pio_backend &posix = pio_backend_for(pio_interface::posix);
     ASSERT_EQ(posix.open(io, pio_open_mode::read), 0);
     EXPECT_EQ(posix.read(io), 0);
