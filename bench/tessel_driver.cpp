@@ -38,34 +38,6 @@ void combine(const tessel_context &ctx, iteration_stats &s, const pio_timer_set 
     s.nprocs = ctx.nprocs;
 }
 
-// What the reports show beside the reduced times, gathered on rank 0 of
-// the group after an iteration: every process's timer totals, the bytes
-// moved, and what parallel HDF5 did with the transfers.
-void gather_iteration(const tessel_context &ctx, const pio_run_result &run, bool first, tessel_measurement *m)
-{
-    const size_t at = m->rank_totals.size();
-    if (ctx.rank == 0)
-        m->rank_totals.resize(at + static_cast<size_t>(ctx.nprocs) * PIO_NUM_TIMERS);
-    MPI_Gather(run.timers.totals, PIO_NUM_TIMERS, MPI_DOUBLE, ctx.rank == 0 ? &m->rank_totals[at] : nullptr,
-               PIO_NUM_TIMERS, MPI_DOUBLE, 0, ctx.comm);
-    long long sums[3] = {run.moved[0], run.moved[1], run.file1_written};
-    MPI_Reduce(ctx.rank == 0 ? MPI_IN_PLACE : sums, sums, 3, MPI_LONG_LONG, MPI_SUM, 0, ctx.comm);
-    unsigned modes[4] = {run.hdf5[0].modes, run.hdf5[0].causes, run.hdf5[1].modes, run.hdf5[1].causes};
-    MPI_Reduce(ctx.rank == 0 ? MPI_IN_PLACE : modes, modes, 4, MPI_UNSIGNED, MPI_BOR, 0, ctx.comm);
-    if (ctx.rank != 0)
-        return;
-    m->moved[0].push_back(sums[0]);
-    m->moved[1].push_back(sums[1]);
-    m->hdf5[0].modes |= modes[0];
-    m->hdf5[0].causes |= modes[1];
-    m->hdf5[1].modes |= modes[2];
-    m->hdf5[1].causes |= modes[3];
-    if (first) {
-        m->file1_written = sums[2];
-        m->stored_bytes = run.stored_bytes;
-    }
-}
-
 bench_parameters parameters_of(const bench_options &o, int nprocs, long long buf_size)
 {
     bench_parameters p{};
@@ -137,6 +109,31 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
 
 } // namespace
 
+void tessel_gather_iteration(const tessel_context &ctx, const pio_run_result &run, bool first, tessel_measurement *m)
+{
+    const size_t at = m->rank_totals.size();
+    if (ctx.rank == 0)
+        m->rank_totals.resize(at + static_cast<size_t>(ctx.nprocs) * PIO_NUM_TIMERS);
+    MPI_Gather(run.timers.totals, PIO_NUM_TIMERS, MPI_DOUBLE, ctx.rank == 0 ? &m->rank_totals[at] : nullptr,
+               PIO_NUM_TIMERS, MPI_DOUBLE, 0, ctx.comm);
+    long long sums[3] = {run.moved[0], run.moved[1], run.file1_written};
+    MPI_Reduce(ctx.rank == 0 ? MPI_IN_PLACE : sums, sums, 3, MPI_LONG_LONG, MPI_SUM, 0, ctx.comm);
+    unsigned modes[4] = {run.hdf5[0].modes, run.hdf5[0].causes, run.hdf5[1].modes, run.hdf5[1].causes};
+    MPI_Reduce(ctx.rank == 0 ? MPI_IN_PLACE : modes, modes, 4, MPI_UNSIGNED, MPI_BOR, 0, ctx.comm);
+    if (ctx.rank != 0)
+        return;
+    m->moved[0].push_back(sums[0]);
+    m->moved[1].push_back(sums[1]);
+    m->hdf5[0].modes |= modes[0];
+    m->hdf5[0].causes |= modes[1];
+    m->hdf5[1].modes |= modes[2];
+    m->hdf5[1].causes |= modes[3];
+    if (first) {
+        m->file1_written = sums[2];
+        m->stored_bytes = run.stored_bytes;
+    }
+}
+
 tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
                             const std::string &refused)
 {
@@ -180,7 +177,7 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
         if (!o.write_only)
             for (int kind : READ_KINDS)
                 combine(ctx, m.stats[static_cast<size_t>(kind)][i], run.timers, kind);
-        gather_iteration(ctx, run, i == 0, &m);
+        tessel_gather_iteration(ctx, run, i == 0, &m);
     }
     report_measurement(ctx, o, m);
     std::fflush(ctx.out);

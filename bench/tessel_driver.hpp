@@ -2,6 +2,7 @@
 // of each interface, and the combination of times over the processes.
 #pragma once
 #include "pio_layout.hpp"
+#include "pio_run.hpp"
 #include "tessel_context.hpp"
 #include "tessel_options.hpp"
 #include "tessel_results.hpp"
@@ -14,6 +15,14 @@
 // reported as a failed measurement without running.
 tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
                             const std::string &refused = "");
+
+// Gathers on rank 0 of the group, after an iteration and outside every
+// timed region, what the reports show beside the reduced times: every
+// process's timer totals, the bytes moved, and what parallel HDF5 did with
+// the transfers (first: the first iteration, which also gives the storage).
+// Collective over ctx.comm.
+void tessel_gather_iteration(const tessel_context &ctx, const pio_run_result &run, bool first,
+                             tessel_measurement *m);
 
 // Runs every process count from the largest down, each over every buffer
 // size and interface, appending each measurement to *results (on the
