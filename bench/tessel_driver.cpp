@@ -5,7 +5,9 @@
 #include "pio_run.hpp"
 #include "tessel_report.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -109,29 +111,58 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
 
 } // namespace
 
-void tessel_gather_iteration(const tessel_context &ctx, const pio_run_result &run, bool first, tessel_measurement *m)
+void tessel_keep_iteration(const pio_run_result &run, std::vector<tessel_iteration_record> *kept)
 {
-    const size_t at = m->rank_totals.size();
-    if (ctx.rank == 0)
-        m->rank_totals.resize(at + static_cast<size_t>(ctx.nprocs) * PIO_NUM_TIMERS);
-    MPI_Gather(run.timers.totals, PIO_NUM_TIMERS, MPI_DOUBLE, ctx.rank == 0 ? &m->rank_totals[at] : nullptr,
-               PIO_NUM_TIMERS, MPI_DOUBLE, 0, ctx.comm);
-    long long sums[3] = {run.moved[0], run.moved[1], run.file1_written};
-    MPI_Reduce(ctx.rank == 0 ? MPI_IN_PLACE : sums, sums, 3, MPI_LONG_LONG, MPI_SUM, 0, ctx.comm);
-    unsigned modes[4] = {run.hdf5[0].modes, run.hdf5[0].causes, run.hdf5[1].modes, run.hdf5[1].causes};
-    MPI_Reduce(ctx.rank == 0 ? MPI_IN_PLACE : modes, modes, 4, MPI_UNSIGNED, MPI_BOR, 0, ctx.comm);
+    tessel_iteration_record r{};
+    std::copy(std::begin(run.timers.totals), std::end(run.timers.totals), r.totals);
+    for (int d = 0; d < 2; ++d) {
+        r.moved[d] = static_cast<double>(run.moved[d]);
+        r.modes[d] = run.hdf5[d].modes;
+        r.causes[d] = run.hdf5[d].causes;
+    }
+    r.file1_written = static_cast<double>(run.file1_written);
+    r.stored_bytes = static_cast<double>(run.stored_bytes);
+    kept->push_back(r);
+}
+
+void tessel_gather_iterations(const tessel_context &ctx, const std::vector<tessel_iteration_record> &kept,
+                              tessel_measurement *m)
+{
+    constexpr int FIELDS = sizeof(tessel_iteration_record) / sizeof(double);
+    const size_t iterations = kept.size();
+    const auto procs = static_cast<size_t>(ctx.nprocs);
+    std::vector<tessel_iteration_record> all(ctx.rank == 0 ? iterations * procs : 0);
+    // One record per element, so the count is the number of iterations.
+    mpi_type_list types;
+    MPI_Datatype record = MPI_DATATYPE_NULL;
+    MPI_Type_contiguous(FIELDS, MPI_DOUBLE, &record);
+    types.add(record);
+    MPI_Type_commit(&record);
+    MPI_Gather(kept.data(), static_cast<int>(iterations), record, all.data(), static_cast<int>(iterations), record, 0,
+               ctx.comm);
     if (ctx.rank != 0)
         return;
-    m->moved[0].push_back(sums[0]);
-    m->moved[1].push_back(sums[1]);
-    m->hdf5[0].modes |= modes[0];
-    m->hdf5[0].causes |= modes[1];
-    m->hdf5[1].modes |= modes[2];
-    m->hdf5[1].causes |= modes[3];
-    if (first) {
-        m->file1_written = sums[2];
-        m->stored_bytes = run.stored_bytes;
+    // all holds the records rank by rank; the measurement keeps them
+    // iteration by iteration.
+    m->rank_totals.assign(iterations * procs * PIO_NUM_TIMERS, 0.0);
+    for (int d = 0; d < 2; ++d)
+        m->moved[d].assign(iterations, 0);
+    m->file1_written = 0;
+    for (size_t r = 0; r < procs; ++r) {
+        for (size_t i = 0; i < iterations; ++i) {
+            const tessel_iteration_record &rec = all[r * iterations + i];
+            std::copy(std::begin(rec.totals), std::end(rec.totals),
+                      m->rank_totals.begin() + static_cast<std::ptrdiff_t>((i * procs + r) * PIO_NUM_TIMERS));
+            for (int d = 0; d < 2; ++d) {
+                m->moved[d][i] += static_cast<long long>(rec.moved[d]);
+                m->hdf5[d].modes |= static_cast<unsigned>(rec.modes[d]);
+                m->hdf5[d].causes |= static_cast<unsigned>(rec.causes[d]);
+            }
+            if (i == 0)
+                m->file1_written += static_cast<long long>(rec.file1_written);
+        }
     }
+    m->stored_bytes = iterations > 0 ? static_cast<long long>(all[0].stored_bytes) : -1;
 }
 
 tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
@@ -167,6 +198,7 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
         m.failed_iterations = o.num_iterations;
         m.reason = refused;
     }
+    std::vector<tessel_iteration_record> kept;
     for (size_t i = 0; i < iterations && refused.empty(); ++i) {
         MPI_Barrier(ctx.comm);
         const pio_run_result run = pio_run(ctx, p);
@@ -177,8 +209,10 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
         if (!o.write_only)
             for (int kind : READ_KINDS)
                 combine(ctx, m.stats[static_cast<size_t>(kind)][i], run.timers, kind);
-        tessel_gather_iteration(ctx, run, i == 0, &m);
+        tessel_keep_iteration(run, &kept);
     }
+    if (refused.empty())
+        tessel_gather_iterations(ctx, kept, &m);
     report_measurement(ctx, o, m);
     std::fflush(ctx.out);
     return m;

@@ -16,13 +16,30 @@
 tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
                             const std::string &refused = "");
 
-// Gathers on rank 0 of the group, after an iteration and outside every
-// timed region, what the reports show beside the reduced times: every
-// process's timer totals, the bytes moved, and what parallel HDF5 did with
-// the transfers (first: the first iteration, which also gives the storage).
-// Collective over ctx.comm.
-void tessel_gather_iteration(const tessel_context &ctx, const pio_run_result &run, bool first,
-                             tessel_measurement *m);
+// What one process keeps of each iteration for the reports beside the
+// reduced times: its timer totals, the bytes it moved, what parallel HDF5
+// did with its transfers, and (rank 0, first iteration) the storage of the
+// first file. Doubles only, so the records of a measurement travel as one
+// message.
+struct tessel_iteration_record {
+    double totals[PIO_NUM_TIMERS];
+    double moved[2];
+    double file1_written;
+    double stored_bytes;
+    double modes[2];
+    double causes[2];
+};
+static_assert(sizeof(tessel_iteration_record) == (PIO_NUM_TIMERS + 8) * sizeof(double));
+
+// Appends the record of one iteration's run on this process.
+void tessel_keep_iteration(const pio_run_result &run, std::vector<tessel_iteration_record> *kept);
+
+// Gathers every process's records of a measurement on rank 0 of the group,
+// once after its last iteration (outside every timed region), into m: the
+// per-process times, the bytes moved, the HDF5 modes and the storage.
+// Collective over ctx.comm; every process kept as many records.
+void tessel_gather_iterations(const tessel_context &ctx, const std::vector<tessel_iteration_record> &kept,
+                              tessel_measurement *m);
 
 // Runs every process count from the largest down, each over every buffer
 // size and interface, appending each measurement to *results (on the
