@@ -159,6 +159,10 @@ docs = {
     "failed": report({("posix", 65536): (100.0, 200.0), ("phdf5", 65536): (None, None)}),
     "bytes": report(old, num_bytes=2097152),
     "series": report({("posix", 65536): (100.0, 200.0)}),
+    # A report of a tessel that did not know the later options, and one
+    # that names them with the values it used.
+    "later": report(old, read_shift=0, data="zeros", chunk_size=None, deflate=None, deadline_s=None),
+    "shifted": report(old, read_shift=1),
 }
 for name, doc in docs.items():
     json.dump(doc, open("%s/%s.json" % (work, name), "w"))
@@ -177,6 +181,8 @@ wider tolerance|0|$WORK/old.json $WORK/slower.json --tolerance 0.25|ratio 0.800
 failed|1|$WORK/old.json $WORK/failed.json|phdf5 write, 2 process(es), 64 KiB transfers: 50.0 MiB/s -> failed, SLOWER
 other parameters|2|$WORK/old.json $WORK/bytes.json|the runs differ in num_bytes: 1048576 and 2097152
 other series|2|$WORK/old.json $WORK/series.json|the runs measured different series
+options of a later tessel|0|$WORK/old.json $WORK/later.json|ratio 1.000
+a later option in use|2|$WORK/old.json $WORK/shifted.json|the runs differ in read_shift: 0 and 1
 unreadable|2|$WORK/old.json $WORK/none.json|$WORK/none.json: cannot read it
 not a report|2|$WORK/list.json $WORK/old.json|$WORK/list.json: not a tessel report
 bad tolerance|2|$WORK/old.json $WORK/old.json --tolerance 2|the tolerance is a fraction
