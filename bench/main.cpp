@@ -1,9 +1,13 @@
 // tessel: measures parallel I/O throughput through POSIX, MPI-IO and HDF5.
 #include "mpi_info.hpp"
+#include "pio_names.hpp"
 #include "pio_owners.hpp"
+#include "pio_run.hpp"
 #include "tessel_checks.hpp"
 #include "tessel_driver.hpp"
 #include "tessel_export.hpp"
+#include "tessel_output.hpp"
+#include "tessel_report.hpp"
 #include "tessel_usage.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
@@ -25,12 +29,6 @@ void query_failed(const char *call, int code)
     fprintf(stderr, code == MPI_ERR_COMM ? "invalid MPI communicator\n" : "invalid argument\n");
 }
 
-// A report file opened by rank 0; closed at the end of its scope.
-struct file_closer {
-    void operator()(FILE *f) const noexcept { std::fclose(f); }
-};
-using report_file = std::unique_ptr<FILE, file_closer>;
-
 // Rank 0's verdict on every process: "" to go on, else the message rank 0
 // printed on standard error.
 bool rank0_refuses(const tessel_context &ctx, const std::string &message)
@@ -45,28 +43,72 @@ bool rank0_refuses(const tessel_context &ctx, const std::string &message)
     return refused != 0;
 }
 
+using output_owner = std::unique_ptr<tessel_output>;
+
 // Opens a machine-readable report on rank 0; a failure ends the run before
 // anything is measured.
-std::string open_report(const tessel_context &ctx, const char *path, report_file *file)
+std::string open_report(const tessel_context &ctx, const char *path, output_owner *file)
 {
     if (path == nullptr || ctx.world_rank != 0)
         return "";
-    file->reset(std::fopen(path, "w"));
+    std::string why;
+    *file = tessel_output::open(path, false, &why);
     if (*file == nullptr)
-        return std::string("tessel: cannot open report file ") + path + ": " + std::strerror(errno);
+        return std::string("tessel: cannot open report file ") + path + ": " + why;
     return "";
 }
 
-// Writes a machine-readable report and closes it; returns 0 or 1.
-int finish_report(report_file *file, const char *path, const std::string &text)
+// Writes a machine-readable report and closes it; a report that could not
+// be written whole is removed. Returns 0 or 1.
+int finish_report(output_owner *file, const std::string &text)
 {
     if (*file == nullptr)
         return 0;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file->get()) == text.size();
-    const bool closed = std::fclose(file->release()) == 0;
-    if (written && closed)
+    std::fwrite(text.data(), 1, text.size(), (*file)->stream());
+    const std::string why = (*file)->finish();
+    if (why.empty())
         return 0;
-    fprintf(stderr, "tessel: cannot write report file %s: %s\n", path, std::strerror(errno));
+    fprintf(stderr, "tessel: cannot write report file %s: %s\n", (*file)->name().c_str(), why.c_str());
+    (*file)->discard();
+    return 1;
+}
+
+// Opens the -o report: rank 0 creates it, then the other processes open it
+// for appending, so lines of several processes never overwrite each other.
+// Returns 0, or 1 on every process when any could not open it.
+int open_text_report(const tessel_context &ctx, const char *path, output_owner *file)
+{
+    std::string why;
+    int failed = 0;
+    if (ctx.world_rank == 0) {
+        *file = tessel_output::open(path, false, &why);
+        failed = *file == nullptr ? 1 : 0;
+    }
+    int rank0_failed = failed;
+    MPI_Bcast(&rank0_failed, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    if (ctx.world_rank != 0 && !rank0_failed) {
+        *file = tessel_output::open(path, true, &why);
+        failed = *file == nullptr ? 1 : 0;
+    }
+    if (failed && (ctx.world_rank == 0 || !rank0_failed))
+        fprintf(stderr, "%s: cannot open output file\n%s: %s\n", "tessel", path, why.c_str());
+    MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    return failed;
+}
+
+// Finishes the text report of every process. When any write failed, rank 0
+// says why (the first failing process's reason), removes a report file left
+// incomplete, and every process returns 1.
+int finish_text_report(const tessel_context &ctx, tessel_output &out)
+{
+    const std::string reason = pio_agreed_reason(ctx, out.finish());
+    if (reason.empty())
+        return 0;
+    if (ctx.world_rank == 0) {
+        fprintf(stderr, "tessel: cannot write %s%s: %s\n", out.name() == "standard output" ? "" : "output file ",
+                out.name().c_str(), reason.c_str());
+        out.discard();
+    }
     return 1;
 }
 
@@ -80,7 +122,7 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     mpi_info_owner hints;
     (void)read_mpi_info(hints.receive(), ctx.world_rank == 0);
     ctx.hints = hints.get();
-    ctx.keep_files = std::getenv("HDF5_NOCLEANUP") != nullptr;
+    tessel_read_environment(ctx);
 
     bench_options options = bench_default_options(ctx.world_size);
     std::string message;
@@ -103,11 +145,11 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
 
     // Sizes, counts, names and free space, checked once before any file is
     // made; and the machine-readable reports opened.
-    report_file json_file, csv_file;
+    output_owner json_file, csv_file;
     if (ctx.world_rank == 0) {
         message = tessel_check_sizes(options, ctx.world_size);
         if (message.empty())
-            message = tessel_check_files(options, ctx.world_size);
+            message = tessel_check_files(ctx, options, ctx.world_size);
         if (message.empty())
             message = open_report(ctx, options.json_path, &json_file);
         if (message.empty())
@@ -116,23 +158,18 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     if (rank0_refuses(ctx, message))
         return 1;
 
-    report_file output;
-    int failed = 0;
+    output_owner text;
     if (options.output != nullptr) {
-        output.reset(std::fopen(options.output, "w"));
-        failed = output == nullptr ? 1 : 0;
+        if (open_text_report(ctx, options.output, &text) != 0)
+            return 1;
+    } else {
+        text = tessel_output::standard_output();
+        if (text == nullptr) {
+            fprintf(stderr, "tessel: cannot write standard output: %s\n", std::strerror(errno));
+            return 1;
+        }
     }
-    int rank0_failed = failed;
-    MPI_Bcast(&rank0_failed, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    if (failed && (ctx.world_rank == 0 || !rank0_failed)) {
-        fprintf(stderr, "%s: cannot open output file\n", "tessel");
-        perror(options.output);
-    }
-    MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-    if (failed)
-        return 1;
-    if (output != nullptr)
-        ctx.out = output.get();
+    ctx.out = text->stream();
 
     if (ctx.debug_level > 0 || ctx.world_rank == 0)
         print_bench_parameters(ctx, &options);
@@ -146,22 +183,34 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     std::vector<tessel_measurement> results;
     int status = run_benchmarks(ctx, options, &results) < 0 ? 1 : 0;
     MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    if (const std::string warning = tessel_collective_warning(options, results); !warning.empty())
+        fprintf(stderr, "%s\n", warning.c_str());
 
     if (ctx.world_rank == 0 && machine_reports) {
         info.exit_status = status;
-        int report_status = finish_report(&json_file, options.json_path, tessel_json(info, options, results).dump(2) + "\n");
-        report_status |= finish_report(&csv_file, options.csv_path, tessel_csv(info, options, results));
+        int report_status = finish_report(&json_file, tessel_json(info, options, results).dump(2) + "\n");
+        report_status |= finish_report(&csv_file, tessel_csv(info, options, results));
         status |= report_status;
     }
     MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
 
-    fflush(ctx.out);
-    if (output != nullptr && std::fclose(output.release()) != 0) {
-        fprintf(stderr, "%s: cannot write output file %s: %s\n", "tessel", options.output, std::strerror(errno));
-        status = 1;
-    }
-    MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    ctx.out = stdout;
+    status |= finish_text_report(ctx, *text);
     return status;
+}
+
+// Standard output written directly (the usage text, messages of the
+// libraries) is checked at the end too. Returns 0 or 1.
+int finish_standard_output(const tessel_context &ctx)
+{
+    errno = 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    int any = failed ? 1 : 0;
+    MPI_Allreduce(MPI_IN_PLACE, &any, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    if (any && ctx.world_rank == 0)
+        fprintf(stderr, "tessel: cannot write standard output%s%s\n", errno != 0 ? ": " : "",
+                errno != 0 ? std::strerror(errno) : "");
+    return any;
 }
 
 } // namespace
@@ -197,8 +246,8 @@ int main(int argc, char **argv)
     }
     ctx.rank = ctx.world_rank;
     ctx.nprocs = ctx.world_size;
-    const int status = tessel_main(ctx, argc, argv);
-    fflush(stdout);
+    int status = tessel_main(ctx, argc, argv);
+    status |= finish_standard_output(ctx);
     MPI_Finalize();
     return status;
 }

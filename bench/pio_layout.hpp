@@ -18,6 +18,13 @@ constexpr pio_interface PIO_INTERFACES[] = {pio_interface::posix, pio_interface:
 // "posix", "mpiio" or "phdf5": the interface's name on the command line.
 const char *pio_interface_name(pio_interface io);
 
+// What the transfer buffer holds when the data is not verified (--data).
+enum class bench_data : int {
+    zeros,   // every byte 0 (the default)
+    random,  // pseudo-random bytes, the same for every run of a rank: incompressible
+    pattern, // in every 64 bytes, 32 pseudo-random bytes then 32 zero bytes: about half compressible
+};
+
 // The settings of one measurement run (one interface, process count and
 // transfer buffer size).
 struct bench_parameters {
@@ -37,6 +44,11 @@ struct bench_parameters {
     bool chunk;
     bool write_only;
     bool verify;
+    int read_shift;       // 0 to P - 1: rank r reads back the share of rank (r + read_shift) mod P
+    uint64_t chunk_size;  // side of an HDF5 chunk: the block size unless --chunk-size
+    int deflate;          // gzip level of HDF5 datasets, 0 for none
+    bench_data data;      // what the buffer holds when not verifying
+    double deadline;      // seconds per write or read phase, 0 for none
 };
 
 // One process's share of a dataset and the size of one transfer.

@@ -38,12 +38,12 @@ struct mpi_layout {
 bool made(pio_io &io, mpi_layout &l, int create_status, const MPI_Datatype *made, MPI_Datatype *kept)
 {
     if (create_status != MPI_SUCCESS) {
-        PIO_FAIL(io, "MPIO_TYPE_CREATE");
+        pio_fail(io, "making an MPI datatype");
         return false;
     }
     *kept = l.types.add(*made);
     if (MPI_Type_commit(kept) != MPI_SUCCESS) {
-        PIO_FAIL(io, "MPIO_TYPE_COMMIT");
+        pio_fail(io, "committing an MPI datatype");
         return false;
     }
     return true;
@@ -54,12 +54,12 @@ int prepare_1d(pio_io &io, mpi_layout &l)
     const auto B = static_cast<long long>(io.params.block_size);
     const auto N = static_cast<long long>(io.params.buf_size);
     if (!fits_int(B) || !fits_int(N / B)) {
-        PIO_FAIL(io, "MPIO_TYPE_CREATE", "sizes beyond the range of an MPI count");
+        pio_fail(io, "making an MPI datatype", "sizes beyond the range of an MPI count");
         return -1;
     }
     MPI_Datatype block = MPI_DATATYPE_NULL, view = MPI_DATATYPE_NULL;
     if (MPI_Type_contiguous(static_cast<int>(B), MPI_BYTE, &block) != MPI_SUCCESS) {
-        PIO_FAIL(io, "MPIO_TYPE_CREATE");
+        pio_fail(io, "making an MPI datatype");
         return -1;
     }
     const int view_status = MPI_Type_vector(static_cast<int>(N / B), 1, io.ctx.nprocs, block, &view);
@@ -80,7 +80,7 @@ int prepare_2d(pio_io &io, mpi_layout &l)
     const long long S = io.share.side;
     if (!fits_int(N) || !fits_int(B) || !fits_int(S / N) || !fits_int(S / B) || !fits_int(N * B) ||
         !fits_int(B * B)) {
-        PIO_FAIL(io, "MPIO_TYPE_CREATE", "sizes beyond the range of an MPI count");
+        pio_fail(io, "making an MPI datatype", "sizes beyond the range of an MPI count");
         return -1;
     }
     const int n = static_cast<int>(N), b = static_cast<int>(B);
@@ -116,7 +116,7 @@ int transfer_at(pio_io &io, bool collective, MPI_Offset offset, void *data, int 
         rc = io.writing ? MPI_File_write_at(f, offset, data, count, type, &status)
                         : MPI_File_read_at(f, offset, data, count, type, &status);
     if (rc != MPI_SUCCESS) {
-        PIO_FAIL(io, io.writing ? "MPIO_WRITE" : "MPIO_READ", mpi_reason(rc, io.name));
+        pio_fail(io, io.writing ? "MPI-IO write" : "MPI-IO read", mpi_reason(rc, io.name));
         return -1;
     }
     return 0;
@@ -126,7 +126,7 @@ int set_view(pio_io &io, MPI_Offset displacement, MPI_Datatype elementary, MPI_D
 {
     const int rc = MPI_File_set_view(io.file.mpi.get(), displacement, elementary, file_type, "native", io.ctx.hints);
     if (rc != MPI_SUCCESS) {
-        PIO_FAIL(io, "MPIO_VIEW", mpi_reason(rc, io.name));
+        pio_fail(io, "setting the MPI-IO file view", mpi_reason(rc, io.name));
         return -1;
     }
     return 0;
@@ -174,12 +174,12 @@ int mpiio_datasets(pio_io &io)
     // Datasets lie end to end in the file.
     for (long n = 1; n <= io.params.num_dsets && rc == 0; ++n) {
         const long long base = io.share.base + io.params.dset_size * (n - 1);
-        rc = pio_transfer_dataset(io, [&](long long X) {
+        rc = pio_transfer_dataset(io, n, [&](long long X) {
             return io.params.dim2d ? transfer_2d(io, l, base, X) : transfer_1d(io, l, base, X);
         });
     }
     if (l.types.free_all() != 0) {
-        PIO_FAIL(io, "MPIO_TYPE_FREE");
+        pio_fail(io, "freeing the MPI datatypes");
         rc = -1;
     }
     return rc;

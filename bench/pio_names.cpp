@@ -32,10 +32,14 @@ std::string squeeze_slashes(const std::string &name)
 
 } // namespace
 
-const char *pio_user_name()
+void tessel_read_environment(tessel_context &ctx)
 {
-    const char *user = std::getenv("USER");
-    return user != nullptr ? user : std::getenv("LOGIN");
+    ctx.keep_files = std::getenv("HDF5_NOCLEANUP") != nullptr;
+    const char *prefix = std::getenv("HDF5_PARAPREFIX");
+    ctx.prefix_set = prefix != nullptr;
+    ctx.prefix = prefix != nullptr ? prefix : "";
+    ctx.user_variable = std::getenv("USER") != nullptr ? "USER" : std::getenv("LOGIN") != nullptr ? "LOGIN" : nullptr;
+    ctx.user = ctx.user_variable != nullptr ? std::getenv(ctx.user_variable) : "";
 }
 
 std::string pio_user_name_problem(const char *user)
@@ -48,30 +52,36 @@ std::string pio_user_name_problem(const char *user)
         return "names no directory of its own";
     if (std::strchr(user, '/') != nullptr)
         return "contains \"/\"";
+    // The portable set of file name characters: no blank, line break or
+    // shell character can reach a directory name.
+    for (const char *p = user; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const bool letter_or_digit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letter_or_digit && c != '.' && c != '_' && c != '-')
+            return "holds characters other than letters, digits, \".\", \"_\" and \"-\"";
+    }
     return "";
 }
 
-std::string pio_prefix_directory()
+std::string pio_prefix_directory(const tessel_context &ctx)
 {
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    return prefix == nullptr || *prefix == '\0' ? std::string(".") : std::string(prefix);
+    return ctx.prefix.empty() ? std::string(".") : ctx.prefix;
 }
 
-std::string pio_make_filename(pio_interface io, unsigned long file_no)
+std::string pio_make_filename(const tessel_context &ctx, pio_interface io, unsigned long file_no)
 {
     char base[64];
     std::snprintf(base, sizeof base, "#pio_tmp_%lu", file_no);
     std::string full;
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    if (prefix == nullptr || *prefix == '\0') {
+    if (ctx.prefix.empty()) {
         full = base;
     } else {
-        const char *user = pio_user_name();
-        std::string dir = prefix;
-        // A user name that could climb out of the prefix is never used.
-        if (user != nullptr && pio_user_name_problem(user).empty()) {
+        std::string dir = ctx.prefix;
+        // A user name that could climb out of the prefix, or that holds
+        // unsafe characters, is never used.
+        if (ctx.user_variable != nullptr && pio_user_name_problem(ctx.user.c_str()).empty()) {
             dir += "/";
-            dir += user;
+            dir += ctx.user;
             if (dir.size() > PIO_NAME_MAX)
                 dir.resize(PIO_NAME_MAX);
         }
@@ -80,7 +90,7 @@ std::string pio_make_filename(pio_interface io, unsigned long file_no)
         } else {
             struct stat st{};
             if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-                dir = prefix;
+                dir = ctx.prefix;
             full = dir + "/" + base;
         }
     }

@@ -36,27 +36,27 @@ struct h5_layout {
 
 int prepare(pio_io &io, h5_layout &l)
 {
-    const pio_hyperslab h = pio_hdf5_selection(io.params, io.share, io.ctx.rank, io.ctx.nprocs);
+    const pio_hyperslab h = pio_hdf5_selection(io.params, io.share, io.owner, io.ctx.nprocs);
     if (io.params.dset_size < 1) {
         l.file_space.reset(H5Screate(H5S_SCALAR));
         if (!l.file_space.valid()) {
-            PIO_FAIL(io, "H5Screate");
+            pio_fail(io, "making the HDF5 dataspace");
             return -1;
         }
     } else {
         l.file_space.reset(H5Screate_simple(h.rank, h.dims, nullptr));
         if (!l.file_space.valid()) {
-            PIO_FAIL(io, "H5Screate_simple");
+            pio_fail(io, "making the HDF5 dataspace");
             return -1;
         }
         if (H5Sselect_hyperslab(l.file_space, H5S_SELECT_SET, h.start, h.stride, h.count, h.block) < 0) {
-            PIO_FAIL(io, "H5Sselect_hyperslab");
+            pio_fail(io, "selecting the share of the HDF5 dataset");
             return -1;
         }
     }
     l.mem_space.reset(H5Screate_simple(h.mem_rank, h.mem_dims, nullptr));
     if (!l.mem_space.valid()) {
-        PIO_FAIL(io, "H5Screate_simple");
+        pio_fail(io, "making the HDF5 dataspace");
         return -1;
     }
     l.transfer_list.reset(H5Pcreate(H5P_DATASET_XFER));
@@ -71,9 +71,11 @@ int prepare(pio_io &io, h5_layout &l)
     return 0;
 }
 
-// Each close is reported by its own message.
+// Each close is reported by its own message. The transfer list is kept
+// for pio_hdf5_note_io_mode, which reads it after the timers stop.
 int release(pio_io &io, h5_layout &l)
 {
+    io.transfer_list = std::move(l.transfer_list);
     int rc = 0;
     if (h5_close_now(l.file_space) < 0) {
         pio_fail_plain(io, "HDF5 Dataset Space Close failed");
@@ -83,18 +85,20 @@ int release(pio_io &io, h5_layout &l)
         pio_fail_plain(io, "HDF5 Memory Space Close failed");
         rc = -1;
     }
-    if (h5_close_now(l.transfer_list) < 0) {
-        pio_fail_plain(io, "HDF5 Dataset Transfer Property List Close failed");
-        rc = -1;
-    }
     return rc;
+}
+
+// The name of dataset n in a test file.
+std::string dataset_name(long n)
+{
+    return "Dataset_" + std::to_string(n);
 }
 
 // Creates (write phase) or opens (read phase) dataset n.
 h5_dataset open_dataset(pio_io &io, const h5_layout &l, long n)
 {
-    char name[64];
-    std::snprintf(name, sizeof name, "Dataset_%ld", n);
+    const std::string name_text = dataset_name(n);
+    const char *name = name_text.c_str();
     if (!io.writing) {
         h5_dataset dataset(H5Dopen2(io.file.hdf5, name, H5P_DEFAULT));
         if (!dataset.valid())
@@ -107,8 +111,9 @@ h5_dataset open_dataset(pio_io &io, const h5_layout &l, long n)
         return h5_dataset();
     }
     if (io.params.chunk) {
-        const hsize_t dims[2] = {io.params.block_size, io.params.block_size};
-        if (H5Pset_chunk(creation, io.params.dim2d ? 2 : 1, dims) < 0) {
+        const hsize_t dims[2] = {io.params.chunk_size, io.params.chunk_size};
+        if (H5Pset_chunk(creation, io.params.dim2d ? 2 : 1, dims) < 0 ||
+            (io.params.deflate > 0 && H5Pset_deflate(creation, static_cast<unsigned>(io.params.deflate)) < 0)) {
             pio_fail_plain(io, "HDF5 Property List Set failed");
             return h5_dataset();
         }
@@ -129,14 +134,14 @@ int transfer(pio_io &io, const h5_layout &l, hid_t dataset, long long X)
     hssize_t offset[2];
     pio_hdf5_offset(io.params, io.ctx.nprocs, io.share.side, X, offset);
     if (H5Soffset_simple(l.file_space, offset) < 0) {
-        PIO_FAIL(io, "H5Soffset_simple");
+        pio_fail(io, "moving the HDF5 selection to the next transfer");
         return -1;
     }
     const herr_t rc =
         io.writing ? H5Dwrite(dataset, H5T_NATIVE_UCHAR, l.mem_space, l.file_space, l.transfer_list, io.buffer)
                    : H5Dread(dataset, H5T_NATIVE_UCHAR, l.mem_space, l.file_space, l.transfer_list, io.buffer);
     if (rc < 0) {
-        PIO_FAIL(io, io.writing ? "H5Dwrite" : "H5Dread", h5_reason(io.name));
+        pio_fail(io, io.writing ? "HDF5 write" : "HDF5 read", h5_reason(io.name));
         return -1;
     }
     return 0;
@@ -156,7 +161,7 @@ int phdf5_datasets(pio_io &io)
             rc = -1;
             break;
         }
-        rc = pio_transfer_dataset(io, [&](long long X) { return transfer(io, l, dataset, X); });
+        rc = pio_transfer_dataset(io, n, [&](long long X) { return transfer(io, l, dataset, X); });
         if (h5_close_now(dataset) < 0) {
             pio_fail_plain(io, "HDF5 Dataset Close failed: " + h5_reason(io.name));
             rc = -1;
@@ -208,6 +213,54 @@ int phdf5_close(pio_io &io)
     return 0;
 }
 
+// The bit of each mode H5Pget_mpio_actual_io_mode reports, in the order of
+// PIO_HDF5_MODES.
+unsigned mode_bit(H5D_mpio_actual_io_mode_t mode)
+{
+    switch (mode) {
+    case H5D_MPIO_NO_COLLECTIVE: return 1U << 0;
+    case H5D_MPIO_CHUNK_INDEPENDENT: return 1U << 1;
+    case H5D_MPIO_CHUNK_COLLECTIVE: return 1U << 2;
+    case H5D_MPIO_CHUNK_MIXED: return 1U << 3;
+    case H5D_MPIO_CONTIGUOUS_COLLECTIVE: return 1U << 4;
+    }
+    return 0;
+}
+
 } // namespace
+
+int pio_hdf5_note_io_mode(pio_io &io)
+{
+    if (!io.transfer_list.valid())
+        return 0;
+    H5D_mpio_actual_io_mode_t mode = H5D_MPIO_NO_COLLECTIVE;
+    uint32_t local = 0, global = 0;
+    pio_hdf5_io &record = io.hdf5[io.writing ? 0 : 1];
+    if (H5Pget_mpio_actual_io_mode(io.transfer_list, &mode) >= 0)
+        record.modes |= mode_bit(mode);
+    if (H5Pget_mpio_no_collective_cause(io.transfer_list, &local, &global) >= 0)
+        record.causes |= local | global;
+    if (h5_close_now(io.transfer_list) < 0) {
+        pio_fail_plain(io, "HDF5 Dataset Transfer Property List Close failed");
+        return -1;
+    }
+    return 0;
+}
+
+long long pio_hdf5_stored_bytes(const std::string &name, long num_dsets)
+{
+    h5_errors_off quiet;
+    h5_file file(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    if (!file.valid())
+        return -1;
+    long long stored = 0;
+    for (long n = 1; n <= num_dsets; ++n) {
+        h5_dataset dataset(H5Dopen2(file, dataset_name(n).c_str(), H5P_DEFAULT));
+        if (!dataset.valid())
+            return -1;
+        stored += static_cast<long long>(H5Dget_storage_size(dataset));
+    }
+    return stored;
+}
 
 const pio_backend PIO_PHDF5_BACKEND = {phdf5_open, phdf5_datasets, phdf5_datasets, phdf5_close, pio_delete_file};

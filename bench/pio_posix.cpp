@@ -60,7 +60,7 @@ int posix_piece(pio_io &io, long long offset, unsigned char *data, long long siz
 {
     const int fd = io.file.posix.get();
     if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        PIO_FAIL(io, "POSIXSEEK", system_reason(errno, io.name));
+        pio_fail(io, "POSIX seek", system_reason(errno, io.name));
         return -1;
     }
     long long done = 0;
@@ -71,7 +71,7 @@ int posix_piece(pio_io &io, long long offset, unsigned char *data, long long siz
             continue;
         if (moved <= 0) {
             const std::string why = moved < 0 ? system_reason(errno, io.name) : "end of file (" + io.name + ")";
-            PIO_FAIL(io, io.writing ? "POSIXWRITE" : "POSIXREAD", why);
+            pio_fail(io, io.writing ? "POSIX write" : "POSIX read", why);
             return -1;
         }
         done += moved;
@@ -108,7 +108,7 @@ int posix_datasets(pio_io &io)
 {
     for (long n = 1; n <= io.params.num_dsets; ++n) {
         const long long base = io.share.base + io.params.dset_size * (n - 1);
-        if (pio_transfer_dataset(io, [&](long long X) { return posix_transfer(io, base, X); }) < 0)
+        if (pio_transfer_dataset(io, n, [&](long long X) { return posix_transfer(io, base, X); }) < 0)
             return -1;
     }
     return 0;

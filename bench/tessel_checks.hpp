@@ -4,6 +4,7 @@
 // Rank 0 runs them before any file is made; each refusal is one message
 // that names the option and the limit.
 #pragma once
+#include "tessel_context.hpp"
 #include "tessel_options.hpp"
 
 #include <string>
@@ -12,14 +13,21 @@
 // world_size processes, or 0 when none does.
 int tessel_largest_count(const bench_options &o, int world_size);
 
-// Sizes, counts and products of the derived options. "" when they are fine,
+// Sizes and counts against their smallest values, and -x against -X, -p
+// against -P: with given_only, only the values given on the command line
+// (before anything is derived from them), else all of them. "" when they
+// are fine, else the message refusing them.
+std::string tessel_check_values(const bench_options &o, bool given_only);
+
+// Values, sizes, counts and products of the derived options. "" when they are fine,
 // else the message refusing them.
 std::string tessel_check_sizes(const bench_options &o, int world_size);
 
-// The test files' place: the user name under HDF5_PARAPREFIX, the length of
-// the names, and the free space of the prefix's file system (statvfs)
-// against the bytes the files need at once. "" when fine.
-std::string tessel_check_files(const bench_options &o, int world_size);
+// The test files' place, from the environment read into ctx: the user name
+// under HDF5_PARAPREFIX, the length of the names, the prefix itself (a
+// writable folder), and the free space of its file system (statvfs) against
+// the bytes the files need at once. "" when fine.
+std::string tessel_check_files(const tessel_context &ctx, const bench_options &o, int world_size);
 
 // Bytes of test files on disk at once: one file of the largest process
 // count, or every file of every interface when HDF5_NOCLEANUP keeps them.

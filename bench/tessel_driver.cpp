@@ -5,7 +5,9 @@
 #include "pio_run.hpp"
 #include "tessel_report.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -38,21 +40,14 @@ void combine(const tessel_context &ctx, iteration_stats &s, const pio_timer_set 
     s.nprocs = ctx.nprocs;
 }
 
-// Sizes too large for the range wrap around instead of overflowing; the
-// up-front checks refuse them before any run.
-long long dataset_size(const bench_options &o, int nprocs)
-{
-    const unsigned long long side = static_cast<unsigned long long>(o.num_bytes) * static_cast<unsigned>(nprocs);
-    return static_cast<long long>(o.dim2d ? side * side : side);
-}
-
 bench_parameters parameters_of(const bench_options &o, int nprocs, long long buf_size)
 {
     bench_parameters p{};
     p.num_procs = nprocs;
     p.num_files = o.num_files;
     p.num_dsets = o.num_dsets;
-    p.dset_size = dataset_size(o, nprocs);
+    // The up-front checks refused every size beyond the largest file offset.
+    p.dset_size = static_cast<long long>(bench_dataset_bytes(o, nprocs));
     p.num_iterations = o.num_iterations;
     p.buf_size = static_cast<uint64_t>(buf_size);
     p.block_size = static_cast<uint64_t>(o.block_size);
@@ -64,6 +59,12 @@ bench_parameters parameters_of(const bench_options &o, int nprocs, long long buf
     p.chunk = o.chunk != 0;
     p.write_only = o.write_only != 0;
     p.verify = o.verify != 0;
+    // A shift outside 0..P-1 is taken modulo P.
+    p.read_shift = static_cast<int>(((o.read_shift % nprocs) + nprocs) % nprocs);
+    p.chunk_size = static_cast<uint64_t>(o.chunk_size > 0 ? o.chunk_size : o.block_size);
+    p.deflate = o.deflate;
+    p.data = o.data;
+    p.deadline = o.deadline;
     return p;
 }
 
@@ -110,6 +111,60 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
 
 } // namespace
 
+void tessel_keep_iteration(const pio_run_result &run, std::vector<tessel_iteration_record> *kept)
+{
+    tessel_iteration_record r{};
+    std::copy(std::begin(run.timers.totals), std::end(run.timers.totals), r.totals);
+    for (int d = 0; d < 2; ++d) {
+        r.moved[d] = static_cast<double>(run.moved[d]);
+        r.modes[d] = run.hdf5[d].modes;
+        r.causes[d] = run.hdf5[d].causes;
+    }
+    r.file1_written = static_cast<double>(run.file1_written);
+    r.stored_bytes = static_cast<double>(run.stored_bytes);
+    kept->push_back(r);
+}
+
+void tessel_gather_iterations(const tessel_context &ctx, const std::vector<tessel_iteration_record> &kept,
+                              tessel_measurement *m)
+{
+    constexpr int FIELDS = sizeof(tessel_iteration_record) / sizeof(double);
+    const size_t iterations = kept.size();
+    const auto procs = static_cast<size_t>(ctx.nprocs);
+    std::vector<tessel_iteration_record> all(ctx.rank == 0 ? iterations * procs : 0);
+    // One record per element, so the count is the number of iterations.
+    mpi_type_list types;
+    MPI_Datatype record = MPI_DATATYPE_NULL;
+    MPI_Type_contiguous(FIELDS, MPI_DOUBLE, &record);
+    types.add(record);
+    MPI_Type_commit(&record);
+    MPI_Gather(kept.data(), static_cast<int>(iterations), record, all.data(), static_cast<int>(iterations), record, 0,
+               ctx.comm);
+    if (ctx.rank != 0)
+        return;
+    // all holds the records rank by rank; the measurement keeps them
+    // iteration by iteration.
+    m->rank_totals.assign(iterations * procs * PIO_NUM_TIMERS, 0.0);
+    for (int d = 0; d < 2; ++d)
+        m->moved[d].assign(iterations, 0);
+    m->file1_written = 0;
+    for (size_t r = 0; r < procs; ++r) {
+        for (size_t i = 0; i < iterations; ++i) {
+            const tessel_iteration_record &rec = all[r * iterations + i];
+            std::copy(std::begin(rec.totals), std::end(rec.totals),
+                      m->rank_totals.begin() + static_cast<std::ptrdiff_t>((i * procs + r) * PIO_NUM_TIMERS));
+            for (int d = 0; d < 2; ++d) {
+                m->moved[d][i] += static_cast<long long>(rec.moved[d]);
+                m->hdf5[d].modes |= static_cast<unsigned>(rec.modes[d]);
+                m->hdf5[d].causes |= static_cast<unsigned>(rec.causes[d]);
+            }
+            if (i == 0)
+                m->file1_written += static_cast<long long>(rec.file1_written);
+        }
+    }
+    m->stored_bytes = iterations > 0 ? static_cast<long long>(all[0].stored_bytes) : -1;
+}
+
 tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, const bench_parameters &p,
                             const std::string &refused)
 {
@@ -128,6 +183,9 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
     m.write_only = p.write_only;
     m.size_mb = static_cast<double>(p.num_files) * static_cast<double>(p.num_dsets) * static_cast<double>(p.dset_size) / MB;
 
+    m.read_shift = p.read_shift;
+    m.stored_bytes = -1;
+
     const auto iterations = static_cast<size_t>(o.num_iterations);
     m.stats.resize(PIO_NUM_TIMERS);
     for (int kind : WRITE_KINDS)
@@ -140,6 +198,7 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
         m.failed_iterations = o.num_iterations;
         m.reason = refused;
     }
+    std::vector<tessel_iteration_record> kept;
     for (size_t i = 0; i < iterations && refused.empty(); ++i) {
         MPI_Barrier(ctx.comm);
         const pio_run_result run = pio_run(ctx, p);
@@ -150,7 +209,10 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
         if (!o.write_only)
             for (int kind : READ_KINDS)
                 combine(ctx, m.stats[static_cast<size_t>(kind)][i], run.timers, kind);
+        tessel_keep_iteration(run, &kept);
     }
+    if (refused.empty())
+        tessel_gather_iterations(ctx, kept, &m);
     report_measurement(ctx, o, m);
     std::fflush(ctx.out);
     return m;

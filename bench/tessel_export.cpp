@@ -47,7 +47,54 @@ json rate(double size_mb, double seconds)
     return r > 0.0 ? json(r) : json(nullptr);
 }
 
-json phase_json(const tessel_measurement &m, const tessel_phase &phase)
+// Every process's time of a kind in iteration i.
+json rank_times(const tessel_measurement &m, size_t i, int kind)
+{
+    json times = json::array();
+    for (int r = 0; r < m.procs; ++r)
+        times.push_back(tessel_rank_time(m, i, r, kind));
+    return times;
+}
+
+json iteration_json(const tessel_measurement &m, const tessel_phase &phase, size_t i)
+{
+    const iteration_stats &s = m.stats[static_cast<size_t>(phase.kind)][i];
+    const double mb = tessel_iteration_mb(m, phase.kind, i);
+    json j = {{"iteration", i + 1},
+              {"time_s", s.max},
+              {"min_process_time_s", s.min},
+              {"mib_per_s", rate(mb, s.max)},
+              {"bytes", static_cast<long long>(mb * 1048576.0)}};
+    if (m.rank_totals.empty())
+        return j;
+    j["rank_times_s"] = rank_times(m, i, phase.kind);
+    if (phase.open_kind >= 0) {
+        j["rank_open_times_s"] = rank_times(m, i, phase.open_kind);
+        j["rank_close_times_s"] = rank_times(m, i, phase.close_kind);
+    }
+    const straggler slow = tessel_straggler(m, i, phase.kind);
+    j["slowest_rank"] = slow.rank;
+    j["slowest_to_median"] = slow.to_median > 0.0 ? json(slow.to_median) : json(nullptr);
+    return j;
+}
+
+// What parallel HDF5 did with a phase's transfers, in words.
+json hdf5_io_json(const pio_hdf5_io &io, bool collective)
+{
+    json modes = json::array();
+    for (size_t b = 0; b < std::size(PIO_HDF5_MODES); ++b)
+        if (io.modes & (1U << b))
+            modes.push_back(PIO_HDF5_MODES[b]);
+    json causes = json::array();
+    for (const pio_hdf5_cause &c : PIO_HDF5_CAUSES)
+        if (io.causes & c.bit)
+            causes.push_back(c.words);
+    return {{"requested", collective ? "collective" : "independent"},
+            {"achieved", modes},
+            {"no_collective_causes", causes}};
+}
+
+json phase_json(const tessel_measurement &m, const tessel_phase &phase, const bench_options &o)
 {
     json j = {{"phase", phase.name}};
     if (m.failed_iterations > 0) {
@@ -59,10 +106,7 @@ json phase_json(const tessel_measurement &m, const tessel_phase &phase)
     j["status"] = "ok";
     json iterations = json::array();
     for (size_t i = 0; i < stats.size(); ++i)
-        iterations.push_back({{"iteration", i + 1},
-                              {"time_s", stats[i].max},
-                              {"min_process_time_s", stats[i].min},
-                              {"mib_per_s", rate(m.size_mb, stats[i].max)}});
+        iterations.push_back(iteration_json(m, phase, i));
     j["iterations"] = iterations;
     const kind_summary k = summarize_iterations(stats, m.iterations);
     j["min_time_s"] = k.tmin;
@@ -70,9 +114,15 @@ json phase_json(const tessel_measurement &m, const tessel_phase &phase)
     j["max_time_s"] = k.tmax;
     // As in the text report: the slowest iteration gives the minimum
     // throughput, the fastest the maximum.
-    j["min_mib_per_s"] = rate(m.size_mb, k.tmax);
-    j["avg_mib_per_s"] = rate(m.size_mb, k.tavg);
-    j["max_mib_per_s"] = rate(m.size_mb, k.tmin);
+    const rate_summary rates = tessel_summarize_rates(m, phase.kind);
+    j["min_mib_per_s"] = rates.min > 0.0 ? json(rates.min) : json(nullptr);
+    j["avg_mib_per_s"] = rates.avg > 0.0 ? json(rates.avg) : json(nullptr);
+    j["max_mib_per_s"] = rates.max > 0.0 ? json(rates.max) : json(nullptr);
+    const rate_spread spread = tessel_rate_spread(m, phase.kind);
+    j["stddev_mib_per_s"] = spread.valid ? json(spread.stddev) : json(nullptr);
+    j["cv"] = spread.valid ? json(spread.cv) : json(nullptr);
+    if (m.io == pio_interface::phdf5 && phase.open_kind < 0)
+        j["hdf5_io"] = hdf5_io_json(m.hdf5[phase.reads ? 1 : 0], o.collective != 0);
     return j;
 }
 
@@ -92,7 +142,17 @@ json measurement_json(const tessel_measurement &m, const bench_options &o)
               {"dataset_size", m.dset_size},
               {"bytes", static_cast<long long>(m.size_mb * 1048576.0)},
               {"iterations", m.iterations},
+              {"read_shift", m.read_shift},
               {"status", m.failed_iterations > 0 ? "failed" : "ok"}};
+    if (m.io == pio_interface::phdf5 && m.stored_bytes >= 0) {
+        // The first file's datasets: the bytes written into them and what
+        // they take on disk (compressed, or allocated in whole chunks).
+        const long long logical = m.file1_written;
+        j["storage"] = {{"logical_bytes", logical},
+                        {"stored_bytes", m.stored_bytes},
+                        {"ratio", logical > 0 ? json(static_cast<double>(m.stored_bytes) / static_cast<double>(logical))
+                                              : json(nullptr)}};
+    }
     if (m.failed_iterations > 0) {
         j["failed_iterations"] = m.failed_iterations;
         j["reason"] = m.reason;
@@ -100,7 +160,7 @@ json measurement_json(const tessel_measurement &m, const bench_options &o)
     json phases = json::array();
     for (const tessel_phase &phase : TESSEL_PHASES)
         if (!(phase.reads && m.write_only))
-            phases.push_back(phase_json(m, phase));
+            phases.push_back(phase_json(m, phase, o));
     j["phases"] = phases;
     return j;
 }
@@ -130,6 +190,24 @@ std::string rate_field(double size_mb, double seconds)
 {
     const double r = throughput(size_mb, seconds);
     return r > 0.0 ? number(r) : "";
+}
+
+std::string positive_field(double v)
+{
+    return v > 0.0 ? number(v) : "";
+}
+
+// The slowest process, its time over the median, and every process's time
+// (separated by blanks); empty fields without per-process times.
+std::string stragglers_fields(const tessel_measurement &m, int kind, size_t i)
+{
+    if (m.rank_totals.empty())
+        return ",,";
+    const straggler slow = tessel_straggler(m, i, kind);
+    std::string times;
+    for (int r = 0; r < m.procs; ++r)
+        times += (r == 0 ? "" : " ") + number(tessel_rank_time(m, i, r, kind));
+    return std::to_string(slow.rank) + "," + (slow.to_median > 0.0 ? number(slow.to_median) : "") + "," + times;
 }
 
 std::string hints_text(const mpi_hint_list &hints)
@@ -181,12 +259,11 @@ tessel_run_info gather_run_info(const tessel_context &ctx, bool probe_hints)
         if (c == '\t')
             c = ' ';
 
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    info.has_prefix = prefix != nullptr;
-    info.prefix = prefix != nullptr ? prefix : "";
+    info.has_prefix = ctx.prefix_set;
+    info.prefix = ctx.prefix;
     info.hints_requested = mpi_info_pairs(ctx.hints);
     if (probe_hints)
-        info.hints_in_effect = pio_hints_in_effect(ctx, pio_prefix_directory() + "/#pio_tmp_hints.mpio");
+        info.hints_in_effect = pio_hints_in_effect(ctx, pio_prefix_directory(ctx) + "/#pio_tmp_hints.mpio");
     return info;
 }
 
@@ -209,7 +286,12 @@ json tessel_json(const tessel_run_info &info, const bench_options &o, const std:
                     {"write_only", o.write_only != 0},
                     {"verify", o.verify != 0},
                     {"align", o.align},
-                    {"threshold", o.threshold}};
+                    {"threshold", o.threshold},
+                    {"read_shift", o.read_shift},
+                    {"chunk_size", o.chunk ? json(o.chunk_size > 0 ? o.chunk_size : o.block_size) : json(nullptr)},
+                    {"deflate", o.deflate > 0 ? json(o.deflate) : json(nullptr)},
+                    {"data", o.verify ? "verify" : bench_data_name(o.data)},
+                    {"deadline_s", o.deadline > 0 ? json(o.deadline) : json(nullptr)}};
     json run = {{"date", info.date},
                 {"hosts", info.hosts},
                 {"processes", info.processes},
@@ -249,7 +331,8 @@ std::string tessel_csv(const tessel_run_info &info, const bench_options &o, cons
     text += "# mpi_hints_in_effect: " + hints_text(info.hints_in_effect) + "\n";
     text += "# exit_status: " + std::to_string(info.exit_status) + "\n";
     text += "interface,processes,transfer_size,transfer_bytes,block_size,pattern,geometry,collective,chunked,"
-            "phase,status,iteration,time_s,mib_per_s,min_mib_per_s,avg_mib_per_s,max_mib_per_s,reason\n";
+            "phase,status,iteration,time_s,mib_per_s,min_mib_per_s,avg_mib_per_s,max_mib_per_s,reason,"
+            "bytes,stddev_mib_per_s,cv,slowest_rank,slowest_to_median,rank_times_s\n";
     for (const tessel_measurement &m : results) {
         const std::string head = std::string(pio_interface_name(m.io)) + "," + std::to_string(m.procs) + "," +
                                  std::to_string(m.transfer_size) + "," + std::to_string(m.transfer_bytes) + "," +
@@ -260,16 +343,22 @@ std::string tessel_csv(const tessel_run_info &info, const bench_options &o, cons
             if (phase.reads && m.write_only)
                 continue;
             if (m.failed_iterations > 0) {
-                text += head + phase.name + ",failed,,,,,,," + csv_field(m.reason) + "\n";
+                text += head + phase.name + ",failed,,,,,,," + csv_field(m.reason) + ",,,,,,\n";
                 continue;
             }
             const std::vector<iteration_stats> &stats = m.stats[static_cast<size_t>(phase.kind)];
-            const kind_summary k = summarize_iterations(stats, m.iterations);
-            const std::string summary = rate_field(m.size_mb, k.tmax) + "," + rate_field(m.size_mb, k.tavg) + "," +
-                                        rate_field(m.size_mb, k.tmin);
-            for (size_t i = 0; i < stats.size(); ++i)
+            const rate_summary rates = tessel_summarize_rates(m, phase.kind);
+            const std::string summary = positive_field(rates.min) + "," + positive_field(rates.avg) + "," +
+                                        positive_field(rates.max);
+            const rate_spread spread = tessel_rate_spread(m, phase.kind);
+            const std::string spread_fields = spread.valid ? number(spread.stddev) + "," + number(spread.cv) : ",";
+            for (size_t i = 0; i < stats.size(); ++i) {
+                const double mb = tessel_iteration_mb(m, phase.kind, i);
                 text += head + phase.name + ",ok," + std::to_string(i + 1) + "," + number(stats[i].max) + "," +
-                        rate_field(m.size_mb, stats[i].max) + "," + summary + ",\n";
+                        rate_field(mb, stats[i].max) + "," + summary + ",," +
+                        std::to_string(static_cast<long long>(mb * 1048576.0)) + "," + spread_fields + "," +
+                        stragglers_fields(m, phase.kind, i) + "\n";
+            }
         }
     }
     return text;

@@ -1,9 +1,12 @@
 // The tessel command line and its derived sizes.
 #include "tessel_options.hpp"
 
+#include "tessel_checks.hpp"
+
 #include "zarn_options.hpp"
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,18 +17,18 @@ namespace {
 
 constexpr const char *SHORT_OPTIONS = "a:A:B:cCd:D:e:F:ghi:Imno:p:P:stT:wx:X:";
 
-// Letters of the options that have no short form.
-constexpr char OPT_JSON = 'J';
-constexpr char OPT_CSV = 'V';
-
 constexpr zarn_long_option LONG_OPTIONS[] = {
     {"align", arg_required, 'a'},
     {"api", arg_required, 'A'},
     {"block-size", arg_required, 'B'},
     {"chunk", arg_none, 'c'},
+    {"chunk-size", arg_required, OPT_CHUNK_SIZE},
     {"collective", arg_none, 'C'},
     {"csv", arg_required, OPT_CSV},
+    {"data", arg_required, OPT_DATA},
+    {"deadline", arg_required, OPT_DEADLINE},
     {"debug", arg_required, 'D'},
+    {"deflate", arg_required, OPT_DEFLATE},
     {"geometry", arg_none, 'g'},
     {"help", arg_none, 'h'},
     {"interleaved", arg_required, 'I'},
@@ -39,6 +42,7 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"num-files", arg_required, 'F'},
     {"num-iterations", arg_required, 'i'},
     {"output", arg_required, 'o'},
+    {"read-shift", arg_required, OPT_READ_SHIFT},
     {"threshold", arg_required, 'T'},
     {"write-only", arg_required, 'w'},
     {nullptr, 0, 0},
@@ -81,10 +85,52 @@ struct count_option {
 };
 constexpr count_option COUNT_OPTIONS[] = {
     {'d', LONG_MIN, LONG_MAX}, {'F', LONG_MIN, LONG_MAX}, {'i', INT_MIN, INT_MAX},
-    {'p', INT_MIN, INT_MAX},   {'P', INT_MIN, INT_MAX},
+    {'p', INT_MIN, INT_MAX},   {'P', INT_MIN, INT_MAX},   {OPT_READ_SHIFT, LLONG_MIN, LLONG_MAX},
+    {OPT_DEFLATE, INT_MIN, INT_MAX},
 };
 
+// The name of an option in messages: -x, or --long-name for the options
+// that have no short form.
+std::string option_name(char letter)
+{
+    for (const zarn_long_option &o : LONG_OPTIONS)
+        if (o.name != nullptr && o.letter == letter && std::strchr(SHORT_OPTIONS, letter) == nullptr)
+            return std::string("--") + o.name;
+    return std::string("-") + letter;
+}
+
+constexpr const char *DATA_NAMES[] = {"zeros", "random", "pattern"};
+
+// Seconds as a positive finite number, such as 2, 0.5 or 1e-3.
+int parse_seconds(const char *text, double *seconds)
+{
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(v))
+        return -1;
+    *seconds = v;
+    return 0;
+}
+
 } // namespace
+
+unsigned long long bench_times(unsigned long long a, unsigned long long b)
+{
+    unsigned long long r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? ULLONG_MAX : r;
+}
+
+unsigned long long bench_dataset_bytes(const bench_options &o, int nprocs)
+{
+    const unsigned long long side = bench_times(as_unsigned(o.num_bytes), static_cast<unsigned>(nprocs));
+    return o.dim2d ? bench_times(side, side) : side;
+}
+
+const char *bench_data_name(bench_data data)
+{
+    return DATA_NAMES[static_cast<int>(data)];
+}
 
 bench_options bench_default_options(int world_size)
 {
@@ -204,8 +250,6 @@ void derive_bench_options(bench_options *o)
         if (as_unsigned(o->max_xfer_size) > as_unsigned(o->num_bytes))
             o->max_xfer_size = o->num_bytes;
     }
-    if (as_unsigned(o->min_xfer_size) > as_unsigned(o->max_xfer_size))
-        o->min_xfer_size = o->max_xfer_size;
     // The default block is half of num_bytes, but never more than the
     // smallest transfer buffer: the transfer sizes double from the smallest,
     // so every one of them then holds whole blocks.
@@ -216,14 +260,6 @@ void derive_bench_options(bench_options *o)
     }
     if (as_unsigned(o->block_size) > as_unsigned(o->num_bytes))
         o->block_size = o->num_bytes;
-    if (o->min_num_processes < 1)
-        o->min_num_processes = 1;
-    if (o->max_num_processes < 1)
-        o->max_num_processes = 1;
-    if (o->min_num_processes > o->max_num_processes)
-        o->min_num_processes = o->max_num_processes;
-    if (o->num_iterations < 1)
-        o->num_iterations = 1;
 }
 
 bench_command parse_bench_command_line(int argc, const char *const *argv, bench_options *o, std::string *message)
@@ -234,6 +270,8 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             break;
         const char *arg = zarn_opt_arg;
         std::string bad;
+        if (c >= 'A' && c <= 'z')
+            o->given |= uint64_t{1} << (c - 'A');
         switch (c) {
         case 'A':
             if (arg != nullptr && parse_api_list(arg, &o->api, &bad) < 0) {
@@ -264,7 +302,29 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
                 return bench_command::usage;
             (c == OPT_JSON ? o->json_path : o->csv_path) = arg;
             break;
-        case 'a': case 'B': case 'e': case 'T': case 'x': case 'X': {
+        case OPT_DATA: {
+            if (arg == nullptr)
+                return bench_command::usage;
+            int found = -1;
+            for (int i = 0; i < static_cast<int>(std::size(DATA_NAMES)); ++i)
+                if (std::strcmp(arg, DATA_NAMES[i]) == 0)
+                    found = i;
+            if (found < 0) {
+                *message = std::string("tessel: --data takes zeros, random or pattern, not '") + arg + "'";
+                return bench_command::refused;
+            }
+            o->data = static_cast<bench_data>(found);
+            break;
+        }
+        case OPT_DEADLINE:
+            if (arg == nullptr)
+                return bench_command::usage;
+            if (parse_seconds(arg, &o->deadline) < 0) {
+                *message = std::string("tessel: --deadline takes a number of seconds, not '") + arg + "'";
+                return bench_command::refused;
+            }
+            break;
+        case 'a': case 'B': case 'e': case 'T': case 'x': case 'X': case OPT_CHUNK_SIZE: {
             // A long option of kind required may arrive without its value;
             // it is refused like an unknown option rather than converted.
             if (arg == nullptr)
@@ -277,12 +337,13 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             case 'B': o->block_size = size; break;
             case 'e': o->num_bytes = size; break;
             case 'T': o->threshold = size; break;
+            case OPT_CHUNK_SIZE: o->chunk_size = size; break;
             case 'x': o->min_xfer_size = size; break;
             default: o->max_xfer_size = size; break;
             }
             break;
         }
-        case 'd': case 'F': case 'i': case 'p': case 'P': {
+        case 'd': case 'F': case 'i': case 'p': case 'P': case OPT_READ_SHIFT: case OPT_DEFLATE: {
             if (arg == nullptr)
                 return bench_command::usage;
             const count_option *spec = COUNT_OPTIONS;
@@ -290,7 +351,7 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
                 ++spec;
             long long value = 0;
             if (parse_count_text(arg, spec->min, spec->max, &value) < 0) {
-                *message = std::string("tessel: -") + static_cast<char>(c) + " takes a whole number (at most " +
+                *message = "tessel: " + option_name(static_cast<char>(c)) + " takes a whole number (at most " +
                            std::to_string(spec->max) + "), not '" + arg + "'";
                 return bench_command::refused;
             }
@@ -299,6 +360,8 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             case 'F': o->num_files = static_cast<long>(value); break;
             case 'i': o->num_iterations = static_cast<int>(value); break;
             case 'p': o->min_num_processes = static_cast<int>(value); break;
+            case OPT_READ_SHIFT: o->read_shift = value; break;
+            case OPT_DEFLATE: o->deflate = static_cast<int>(value); break;
             default: o->max_num_processes = static_cast<int>(value); break;
             }
             break;
@@ -307,6 +370,11 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             return bench_command::usage;
         }
     }
-    derive_bench_options(o);
-    return bench_command::run;
+    // Values as given, then as derived (a default may meet a given value).
+    *message = tessel_check_values(*o, true);
+    if (message->empty()) {
+        derive_bench_options(o);
+        *message = tessel_check_values(*o, false);
+    }
+    return message->empty() ? bench_command::run : bench_command::refused;
 }

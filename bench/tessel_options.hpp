@@ -1,10 +1,24 @@
 // The tessel command line: the options record, its defaults, the parsers of
 // its values and the derived sizes.
 #pragma once
+#include "pio_layout.hpp"
+
 #include <cstdint>
 #include <string>
 
 enum bench_api_bits : uint64_t { API_POSIX = 1, API_MPIIO = 2, API_PHDF5 = 4, API_ALL = 7 };
+
+// "zeros", "random" or "pattern".
+const char *bench_data_name(bench_data data);
+
+// Letters of the options that have no short form.
+constexpr char OPT_JSON = 'J';
+constexpr char OPT_CSV = 'V';
+constexpr char OPT_READ_SHIFT = 'R';
+constexpr char OPT_CHUNK_SIZE = 'K';
+constexpr char OPT_DEFLATE = 'L';
+constexpr char OPT_DATA = 'G';
+constexpr char OPT_DEADLINE = 'E';
 
 struct bench_options {
     uint64_t api;
@@ -31,7 +45,19 @@ struct bench_options {
     int debug_level;       // 0 to 4
     const char *json_path; // --json=FILE, or nullptr
     const char *csv_path;  // --csv=FILE, or nullptr
+    long long read_shift;  // --read-shift: rank r reads what rank (r + shift) mod P wrote
+    long long chunk_size;  // --chunk-size: side of an HDF5 chunk; 0 for the block size
+    int deflate;           // --deflate: gzip level of HDF5 datasets, 0 for none
+    bench_data data;       // --data
+    double deadline;       // --deadline: seconds per write or read phase, 0 for none
+    uint64_t given;        // the options on the command line: bit (letter - 'A')
 };
+
+// Whether the option of the letter was on the command line.
+constexpr bool bench_option_given(const bench_options &o, char letter)
+{
+    return (o.given >> (letter - 'A') & 1) != 0;
+}
 
 // What the command line asks for.
 enum class bench_command : int {
@@ -60,10 +86,20 @@ int parse_api_list(const char *text, uint64_t *api, std::string *bad);
 // times, raw). Returns 0, or -1 with the refused item in *bad.
 int parse_debug_list(const char *text, bench_options *options, std::string *bad);
 
-// Fills in the sizes left at 0 and brings the others into range.
+// a x b, or ULLONG_MAX when it does not fit.
+unsigned long long bench_times(unsigned long long a, unsigned long long b);
+
+// Bytes of one dataset at nprocs processes: num_bytes x nprocs in 1D, its
+// square in 2D; ULLONG_MAX when that does not fit.
+unsigned long long bench_dataset_bytes(const bench_options &o, int nprocs);
+
+// Fills in the sizes left at 0 and limits the transfer sizes and the block
+// to num_bytes (1D), as the command line documents.
 void derive_bench_options(bench_options *options);
 
-// Reads the whole command line into options (already holding the defaults).
-// For bench_command::refused, *message holds the text to print.
+// Reads the whole command line into options (already holding the defaults)
+// and derives the missing values. A value that cannot work (a size or count
+// below its minimum, -x above -X, -p above -P) is refused, before and after
+// derivation. For bench_command::refused, *message holds the text to print.
 bench_command parse_bench_command_line(int argc, const char *const *argv, bench_options *options,
                                        std::string *message);

@@ -17,21 +17,22 @@ void print_details(const tessel_context &ctx, const char *header, const std::vec
     }
 }
 
-void print_throughput(const tessel_context &ctx, const char *label, const std::vector<iteration_stats> &stats,
-                      const bench_options &o, double size_mb)
+void print_throughput(const tessel_context &ctx, const char *label, const tessel_measurement &m, int kind,
+                      const bench_options &o)
 {
-    const kind_summary k = summarize_iterations(stats, o.num_iterations);
+    const kind_summary k = summarize_iterations(m.stats[static_cast<size_t>(kind)], o.num_iterations);
+    const rate_summary rates = tessel_summarize_rates(m, kind);
     tessel_log(ctx, 12, "%s (%d iteration(s)):\n", label, o.num_iterations);
     const struct {
         const char *name;
+        double rate;
         double time;
-    } lines[] = {{"Maximum", k.tmin}, {"Average", k.tavg}, {"Minimum", k.tmax}};
+    } lines[] = {{"Maximum", rates.max, k.tmin}, {"Average", rates.avg, k.tavg}, {"Minimum", rates.min, k.tmax}};
     for (const auto &line : lines) {
         if (o.print_times)
-            tessel_log(ctx, 16, "%s Throughput: %6.2f MB/s (%7.3f s)\n", line.name, throughput(size_mb, line.time),
-                       line.time);
+            tessel_log(ctx, 16, "%s Throughput: %6.2f MB/s (%7.3f s)\n", line.name, line.rate, line.time);
         else
-            tessel_log(ctx, 16, "%s Throughput: %6.2f MB/s\n", line.name, throughput(size_mb, line.time));
+            tessel_log(ctx, 16, "%s Throughput: %6.2f MB/s\n", line.name, line.rate);
     }
 }
 
@@ -78,16 +79,16 @@ void report_direction(const tessel_context &ctx, const direction_labels &l, cons
     if (o.print_raw) {
         if (details)
             print_details(ctx, l.raw_details, of(l.raw_kind));
-        print_throughput(ctx, l.raw, of(l.raw_kind), o, m.size_mb);
+        print_throughput(ctx, l.raw, m, l.raw_kind, o);
     }
     if (details) {
         print_details(ctx, l.mpi_details, of(l.mpi_kind));
         print_details(ctx, l.details, of(l.phase_kind));
     }
-    print_throughput(ctx, l.phase, of(l.phase_kind), o, m.size_mb);
+    print_throughput(ctx, l.phase, m, l.phase_kind, o);
     if (details)
         print_details(ctx, l.oc_details, of(l.oc_kind));
-    print_throughput(ctx, l.oc, of(l.oc_kind), o, m.size_mb);
+    print_throughput(ctx, l.oc, m, l.oc_kind, o);
     if (o.print_times) {
         print_times(ctx, l.open, of(l.open_kind), o);
         print_times(ctx, l.close, of(l.close_kind), o);
@@ -100,28 +101,6 @@ void report_direction(const tessel_context &ctx, const direction_labels &l, cons
 
 } // namespace
 
-kind_summary summarize_iterations(const std::vector<iteration_stats> &stats, int num_iterations)
-{
-    kind_summary k{DBL_MAX, 0.0, -DBL_MAX};
-    double sum = 0.0;
-    for (const iteration_stats &s : stats) {
-        if (s.max < k.tmin)
-            k.tmin = s.max;
-        if (s.max > k.tmax)
-            k.tmax = s.max;
-        sum += s.max;
-    }
-    k.tavg = num_iterations > 0 ? sum / num_iterations : 0.0;
-    return k;
-}
-
-double throughput(double size_mb, double seconds)
-{
-    if (std::fabs(seconds) < DBL_EPSILON)
-        return 0.0;
-    return size_mb / seconds;
-}
-
 void tessel_log(const tessel_context &ctx, int indent, const char *fmt, ...)
 {
     if (ctx.rank != 0)
@@ -132,6 +111,27 @@ void tessel_log(const tessel_context &ctx, int indent, const char *fmt, ...)
     va_start(ap, fmt);
     std::vfprintf(ctx.out, fmt, ap);
     va_end(ap);
+}
+
+std::string tessel_collective_warning(const bench_options &o, const std::vector<tessel_measurement> &results)
+{
+    if (!o.collective)
+        return "";
+    for (const tessel_measurement &m : results) {
+        for (int d = 0; d < 2 && m.io == pio_interface::phdf5; ++d) {
+            if (!(m.hdf5[d].modes & PIO_HDF5_NOT_COLLECTIVE))
+                continue;
+            std::string causes;
+            for (const pio_hdf5_cause &c : PIO_HDF5_CAUSES)
+                if (m.hdf5[d].causes & c.bit)
+                    causes += (causes.empty() ? "" : ", ") + std::string(c.words);
+            return "tessel: warning: collective I/O was asked for (-C), but parallel HDF5 did " +
+                   std::string(d == 0 ? "writes" : "reads") + " independently (" + std::to_string(m.procs) +
+                   " processes, transfers of " + std::to_string(m.transfer_bytes) + " bytes)" +
+                   (causes.empty() ? "" : ": " + causes);
+        }
+    }
+    return "";
 }
 
 void report_measurement(const tessel_context &ctx, const bench_options &o, const tessel_measurement &m)

@@ -32,3 +32,25 @@ inline std::string tessel_one_line(const std::string &text)
         line.pop_back();
     return line;
 }
+
+// The text with control characters, blanks other than the space, and bytes
+// outside ASCII written as escapes (\n, \t, \xNN), so that a name fits on
+// one line of a message whatever it holds.
+inline std::string tessel_printable(const std::string &text)
+{
+    std::string shown;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n')
+            shown += "\\n";
+        else if (c == '\t')
+            shown += "\\t";
+        else if (c < 0x20 || c >= 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            shown += escape;
+        } else
+            shown += ch;
+    }
+    return shown;
+}

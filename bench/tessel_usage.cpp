@@ -6,20 +6,21 @@
 
 #include <hdf5.h>
 
-#include <cstdlib>
+#include <climits>
 
 namespace {
 
-unsigned long long as_unsigned(long long v)
+// A size for the report: sizes beyond the largest file offset (refused
+// before any run) are shown as that offset rather than overflowing.
+long long shown(unsigned long long size)
 {
-    return static_cast<unsigned long long>(v);
+    return size > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(size);
 }
 
-// Product for the report: sizes near the top of the range wrap around
-// instead of overflowing a signed type.
-long long product(long long a, long long b, long long c = 1, long long d = 1)
+long long product(long long a, long long b, long long c = 1)
 {
-    return static_cast<long long>(as_unsigned(a) * as_unsigned(b) * as_unsigned(c) * as_unsigned(d));
+    const auto u = [](long long v) { return static_cast<unsigned long long>(v); };
+    return shown(bench_times(bench_times(u(a), u(b)), u(c)));
 }
 
 } // namespace
@@ -36,6 +37,31 @@ void print_size(FILE *out, long long value, const char *separator)
     else
         fprintf(out, "%lldGB%s", value / GB, separator);
 }
+
+namespace {
+
+// The parameters of options that the report names only when they are given.
+void print_added_parameters(FILE *out, int r, const bench_options *o)
+{
+    if (bench_option_given(*o, OPT_CHUNK_SIZE)) {
+        fprintf(out, "rank %d: Chunk size in HDF5=", r);
+        if (o->dim2d)
+            print_size(out, o->chunk_size, "x");
+        print_size(out, o->chunk_size, "\n");
+    }
+    if (bench_option_given(*o, OPT_DEFLATE))
+        fprintf(out, "rank %d: Deflate level in HDF5=%d\n", r, o->deflate);
+    if (bench_option_given(*o, OPT_DATA))
+        fprintf(out, "rank %d: Data written=%s\n", r, bench_data_name(o->data));
+    if (bench_option_given(*o, OPT_READ_SHIFT))
+        fprintf(out, "rank %d: Read shift=%lld (taken modulo the number of processes P: rank r reads what rank "
+                     "(r + %lld) mod P wrote)\n",
+                r, o->read_shift, o->read_shift);
+    if (bench_option_given(*o, OPT_DEADLINE))
+        fprintf(out, "rank %d: Deadline of each write and read phase=%g s\n", r, o->deadline);
+}
+
+} // namespace
 
 void print_hdf5_version(FILE *out)
 {
@@ -89,13 +115,9 @@ void print_bench_parameters(const tessel_context &ctx, const bench_options *o)
     }
 
     fprintf(out, "rank %d: File size=", r);
-    if (o->dim2d) {
-        print_size(out, product(o->num_dsets, product(pmin, nb), product(pmin, nb)), ":");
-        print_size(out, product(o->num_dsets, product(pmax, nb), product(pmax, nb)), "\n");
-    } else {
-        print_size(out, product(pmin, nb, o->num_dsets), ":");
-        print_size(out, product(pmax, nb, o->num_dsets), "\n");
-    }
+    const auto dsets = static_cast<unsigned long long>(o->num_dsets);
+    print_size(out, shown(bench_times(dsets, bench_dataset_bytes(*o, o->min_num_processes))), ":");
+    print_size(out, shown(bench_times(dsets, bench_dataset_bytes(*o, o->max_num_processes))), "\n");
 
     fprintf(out, "rank %d: Transfer buffer size=", r);
     if (!o->dim2d) {
@@ -126,8 +148,8 @@ void print_bench_parameters(const tessel_context &ctx, const bench_options *o)
     fprintf(out, "rank %d: Geometry=%s", r, o->dim2d ? "2D\n" : "1D\n");
     fprintf(out, "rank %d: VFL used for HDF5 I/O=%s\n", r, "MPI-IO driver");
     fprintf(out, "rank %d: Data storage method in HDF5=%s", r, o->chunk ? "Chunked\n" : "Contiguous\n");
-    const char *prefix = std::getenv("HDF5_PARAPREFIX");
-    fprintf(out, "rank %d: Env HDF5_PARAPREFIX=%s\n", r, prefix ? prefix : "not set");
+    print_added_parameters(out, r, o);
+    fprintf(out, "rank %d: Env HDF5_PARAPREFIX=%s\n", r, ctx.prefix_set ? ctx.prefix.c_str() : "not set");
     fprintf(out, "rank %d: ", r);
     dump_mpi_info(out, ctx.hints);
     fprintf(out, "rank %d: ==== End of Parameters ====\n", r);
@@ -180,6 +202,18 @@ void print_bench_usage()
     printf("     --json=F                    Write every measurement and the run's details\n");
     printf("                                 as JSON into file F\n");
     printf("     --csv=F                     Write every measurement as CSV into file F\n");
+    printf("     --read-shift=N              Rank r reads back what rank (r + N) mod P wrote\n");
+    printf("                                 [default: 0, its own data]\n");
+    printf("     --chunk-size=S              Side of the HDF5 chunks, with -c\n");
+    printf("                                 [default: the block size]\n");
+    printf("     --deflate=N                 Compress HDF5 datasets with gzip level N (1-9),\n");
+    printf("                                 with -c and -C [default: no compression]\n");
+    printf("     --data=D                    What is written: zeros, random (incompressible)\n");
+    printf("                                 or pattern (half of every 64 bytes random)\n");
+    printf("                                 [default: zeros]\n");
+    printf("     --deadline=SECONDS          Stop each write and read phase at the first\n");
+    printf("                                 transfer after SECONDS, on every process\n");
+    printf("                                 [default: no deadline]\n");
     printf("\n");
     printf("  F  - is a filename.\n");
     printf("  N  - is an integer >=0.\n");

@@ -3,7 +3,8 @@
 # process in 4 MiB transfers (1D contiguous, every process its own range of
 # one shared file), at 1 and 2 processes, through POSIX and MPI-IO.
 # Prints the median write and read throughputs of seven runs of each and the
-# ratio tessel / fio, and the best write of each beside the other.
+# ratio tessel / fio, and the best write of each beside the other; then what
+# tessel's per-process records cost a long run (bench_tessel_gather).
 #
 #   perf/run_tessel.sh [BUILD_DIR] [SCRATCH_DIR]
 #
@@ -126,3 +127,13 @@ for procs in $PROCS; do
     done
     echo "fio writes at $procs: ${fw[*]}"
 done
+
+# What the per-process records cost a long run (10^4 iterations of three
+# interfaces at two processes): gathering them, and the JSON report with and
+# without them.
+GATHER=$BUILD/perf/bench_tessel_gather
+if [ -x "$GATHER" ]; then
+    mpiexec -n 2 "$GATHER" 10000
+else
+    echo "no $GATHER (configure with -DZARN_BUILD_PERF=ON): the cost of the per-process records is not measured"
+fi

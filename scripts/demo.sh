@@ -35,3 +35,13 @@ run mpiexec -n 2 "$build/bench/tessel" -A posix,mpiio,phdf5 \
     --json="$out/tessel-sweep.json" --csv="$out/tessel-sweep.csv"
 run "$build/bench/tessel-plot" "$out/tessel-sweep.json" -o "$out/tessel-sweep.png"
 echo "tessel chart: $out/tessel-sweep.png (report $out/tessel-sweep.txt, data $out/tessel-sweep.json and .csv)"
+
+echo
+echo "== tessel: the same sweep again, compared with the first as its baseline"
+echo "(status 1 when a series ran more than 25% slower: on a busy machine the same run can)"
+run mpiexec -n 2 "$build/bench/tessel" -A posix,mpiio,phdf5 \
+    -e 4M -x 64K -X 4M -i 3 -o "$out/tessel-again.txt" --json="$out/tessel-again.json"
+run "$build/bench/tessel-compare" "$out/tessel-sweep.json" "$out/tessel-again.json" --tolerance 0.25
+run "$build/bench/tessel-plot" --baseline "$out/tessel-sweep.json" "$out/tessel-again.json" \
+    -o "$out/tessel-baseline.png" --phases write,read
+echo "baseline chart: $out/tessel-baseline.png"

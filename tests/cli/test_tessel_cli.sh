@@ -60,44 +60,51 @@ for n in 1 2; do
     same "defaults n=$n" "$exp" "$(params)"
     printf '%s\n' "$OUT" | grep -qx "Number of processors = $n" || fail "defaults n=$n: no run at $n processes"
 
-    # All interfaces, 2D geometry, no files.
-    run $n -g -F 0
-    status_is "-g n=$n" 0
+    # 2D geometry: its defaults at one process (a 64MB dataset), a smaller
+    # side at two.
     if [ $n = 1 ]; then
-        exp=$(report 1 "$ALL" 0 1 1 1:1 64MB:64MB 8KBx8KB:8KBx8KB 64MB:64MB 4KBx4KB:4KBx8KB 4KBx4KB Contiguous Independent 2D Contiguous "not set" "$NULLINFO")
+        run $n -g -A posix -w
+        exp=$(report 1 "posix " 1 1 1 1:1 64MB:64MB 8KBx8KB:8KBx8KB 64MB:64MB 4KBx4KB:4KBx8KB 4KBx4KB Contiguous Independent 2D Contiguous "not set" "$NULLINFO")
     else
-        exp=$(report 2 "$ALL" 0 1 1 1:2 64MB:128MB 8KBx8KB:16KBx16KB 64MB:256MB 4KBx4KB:4KBx8KB 4KBx4KB Contiguous Independent 2D Contiguous "not set" "$NULLINFO")
+        run $n -g -e 1K -A posix -w
+        exp=$(report 2 "posix " 1 1 1 1:2 1MB:2MB 1KBx1KB:2KBx2KB 1MB:4MB 512x512:512x1KB 512x512 Contiguous Independent 2D Contiguous "not set" "$NULLINFO")
     fi
+    status_is "-g n=$n" 0
     same "-g n=$n" "$exp" "$(params)"
 
-    # The minimum transfer is limited by num_bytes, then by the maximum; the
-    # default block (half of num_bytes) by the smallest transfer.
-    run $n -x 1M -X 64K -F 0
+    # The transfer sizes are limited by num_bytes in 1D; the default block
+    # (half of num_bytes) by the smallest transfer.
+    run $n -x 1M -A posix -w
     if [ $n = 1 ]; then
-        exp=$(report 1 "$ALL" 0 1 1 1:1 256KB 256KB:256KB 256KB:256KB 64KB:64KB 64KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
+        exp=$(report 1 "posix " 1 1 1 1:1 256KB 256KB:256KB 256KB:256KB 256KB:256KB 128KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
     else
-        exp=$(report 2 "$ALL" 0 1 1 1:2 256KB 256KB:512KB 256KB:512KB 64KB:64KB 64KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
+        exp=$(report 2 "posix " 1 1 1 1:2 256KB 256KB:512KB 256KB:512KB 256KB:256KB 128KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
     fi
-    same "-x 1M -X 64K n=$n" "$exp" "$(params)"
-    printf '%s\n' "$OUT" | grep -q '^Transfer Buffer Size: 65536 bytes' || fail "-x 1M -X 64K n=$n: no 64K run"
-    [ "$(printf '%s\n' "$OUT" | grep -c '^Transfer Buffer Size')" = "$n" ] || fail "-x 1M -X 64K n=$n: more than one buffer size"
+    same "-x 1M n=$n" "$exp" "$(params)"
+    printf '%s\n' "$OUT" | grep -q '^Transfer Buffer Size: 262144 bytes' || fail "-x 1M n=$n: no 256K run"
+    [ "$(printf '%s\n' "$OUT" | grep -c '^Transfer Buffer Size')" = "$n" ] || fail "-x 1M n=$n: more than one buffer size"
+    # A range the wrong way round is refused, not narrowed.
+    run $n -x 1M -X 64K
+    status_is "-x 1M -X 64K n=$n" 1
+    same "-x 1M -X 64K n=$n stdout" "" "$OUT"
+    same "-x 1M -X 64K n=$n stderr" "tessel: -x (smallest transfer buffer size) must not be larger than -X (largest transfer buffer size): 1048576 > 65536" "$ERR"
 
     # The block is limited by num_bytes.
-    run $n -e 10K -B 1M -F 0
+    run $n -e 10K -B 1M -A posix -w
     if [ $n = 1 ]; then
-        exp=$(report 1 "$ALL" 0 1 1 1:1 10KB 10KB:10KB 10KB:10KB 5KB:10KB 10KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
+        exp=$(report 1 "posix " 1 1 1 1:1 10KB 10KB:10KB 10KB:10KB 5KB:10KB 10KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
     else
-        exp=$(report 2 "$ALL" 0 1 1 1:2 10KB 10KB:20KB 10KB:20KB 5KB:10KB 10KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
+        exp=$(report 2 "posix " 1 1 1 1:2 10KB 10KB:20KB 10KB:20KB 5KB:10KB 10KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")
     fi
     same "-e 10K -B 1M n=$n" "$exp" "$(params)"
 
-    # -p above -P: only the count 4 is asked for, and it does not fit: the
-    # command line is refused before anything is printed or made.
+    # -p above -P: the command line is refused before anything is printed
+    # or made.
     run $n -p 8 -P 4
     status_is "-p 8 -P 4 n=$n" 1
     same "-p 8 -P 4 n=$n stdout" "" "$OUT"
-    same "-p 8 -P 4 n=$n stderr" "tessel: no process count from -P 4 down to -p 4 (halving) is at most the $n process(es) of MPI_COMM_WORLD" "$ERR"
-    run $n -P 5 -F 0
+    same "-p 8 -P 4 n=$n stderr" "tessel: -p (smallest process count) must not be larger than -P (largest process count): 8 > 4" "$ERR"
+    run $n -P 5 -A posix -e 8K -x 8K -w
     status_is "-P 5 n=$n" 0
     exp="number of process(5) must be <= number of processes in MPI_COMM_WORLD($n)"
     [ $n = 1 ] && exp="$exp
@@ -107,34 +114,37 @@ number of process(2) must be <= number of processes in MPI_COMM_WORLD(1)"
     # Every other setting of the report, with hints and a prefix.
     export HDF5_MPI_INFO="cb_nodes = 1; ; romio_cb_write=enable;novalue"
     export HDF5_PARAPREFIX="$WORK/prefix"
-    run $n -g -I -C -c -F 0 -d 3 -i 2 -A MPIIO,posix -a 4K -T 2K
+    mkdir -p "$HDF5_PARAPREFIX"
+    run $n -g -I -C -c -d 3 -i 2 -A MPIIO,posix -a 4K -T 2K -e 64
     if [ $n = 1 ]; then
-        exp=$(report 1 "posix mpiio " 0 3 2 1:1 64MB:64MB 8KBx8KB:8KBx8KB 192MB:192MB 4KBx4KB:8KBx4KB 4KBx4KB Interleaved Collective 2D Chunked "$WORK/prefix" "object has 2 items" "cb_nodes=1" "romio_cb_write=enable")
+        exp=$(report 1 "posix mpiio " 1 3 2 1:1 4KB:4KB 64x64:64x64 12KB:12KB 32x32:64x32 32x32 Interleaved Collective 2D Chunked "$WORK/prefix" "object has 2 items" "cb_nodes=1" "romio_cb_write=enable")
     else
-        exp=$(report 2 "posix mpiio " 0 3 2 1:2 64MB:128MB 8KBx8KB:16KBx16KB 192MB:768MB 4KBx4KB:8KBx4KB 4KBx4KB Interleaved Collective 2D Chunked "$WORK/prefix" "object has 2 items" "cb_nodes=1" "romio_cb_write=enable")
+        exp=$(report 2 "posix mpiio " 1 3 2 1:2 4KB:8KB 64x64:128x128 12KB:48KB 32x32:64x32 32x32 Interleaved Collective 2D Chunked "$WORK/prefix" "object has 2 items" "cb_nodes=1" "romio_cb_write=enable")
     fi
+    status_is "hints and prefix n=$n" 0
     same "hints and prefix n=$n" "$exp" "$(params)"
     export HDF5_MPI_INFO=""
-    run $n -F 0 -P 1
-    exp=$(report 1 "$ALL" 0 1 1 1:1 256KB 256KB:256KB 256KB:256KB 128KB:256KB 128KB Contiguous Independent 1D Contiguous "$WORK/prefix" "object has 0 items")
+    run $n -P 1
+    exp=$(report 1 "$ALL" 1 1 1 1:1 256KB 256KB:256KB 256KB:256KB 128KB:256KB 128KB Contiguous Independent 1D Contiguous "$WORK/prefix" "object has 0 items")
     same "empty hints n=$n" "$exp" "$(params)"
     unset HDF5_MPI_INFO HDF5_PARAPREFIX
 done
 
 # A debug level makes every process print the report.
-run 2 -D 1 -F 0
+run 2 -D 1 -A posix -e 8K -x 8K -w
 printf '%s\n' "$OUT" | grep -qx "rank 1: ==== Parameters ====" || fail "-D 1: rank 1 prints no report"
 printf '%s\n' "$OUT" | grep -qx "rank 0: ==== Parameters ====" || fail "-D 1: rank 0 prints no report"
 
 # Long options of kind required without a value that is not converted.
-run 1 --api -F 0 --debug
+run 1 --api -e 8K --debug
 same "--api without value" "rank 0: IO API=$ALL" "$(params | grep 'IO API')"
 printf '%s\n' "$OUT" | grep -q '^rank 1' && fail "--debug without value changed the level"
-run 1 -F 0 --output
+run 1 -A posix -e 8K -w --output
 status_is "--output without value" 0
 printf '%s\n' "$OUT" | grep -qx "rank 0: ==== End of Parameters ====" || fail "--output without value: no report on stdout"
-run 1 -F 0 --num-bytes=
-same "--num-bytes= is the default" "rank 0: Number of bytes per process per dataset=256KB" "$(params | grep 'bytes per process')"
+run 1 --num-bytes=
+status_is "--num-bytes=" 1
+same "--num-bytes= is refused" "tessel: -e (bytes per process per dataset) must be at least 1, not 0" "$ERR"
 
 USAGE=$(cat <<'EOF'
 tessel: Version 1.10.11
@@ -180,6 +190,18 @@ usage: tessel [OPTIONS]
      --json=F                    Write every measurement and the run's details
                                  as JSON into file F
      --csv=F                     Write every measurement as CSV into file F
+     --read-shift=N              Rank r reads back what rank (r + N) mod P wrote
+                                 [default: 0, its own data]
+     --chunk-size=S              Side of the HDF5 chunks, with -c
+                                 [default: the block size]
+     --deflate=N                 Compress HDF5 datasets with gzip level N (1-9),
+                                 with -c and -C [default: no compression]
+     --data=D                    What is written: zeros, random (incompressible)
+                                 or pattern (half of every 64 bytes random)
+                                 [default: zeros]
+     --deadline=SECONDS          Stop each write and read phase at the first
+                                 transfer after SECONDS, on every process
+                                 [default: no deadline]
 
   F  - is a filename.
   N  - is an integer >=0.
@@ -258,14 +280,14 @@ cmp -s "$WORK/err" <(printf "Illegal size specifier '\0'\n") || fail "-B '1 ': m
 
 # The report file holds the whole report, the hints included; nothing of it
 # goes to standard output.
-run 1 -o "$WORK/nodir/report.txt" -F 0
+run 1 -o "$WORK/nodir/report.txt" -A posix -e 8K
 status_is "unwritable report file" 1
 same "unwritable report file" "$(printf '%s\n' "tessel: cannot open output file" "$WORK/nodir/report.txt: No such file or directory")" "$ERR"
-run 2 -o "$WORK/report.txt" -F 0 -A posix
+run 2 -o "$WORK/report.txt" -A posix
 status_is "report file" 0
 same "report file: stdout" "" "$OUT"
 file_text=$(cat "$WORK/report.txt")
-same "report file: parameters" "$(report 2 "posix " 0 1 1 1:2 256KB 256KB:512KB 256KB:512KB 128KB:256KB 128KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")" \
+same "report file: parameters" "$(report 2 "posix " 1 1 1 1:2 256KB 256KB:512KB 256KB:512KB 128KB:256KB 128KB Contiguous Independent 1D Contiguous "not set" "$NULLINFO")" \
     "$(printf '%s\n' "$file_text" | sed -n '/^HDF5 Library: Version/,/^rank 0: ==== End of Parameters ====$/p')"
 printf '%s\n' "$file_text" | grep -qx "        IO API = POSIX" || fail "report file: no results"
 

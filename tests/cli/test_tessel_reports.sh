@@ -119,8 +119,37 @@ out=$("$PLOT" "$WORK/run.json" -o "$WORK/chart.png")
 "$PLOT" "$WORK/run.json" --size 640x480 > /dev/null || fail "tessel-plot --size"
 [ "$(png_size "$WORK/run.png" 2>&1)" = 640x480 ] || fail "640x480 chart: $(png_size "$WORK/run.png" 2>&1)"
 "$PLOT" "$WORK/failed.json" -o "$WORK/failed.png" 2> "$WORK/plot.err" && fail "a report without a measured throughput was drawn"
+
+# The format follows the suffix; other suffixes are refused.
+"$PLOT" "$WORK/run.json" -o "$WORK/chart.jpg" > /dev/null || fail "tessel-plot -o chart.jpg"
+[ "$(head -c 3 "$WORK/chart.jpg" | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "chart.jpg is not JPEG"
+"$PLOT" "$WORK/run.json" -o "$WORK/chart.svg" > /dev/null || fail "tessel-plot -o chart.svg"
+grep -q "<svg" "$WORK/chart.svg" || fail "chart.svg is not SVG"
+
+# What is not a report, or not an option, is refused with a sentence.
+plot_refuses() { # LABEL STATUS EXPECTED_STDERR_PART ARGS...
+    local label=$1 status=$2 part=$3; shift 3
+    "$PLOT" "$@" > "$WORK/plot.out" 2> "$WORK/plot.err"
+    local rc=$?
+    [ "$rc" = "$status" ] || fail "tessel-plot $label: status $rc, expected $status"
+    grep -qF -- "$part" "$WORK/plot.err" || fail "tessel-plot $label: message $(cat "$WORK/plot.err")"
+    grep -q Traceback "$WORK/plot.err" && fail "tessel-plot $label: a traceback"
+    [ -s "$WORK/plot.out" ] && fail "tessel-plot $label: printed $(cat "$WORK/plot.out")"
+}
+echo '[]' > "$WORK/list.json"
+echo '{"format": 1}' > "$WORK/bare.json"
 echo '{"format": 2}' > "$WORK/other.json"
-"$PLOT" "$WORK/other.json" 2> "$WORK/plot.err" && fail "an unknown format was drawn"
-grep -q "unknown report format" "$WORK/plot.err" || fail "unknown format message: $(cat "$WORK/plot.err")"
+echo 'not json' > "$WORK/text.json"
+echo '{"format": 1, "run": {"options": {}}, "measurements": [{"interface": "posix"}]}' > "$WORK/partial.json"
+plot_refuses "[]" 1 "$WORK/list.json: not a tessel report: the document is a list, not an object" "$WORK/list.json"
+plot_refuses "format only" 1 "$WORK/bare.json: the report has no 'run' of the right kind (found null)" "$WORK/bare.json"
+plot_refuses "format 2" 1 "unknown report format 2 (this program reads format 1)" "$WORK/other.json"
+plot_refuses "not JSON" 1 "$WORK/text.json: not a tessel report: not JSON" "$WORK/text.json"
+plot_refuses "partial measurement" 1 "measurement 1 has no 'processes' of the right kind" "$WORK/partial.json"
+plot_refuses "missing file" 1 "$WORK/none.json: cannot read it: No such file or directory" "$WORK/none.json"
+plot_refuses "-o chart.gif" 1 "cannot write $WORK/chart.gif: the chart's format follows the file name's suffix" \
+    "$WORK/run.json" -o "$WORK/chart.gif"
+plot_refuses "--phases write,bogus" 2 "unknown phase 'bogus'" "$WORK/run.json" --phases write,bogus
+[ -e "$WORK/chart.gif" ] && fail "a chart.gif was written"
 
 finish "tessel report"

@@ -77,7 +77,7 @@ printf '%s\n' "$OUT" | grep -qx "1: Debug(do_write): linear buf_size=128, bytes_
 
 # Process counts from the largest down, halving; counts above the world
 # size are reported and skipped. Buffer sizes double from the minimum.
-run 2 -A posix -P 5 -e 8K -x 2K -X 8K -B 1K -F 0
+run 2 -A posix -P 5 -e 8K -x 2K -X 8K -B 1K -w
 status_is "-P 5" 0
 same "-P 5 stderr" "number of process(5) must be <= number of processes in MPI_COMM_WORLD(2)" "$(err_set)"
 same "-P 5 sequence" "$(printf '%s\n' "Number of processors = 2" "Transfer Buffer Size: 2048 bytes, File size: 0.02 MB" \
@@ -85,8 +85,7 @@ same "-P 5 sequence" "$(printf '%s\n' "Number of processors = 2" "Transfer Buffe
     "Number of processors = 1" "Transfer Buffer Size: 2048 bytes, File size: 0.01 MB" \
     "Transfer Buffer Size: 4096 bytes, File size: 0.01 MB" "Transfer Buffer Size: 8192 bytes, File size: 0.01 MB")" \
     "$(printf '%s\n' "$OUT" | grep -E '^(Number of processors|Transfer Buffer Size)')"
-printf '%s\n' "$OUT" | grep -qx "                Maximum Throughput:   0.00 MB/s" || fail "-F 0: throughput not zero"
-run 2 -A posix -p 3 -P 8 -F 0
+run 2 -A posix -p 3 -P 8
 status_is "-p 3 -P 8" 1
 same "-p 3 -P 8 stderr" "tessel: no process count from -P 8 down to -p 3 (halving) is at most the 2 process(es) of MPI_COMM_WORLD" "$ERR"
 printf '%s\n' "$OUT" | grep -q "^Number of processors" && fail "-p 3 -P 8 ran a count"
@@ -140,7 +139,7 @@ same "README example 2: stderr" "" "$ERR"
 
 # Refusals before anything is made: one message, status 1 from every process
 # (three processes, so a process that ends without finalising would show).
-for args in "-e 3x" "-i abc" "-d 0" "-e -1K -D v"; do
+for args in "-e 3x" "-i abc" "-d 0" "-e -1K -D v" "-F 0" "-i 0" "-B 0" "-x 2M -X 1M" "-p 3 -P 1"; do
     run 3 $args -A posix
     status_is "refused $args" 1
     [ "$(printf '%s\n' "$ERR" | wc -l)" = 1 ] || fail "refused $args: not one message: $ERR"
@@ -180,15 +179,36 @@ run 1 -A posix -e 8K -x 8K -D 1 -w
 printf '%s\n' "$OUT" | grep -qxF "rank 0: data filename=#pio_tmp_1.posix" || fail "no prefix: relative name"
 run_dir_empty "no prefix"
 
-# A test file that cannot be created fails the run of each interface.
-export HDF5_PARAPREFIX=/proc/tessel-none
+# A prefix that cannot hold the test files is refused before anything is
+# made: missing, not a folder, read-only (a read-only tmpfs of our own).
 unset USER LOGIN
-run 1 -e 8K -x 8K
-status_is "unwritable prefix" 1
-same "unwritable prefix" "$(printf '%s\n' "HDF5 File Create failed(/proc/tessel-none/#pio_tmp_1.h5)" \
-    "MPI File Open failed(/proc/tessel-none/#pio_tmp_1.mpio)" "POSIX File Open failed(/proc/tessel-none/#pio_tmp_1.posix)" \
-    "Proc 0: *** Assertion failed (do_fopen failed) at line N in pio_engine" | LC_ALL=C sort)" "$(err_set | LC_ALL=C sort)"
-[ "$(printf '%s\n' "$OUT" | grep -c '^        IO API = ')" = 3 ] || fail "unwritable prefix: reports"
-unset HDF5_PARAPREFIX
+touch "$WORK/plain"
+mkdir -p "$WORK/ro"
+ro_mounted=0
+mount -t tmpfs -o ro,size=64k tessel "$WORK/ro" 2> /dev/null && ro_mounted=1
+while IFS='|' read -r prefix message; do
+    if [ "$prefix" = "$WORK/ro" ] && [ $ro_mounted = 0 ]; then
+        echo "cannot mount a read-only tmpfs here: that case is not run"
+        continue
+    fi
+    HDF5_PARAPREFIX=$prefix run 2 -e 8K -x 8K
+    status_is "prefix $prefix" 1
+    same "prefix $prefix" "$message" "$ERR"
+    same "prefix $prefix: stdout" "" "$OUT"
+done <<END
+$WORK/none|tessel: HDF5_PARAPREFIX $WORK/none cannot be used: No such file or directory
+$WORK/plain|tessel: HDF5_PARAPREFIX $WORK/plain is not a directory
+$WORK/ro|tessel: HDF5_PARAPREFIX $WORK/ro is not writable: Read-only file system
+END
+[ $ro_mounted = 1 ] && umount "$WORK/ro"
+
+# User names outside the safe set never make a folder.
+mkdir -p "$WORK/safe"
+for user in "a b" $'a\nb' '$(id)'; do
+    HDF5_PARAPREFIX="$WORK/safe" USER=$user run 2 -A posix -e 8K -x 8K
+    status_is "USER=$user" 1
+    [ "$(printf '%s\n' "$ERR" | wc -l)" = 1 ] || fail "USER=$user: not one message: $ERR"
+    [ -z "$(ls -A "$WORK/safe")" ] || fail "USER=$user: made $(ls -A "$WORK/safe")"
+done
 
 finish "tessel run"

@@ -25,7 +25,7 @@ struct refusal_case {
     const char *message;
 };
 
-TEST(PioRun, RefusesEachBadSettingWithOneMessageAndCreatesNothing)
+TEST(PioCheckParameters, RefusesEachSettingThatMakesNoWholeSharesWithOneMessage)
 {
     const refusal_case cases[] = {
         {"files", [](bench_parameters &p) { p.num_files = -1; }, "number of files must be >= 0 (-1)"},
@@ -51,22 +51,12 @@ TEST(PioRun, RefusesEachBadSettingWithOneMessageAndCreatesNothing)
         {"2D band", [](bench_parameters &p) { p.dim2d = true; p.dset_size = 144; p.num_procs = 2; p.buf_size = 4; p.block_size = 4; },
          "Dataset side size/process (6) must be a multiple of the block size (4)"},
     };
-    temp_dir dir("refusals");
-    env_guard env;
-    env.set("HDF5_PARAPREFIX", dir.path().c_str());
-    env.set("USER", nullptr);
-    env.set("LOGIN", nullptr);
-    const tessel_context ctx = self_context();
+    EXPECT_EQ(pio_check_parameters(small_run(pio_interface::posix)), "");
     for (const refusal_case &c : cases) {
         bench_parameters p = small_run(pio_interface::posix);
         c.change(p);
-        testing::internal::CaptureStderr();
-        const pio_run_result r = pio_run(ctx, p);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(c.message) + "\n") << c.what;
-        EXPECT_EQ(r.status, -1) << c.what;
-        EXPECT_EQ(r.reason, c.message) << c.what;
+        EXPECT_EQ(pio_check_parameters(p), c.message) << c.what;
     }
-    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 TEST(PioRun, NoFilesWritesNothingAndSucceedsWithZeroTimes)
@@ -129,11 +119,11 @@ TEST(PioFileName, WithoutPrefixTheNameIsRelative)
 {
     env_guard env;
     env.set("HDF5_PARAPREFIX", nullptr);
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), "#pio_tmp_1.posix");
-    EXPECT_EQ(pio_make_filename(pio_interface::mpiio, 2), "#pio_tmp_2.mpio");
-    EXPECT_EQ(pio_make_filename(pio_interface::phdf5, 10), "#pio_tmp_10.h5");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 1), "#pio_tmp_1.posix");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::mpiio, 2), "#pio_tmp_2.mpio");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::phdf5, 10), "#pio_tmp_10.h5");
     env.set("HDF5_PARAPREFIX", "");
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 3), "#pio_tmp_3.posix");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 3), "#pio_tmp_3.posix");
 }
 
 TEST(PioFileName, PrefixAndUserDirectoryAreCreatedAndSlashesSqueezed)
@@ -144,39 +134,40 @@ TEST(PioFileName, PrefixAndUserDirectoryAreCreatedAndSlashesSqueezed)
     env.set("HDF5_PARAPREFIX", prefix.c_str());
     env.set("USER", "u01");
     env.set("LOGIN", "l02");
-    EXPECT_EQ(pio_make_filename(pio_interface::mpiio, 2), dir.path() + "/u01/#pio_tmp_2.mpio");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::mpiio, 2), dir.path() + "/u01/#pio_tmp_2.mpio");
     EXPECT_TRUE(fs::is_directory(dir.file("u01")));
 
     env.set("USER", nullptr);
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), dir.path() + "/l02/#pio_tmp_1.posix");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 1), dir.path() + "/l02/#pio_tmp_1.posix");
     EXPECT_TRUE(fs::is_directory(dir.file("l02")));
 
     env.set("LOGIN", nullptr);
-    EXPECT_EQ(pio_make_filename(pio_interface::phdf5, 1), dir.path() + "/#pio_tmp_1.h5");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::phdf5, 1), dir.path() + "/#pio_tmp_1.h5");
 
     // A user directory that cannot be made falls back to the prefix.
     const std::string missing = dir.file("missing/deeper");
     env.set("HDF5_PARAPREFIX", missing.c_str());
     env.set("USER", "u01");
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), missing + "/#pio_tmp_1.posix");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 1), missing + "/#pio_tmp_1.posix");
 }
 
-TEST(PioFileName, UserNamesThatWouldLeaveThePrefixAreNeverUsed)
+TEST(PioFileName, UserNamesThatWouldLeaveThePrefixOrHoldUnsafeCharactersAreNeverUsed)
 {
     env_guard env;
     temp_dir dir("escape");
     fs::create_directories(dir.file("prefix"));
     const std::string prefix = dir.file("prefix");
     env.set("HDF5_PARAPREFIX", prefix.c_str());
-    for (const char *user : {"../escaped", "..", ".", "", "a/b", "/abs"}) {
+    for (const char *user : {"../escaped", "..", ".", "", "a/b", "/abs", "a b", "a\nb", "x;rm", "\xe9"}) {
         env.set("USER", user);
         EXPECT_FALSE(pio_user_name_problem(user).empty()) << user;
-        EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), prefix + "/#pio_tmp_1.posix") << user;
+        EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 1), prefix + "/#pio_tmp_1.posix") << user;
     }
     EXPECT_TRUE(pio_user_name_problem("u01").empty());
     EXPECT_TRUE(pio_user_name_problem("..u").empty());
-    // Nothing was made beside the prefix.
+    // Nothing was made beside the prefix, nor in it.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(prefix));
 }
 
 TEST(PioFileName, ANameThatCannotFitStaysIncomplete)
@@ -187,10 +178,10 @@ TEST(PioFileName, ANameThatCannotFitStaysIncomplete)
     env.set("USER", nullptr);
     env.set("LOGIN", nullptr);
     // The directory alone is kept, and the suffix still added when it fits.
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), prefix + ".posix");
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 1), prefix + ".posix");
     prefix += "qqqq";
     env.set("HDF5_PARAPREFIX", prefix.c_str());
-    EXPECT_EQ(pio_make_filename(pio_interface::posix, 1), prefix);
+    EXPECT_EQ(pio_make_filename(env_context(), pio_interface::posix, 1), prefix);
 }
 
 TEST(PioRead, VerificationReportsTheFirstErrorsAndTheirTotal)
@@ -216,7 +207,10 @@ TEST(PioRead, VerificationReportsTheFirstErrorsAndTheirTotal)
     const tessel_context ctx = self_context(out.get());
     pio_timer_set timers = fresh_timers();
     std::vector<unsigned char> buffer(64);
-    pio_io io{ctx, p, pio_compute_share(p, 0, 1), buffer.data(), timers, {}, file, false, ""};
+    pio_io io = pio_make_io(ctx, p, timers);
+    io.buffer = buffer.data();
+    io.name = file;
+    io.writing = false;
     const pio_backend &posix = pio_backend_for(pio_interface::posix);
     ASSERT_EQ(posix.open(io, pio_open_mode::read), 0);
     EXPECT_EQ(posix.read(io), 0);
@@ -268,19 +262,21 @@ TEST_F(FullFileSystem, AFailedWriteIsReportedWithItsReasonAndTheFileRemoved)
     p.buf_size = 1 << 20;
     p.block_size = 1 << 20;
     testing::internal::CaptureStderr();
-    const pio_run_result r = pio_run(self_context(), p);
+    const pio_run_result r = pio_run(env_context(), p);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(r.status, -1);
     EXPECT_NE(r.reason.find("No space left on device"), std::string::npos) << r.reason;
     EXPECT_NE(r.reason.find(mount_point_.string() + "/#pio_tmp_1.h5"), std::string::npos) << r.reason;
     EXPECT_EQ(r.reason.find('\n'), std::string::npos) << r.reason;
     EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    // The failing step in words, with the process and the reason.
+    EXPECT_NE(err.find("Proc 0: HDF5 write failed: "), std::string::npos) << err;
+    EXPECT_EQ(err.find("Assertion"), std::string::npos) << err;
     EXPECT_TRUE(fs::is_empty(mount_point_)) << "test file left behind";
 
     // With HDF5_NOCLEANUP the file of the failed run stays.
     env.set("HDF5_NOCLEANUP", "1");
-    tessel_context keep = self_context();
-    keep.keep_files = true;
+    const tessel_context keep = env_context();
     testing::internal::CaptureStderr();
     EXPECT_EQ(pio_run(keep, p).status, -1);
     testing::internal::GetCapturedStderr();

@@ -7,6 +7,7 @@
 #include "test_support.hpp"
 
 #include "pio_layout.hpp"
+#include "pio_names.hpp"
 #include "pio_timer.hpp"
 #include "tessel_context.hpp"
 #include "tessel_options.hpp"
@@ -56,6 +57,15 @@ inline tessel_context self_context(FILE *out = stdout)
     tessel_context ctx;
     ctx.comm = MPI_COMM_SELF;
     ctx.out = out;
+    return ctx;
+}
+
+// A one-process context with the environment read as tessel reads it at
+// start-up.
+inline tessel_context env_context(FILE *out = stdout)
+{
+    tessel_context ctx = self_context(out);
+    tessel_read_environment(ctx);
     return ctx;
 }
 
