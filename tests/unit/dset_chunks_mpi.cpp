@@ -5,6 +5,7 @@
 #include "mirlo.hpp"
 #include "mirlo_dset.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_wait.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
@@ -47,7 +48,7 @@ run_result run(diff_options o, bool alone)
             worker_loop();
             parallel_output = 0;
         } else {
-            MPI_Barrier(MPI_COMM_WORLD);
+            mirlo_barrier();
         }
         return r;
     }
@@ -57,7 +58,7 @@ run_result run(diff_options o, bool alone)
     r.found = mirlo(a.c_str(), b.c_str(), nullptr, nullptr, &o);
     if (!alone)
         send_stop_to_workers();
-    MPI_Barrier(MPI_COMM_WORLD);
+    mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();
     r.error_status = o.error_status;
     r.not_comparable = o.not_comparable;
