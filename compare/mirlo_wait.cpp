@@ -231,6 +231,15 @@ int mirlo_ended_peer(int rank)
     return -1;
 }
 
+int mirlo_processes_on_this_host()
+{
+    int n = 0;
+    for (const mirlo_process_id &p : peers)
+        if (me.where[0] != '\0' && std::strncmp(p.where, me.where, sizeof me.where) == 0)
+            ++n;
+    return std::max(n, 1);
+}
+
 void mirlo_check_peers(int rank)
 {
     const int ended = mirlo_ended_peer(rank);

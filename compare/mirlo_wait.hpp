@@ -68,5 +68,7 @@ void mirlo_peers_exchange();
 // the others) whose process is known to have ended, or -1. Safe in a signal
 // handler.
 int mirlo_ended_peer(int rank);
+// How many processes of the job run on this machine (1 before the exchange).
+int mirlo_processes_on_this_host();
 // Ends the run with a message naming a peer that has ended, if one has.
 void mirlo_check_peers(int rank);

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -103,6 +104,11 @@ void set_up(worker *w, const MPI_Status &st)
         MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
         return waiting != 0;
     };
+    // Where processes outnumber the cores, that reading takes the core the
+    // manager's listing needs, and every worker repeats it: left out then.
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (cores > 0 && mirlo_processes_on_this_host() > cores)
+        return;
     for (int i = 0; i < 2 && !message_waiting(); ++i)
         trek_read_headers(*files[i], i == 0 ? setup.start1.c_str() : setup.start2.c_str(), message_waiting);
 }
