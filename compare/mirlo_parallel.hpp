@@ -16,7 +16,9 @@
 //                until the first batch arrives (the manager lists the files
 //                meanwhile), reads the object headers below the start paths
 //                so that the objects of its pairs open from its metadata
-//                cache; the first message ends that reading.
+//                cache; the first message ends that reading. Where the job's
+//                processes on the machine outnumber its cores, the workers
+//                leave that reading out: it would take the manager's core.
 //   TAG_SETTINGS manager -> worker: the settings behind the pointer fields
 //                again, sent before the next batch when an --exclude-attribute
 //                entry has been matched to a group since the worker's copy.
