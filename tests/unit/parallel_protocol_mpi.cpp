@@ -212,8 +212,10 @@ struct session_result {
 // Runs one whole session: the manager compares the pairs (kind in
 // obj_type1) and stops the workers, which serve until stopped; everyone
 // meets at the barrier. Only rank 0's result is meaningful.
+// memory_bound: output the manager holds in memory before it uses a
+// temporary file.
 session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, diff_options options,
-                           const std::string &file1 = FILE_A)
+                           const std::string &file1 = FILE_A, size_t memory_bound = MIRLO_OUTPUT_MEMORY_BOUND)
 {
     session_result r;
     mpi_size = world_size();
@@ -228,6 +230,7 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
     mirlo_send_setup(file1.c_str(), FILE_A.c_str(), "/", "/", &options);
     {
         mirlo_manager m;
+        m.out.memory_bound = memory_bound;
         for (const auto &[name, kind] : pairs) {
             object_pair_info pair = {kind, kind, 0};
             mirlo_manager_add_pair(&m, name.c_str(), name.c_str(), &pair);
@@ -451,6 +454,33 @@ TEST(ProtocolNames, NamesOfAnyLengthTravel)
         return;
     EXPECT_EQ(r.out, expected_output("/small1") + expected_output(object.c_str()));
     EXPECT_EQ(r.nfound, 7u + object.size());
+}
+
+TEST(Protocol, OutputThatCannotWaitEndsTheRunWithStatusTwo)
+{
+    if (workers() < 2)
+        GTEST_SKIP() << "one worker answers in pair order: nothing waits";
+    // The first pair answers last; what the others print must wait, with no
+    // room in memory and no temporary folder.
+    test_support::temp_dir dir("mirlo_gone");
+    const std::string missing = dir.file("no/such/folder");
+    test_support::scoped_env env("TMPDIR", missing.c_str());
+    std::vector<std::pair<std::string, int>> pairs = {{"/slow1", TREK_GROUP}};
+    for (int i = 0; i < 20; ++i)
+        pairs.push_back({"/big" + std::to_string(i), TREK_GROUP});
+    if (world_rank() == 0)
+        testing::internal::CaptureStderr();
+    session_result r = run_session(pairs, fresh_options(), FILE_A, 0);
+    if (world_rank() != 0)
+        return;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.options.error_status, 2);
+    EXPECT_EQ(test_support::occurrences(err, " error: cannot create the output waiting to be printed in a "
+                                             "temporary file in " + missing + ": No such file or directory\n"),
+              1u)
+        << err;
+    // Nothing printed past the failure: the first pair answered last.
+    EXPECT_EQ(r.out, "");
 }
 
 // Whether this MPI holds a send until its receive is posted: rank 0 starts a
