@@ -4,7 +4,9 @@
 #include "mirlo.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
+#include "mirlo_wait.hpp"
 #include "zarn.hpp"
+#include "zarn_fatal.hpp"
 
 #include <mpi.h>
 
@@ -102,8 +104,7 @@ void send_batch(mirlo_manager *m, int rank, const std::vector<mirlo_task> &tasks
         // The worker's copy of the --exclude-attribute entries is older than
         // the manager's: the current one goes first (same sender, same
         // receiver, so it arrives before the batch).
-        std::vector<unsigned char> bytes = mirlo_pack_settings(options);
-        MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_SETTINGS, MPI_COMM_WORLD);
+        mirlo_post(&m->outbox, rank, TAG_SETTINGS, mirlo_pack_settings(options));
         w.settings_sent = m->settings_generation;
     }
     std::vector<unsigned char> bytes;
@@ -112,7 +113,7 @@ void send_batch(mirlo_manager *m, int rank, const std::vector<mirlo_task> &tasks
         if (options->exclude_attr_mode)
             m->unanswered.emplace(t.name1, rank);
     }
-    MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_WORK, MPI_COMM_WORLD);
+    mirlo_post(&m->outbox, rank, TAG_WORK, std::move(bytes));
     w.batches.push_back(static_cast<uint32_t>(tasks.size()));
 }
 
@@ -184,12 +185,20 @@ void split_pair(mirlo_manager *m, uint64_t seq, uint64_t strips, const diff_opti
     m->pieces_made += pieces;
 }
 
-// The segment a task's output belongs to.
-size_t segment_of_task(const mirlo_manager *m, const result_record &r)
+[[noreturn]] void protocol_fault(const char *what)
 {
-    const mirlo_manager::pair_entry &p = m->pairs[r.seq];
-    switch (r.kind) {
-    case TASK_PIECE: return r.piece;
+    printf("pmirlo-manager: ERROR!! %s\n", what);
+    mirlo_abort_run();
+}
+
+// The segment a task's output belongs to; the task must be one handed out.
+size_t segment_of_task(const mirlo_manager *m, uint64_t seq, int32_t kind, uint32_t piece)
+{
+    if (seq >= m->pairs.size() || (kind == TASK_PIECE && piece >= m->pairs[seq].piece_found.size()))
+        protocol_fault("answer to an unknown task received");
+    const mirlo_manager::pair_entry &p = m->pairs[seq];
+    switch (kind) {
+    case TASK_PIECE: return piece;
     case TASK_ATTRIBUTES: return attributes_segment(p);
     default: return 0;
     }
@@ -273,20 +282,6 @@ void fold_attributes(mirlo_manager::pair_entry *p)
         p->record.error = std::move(a.error);
 }
 
-// Takes the output that follows a record in TAG_OUTPUT messages.
-void receive_streamed(mirlo_manager *m, int source, const result_record &r, size_t segment)
-{
-    std::vector<unsigned char> bytes;
-    uint64_t left = r.output_streamed;
-    while (left > 0) {
-        MPI_Status st;
-        mirlo_wait_probe(source, TAG_OUTPUT, &st);
-        mirlo_receive_bytes(st, &bytes);
-        ordered_output_append(&m->out, r.seq, segment, reinterpret_cast<const char *>(bytes.data()), bytes.size());
-        left -= std::min<uint64_t>(left, bytes.size());
-    }
-}
-
 void fold_flags(mirlo_manager *m, const result_record &r, diff_options *options)
 {
     options->not_comparable |= r.not_comparable;
@@ -311,10 +306,7 @@ void fold_flags(mirlo_manager *m, const result_record &r, diff_options *options)
 void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, diff_options *options)
 {
     const result_record &r = v.record;
-    if (r.seq >= m->pairs.size() || (r.kind == TASK_PIECE && r.piece >= m->pairs[r.seq].piece_found.size())) {
-        printf("pmirlo-manager: ERROR!! answer to an unknown task received\n");
-        mirlo_abort_run();
-    }
+    const size_t segment = segment_of_task(m, r.seq, r.kind, r.piece);
     mirlo_manager::worker_state &w = m->workers[static_cast<size_t>(source - 1)];
     if (!w.batches.empty() && --w.batches.front() == 0)
         w.batches.pop_front();
@@ -337,12 +329,9 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, dif
         m->task_seconds = m->have_estimate ? 0.75 * m->task_seconds + 0.25 * r.seconds : r.seconds;
         m->have_estimate = true;
     }
-    const size_t segment = segment_of_task(m, r);
     if (r.kind == TASK_PIECE && r.failed)
         piece_failed(m, r);
     ordered_output_append(&m->out, r.seq, segment, v.output, static_cast<size_t>(r.output_inline));
-    if (r.output_streamed > 0)
-        receive_streamed(m, source, r, segment);
     if (r.kind == TASK_PIECE) {
         ordered_output_complete(&m->out, r.seq, segment);
         piece_answered(m, r);
@@ -360,21 +349,79 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, dif
     }
 }
 
-void take_answers(mirlo_manager *m, const MPI_Status &st, diff_options *options)
+void take_answers(mirlo_manager *m, int source, const std::vector<unsigned char> &bytes, diff_options *options)
 {
-    if (st.MPI_TAG != TAG_RESULT) {
-        printf("pmirlo-manager: ERROR!! Invalid tag (%d) received \n", st.MPI_TAG);
-        mirlo_abort_run();
-    }
-    std::vector<unsigned char> bytes;
-    mirlo_receive_bytes(st, &bytes);
     std::vector<mirlo_result_view> results;
-    if (mirlo_unpack_results(bytes.data(), bytes.size(), &results) < 0) {
-        printf("pmirlo-manager: ERROR!! malformed answer received\n");
+    if (mirlo_unpack_results(bytes.data(), bytes.size(), &results) < 0)
+        protocol_fault("malformed answer received");
+    for (const mirlo_result_view &v : results)
+        task_answered(m, source, v, options);
+}
+
+// Output a task sent ahead of its answer.
+void take_output(mirlo_manager *m, const std::vector<unsigned char> &bytes)
+{
+    output_header h;
+    if (bytes.size() < sizeof h)
+        protocol_fault("malformed output received");
+    std::memcpy(&h, bytes.data(), sizeof h);
+    const size_t segment = segment_of_task(m, h.seq, h.kind, h.piece);
+    ordered_output_append(&m->out, h.seq, segment, reinterpret_cast<const char *>(bytes.data()) + sizeof h,
+                          bytes.size() - sizeof h);
+}
+
+void take_message(mirlo_manager *m, int source, const mirlo_manager::arriving &a, diff_options *options)
+{
+    switch (a.tag) {
+    case TAG_RESULT: take_answers(m, source, a.bytes, options); break;
+    case TAG_OUTPUT: take_output(m, a.bytes); break;
+    default:
+        printf("pmirlo-manager: ERROR!! Invalid tag (%d) received \n", a.tag);
         mirlo_abort_run();
     }
-    for (const mirlo_result_view &v : results)
-        task_answered(m, st.MPI_SOURCE, v, options);
+}
+
+// Starts receiving every message that has arrived, acts on those received
+// (each worker's in the order it sent them) and forgets the sends that have
+// left. True when anything happened.
+bool poll(mirlo_manager *m, diff_options *options)
+{
+    bool busy = false;
+    for (;;) {
+        int found = 0;
+        MPI_Message message;
+        MPI_Status st;
+        MPI_Improbe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &found, &message, &st);
+        if (!found)
+            break;
+        if (st.MPI_SOURCE < 1 || static_cast<size_t>(st.MPI_SOURCE) > m->workers.size())
+            protocol_fault("message from an unknown process received");
+        int count = 0;
+        MPI_Get_count(&st, MPI_BYTE, &count);
+        std::list<mirlo_manager::arriving> &inbox = m->workers[static_cast<size_t>(st.MPI_SOURCE - 1)].inbox;
+        inbox.emplace_back();
+        mirlo_manager::arriving &a = inbox.back();
+        a.tag = st.MPI_TAG;
+        a.bytes.resize(static_cast<size_t>(count));
+        MPI_Imrecv(a.bytes.data(), count, MPI_BYTE, &message, &a.request);
+        busy = true;
+    }
+    for (size_t i = 0; i < m->workers.size(); ++i) {
+        std::list<mirlo_manager::arriving> &inbox = m->workers[i].inbox;
+        while (!inbox.empty()) {
+            int done = 0;
+            MPI_Test(&inbox.front().request, &done, MPI_STATUS_IGNORE);
+            if (!done)
+                break;
+            const mirlo_manager::arriving a = std::move(inbox.front());
+            inbox.pop_front();
+            take_message(m, static_cast<int>(i + 1), a, options);
+            busy = true;
+        }
+    }
+    if (mirlo_outbox_progress(&m->outbox))
+        busy = true;
+    return busy;
 }
 
 } // namespace
@@ -410,16 +457,23 @@ nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);
 
+    // A fault from here on lies in the exchange, not in the files.
+    zarn_note_activity("handing out pairs to the workers", nullptr, nullptr, false);
+    mirlo_backoff backoff(MPI_ANY_SOURCE);
     for (;;) {
         dispatch(m, options);
-        if (!outstanding(m))
+        if (!outstanding(m) && m->outbox.pending.empty())
             break;
-        MPI_Status st;
-        mirlo_wait_probe(MPI_ANY_SOURCE, MPI_ANY_TAG, &st);
-        take_answers(m, st, options);
+        if (poll(m, options))
+            backoff.reset();
+        else
+            backoff.pause();
     }
     send_stop_to_workers();
+    zarn_clear_activity();
     fflush(stdout);
+    if (ordered_output_failed(&m->out))
+        options->error_status |= 2;
     for (mirlo_manager::pair_entry &p : m->pairs)
         if (!p.piece_found.empty())
             fold_attributes(&p);

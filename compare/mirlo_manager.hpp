@@ -9,6 +9,7 @@
 #include "mirlo_record.hpp"
 
 #include <deque>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,15 +34,23 @@ struct mirlo_manager {
         std::vector<object_record> piece_records;
         object_record attributes_record;
     };
+    // A message of a worker being received, in the order the worker sent it.
+    struct arriving {
+        MPI_Request request = MPI_REQUEST_NULL;
+        int tag = 0;
+        std::vector<unsigned char> bytes;
+    };
     struct worker_state {
         std::deque<uint32_t> batches; // unanswered tasks of each outstanding batch, oldest first
         unsigned settings_sent = 0;   // settings generation the worker holds
+        std::list<arriving> inbox;    // received in this order, acted on in this order
     };
 
     std::vector<pair_entry> pairs;  // in match order; a pair's index is its sequence number
     size_t next_pair = 0;           // the next pair to send
     std::deque<mirlo_task> extra;   // pieces and attribute tasks, sent before further pairs
     std::vector<worker_state> workers; // index r-1 for rank r
+    mirlo_outbox outbox;            // batches and settings on their way
     unsigned settings_generation = 0;
     double task_seconds = 0;        // running estimate of one pair's time
     bool have_estimate = false;
@@ -57,6 +66,7 @@ void mirlo_manager_add_pair(mirlo_manager *m, const char *name1, const char *nam
 
 // Compares every pair added through the workers, printing their output in
 // order, then stops the workers. Answers update options (not_comparable,
-// error_status, contents_equal, the --exclude-attribute entries). Returns the
+// error_status, contents_equal, the --exclude-attribute entries); output that
+// could not be printed (see ordered_output) sets error_status 2. Returns the
 // sum of the pairs' counts.
 nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options);

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-// Output waiting in memory beyond this many bytes goes to a temporary file.
+// Output waiting in memory beyond this many bytes goes to a temporary file
+// (in $TMPDIR, else /tmp).
 constexpr size_t MIRLO_OUTPUT_MEMORY_BOUND = 64 * 1024 * 1024;
 
 // The output of a pair is one segment, or, for a dataset pair compared in
@@ -18,6 +19,12 @@ constexpr size_t MIRLO_OUTPUT_MEMORY_BOUND = 64 * 1024 * 1024;
 // within a pair segment by segment. A segment prints once it is complete and
 // everything before it has printed; text appended to the segment now being
 // printed goes straight out.
+//
+// When the temporary file cannot be made, written or read back, one message
+// on standard error names its folder and the reason; when a write to the
+// output fails, nothing is said here (the owner of the output reports it).
+// Either way the output stops there: nothing more is printed or kept, and
+// ordered_output_failed() tells the run it cannot end as a success.
 struct ordered_output {
     struct stored {
         std::string text;       // held in memory, or
@@ -48,6 +55,8 @@ struct ordered_output {
     size_t peak_memory_bytes = 0;
     FILE *spill = nullptr;
     uint64_t spill_size = 0;
+    bool spill_failed = false;  // the temporary file failed (and that was said)
+    bool out_failed = false;    // a write to out failed
 
     ordered_output() = default;
     ordered_output(const ordered_output &) = delete;
@@ -57,11 +66,11 @@ struct ordered_output {
 
 // Starts a run of count pairs, numbered 0 to count-1.
 void ordered_output_begin(ordered_output *o, uint64_t count);
-// Gives pair seq n segments (it has one until told otherwise). Only before
-// any of its segments completes.
+// Gives pair seq n segments (it has one until told otherwise), discarding
+// any text it held. Only before any of its segments completes.
 void ordered_output_set_segments(ordered_output *o, uint64_t seq, size_t n);
-// Appends text to a segment. Returns false when the text could not be kept
-// (the spill file could not be written); it is then lost, with a warning.
+// Appends text to a segment. Returns false when the output has failed (see
+// ordered_output_failed); the text is then dropped.
 bool ordered_output_append(ordered_output *o, uint64_t seq, size_t segment, const char *text, size_t size);
 // Marks a segment complete and prints whatever has become printable.
 void ordered_output_complete(ordered_output *o, uint64_t seq, size_t segment);
@@ -71,3 +80,6 @@ void ordered_output_complete_generated(ordered_output *o, uint64_t seq, size_t s
 void ordered_output_drop(ordered_output *o, uint64_t seq, size_t segment);
 // True once every pair has printed.
 bool ordered_output_done(const ordered_output *o);
+// True once the output has stopped on a failure: of the temporary file, or of
+// a write to out.
+bool ordered_output_failed(const ordered_output *o);

@@ -1,13 +1,15 @@
-// The messages of a multi-process comparison as byte strings, the stop, the
-// abort, and the wait that leaves the cores to the workers.
+// The messages of a multi-process comparison as byte strings, the sends that
+// never block, the stop and the abort.
 #include "mirlo_parallel.hpp"
 #include "mirlo.hpp"
+#include "mirlo_wait.hpp"
 #include "zarn.hpp"
 
 #include <mpi.h>
 
 #include <algorithm>
 #include <ctime>
+#include <list>
 #include <cstdio>
 #include <cstring>
 
@@ -80,13 +82,51 @@ bool get_list(reader *in, hsize_list *list)
 
 } // namespace
 
+void mirlo_post(mirlo_outbox *box, int dest, int tag, std::vector<unsigned char> bytes)
+{
+    box->pending.emplace_back();
+    mirlo_outbox::message &m = box->pending.back();
+    m.bytes = std::move(bytes);
+    MPI_Isend(m.bytes.data(), static_cast<int>(m.bytes.size()), MPI_BYTE, dest, tag, MPI_COMM_WORLD, &m.request);
+}
+
+bool mirlo_outbox_progress(mirlo_outbox *box)
+{
+    bool left = false;
+    for (auto it = box->pending.begin(); it != box->pending.end();) {
+        int done = 0;
+        MPI_Test(&it->request, &done, MPI_STATUS_IGNORE);
+        if (done) {
+            it = box->pending.erase(it);
+            left = true;
+        } else {
+            ++it;
+        }
+    }
+    return left;
+}
+
+namespace {
+
+// Sends the same bytes to every worker and waits until all have taken them.
+void send_to_workers(int tag, std::vector<unsigned char> bytes)
+{
+    std::vector<MPI_Request> requests(static_cast<size_t>(std::max(mpi_size - 1, 0)), MPI_REQUEST_NULL);
+    for (int rank = 1; rank < mpi_size; ++rank)
+        MPI_Isend(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, tag, MPI_COMM_WORLD,
+                  &requests[static_cast<size_t>(rank - 1)]);
+    for (int rank = 1; rank < mpi_size; ++rank)
+        mirlo_wait_request(&requests[static_cast<size_t>(rank - 1)], rank);
+}
+
+} // namespace
+
 void send_stop_to_workers()
 {
     if (stop_sent)
         return;
     stop_sent = true;
-    for (int rank = 1; rank < mpi_size; ++rank)
-        MPI_Send(nullptr, 0, MPI_BYTE, rank, TAG_STOP, MPI_COMM_WORLD);
+    send_to_workers(TAG_STOP, {});
 }
 
 bool workers_stopped()
@@ -105,24 +145,6 @@ void mirlo_abort_run()
     nanosleep(&pause, nullptr);
     MPI_Abort(MPI_COMM_WORLD, MIRLO_ABORT_CODE);
     std::abort();
-}
-
-void mirlo_wait_probe(int source, int tag, MPI_Status *status)
-{
-    constexpr int SPIN_POLLS = 2000;
-    constexpr long MAX_SLEEP_NS = 500000;
-    long sleep_ns = 10000;
-    for (int polls = 0;; ++polls) {
-        int found = 0;
-        MPI_Iprobe(source, tag, MPI_COMM_WORLD, &found, status);
-        if (found)
-            return;
-        if (polls < SPIN_POLLS)
-            continue;
-        timespec ts{0, sleep_ns};
-        nanosleep(&ts, nullptr);
-        sleep_ns = std::min(sleep_ns * 2, MAX_SLEEP_NS);
-    }
 }
 
 std::vector<unsigned char> mirlo_pack_settings(const diff_options *options)
@@ -334,13 +356,13 @@ void mirlo_receive_bytes(const MPI_Status &st, std::vector<unsigned char> *bytes
     int count = 0;
     MPI_Get_count(&st, MPI_BYTE, &count);
     bytes->resize(static_cast<size_t>(count));
-    MPI_Recv(bytes->data(), count, MPI_BYTE, st.MPI_SOURCE, st.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    MPI_Request request;
+    MPI_Irecv(bytes->data(), count, MPI_BYTE, st.MPI_SOURCE, st.MPI_TAG, MPI_COMM_WORLD, &request);
+    mirlo_wait_request(&request, st.MPI_SOURCE);
 }
 
 void mirlo_send_setup(const char *file1, const char *file2, const char *start1, const char *start2,
                       const diff_options *options)
 {
-    std::vector<unsigned char> bytes = mirlo_pack_setup(file1, file2, start1, start2, options);
-    for (int rank = 1; rank < mpi_size; ++rank)
-        MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, TAG_SETUP, MPI_COMM_WORLD);
+    send_to_workers(TAG_SETUP, mirlo_pack_setup(file1, file2, start1, start2, options));
 }

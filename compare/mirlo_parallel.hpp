@@ -16,7 +16,9 @@
 //                until the first batch arrives (the manager lists the files
 //                meanwhile), reads the object headers below the start paths
 //                so that the objects of its pairs open from its metadata
-//                cache; the first message ends that reading.
+//                cache; the first message ends that reading. Where the job's
+//                processes on the machine outnumber its cores, the workers
+//                leave that reading out: it would take the manager's core.
 //   TAG_SETTINGS manager -> worker: the settings behind the pointer fields
 //                again, sent before the next batch when an --exclude-attribute
 //                entry has been matched to a group since the worker's copy.
@@ -24,24 +26,41 @@
 //                followed by its two object paths. A task is a whole pair, a
 //                piece of a dataset pair (a range of its strips) or the
 //                attributes of a split dataset pair.
+//   TAG_OUTPUT   worker -> manager: an output_header naming a task, then up
+//                to about MIRLO_OUTPUT_MESSAGE bytes of its output. A task
+//                whose output outgrows MIRLO_INLINE_OUTPUT sends it in such
+//                messages while it runs (and the rest when it ends), before
+//                its answer.
 //   TAG_RESULT   worker -> manager: the answers to one or more tasks, each a
 //                result_record followed by the task's output when it is small
-//                (a larger output follows the message as TAG_OUTPUT messages),
-//                then, with --json or --statistics, the task's record (the
-//                pair's, a piece's or the attributes' record, as
-//                record_to_bytes makes it).
-//   TAG_OUTPUT   worker -> manager: up to MIRLO_OUTPUT_MESSAGE bytes of the
-//                output of the task whose record came last.
+//                and nothing of it was sent ahead, then, with --json or
+//                --statistics, the task's record (the pair's, a piece's or
+//                the attributes' record, as record_to_bytes makes it).
 //   TAG_STOP     manager -> worker: empty; the worker leaves its loop.
+//
+// No process ever blocks in a send. Every message is sent with MPI_Isend
+// and its bytes are kept until it has left; a process that must wait (for a
+// message, for its sends to leave, at the final barrier) polls with the
+// non-blocking calls and keeps taking what arrives. The manager receives
+// every message as soon as it is announced (a matched probe and a
+// non-blocking receive) and acts on each worker's messages in the order sent,
+// while its batches are on their way; a worker keeps accepting batches while
+// its answers and outputs are on their way. So a message above the MPI
+// library's eager limit, which waits for its receiver, never waits for a
+// receiver that is itself waiting for its sender. A worker keeps at most
+// MIRLO_OUTPUT_IN_FLIGHT output messages on the way and waits (taking
+// batches meanwhile) for one to arrive before it sends another: its memory
+// stays bounded, and it never writes to the disk.
 //
 // Who waits for whom. A worker queues every batch it receives and works
 // through its queue in order, answering each batch as it finishes it (or
-// sooner, when the answers collected grow large); it waits only when its
-// queue is empty. The manager keeps up to two batches outstanding at each
-// worker while tasks are short (one when they are long), so a worker finds
-// its next batch waiting when it finishes one; batches hold as many pairs as
-// take about MIRLO_BATCH_SECONDS by the times workers report. The manager
-// sleeps between polls while it waits, leaving the cores to the workers.
+// sooner, when the answers collected grow large or a task sends output
+// ahead); it waits only when its queue is empty. The manager keeps up to two
+// batches outstanding at each worker while tasks are short (one when they
+// are long), so a worker finds its next batch waiting when it finishes one;
+// batches hold as many pairs as take about MIRLO_BATCH_SECONDS by the times
+// workers report. Waiting processes sleep between polls (mirlo_wait.hpp),
+// leaving the cores to those that work.
 //
 // Why the output is the one-process output. Every pair has a sequence
 // number, its place in the match order. Workers print nothing: the text a
@@ -56,7 +75,8 @@
 // One large dataset pair. A pair task may answer "split" with the number of
 // strips its data comparison would read, instead of comparing. The manager
 // then hands out pieces (ranges of whole strips) and the pair's attributes as
-// separate tasks; the first piece prints the pair's opening lines, every piece
+// separate tasks (whatever the split request had sent ahead is discarded);
+// the first piece prints the pair's opening lines, every piece
 // prints the rows of its strips, the manager prints the count line from the
 // sum of the pieces (what the one-process run prints after its last strip),
 // then the attributes' output follows. A failed piece ends the pair as the
@@ -78,6 +98,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -86,7 +107,7 @@
 enum mirlo_tag : int {
     TAG_WORK = 1,     // manager -> worker: a batch of tasks
     TAG_RESULT = 4,   // worker -> manager: answers
-    TAG_OUTPUT = 6,   // worker -> manager: output following an answer
+    TAG_OUTPUT = 6,   // worker -> manager: output of a task, ahead of its answer
     TAG_STOP = 7,     // manager -> worker: empty, leave the worker loop
     TAG_SETUP = 8,    // manager -> worker: file names and settings, once
     TAG_SETTINGS = 9, // manager -> worker: settings behind the pointer fields, again
@@ -94,10 +115,13 @@ enum mirlo_tag : int {
 
 // MPI_Abort code of every run that must end at once.
 constexpr int MIRLO_ABORT_CODE = 2;
-// Outputs up to this size travel inside the answer; larger ones follow it.
+// Outputs up to this size travel inside the answer; larger ones go ahead of
+// it in TAG_OUTPUT messages.
 constexpr size_t MIRLO_INLINE_OUTPUT = 64 * 1024;
-// Size of one TAG_OUTPUT message.
+// A worker sends the output it holds once it reaches this size.
 constexpr size_t MIRLO_OUTPUT_MESSAGE = 1024 * 1024;
+// TAG_OUTPUT messages a worker has on their way at most.
+constexpr size_t MIRLO_OUTPUT_IN_FLIGHT = 4;
 // A worker sends the answers it has collected once they hold this much.
 constexpr size_t MIRLO_ANSWER_FLUSH = 256 * 1024;
 // Work time a batch of short pairs is sized for.
@@ -133,7 +157,7 @@ static_assert(offsetof(task_record, name1_size) == 48);
 
 // One answer of a TAG_RESULT message; output_inline bytes of output follow
 // it, then record_size bytes of the task's record; output_streamed bytes of
-// output follow the message in TAG_OUTPUT messages.
+// the task's output went ahead of it in TAG_OUTPUT messages.
 struct result_record {
     uint64_t seq;
     int32_t kind;
@@ -159,26 +183,47 @@ static_assert(offsetof(result_record, not_comparable) == 56);
 static_assert(offsetof(result_record, attributes_follow) == 61);
 static_assert(offsetof(result_record, record_size) == 64);
 
+// The header of a TAG_OUTPUT message: the task whose output follows.
+struct output_header {
+    uint64_t seq;
+    int32_t kind;   // mirlo_task_kind
+    uint32_t piece; // TASK_PIECE: the piece
+};
+static_assert(std::is_trivially_copyable_v<output_header>);
+static_assert(sizeof(output_header) == 16);
+
 // Ends the whole job with status MIRLO_ABORT_CODE, after the messages
 // printed so far have had time to reach the launcher.
 [[noreturn]] void mirlo_abort_run();
 
-// Waits for a message like MPI_Probe, but without keeping a core busy: this
-// MPI polls inside blocking calls, and a process spinning beside the workers
-// on a machine with as many cores as workers takes their time. Polls for a
-// short while (answers often come quickly), then sleeps between polls, the
-// sleep doubling up to half a millisecond.
-void mirlo_wait_probe(int source, int tag, MPI_Status *status);
+// Messages sent with MPI_Isend: each keeps its bytes until it has left.
+struct mirlo_outbox {
+    struct message {
+        MPI_Request request = MPI_REQUEST_NULL;
+        std::vector<unsigned char> bytes;
+    };
+    std::list<message> pending;
 
-// Sends TAG_STOP to ranks 1 to mpi_size-1 in rank order, once per run: later
-// calls do nothing, so every early way out may call it.
+    mirlo_outbox() = default;
+    mirlo_outbox(const mirlo_outbox &) = delete;
+    mirlo_outbox &operator=(const mirlo_outbox &) = delete;
+};
+// Starts sending bytes to dest with tag; returns at once.
+void mirlo_post(mirlo_outbox *box, int dest, int tag, std::vector<unsigned char> bytes);
+// Forgets the messages that have left; true when one did.
+bool mirlo_outbox_progress(mirlo_outbox *box);
+
+// Sends TAG_STOP to ranks 1 to mpi_size-1, once per run (later calls do
+// nothing, so every early way out may call it), and waits until every
+// worker has taken it.
 void send_stop_to_workers();
 // True once send_stop_to_workers has sent the stop.
 bool workers_stopped();
 // Forgets that the stop was sent (tests run several sessions in one process).
 void reset_worker_stop();
 
-// Manager: sends both file names and the settings to every worker.
+// Manager: sends both file names and the settings to every worker, and
+// waits until each has taken them (the workers wait for nothing else then).
 void mirlo_send_setup(const char *file1, const char *file2, const char *start1, const char *start2,
                       const diff_options *options);
 
@@ -247,5 +292,6 @@ struct mirlo_result_view {
 // Splits a TAG_RESULT message. Returns 0, or -1 when malformed.
 int mirlo_unpack_results(const unsigned char *bytes, size_t size, std::vector<mirlo_result_view> *results);
 
-// Receives the message probed as st (any tag) from st.MPI_SOURCE into bytes.
+// Receives the message probed as st (any tag) from st.MPI_SOURCE into
+// bytes, sleeping while it arrives.
 void mirlo_receive_bytes(const MPI_Status &st, std::vector<unsigned char> *bytes);

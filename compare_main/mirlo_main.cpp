@@ -4,9 +4,11 @@
 #include "mirlo_cmdline.hpp"
 #include "mirlo_json.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_wait.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
+#include "zarn_io.hpp"
 
 #include <mpi.h>
 
@@ -72,6 +74,35 @@ struct json_target {
     }
 };
 
+// Writes the document and closes its file. Returns 0, or the errno of the
+// failure; a report file left incomplete is then removed (a regular file
+// only: never a device such as /dev/full).
+int write_json_report(json_target *json, const char *name, const json_run &run, const run_report &report)
+{
+    errno = 0;
+    int error = json_write_document(json->file, run, report) < 0 ? (errno != 0 ? errno : EIO) : 0;
+    struct stat st;
+    const bool regular = !json->is_stdout && fstat(fileno(json->file), &st) == 0 && S_ISREG(st.st_mode);
+    FILE *file = json->file;
+    json->file = nullptr;
+    errno = 0;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (error != 0 && regular)
+        std::remove(name);
+    return error;
+}
+
+// A report on standard output cut short by a failed write is a failed run.
+int check_stdout(int status)
+{
+    const int error = zarn_stdout_finish();
+    if (error == 0)
+        return status;
+    zarn_error_msg("cannot write the report to standard output: %s\n", std::strerror(error));
+    return 2;
+}
+
 // True when path names the same file as one of the files compared.
 bool is_compared_file(const char *path, const mirlo_args &args)
 {
@@ -122,8 +153,9 @@ void comparison_exit(int status)
 {
     if (mpi_running() && mpi_size >= 2) {
         send_stop_to_workers();
-        MPI_Barrier(MPI_COMM_WORLD);
+        mirlo_barrier();
     }
+    status = check_stdout(status);
     finish_process();
     std::exit(status);
 }
@@ -190,6 +222,8 @@ int mirlo_main(int argc, char **argv)
     MPI_Comm_size(MPI_COMM_WORLD, &size);
     mpi_size = size;
     zarn_fatal_install();
+    if (size > 1)
+        mirlo_peers_exchange();
 
     if (size > 1 && rank != 0) {
         worker_loop();
@@ -200,9 +234,12 @@ int mirlo_main(int argc, char **argv)
     // one-process run prints them; the workers' output reaches it whole.
     // Every difference row is several small prints: a block buffer keeps
     // them from becoming one write each (MPI leaves stdout unbuffered); the
-    // manager flushes after each pair, and an abort flushes first.
-    static char stdout_buffer[1 << 16];
-    setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    // manager flushes after each pair, and an abort flushes first. Every
+    // write is checked: a report cut short ends the run with status 2.
+    if (zarn_stdout_watch(1 << 16) < 0) {
+        static char stdout_buffer[1 << 16];
+        setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    }
     parallel_output = 0;
     // With the JSON report on standard output, nothing else goes there.
     if (size == 1 && !json_to_standard_output(argc, argv))
@@ -245,11 +282,11 @@ int mirlo_main(int argc, char **argv)
         // The comparison stops the workers itself; this covers any way out
         // of it that did not, so no worker waits for ever.
         send_stop_to_workers();
-        MPI_Barrier(MPI_COMM_WORLD);
+        mirlo_barrier();
     }
     print_summary(&options);
     print_manager_output();
-    int status = comparison_status(nfound, &options);
+    const int status = check_stdout(comparison_status(nfound, &options));
     if (json.file != nullptr) {
         run.processes = size;
         run.elapsed_seconds = MPI_Wtime() - started;
@@ -257,9 +294,11 @@ int mirlo_main(int argc, char **argv)
         run.differences = nfound;
         run.not_comparable = options.not_comparable != 0;
         run.contents_equal = options.contents_equal != 0;
-        if (json_write_document(json.file, run, report) < 0) {
-            zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(errno));
-            status = 2;
+        if (const int error = write_json_report(&json, args.json_file, run, report); error != 0) {
+            zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(error));
+            release_command_line(&options);
+            finish_process();
+            return 2;
         }
     }
     release_command_line(&options);

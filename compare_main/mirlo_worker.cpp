@@ -1,11 +1,15 @@
 // The worker side of a multi-process comparison: queues the batches the
 // manager sends, compares them in order and answers with counts and output.
+// Nothing is ever sent with a blocking call: answers and output leave with
+// MPI_Isend while the worker goes on, and whenever it waits it keeps taking
+// the manager's messages.
 #include "mirlo_worker.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_record.hpp"
+#include "mirlo_wait.hpp"
 #include "trek.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
@@ -18,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -38,13 +43,19 @@ struct worker {
     mirlo_worker_settings settings;     // what its pointer fields point to here
     std::deque<queued> queue;
     std::vector<unsigned char> answers; // answers not yet sent
+    mirlo_outbox outbox;                // answers and output on their way
+    // The output of the task being compared: its header, what is held, and
+    // how much went ahead in TAG_OUTPUT messages.
+    output_header current{};
+    std::string output;
+    uint64_t streamed = 0;
 };
 
 void send_answers(worker *w)
 {
     if (w->answers.empty())
         return;
-    MPI_Send(w->answers.data(), static_cast<int>(w->answers.size()), MPI_BYTE, 0, TAG_RESULT, MPI_COMM_WORLD);
+    mirlo_post(&w->outbox, 0, TAG_RESULT, std::move(w->answers));
     w->answers.clear();
 }
 
@@ -93,6 +104,11 @@ void set_up(worker *w, const MPI_Status &st)
         MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
         return waiting != 0;
     };
+    // Where processes outnumber the cores, that reading takes the core the
+    // manager's listing needs, and every worker repeats it: left out then.
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (cores > 0 && mirlo_processes_on_this_host() > cores)
+        return;
     for (int i = 0; i < 2 && !message_waiting(); ++i)
         trek_read_headers(*files[i], i == 0 ? setup.start1.c_str() : setup.start2.c_str(), message_waiting);
 }
@@ -140,59 +156,76 @@ void take_message(worker *w, const MPI_Status &st)
     }
 }
 
+// Takes the manager's messages already waiting into the queue and forgets
+// the sends that have left; true when anything happened.
+bool take_waiting(worker *w)
+{
+    bool busy = mirlo_outbox_progress(&w->outbox);
+    for (;;) {
+        MPI_Status st;
+        int flag = 0;
+        MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &st);
+        if (!flag)
+            return busy;
+        take_message(w, st);
+        busy = true;
+    }
+}
+
 // Takes every message already waiting; when the queue is empty, first sends
 // the answers held and waits for the next message.
 void take_messages(worker *w)
 {
+    mirlo_backoff backoff(0);
     for (;;) {
-        MPI_Status st;
-        int flag = 0;
-        if (w->queue.empty()) {
-            send_answers(w);
-            mirlo_wait_probe(0, MPI_ANY_TAG, &st);
-            flag = 1;
-        } else {
-            MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &st);
-        }
-        if (!flag)
+        const bool busy = take_waiting(w);
+        if (!w->queue.empty())
             return;
-        take_message(w, st);
+        send_answers(w);
+        if (busy)
+            backoff.reset();
+        else
+            backoff.pause();
     }
 }
 
-uint64_t collected_size()
+// Sends the output held for the current task ahead of its answer (the
+// answers held go first, so the manager can print what they complete), then
+// waits, taking the manager's messages, while too many outputs are on
+// their way.
+void send_output_ahead(worker *w)
 {
-    uint64_t n = outBuffOffset;
-    if (overflow_file != nullptr) {
-        fflush(overflow_file);
-        long end = ftell(overflow_file);
-        if (end > 0)
-            n += static_cast<uint64_t>(end);
+    if (w->output.empty())
+        return;
+    send_answers(w);
+    std::vector<unsigned char> bytes(sizeof w->current + w->output.size());
+    std::memcpy(bytes.data(), &w->current, sizeof w->current);
+    std::memcpy(bytes.data() + sizeof w->current, w->output.data(), w->output.size());
+    w->streamed += w->output.size();
+    w->output.clear();
+    mirlo_post(&w->outbox, 0, TAG_OUTPUT, std::move(bytes));
+    mirlo_backoff backoff(0);
+    while (w->outbox.pending.size() > MIRLO_OUTPUT_IN_FLIGHT) {
+        if (take_waiting(w))
+            backoff.reset();
+        else
+            backoff.pause();
     }
-    return n;
 }
 
-// Sends a large output in TAG_OUTPUT messages, after the answer that
-// announces it.
-void stream_collected_output()
+// The print sink of the worker: what the comparison prints is held for the
+// current task and sent ahead once it grows large.
+void sink_write(void *data, const char *text, size_t size)
 {
-    std::vector<char> block(MIRLO_OUTPUT_MESSAGE);
-    size_t used = outBuffOffset;
-    std::memcpy(block.data(), outBuff, used);
-    if (overflow_file != nullptr) {
-        rewind(overflow_file);
-        for (;;) {
-            size_t n = fread(block.data() + used, 1, block.size() - used, overflow_file);
-            used += n;
-            if (used < block.size())
-                break;
-            MPI_Send(block.data(), static_cast<int>(used), MPI_BYTE, 0, TAG_OUTPUT, MPI_COMM_WORLD);
-            used = 0;
-        }
-    }
-    if (used > 0)
-        MPI_Send(block.data(), static_cast<int>(used), MPI_BYTE, 0, TAG_OUTPUT, MPI_COMM_WORLD);
-    zarn_reset_buffered_output();
+    auto *w = static_cast<worker *>(data);
+    w->output.append(text, size);
+    if (w->output.size() >= MIRLO_OUTPUT_MESSAGE)
+        send_output_ahead(w);
+}
+
+void sink_drop(void *data)
+{
+    static_cast<worker *>(data)->output.clear();
 }
 
 // Compares one task and adds its answer.
@@ -225,6 +258,9 @@ void run_task(worker *w, const mirlo_task &task)
     for (size_t i = 0; i < w->settings.attrs.size(); ++i)
         was_group[i] = w->settings.attrs[i].obj_type == TREK_GROUP;
 
+    w->current = output_header{t.seq, t.kind, t.piece};
+    w->output.clear();
+    w->streamed = 0;
     const double start = MPI_Wtime();
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
@@ -258,36 +294,21 @@ void run_task(worker *w, const mirlo_task &task)
         record_bytes = record_to_bytes(record);
     r.record_size = record_bytes.size();
 
-    const uint64_t size = collected_size();
-    if (size <= MIRLO_INLINE_OUTPUT) {
-        std::string text = take_collected_output();
-        r.output_inline = text.size();
-        mirlo_pack_result(r, text.data(), record_bytes.data(), &w->answers);
+    if (w->streamed == 0 && w->output.size() <= MIRLO_INLINE_OUTPUT) {
+        r.output_inline = w->output.size();
+        mirlo_pack_result(r, w->output.data(), record_bytes.data(), &w->answers);
+        w->output.clear();
         if (w->answers.size() >= MIRLO_ANSWER_FLUSH)
             send_answers(w);
         return;
     }
-    r.output_streamed = size;
+    send_output_ahead(w);
+    r.output_streamed = w->streamed;
     mirlo_pack_result(r, nullptr, record_bytes.data(), &w->answers);
     send_answers(w);
-    stream_collected_output();
 }
 
 } // namespace
-
-std::string take_collected_output()
-{
-    std::string text(outBuff, outBuffOffset);
-    if (overflow_file != nullptr) {
-        rewind(overflow_file);
-        char block[4096];
-        size_t n;
-        while ((n = fread(block, 1, sizeof block, overflow_file)) > 0)
-            text.append(block, n);
-    }
-    zarn_reset_buffered_output();
-    return text;
-}
 
 void worker_loop()
 {
@@ -299,6 +320,8 @@ void worker_run(const worker_comparers &compare)
     worker w;
     w.compare = compare;
     MPI_Comm_rank(MPI_COMM_WORLD, &w.rank);
+    const zarn_print_sink sink{sink_write, sink_drop, &w};
+    zarn_set_print_sink(&sink);
     for (;;) {
         take_messages(&w);
         queued q = std::move(w.queue.front());
@@ -313,13 +336,19 @@ void worker_run(const worker_comparers &compare)
         case queued::BATCH_END:
             send_answers(&w);
             break;
-        case queued::STOP:
+        case queued::STOP: {
             send_answers(&w);
+            mirlo_backoff backoff(0);
+            while (!w.outbox.pending.empty())
+                if (!mirlo_outbox_progress(&w.outbox))
+                    backoff.pause();
+            zarn_set_print_sink(nullptr);
             mirlo_worker_settings_clear(&w.settings);
             w.file1.reset();
             w.file2.reset();
-            MPI_Barrier(MPI_COMM_WORLD);
+            mirlo_barrier();
             return;
+        }
         }
     }
 }

@@ -6,7 +6,8 @@
 
 // Runs on every rank but 0: opens the files the manager names, compares the
 // tasks it is sent and answers each with its counts and collected output,
-// until the stop message; then meets the manager at the final barrier.
+// until the stop message; then meets the manager at the final barrier
+// (mirlo_barrier, which the manager must call too).
 void worker_loop();
 
 // The comparisons a worker runs: whole pairs, pieces of a dataset pair's data
@@ -18,9 +19,8 @@ struct worker_comparers {
 };
 
 // worker_loop with the comparisons given (tests drive the protocol with
-// comparisons whose output and counts they choose).
+// comparisons whose output and counts they choose). What the comparisons
+// print through zarn_buffered_print (with parallel_output on) is collected
+// in memory for the task and sent to the manager.
 void worker_run(const worker_comparers &compare);
 
-// Takes everything zarn_buffered_print has collected (outBuff, then the
-// overflow file) and empties the buffer.
-std::string take_collected_output();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# One process against two and three (a manager and one or two workers), side
-# by side on the same files:
+# One process against two, three and eight (a manager and one, two or seven
+# workers; PROCS changes the list), side by side on the same files:
 #   (a) 2,000 float64 datasets of 1,000 values each, 4 of them with three
 #       differing values; compared in the default mode;
 #   (b) 8 float64 datasets of 64 MiB each, 1% of the values 5% larger in the
@@ -29,7 +29,7 @@ set -euo pipefail
 
 build=${1:?usage: perf/run_parallel.sh BUILD_DIR}
 reps=${REPS:-3}
-procs=(1 2 3)
+read -r -a procs <<< "${PROCS:-1 2 3 8}"
 tool=$build/perf/tool_parallel_files
 pmirlo=$build/compare_main/pmirlo
 for exe in "$tool" "$pmirlo"; do

@@ -2,10 +2,13 @@
 // and the buffered output used by parallel workers.
 #define ZARN_SOURCE "zarn"
 #include "zarn.hpp"
+#include "zarn_io.hpp"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 FILE *rawattrstream = nullptr;
 FILE *rawdatastream = nullptr;
@@ -32,6 +35,45 @@ namespace {
 const char *progname = "zarn";
 int status = 0;
 int init_count = 0;
+
+zarn_print_sink print_sink{};
+bool have_print_sink = false;
+int buffered_error = 0;      // why collected text was lost since the last reset
+bool warned_lost = false;    // the loss has been reported (once per process)
+
+// Text that cannot be kept is lost: say so once, keep the reason.
+void lose_buffered_text(int error)
+{
+    if (buffered_error == 0)
+        buffered_error = error != 0 ? error : EIO;
+    if (warned_lost)
+        return;
+    warned_lost = true;
+    fprintf(rawerrorstream ? rawerrorstream : stderr,
+            "warning: could not create overflow file in %s (%s).  Output may be truncated.\n",
+            zarn_temp_dir().c_str(), std::strerror(buffered_error));
+}
+
+// Formats into a string and hands it to the sink.
+void vprint_to_sink(const char *fmt, va_list ap)
+{
+    char small[1024];
+    va_list again;
+    va_copy(again, ap);
+    const int n = vsnprintf(small, sizeof small, fmt, ap);
+    if (n < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<size_t>(n) < sizeof small) {
+        print_sink.write(print_sink.data, small, static_cast<size_t>(n));
+    } else {
+        std::string text(static_cast<size_t>(n) + 1, '\0');
+        vsnprintf(text.data(), text.size(), fmt, again);
+        print_sink.write(print_sink.data, text.data(), static_cast<size_t>(n));
+    }
+    va_end(again);
+}
 
 // What the default stack and the tools stack reported automatically before
 // the library switched them off.
@@ -199,10 +241,20 @@ void zarn_buffered_print(const char *fmt, ...)
         va_end(ap);
         return;
     }
+    if (have_print_sink) {
+        va_start(ap, fmt);
+        vprint_to_sink(fmt, ap);
+        va_end(ap);
+        return;
+    }
+    if (buffered_error != 0)
+        return; // the overflow file failed: nothing more is kept until the reset
     if (overflow_file) {
         va_start(ap, fmt);
-        vfprintf(overflow_file, fmt, ap);
+        const int n = vfprintf(overflow_file, fmt, ap);
         va_end(ap);
+        if (n < 0)
+            lose_buffered_text(errno);
         return;
     }
     if (outBuffOffset >= OUTBUFF_SIZE)
@@ -218,15 +270,16 @@ void zarn_buffered_print(const char *fmt, ...)
     // The text does not fit: drop the cut-off piece and send it, and every
     // later text until the next drain, to the overflow file.
     outBuff[outBuffOffset] = '\0';
-    overflow_file = tmpfile();
+    overflow_file = zarn_temp_file();
     if (overflow_file == nullptr) {
-        fprintf(rawerrorstream ? rawerrorstream : stderr,
-                "warning: could not create overflow file.  Output may be truncated.\n");
+        lose_buffered_text(errno);
         return;
     }
     va_start(ap, fmt);
-    vfprintf(overflow_file, fmt, ap);
+    n = vfprintf(overflow_file, fmt, ap);
     va_end(ap);
+    if (n < 0)
+        lose_buffered_text(errno);
 }
 
 void zarn_reset_buffered_output()
@@ -237,6 +290,20 @@ void zarn_reset_buffered_output()
     }
     memset(outBuff, 0, sizeof outBuff);
     outBuffOffset = 0;
+    buffered_error = 0;
+    if (have_print_sink && print_sink.drop != nullptr)
+        print_sink.drop(print_sink.data);
+}
+
+int zarn_buffered_output_error()
+{
+    return buffered_error;
+}
+
+void zarn_set_print_sink(const zarn_print_sink *sink)
+{
+    have_print_sink = sink != nullptr;
+    print_sink = sink != nullptr ? *sink : zarn_print_sink{};
 }
 
 void zarn_push_error(const char *source, const char *func, unsigned line, hid_t minor, const char *fmt, ...)

@@ -4,6 +4,7 @@
 #pragma once
 #include <hdf5.h>
 
+#include <cstddef>
 #include <cstdio>
 
 #define ZARN_FORMAT(f, a) __attribute__((format(printf, f, a)))
@@ -50,13 +51,29 @@ void zarn_error_msg(const char *fmt, ...) ZARN_FORMAT(1, 2);
 void zarn_warn_msg(const char *fmt, ...) ZARN_FORMAT(1, 2);
 void zarn_print_help_hint(FILE *stream);
 
-// printf to standard output, or into outBuff / overflow_file while
-// parallel_output is on.
+// printf to standard output, or, while parallel_output is on, to the print
+// sink when one is set, else into outBuff and then the overflow file (a
+// temporary file in zarn_temp_dir()). When the overflow file cannot be made
+// or written, the text is lost: a warning says so once per process, and
+// zarn_buffered_output_error() tells why until the next reset.
 void zarn_buffered_print(const char *fmt, ...) ZARN_FORMAT(1, 2);
 
-// Discards everything collected by zarn_buffered_print: empties outBuff and
-// closes the overflow file.
+// Discards everything collected by zarn_buffered_print: empties outBuff,
+// closes the overflow file and tells the print sink to drop what it holds.
 void zarn_reset_buffered_output();
+
+// The errno of the failure that lost collected text since the last reset, or 0.
+int zarn_buffered_output_error();
+
+// Where the collected text goes instead of outBuff: write receives each
+// printed text, drop is called by zarn_reset_buffered_output.
+struct zarn_print_sink {
+    void (*write)(void *data, const char *text, size_t size);
+    void (*drop)(void *data);
+    void *data;
+};
+// Sets the sink (copied), or with nullptr goes back to outBuff.
+void zarn_set_print_sink(const zarn_print_sink *sink);
 
 // Records a failure on the tools error stack when the error-stack level is
 // above 0 (or on standard error when the stack is unusable).

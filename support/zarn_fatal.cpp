@@ -23,6 +23,7 @@ struct activity_record {
 };
 
 activity_record activity = {};
+zarn_fatal_cause fatal_cause = nullptr;
 
 void copy_text(char *dst, unsigned size, const char *src)
 {
@@ -164,7 +165,8 @@ int zarn_fatal_signal_by_name(const char *name)
     static const struct {
         const char *name;
         int signo;
-    } names[] = {{"SEGV", SIGSEGV}, {"BUS", SIGBUS}, {"FPE", SIGFPE}, {"ILL", SIGILL}, {"ABRT", SIGABRT}};
+    } names[] = {{"SEGV", SIGSEGV}, {"BUS", SIGBUS}, {"FPE", SIGFPE},
+                 {"ILL", SIGILL},   {"ABRT", SIGABRT}, {"KILL", SIGKILL}};
     for (const auto &n : names)
         if (std::strcmp(name, n.name) == 0)
             return n.signo;
@@ -199,6 +201,10 @@ unsigned zarn_fatal_message(char *buf, unsigned size, int signo)
         return 0;
     }
     buf[0] = '\0';
+    // Another process's end is the cause, not the file being read.
+    char cause[128] = "";
+    if (fatal_cause != nullptr && fatal_cause(cause, sizeof cause) == 0)
+        cause[0] = '\0';
     append(buf, size, &len, zarn_get_progname());
     append(buf, size, &len, " error: ");
     append(buf, size, &len, signal_name(signo));
@@ -215,8 +221,12 @@ unsigned zarn_fatal_message(char *buf, unsigned size, int signo)
             append(buf, size, &len, activity.name2);
             append(buf, size, &len, ">");
         }
-        if (activity.reads_file)
+        if (activity.reads_file && cause[0] == '\0')
             append(buf, size, &len, ": the HDF5 file may be damaged");
+    }
+    if (cause[0] != '\0') {
+        append(buf, size, &len, ": ");
+        append(buf, size, &len, cause);
     }
     // The line always ends with its newline, even when the names were cut.
     if (len > 0 && len + 1 >= size)
@@ -224,6 +234,11 @@ unsigned zarn_fatal_message(char *buf, unsigned size, int signo)
     buf[len++] = '\n';
     buf[len] = '\0';
     return len;
+}
+
+void zarn_fatal_set_cause(zarn_fatal_cause cause)
+{
+    fatal_cause = cause;
 }
 
 void zarn_fatal_install()

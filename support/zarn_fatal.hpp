@@ -9,12 +9,20 @@
 //
 // Test-only: when the environment variable
 // ZARN_TEST_ONLY_CRASH_AT_ACTIVITY is set to SIGNAME or SIGNAME:PREFIX
-// (SIGNAME one of SEGV, BUS, FPE, ILL, ABRT), the process makes that fault
-// itself at the first zarn_note_activity where "what name1" begins with
-// PREFIX (any activity when no prefix is given; "comparing /g1/d" picks the
-// pair whose first name begins with /g1/d). It lets the tests see the real
-// binaries die of each signal; nothing else reads the variable.
+// (SIGNAME one of SEGV, BUS, FPE, ILL, ABRT, or KILL for a process killed as
+// by kill -9, which no handler sees), the process makes that fault itself at
+// the first zarn_note_activity where "what name1" begins with PREFIX (any
+// activity when no prefix is given; "comparing /g1/d" picks the pair whose
+// first name begins with /g1/d). It lets the tests see the real binaries die
+// of each signal; nothing else reads the variable.
 void zarn_fatal_install();
+
+// A check the handler runs before it blames the file: writes the cause of
+// the fault into buf (at most size bytes, terminated, async-signal-safe) when
+// it lies outside this process, such as another process of the job that has
+// ended, and returns its length, or 0 when it finds none.
+using zarn_fatal_cause = unsigned (*)(char *buf, unsigned size);
+void zarn_fatal_set_cause(zarn_fatal_cause cause);
 
 // Records what the process is doing, for the handler's message: `what`
 // ("opening file", "comparing", ...) and up to two names. Texts are copied
@@ -29,6 +37,6 @@ void zarn_clear_activity();
 // the recorded activity; async-signal-safe. Returns the length.
 unsigned zarn_fatal_message(char *buf, unsigned size, int signo);
 
-// The signal number of a name of the test switch (SEGV, BUS, FPE, ILL or
-// ABRT), or 0.
+// The signal number of a name of the test switch (SEGV, BUS, FPE, ILL, ABRT
+// or KILL), or 0.
 int zarn_fatal_signal_by_name(const char *name);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Randomized parallel comparisons: STRESS_RUNS (200) runs of pmirlo over the
-# test fixture files, each with random options (output modes, tolerances,
+# test fixture files, and (every other run) over a random pair of files
+# written for the run by tests/tools/random_pairs (long names, from no
+# differences to 10^5), each with random options (output modes, tolerances,
 # count limit, NaN detection, exclusions, subsets, link following) at a
 # random process count from 2 to 5. Every run must end within its timeout,
 # its exit status and standard output (line for line, in order) must equal
@@ -21,6 +23,7 @@ runs=${2:-${STRESS_RUNS:-200}}
 seed=${STRESS_SEED:-$(date +%s)}
 timeout_s=${STRESS_TIMEOUT:-120}
 pmirlo=$build/compare_main/pmirlo
+random_pairs=$build/tests/random_pairs
 fix=$build/fixtures
 faildir=$build/stress-failures
 
@@ -63,9 +66,10 @@ pick() { # pick WORD... : one of the words
     echo "${a[RANDOM % ${#a[@]}]}"
 }
 
+# random_args PAIR FILE1 FILE2: the options and files of one run.
 random_args() {
-    local p=$1 args=() objs
-    read -r -a objs <<<"${objects[$p]}"
+    local p=$1 file1=$2 file2=$3 args=() objs
+    read -r -a objs <<<"${objects[$p]:-}"
     case $((RANDOM % 6)) in
     0) ;;
     1) args+=(-r) ;;
@@ -92,8 +96,7 @@ random_args() {
     0) args+=(--follow-symlinks) ;;
     1) args+=(--follow-symlinks --no-dangling-links) ;;
     esac
-    set -- $p
-    args+=("$fix/$1" "$fix/$2")
+    args+=("$file1" "$file2")
     # Now and then a single object, sometimes with a subset of its first
     # elements (a subset that does not fit the object is an error, which
     # must be the same error at every process count).
@@ -121,12 +124,24 @@ run_one() {
 
 echo "stress: $runs runs, seed $seed, $(date)"
 start=$(date +%s)
-passed=0 failed=0
+passed=0 failed=0 generated=0
 declare -A by_procs by_status
 with_output=0
 for i in $(seq 1 "$runs"); do
-    p=${available[RANDOM % ${#available[@]}]}
-    mapfile -t args < <(random_args "$p")
+    if [ -x "$random_pairs" ] && [ $((RANDOM % 2)) -eq 0 ]; then
+        # A pair of its own: the seed writes it again.
+        pair_seed=$((RANDOM * 32768 + RANDOM))
+        p="random_pairs $pair_seed"
+        if ! "$random_pairs" "$pair_seed" "$work/rand_a.h5" "$work/rand_b.h5" >/dev/null; then
+            echo "run_stress: random_pairs $pair_seed failed" >&2; exit 2
+        fi
+        mapfile -t args < <(random_args "$p" "$work/rand_a.h5" "$work/rand_b.h5")
+        generated=$((generated + 1))
+    else
+        p=${available[RANDOM % ${#available[@]}]}
+        set -- $p
+        mapfile -t args < <(random_args "$p" "$fix/$1" "$fix/$2")
+    fi
     n=$((RANDOM % 4 + 2))
     run_one 1 "$work/one" "${args[@]}"
     run_one "$n" "$work/par" "${args[@]}"
@@ -152,6 +167,9 @@ for i in $(seq 1 "$runs"); do
         mkdir -p "$d"
         printf '%q ' mpiexec -n "$n" "$pmirlo" "${args[@]}" >"$d/command"
         echo >>"$d/command"
+        case $p in
+        random_pairs*) echo "files: $random_pairs ${p#random_pairs } rand_a.h5 rand_b.h5" >>"$d/command" ;;
+        esac
         cp "$work"/one.* "$work"/par.* "$d/"
         echo "run $i FAILED (-n $n): $why"
         echo "   $(cat "$d/command")"
@@ -162,5 +180,5 @@ elapsed=$(($(date +%s) - start))
 echo "stress: $passed/$runs passed, $failed failed, ${elapsed}s;" \
      "runs by process count: 2:${by_procs[2]:-0} 3:${by_procs[3]:-0} 4:${by_procs[4]:-0} 5:${by_procs[5]:-0};" \
      "by status: 0:${by_status[0]:-0} 1:${by_status[1]:-0} 2:${by_status[2]:-0};" \
-     "$with_output with output beyond the banner"
+     "$with_output with output beyond the banner; $generated on random pairs"
 [ "$failed" -eq 0 ]

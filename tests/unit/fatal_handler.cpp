@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -86,6 +87,32 @@ TEST_F(FatalMessage, LongNamesAreCutAndTheLineStillEndsWithANewline)
     EXPECT_EQ(small[40], '#');
 }
 
+TEST_F(FatalMessage, ACauseOutsideTheProcessReplacesTheBlameOfTheFile)
+{
+    const auto peer_ended = [](char *buf, unsigned size) -> unsigned {
+        return static_cast<unsigned>(std::snprintf(buf, size, "process 2 of the job ended"));
+    };
+    const auto no_cause = [](char *, unsigned) -> unsigned { return 0; };
+    const struct {
+        zarn_fatal_cause cause;
+        const char *what;
+        std::string expected;
+    } cases[] = {
+        {peer_ended, "listing", "mirlo error: abort while listing <a.h5> and <b.h5>: process 2 of the job ended\n"},
+        {peer_ended, nullptr, "mirlo error: abort: process 2 of the job ended\n"},
+        {no_cause, "listing",
+         "mirlo error: abort while listing <a.h5> and <b.h5>: the HDF5 file may be damaged\n"},
+    };
+    for (const auto &c : cases) {
+        zarn_fatal_set_cause(c.cause);
+        zarn_clear_activity();
+        if (c.what != nullptr)
+            zarn_note_activity(c.what, "a.h5", "b.h5");
+        EXPECT_EQ(message(SIGABRT), c.expected);
+    }
+    zarn_fatal_set_cause(nullptr);
+}
+
 TEST_F(FatalMessage, TinyBuffersAreNotOverrun)
 {
     char buf[4] = {'#', '#', '#', '#'};
@@ -106,8 +133,9 @@ TEST(FatalSignalNames, TestSwitchNames)
     EXPECT_EQ(zarn_fatal_signal_by_name("FPE"), SIGFPE);
     EXPECT_EQ(zarn_fatal_signal_by_name("ILL"), SIGILL);
     EXPECT_EQ(zarn_fatal_signal_by_name("ABRT"), SIGABRT);
+    EXPECT_EQ(zarn_fatal_signal_by_name("KILL"), SIGKILL);
     EXPECT_EQ(zarn_fatal_signal_by_name("segv"), 0);
-    EXPECT_EQ(zarn_fatal_signal_by_name("KILL"), 0);
+    EXPECT_EQ(zarn_fatal_signal_by_name("TERM"), 0);
     EXPECT_EQ(zarn_fatal_signal_by_name(""), 0);
 }
 
@@ -231,12 +259,24 @@ TEST(FatalHandler, WithoutTheTestSwitchActivitiesDoNotCrash)
 TEST(FatalHandler, UnknownSignalNameInTheSwitchIsIgnored)
 {
     child_outcome out = run_child([] {
-        setenv("ZARN_TEST_ONLY_CRASH_AT_ACTIVITY", "KILL", 1);
+        setenv("ZARN_TEST_ONLY_CRASH_AT_ACTIVITY", "TERM", 1);
         zarn_fatal_install();
         zarn_note_activity("comparing", "/a", "/b");
     });
     ASSERT_TRUE(WIFEXITED(out.status));
     EXPECT_EQ(WEXITSTATUS(out.status), 0);
+}
+
+TEST(FatalHandler, KillInTheSwitchEndsTheProcessWithoutAWord)
+{
+    child_outcome out = run_child([] {
+        setenv("ZARN_TEST_ONLY_CRASH_AT_ACTIVITY", "KILL:comparing /a", 1);
+        zarn_fatal_install();
+        zarn_note_activity("comparing", "/a", "/b");
+    });
+    ASSERT_TRUE(WIFSIGNALED(out.status));
+    EXPECT_EQ(WTERMSIG(out.status), SIGKILL);
+    EXPECT_EQ(out.err, "");
 }
 
 #endif

@@ -1,12 +1,20 @@
-// The manager/worker exchange of a multi-process comparison, run under three
-// processes: rank 0 runs the manager over a list of pairs, ranks 1 and 2 run
-// the worker loop with comparisons whose output, counts and timing each test
-// chooses by the pair's name. The output must be each pair's output in pair
-// order, whatever order the workers finish in.
+// The manager/worker exchange of a multi-process comparison: rank 0 runs the
+// manager over a list of pairs, the other ranks run the worker loop with
+// comparisons whose output, counts and timing each test chooses by the
+// pair's name. The output must be each pair's output in pair order,
+// whatever order the workers finish in.
+//
+// The suite runs at three processes, and again at two, three and five with
+// UCX_RNDV_THRESH=0 in the environment, which makes this MPI hold every send
+// until its receive is posted (rendezvous), as it does by itself for
+// messages above its eager limit: a send that waits for a peer itself
+// waiting to send hangs the run there. The message-size tests then send
+// names of 64 KiB, thousands of pairs and outputs of megabytes both ways.
 #include "mirlo.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_manager.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_wait.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_util.hpp"
 #include "mirlo_worker.hpp"
@@ -45,11 +53,16 @@ int world_size()
     return size;
 }
 
+int workers()
+{
+    return world_size() - 1;
+}
+
 std::string line_of(const char *name, int j)
 {
-    char buf[128];
-    snprintf(buf, sizeof buf, "pair %s line %02d ..................................\n", name, j);
-    return buf;
+    char number[16];
+    snprintf(number, sizeof number, "%02d", j);
+    return std::string("pair ") + name + " line " + number + " ..................................\n";
 }
 
 // The output each test pair prints, as the worker's comparison prints it.
@@ -66,6 +79,16 @@ std::string expected_output(const char *name)
         // The first text alone is larger than outBuff.
         out += std::string("pair ") + name + " " + std::string(3000, 'y') + "\n";
         out += line_of(name, 1);
+    } else if (std::strncmp(name, "/many", 5) == 0) {
+        out += line_of(name, 0);
+    } else if (std::strncmp(name, "/long", 5) == 0 || std::strncmp(name, "/flood", 6) == 0) {
+        // Names of 64 KiB print a label; /long pairs print 100 KiB, more
+        // than an answer carries, /flood pairs 6 MiB, more than a worker
+        // keeps on its way.
+        const std::string label = std::string(name, 8) + " of " + std::to_string(std::strlen(name));
+        const int lines = name[1] == 'l' ? 1600 : 98304;
+        for (int j = 0; j < lines; ++j)
+            out += line_of(label.c_str(), j % 100);
     }
     return out;
 }
@@ -76,8 +99,12 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
                           object_pair_info *pair)
 {
     std::string out = expected_output(path1);
-    if (!out.empty())
-        zarn_buffered_print("%s", out.c_str());
+    // Printed a line at a time, as a comparison prints its rows.
+    for (size_t at = 0; at < out.size();) {
+        const size_t end = std::min(out.find('\n', at), out.size() - 1) + 1;
+        zarn_buffered_print("%s", out.substr(at, end - at).c_str());
+        at = end;
+    }
     if (std::strcmp(path1, "/nc") == 0)
         options->not_comparable = 1;
     if (std::strcmp(path1, "/err") == 0)
@@ -185,8 +212,10 @@ struct session_result {
 // Runs one whole session: the manager compares the pairs (kind in
 // obj_type1) and stops the workers, which serve until stopped; everyone
 // meets at the barrier. Only rank 0's result is meaningful.
+// memory_bound: output the manager holds in memory before it uses a
+// temporary file.
 session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, diff_options options,
-                           const std::string &file1 = FILE_A)
+                           const std::string &file1 = FILE_A, size_t memory_bound = MIRLO_OUTPUT_MEMORY_BOUND)
 {
     session_result r;
     mpi_size = world_size();
@@ -201,6 +230,7 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
     mirlo_send_setup(file1.c_str(), FILE_A.c_str(), "/", "/", &options);
     {
         mirlo_manager m;
+        m.out.memory_bound = memory_bound;
         for (const auto &[name, kind] : pairs) {
             object_pair_info pair = {kind, kind, 0};
             mirlo_manager_add_pair(&m, name.c_str(), name.c_str(), &pair);
@@ -210,7 +240,7 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
         for (const mirlo_manager::pair_entry &p : m.pairs)
             r.records.push_back(p.record);
     }
-    MPI_Barrier(MPI_COMM_WORLD);
+    mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();
     r.options = options;
     return r;
@@ -321,6 +351,8 @@ TEST(Protocol, ExcludedGroupAttributesAsInOneProcess)
 
 TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
 {
+    if (workers() < 2)
+        GTEST_SKIP() << "a pair is split only between two workers or more";
     diff_options o = fresh_options();
     o.report_mode = 1;
     session_result r = run_session({{"/small1", TREK_DATASET}, {"/split", TREK_DATASET},
@@ -329,8 +361,8 @@ TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
                                    o);
     if (world_rank() != 0)
         return;
-    // Two workers: eight pieces each for the two split pairs.
-    EXPECT_EQ(r.pieces, 16u);
+    // Both split pairs in pieces: one piece per strip with many workers.
+    EXPECT_EQ(r.pieces, 2u * std::min(10u, 4u * static_cast<unsigned>(workers())));
     EXPECT_EQ(r.out, expected_output("/small1") + split_output("/split", 10) + split_output("/splitfail", 10, 4) +
                          expected_output("/small2"));
     // The pieces after the failed one count nothing, as strips never read.
@@ -340,6 +372,8 @@ TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
 
 TEST(Protocol, RecordsOfAPairInPiecesMergeInPieceOrderUpToAFailedPiece)
 {
+    if (workers() < 2)
+        GTEST_SKIP() << "a pair is split only between two workers or more";
     diff_options o = fresh_options();
     o.report_mode = 1;
     o.statistics_mode = 1;
@@ -420,6 +454,108 @@ TEST(ProtocolNames, NamesOfAnyLengthTravel)
         return;
     EXPECT_EQ(r.out, expected_output("/small1") + expected_output(object.c_str()));
     EXPECT_EQ(r.nfound, 7u + object.size());
+}
+
+TEST(Protocol, OutputThatCannotWaitEndsTheRunWithStatusTwo)
+{
+    if (workers() < 2)
+        GTEST_SKIP() << "one worker answers in pair order: nothing waits";
+    // The first pair answers last; what the others print must wait, with no
+    // room in memory and no temporary folder.
+    test_support::temp_dir dir("mirlo_gone");
+    const std::string missing = dir.file("no/such/folder");
+    test_support::scoped_env env("TMPDIR", missing.c_str());
+    std::vector<std::pair<std::string, int>> pairs = {{"/slow1", TREK_GROUP}};
+    for (int i = 0; i < 20; ++i)
+        pairs.push_back({"/big" + std::to_string(i), TREK_GROUP});
+    if (world_rank() == 0)
+        testing::internal::CaptureStderr();
+    session_result r = run_session(pairs, fresh_options(), FILE_A, 0);
+    if (world_rank() != 0)
+        return;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.options.error_status, 2);
+    EXPECT_EQ(test_support::occurrences(err, " error: cannot create the output waiting to be printed in a "
+                                             "temporary file in " + missing + ": No such file or directory\n"),
+              1u)
+        << err;
+    // Nothing printed past the failure: the first pair answered last.
+    EXPECT_EQ(r.out, "");
+}
+
+// Whether this MPI holds a send until its receive is posted: rank 0 starts a
+// send to rank 1 and polls it while rank 1 receives another message first.
+bool sends_wait_for_receives()
+{
+    if (world_size() < 2 || world_rank() > 1)
+        return false;
+    char byte = 0;
+    if (world_rank() == 1) {
+        MPI_Recv(nullptr, 0, MPI_BYTE, 0, 2, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        MPI_Recv(&byte, 1, MPI_BYTE, 0, 1, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        return false;
+    }
+    MPI_Request request;
+    MPI_Isend(&byte, 1, MPI_BYTE, 1, 1, MPI_COMM_WORLD, &request);
+    int done = 0;
+    for (int i = 0; i < 1000 && !done; ++i)
+        MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+    MPI_Send(nullptr, 0, MPI_BYTE, 1, 2, MPI_COMM_WORLD);
+    MPI_Wait(&request, MPI_STATUS_IGNORE);
+    return !done;
+}
+
+TEST(ProtocolRendezvous, TheEnvironmentHoldsSendsUntilReceived)
+{
+    const bool held = sends_wait_for_receives();
+    if (std::getenv("UCX_RNDV_THRESH") == nullptr)
+        GTEST_SKIP() << "run without UCX_RNDV_THRESH=0";
+    // Without this the message-size tests below prove less.
+    if (world_rank() == 0) {
+        EXPECT_TRUE(held);
+    }
+}
+
+struct bulk {
+    std::vector<std::pair<std::string, int>> pairs;
+    std::string expected;
+    nfound_t nfound = 0;
+    void add(const std::string &name)
+    {
+        pairs.push_back({name, TREK_DATASET});
+        expected += expected_output(name.c_str());
+        nfound += name.size();
+    }
+};
+
+TEST(ProtocolRendezvous, NamesOf64KiBAndOutputsOfMegabytesTravelBothWays)
+{
+    // Batches of names of 64 KiB towards the workers while their outputs,
+    // each larger than an answer carries, come back; two outputs larger than
+    // a worker keeps on its way.
+    bulk b;
+    for (int i = 0; i < 24; ++i) {
+        if (i == 3 || i == 15)
+            b.add("/flood" + std::to_string(i));
+        b.add("/long" + std::to_string(i) + std::string(64 * 1024, 'n'));
+    }
+    session_result r = run_session(b.pairs, fresh_options());
+    if (world_rank() != 0)
+        return;
+    EXPECT_EQ(r.nfound, b.nfound);
+    EXPECT_TRUE(r.out == b.expected) << "output of " << r.out.size() << " bytes, expected " << b.expected.size();
+}
+
+TEST(ProtocolRendezvous, TenThousandPairsEachWithOutput)
+{
+    bulk b;
+    for (int i = 0; i < 10000; ++i)
+        b.add("/many" + std::to_string(i) + std::string(200, 'm'));
+    session_result r = run_session(b.pairs, fresh_options());
+    if (world_rank() != 0)
+        return;
+    EXPECT_EQ(r.nfound, b.nfound);
+    EXPECT_TRUE(r.out == b.expected) << "output of " << r.out.size() << " bytes, expected " << b.expected.size();
 }
 
 // A worker that cannot open a file ends the whole job with MPI_Abort; run

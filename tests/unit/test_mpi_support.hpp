@@ -4,6 +4,7 @@
 #pragma once
 #include "mirlo.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_wait.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
 
@@ -43,7 +44,7 @@ inline mpi_run_result mpi_run(const std::string &a, const std::string &b, diff_o
             worker_loop();
             parallel_output = 0;
         } else {
-            MPI_Barrier(MPI_COMM_WORLD);
+            mirlo_barrier();
         }
         return r;
     }
@@ -53,7 +54,7 @@ inline mpi_run_result mpi_run(const std::string &a, const std::string &b, diff_o
     r.found = mirlo(a.c_str(), b.c_str(), obj1, obj2, &o);
     if (!alone)
         send_stop_to_workers();
-    MPI_Barrier(MPI_COMM_WORLD);
+    mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();
     r.error_status = o.error_status;
     r.not_comparable = o.not_comparable;

@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests of the support library and the comparison
 // engine: fixture files, the options record as a run starts it, capture of
-// what a call prints, temporary files and folders.
+// what a call prints, temporary files and folders, the environment and small
+// file systems of their own.
 #pragma once
 #include "h5_handle.hpp"
 #include "mirlo_options.hpp"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/mount.h>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -150,6 +152,64 @@ public:
 
 private:
     std::string path_;
+};
+
+// An environment variable set (or, with nullptr, unset) while the object lives.
+class scoped_env {
+public:
+    scoped_env(const char *name, const char *value) : name_(name)
+    {
+        if (const char *old = std::getenv(name)) {
+            had_ = true;
+            old_ = old;
+        }
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    scoped_env(const scoped_env &) = delete;
+    scoped_env &operator=(const scoped_env &) = delete;
+    ~scoped_env()
+    {
+        if (had_)
+            setenv(name_.c_str(), old_.c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+// A small file system of its own (tmpfs of `bytes`, read-only when asked),
+// mounted on a new folder while the object lives. Needs the right to mount
+// (root, outside most containers); invalid otherwise, and tests then skip.
+class small_fs {
+public:
+    explicit small_fs(size_t bytes, bool read_only = false) : dir_("mirlo_fs")
+    {
+        if (!dir_.valid())
+            return;
+        const std::string options = "size=" + std::to_string(bytes);
+        if (mount("tmpfs", dir_.path().c_str(), "tmpfs", read_only ? MS_RDONLY : 0, options.c_str()) == 0)
+            mounted_ = true;
+    }
+    small_fs(const small_fs &) = delete;
+    small_fs &operator=(const small_fs &) = delete;
+    ~small_fs()
+    {
+        if (mounted_)
+            umount2(dir_.path().c_str(), MNT_DETACH);
+    }
+    bool valid() const { return mounted_; }
+    const std::string &path() const { return dir_.path(); }
+
+private:
+    temp_dir dir_;
+    bool mounted_ = false;
 };
 
 } // namespace test_support

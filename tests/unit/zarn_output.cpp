@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -82,6 +85,76 @@ TEST(BufferedPrintTest, FirstTextLargerThanTheBufferKeepsItWhole)
     EXPECT_STREQ(outBuff, "");
     ASSERT_NE(overflow_file, nullptr);
     EXPECT_EQ(read_all(overflow_file), huge + "!");
+}
+
+TEST(BufferedPrintTest, OverflowFileThatCannotBeMadeLosesTextWithOneWarningAndSaysWhy)
+{
+    test_support::temp_dir dir("zarn_gone");
+    ASSERT_TRUE(dir.valid());
+    const std::string missing = dir.file("no/such/folder");
+    test_support::scoped_env env("TMPDIR", missing.c_str());
+    test_support::stream_capture errors(rawerrorstream);
+    collecting c;
+    const std::string big(OUTBUFF_SIZE, 'b');
+    for (int i = 0; i < 3; ++i)
+        zarn_buffered_print("%s", big.c_str());
+    EXPECT_EQ(overflow_file, nullptr);
+    EXPECT_EQ(zarn_buffered_output_error(), ENOENT);
+    const std::string warnings = errors.text();
+    EXPECT_EQ(test_support::occurrences(warnings, "warning: could not create overflow file"), 1u) << warnings;
+    EXPECT_NE(warnings.find(missing), std::string::npos) << warnings;
+    // Until the reset, later text is lost too; after it, collecting starts over.
+    zarn_buffered_print("x");
+    EXPECT_EQ(outBuffOffset, 0u);
+    zarn_reset_buffered_output();
+    EXPECT_EQ(zarn_buffered_output_error(), 0);
+    zarn_buffered_print("x");
+    EXPECT_STREQ(outBuff, "x");
+}
+
+TEST(BufferedPrintTest, OverflowFileGoesToTheTemporaryFolder)
+{
+    test_support::temp_dir dir("zarn_tmp");
+    ASSERT_TRUE(dir.valid());
+    test_support::scoped_env env("TMPDIR", dir.path().c_str());
+    collecting c;
+    const std::string big(OUTBUFF_SIZE, 'b');
+    zarn_buffered_print("%s", big.c_str());
+    ASSERT_NE(overflow_file, nullptr);
+    // The file has no name left, but its descriptor shows where it lives.
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(overflow_file));
+    char target[4096] = "";
+    ASSERT_GT(readlink(link, target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target).rfind(dir.path() + "/", 0), 0u) << target;
+}
+
+// A sink that keeps what it is given.
+struct kept {
+    std::string text;
+    int drops = 0;
+};
+
+TEST(BufferedPrintTest, SinkTakesEveryTextWholeAndIsToldToDrop)
+{
+    kept k;
+    const zarn_print_sink sink{[](void *d, const char *t, size_t n) { static_cast<kept *>(d)->text.append(t, n); },
+                               [](void *d) { ++static_cast<kept *>(d)->drops; }, &k};
+    zarn_set_print_sink(&sink);
+    {
+        collecting c;
+        const std::string big(3 * OUTBUFF_SIZE, 'z');
+        zarn_buffered_print("%d-", 7);
+        zarn_buffered_print("%s!", big.c_str());
+        EXPECT_EQ(k.text, "7-" + big + "!");
+        EXPECT_EQ(outBuffOffset, 0u);
+        EXPECT_EQ(overflow_file, nullptr);
+    }
+    // Without parallel output the sink is not used.
+    EXPECT_EQ(test_support::capture([] { zarn_buffered_print("direct"); }).out, "direct");
+    zarn_set_print_sink(nullptr);
+    EXPECT_EQ(k.text.size(), 2 + 3 * OUTBUFF_SIZE + 1);
+    EXPECT_EQ(k.drops, 2); // the two resets of `collecting`
 }
 
 TEST(MessagesTest, ErrorAndWarningCarryTheProgramName)
