@@ -201,9 +201,12 @@ unsigned zarn_fatal_message(char *buf, unsigned size, int signo)
         return 0;
     }
     buf[0] = '\0';
-    // Another process's end is the cause, not the file being read.
+    // Another process's end is the cause, not the file being read. A peer's
+    // end reaches this process as an abort from the MPI library; a fault of
+    // the process's own (segmentation fault, bus error, arithmetic, illegal
+    // instruction) is never put down to another process.
     char cause[128] = "";
-    if (fatal_cause != nullptr && fatal_cause(cause, sizeof cause) == 0)
+    if (signo != SIGABRT || fatal_cause == nullptr || fatal_cause(cause, sizeof cause) == 0)
         cause[0] = '\0';
     append(buf, size, &len, zarn_get_progname());
     append(buf, size, &len, " error: ");

@@ -20,7 +20,8 @@ void zarn_fatal_install();
 // A check the handler runs before it blames the file: writes the cause of
 // the fault into buf (at most size bytes, terminated, async-signal-safe) when
 // it lies outside this process, such as another process of the job that has
-// ended, and returns its length, or 0 when it finds none.
+// ended, and returns its length, or 0 when it finds none. Asked for aborts
+// only: that is how another process's end reaches this one.
 using zarn_fatal_cause = unsigned (*)(char *buf, unsigned size);
 void zarn_fatal_set_cause(zarn_fatal_cause cause);
 

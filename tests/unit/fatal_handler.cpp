@@ -110,6 +110,11 @@ TEST_F(FatalMessage, ACauseOutsideTheProcessReplacesTheBlameOfTheFile)
             zarn_note_activity(c.what, "a.h5", "b.h5");
         EXPECT_EQ(message(SIGABRT), c.expected);
     }
+    // A fault of the process's own is never put down to another process.
+    zarn_fatal_set_cause(peer_ended);
+    zarn_clear_activity();
+    zarn_note_activity("listing", "a.h5", "b.h5");
+    EXPECT_EQ(message(SIGSEGV), "mirlo error: segmentation fault while listing <a.h5> and <b.h5>: the HDF5 file may be damaged\n");
     zarn_fatal_set_cause(nullptr);
 }
 
