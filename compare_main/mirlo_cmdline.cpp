@@ -1,7 +1,6 @@
 // The pmirlo command line.
 #include "mirlo_cmdline.hpp"
 #include "mirlo_main.hpp"
-#include "mirlo_util.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
 #include "zarn_utils.hpp"
@@ -51,19 +50,6 @@ int refuse_value(char letter, const char *value)
     return 1;
 }
 
-int lack_of_memory()
-{
-    printf("Error: lack of memory!\n");
-    return 1;
-}
-
-// Frees whatever a refused command line had already allocated.
-int give_up(int status, exclude_node **paths, exclude_node **attrs)
-{
-    exclude_list_free(paths);
-    exclude_list_free(attrs);
-    return status;
-}
 
 } // namespace
 
@@ -98,7 +84,7 @@ bool is_valid_count_value(const char *value)
     return true;
 }
 
-void find_verbose_level(int argc, char **argv, diff_options *options)
+void find_verbose_level(int argc, char **argv, mirlo_settings *settings)
 {
     if (argc < 2)
         return;
@@ -111,20 +97,70 @@ void find_verbose_level(int argc, char **argv, diff_options *options)
         if (word[0] == '-' && word[1] == 'v') {
             if (took_next_word)
                 --zarn_opt_index;
-            options->verbose_level = word[2] == '\0' ? 0 : std::atoi(word + 2);
+            settings->verbose_level = word[2] == '\0' ? 0 : std::atoi(word + 2);
             return;
         }
-        options->verbose_level = zarn_opt_arg ? std::atoi(zarn_opt_arg) : 0;
+        settings->verbose_level = zarn_opt_arg ? std::atoi(zarn_opt_arg) : 0;
     }
 }
 
-int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *options)
-{
-    *options = diff_options_defaults();
-    *args = mirlo_args{};
-    exclude_node *paths = nullptr;
-    exclude_node *attrs = nullptr;
+namespace {
 
+// One option of the scanner into the settings. Returns MIRLO_ARGS_VALID to
+// go on, or the status the run ends with.
+int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *args, mirlo_settings *settings)
+{
+    switch (opt) {
+    case 'q': settings->quiet_mode = true; break;
+    case 'r': settings->report_mode = true; break;
+    case 'v':
+        settings->verbose_mode = true;
+        find_verbose_level(argc, argv, settings);
+        break;
+    case 'c': settings->list_not_comparable = true; break;
+    case 'd':
+        settings->delta_mode = true;
+        if (!is_valid_delta_value(value))
+            return refuse_value('d', value);
+        settings->delta = std::atof(value);
+        break;
+    case 'p':
+        settings->relative_mode = true;
+        if (!is_valid_delta_value(value))
+            return refuse_value('p', value);
+        settings->relative = std::atof(value);
+        if (std::fabs(settings->relative) < RELATIVE_FLOOR)
+            settings->relative_mode = false;
+        break;
+    case 'e': settings->system_epsilon_mode = true; break;
+    case 'l': settings->follow_links = true; break;
+    case 'x': settings->no_dangling_links = true; break;
+    case 'N': settings->detect_nans = false; break;
+    case 'C': settings->no_compact_subset = true; break;
+    case 'n':
+        settings->count_mode = true;
+        if (!is_valid_count_value(value))
+            return refuse_value('n', value);
+        settings->count_limit = std::strtoull(value, nullptr, 0);
+        break;
+    case 'E': settings->exclude_paths.emplace_back(value); break;
+    case 'A': settings->exclude_attrs.emplace_back(value); break;
+    case 'S': settings->error_stack_level = value ? std::atoi(value) : 1; break;
+    case 'J':
+        settings->json_mode = true;
+        args->json_file = value;
+        break;
+    case 'T': settings->statistics_mode = true; break;
+    case 'h': print_usage(); return 0;
+    case 'V': zarn_print_version(zarn_get_progname()); return 0;
+    default: print_usage(); return 1;
+    }
+    return MIRLO_ARGS_VALID;
+}
+
+// The options before the operands.
+int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settings)
+{
     int opt;
     while ((opt = zarn_scan_option(argc, argv, SHORT_OPTIONS, LONG_OPTIONS)) != -1) {
         // Options that need a value and arrived without one (a long option as
@@ -132,154 +168,86 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
         const char *value = zarn_opt_arg;
         if (opt == 'J' && (value == nullptr || value[0] == '\0')) {
             zarn_error_msg("--json needs a file name (- for standard output)\n");
-            return give_up(1, &paths, &attrs);
+            return 1;
         }
         if (opt == 'J' && args->json_file != nullptr) {
             zarn_error_msg("--json is given more than once: one report file per run\n");
-            return give_up(1, &paths, &attrs);
+            return 1;
         }
-        bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
+        const bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
         if (needs_value && value == nullptr) {
             print_usage();
-            return give_up(1, &paths, &attrs);
+            return 1;
         }
-        switch (opt) {
-        case 'q':
-            options->quiet_mode = 1;
-            break;
-        case 'r':
-            options->report_mode = 1;
-            break;
-        case 'v':
-            options->verbose_mode = 1;
-            find_verbose_level(argc, argv, options);
-            break;
-        case 'c':
-            options->list_not_comparable = 1;
-            break;
-        case 'd':
-            options->delta_mode = 1;
-            if (!is_valid_delta_value(value))
-                return give_up(refuse_value('d', value), &paths, &attrs);
-            options->delta = std::atof(value);
-            break;
-        case 'p':
-            options->relative_mode = 1;
-            if (!is_valid_delta_value(value))
-                return give_up(refuse_value('p', value), &paths, &attrs);
-            options->relative = std::atof(value);
-            if (std::fabs(options->relative) < RELATIVE_FLOOR)
-                options->relative_mode = 0;
-            break;
-        case 'e':
-            options->system_epsilon_mode = 1;
-            break;
-        case 'l':
-            options->follow_links = true;
-            break;
-        case 'x':
-            options->no_dangling_links = 1;
-            break;
-        case 'N':
-            options->detect_nans = 0;
-            break;
-        case 'C':
-            options->no_compact_subset = 1;
-            break;
-        case 'n':
-            options->count_mode = 1;
-            if (!is_valid_count_value(value))
-                return give_up(refuse_value('n', value), &paths, &attrs);
-            options->count_limit = std::strtoull(value, nullptr, 0);
-            break;
-        case 'E':
-            options->exclude_path_mode = 1;
-            if (exclude_list_append(&paths, value) == nullptr)
-                return give_up(lack_of_memory(), &paths, &attrs);
-            break;
-        case 'A':
-            options->exclude_attr_mode = 1;
-            if (exclude_list_append(&attrs, value) == nullptr)
-                return give_up(lack_of_memory(), &paths, &attrs);
-            break;
-        case 'S':
-            enable_error_stack = value ? std::atoi(value) : 1;
-            break;
-        case 'J':
-            options->json_mode = 1;
-            args->json_file = value;
-            break;
-        case 'T':
-            options->statistics_mode = 1;
-            break;
-        case 'h':
-            print_usage();
-            return give_up(0, &paths, &attrs);
-        case 'V':
-            zarn_print_version(zarn_get_progname());
-            return give_up(0, &paths, &attrs);
-        default:
-            print_usage();
-            return give_up(1, &paths, &attrs);
-        }
+        if (const int status = take_option(opt, value, argc, argv, args, settings); status != MIRLO_ARGS_VALID)
+            return status;
     }
-
-    if (options->relative_mode + options->delta_mode + options->system_epsilon_mode > 1) {
+    if (int(settings->relative_mode) + int(settings->delta_mode) + int(settings->system_epsilon_mode) > 1) {
         printf("%s error: -d, -p and --use-system-epsilon options are mutually-exclusive;\n", "mirlo");
         printf("use no more than one.\n");
         printf("Try '-h' or '--help' option for more information or see the %s entry in the 'HDF5 Reference "
                "Manual'.\n",
                "mirlo");
-        return give_up(1, &paths, &attrs);
-    }
-
-    if (zarn_opt_index >= argc || zarn_opt_index + 1 >= argc) {
-        zarn_error_msg("missing file names\n");
-        print_usage();
-        return give_up(1, &paths, &attrs);
-    }
-    options->exclude_paths = paths;
-    options->exclude_attrs = attrs;
-
-    args->file1 = argv[zarn_opt_index];
-    args->file2 = argv[zarn_opt_index + 1];
-    if (zarn_opt_index + 2 < argc) {
-        args->obj1 = argv[zarn_opt_index + 2];
-        args->obj2 = zarn_opt_index + 3 < argc ? argv[zarn_opt_index + 3] : args->obj1;
-        if (!options->no_compact_subset) {
-            // A malformed suffix is refused here, before anything is read,
-            // rather than read as some other selection.
-            for (const char *obj : {args->obj1, args->obj2}) {
-                const std::string problem = zarn_subset_suffix_error(obj);
-                if (!problem.empty()) {
-                    zarn_error_msg("invalid subset in <%s>: %s\n", zarn_printable_name(obj).c_str(),
-                                   problem.c_str());
-                    print_usage();
-                    *args = mirlo_args{};
-                    return give_up(1, &options->exclude_paths, &options->exclude_attrs);
-                }
-            }
-            // When obj2 is obj1 itself the first call has already cut the
-            // suffix, so the second record stays null.
-            options->subsets[0] = parse_subset_spec(args->obj1);
-            options->subsets[1] = parse_subset_spec(args->obj2);
-        }
+        return 1;
     }
     return MIRLO_ARGS_VALID;
 }
 
-void parse_command_line(int argc, char **argv, mirlo_args *args, diff_options *options)
+// The file and object names after the options, and the subsets of the
+// object names.
+int take_operands(int argc, char **argv, mirlo_args *args, mirlo_settings *settings)
 {
-    int status = mirlo_parse_args(argc, argv, args, options);
+    if (zarn_opt_index >= argc || zarn_opt_index + 1 >= argc) {
+        zarn_error_msg("missing file names\n");
+        print_usage();
+        return 1;
+    }
+    args->file1 = argv[zarn_opt_index];
+    args->file2 = argv[zarn_opt_index + 1];
+    if (zarn_opt_index + 2 >= argc)
+        return MIRLO_ARGS_VALID;
+    args->obj1 = argv[zarn_opt_index + 2];
+    args->obj2 = zarn_opt_index + 3 < argc ? argv[zarn_opt_index + 3] : args->obj1;
+    if (settings->no_compact_subset)
+        return MIRLO_ARGS_VALID;
+    // A malformed suffix is refused here, before anything is read, rather
+    // than read as some other selection.
+    for (const char *obj : {args->obj1, args->obj2}) {
+        const std::string problem = zarn_subset_suffix_error(obj);
+        if (!problem.empty()) {
+            zarn_error_msg("invalid subset in <%s>: %s\n", zarn_printable_name(obj).c_str(), problem.c_str());
+            print_usage();
+            *args = mirlo_args{};
+            return 1;
+        }
+    }
+    // When obj2 is obj1 itself the first call has already cut the suffix, so
+    // the second record stays null.
+    settings->subsets[0] = subset_spec_owned(parse_subset_spec(args->obj1));
+    settings->subsets[1] = subset_spec_owned(parse_subset_spec(args->obj2));
+    return MIRLO_ARGS_VALID;
+}
+
+} // namespace
+
+int mirlo_parse_args(int argc, char **argv, mirlo_args *args, mirlo_settings *settings)
+{
+    *settings = mirlo_settings();
+    *args = mirlo_args{};
+    int status = scan_options(argc, argv, args, settings);
+    if (status == MIRLO_ARGS_VALID)
+        status = take_operands(argc, argv, args, settings);
+    // A command line that ends the run leaves no settings behind.
     if (status != MIRLO_ARGS_VALID)
-        comparison_exit(status);
+        *settings = mirlo_settings();
+    return status;
 }
 
 bool json_to_standard_output(int argc, char **argv)
 {
     // The options are scanned as parsing scans them, silently, down to the
     // -v words that give a file name back and the stop at an unknown option.
-    diff_options scratch = diff_options_defaults();
+    mirlo_settings scratch;
     const int saved_report = zarn_opt_report;
     zarn_reset_scanner();
     zarn_opt_report = 0;
@@ -294,16 +262,6 @@ bool json_to_standard_output(int argc, char **argv)
     zarn_reset_scanner();
     zarn_opt_report = saved_report;
     return to_stdout;
-}
-
-void release_command_line(diff_options *options)
-{
-    exclude_list_free(&options->exclude_paths);
-    exclude_list_free(&options->exclude_attrs);
-    for (subset_spec *&spec : options->subsets) {
-        subset_spec_free(spec);
-        spec = nullptr;
-    }
 }
 
 void print_usage()

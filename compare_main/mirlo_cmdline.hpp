@@ -1,7 +1,7 @@
-// The pmirlo command line: options into diff_options, the file and object
+// The pmirlo command line: options into the settings, the file and object
 // names, and the usage text.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_settings.hpp"
 
 // The names given on the command line (pointers into argv; obj1 and obj2 may
 // be null). Subset suffixes have been cut off the object names.
@@ -16,15 +16,11 @@ struct mirlo_args {
 // Status mirlo_parse_args returns for a valid command line.
 constexpr int MIRLO_ARGS_VALID = -1;
 
-// Parses the command line into options and args. Returns MIRLO_ARGS_VALID, or
-// the exit status the run must end with (0 after -h or -V, 1 after a refusal)
-// once the messages and the usage text have been printed. The scanner must be
-// at its initial state.
-int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *options);
-
-// Parses like mirlo_parse_args and returns only for a valid command line;
-// otherwise ends the run through comparison_exit.
-void parse_command_line(int argc, char **argv, mirlo_args *args, diff_options *options);
+// Parses the command line into settings and args. Returns MIRLO_ARGS_VALID,
+// or the exit status the run must end with (0 after -h or -V, 1 after a
+// refusal) once the messages and the usage text have been printed. The
+// scanner must be at its initial state.
+int mirlo_parse_args(int argc, char **argv, mirlo_args *args, mirlo_settings *settings);
 
 // True when the command line sends the JSON report to standard output
 // (--json=-), found as parsing would find it, without printing anything; the
@@ -35,7 +31,7 @@ bool json_to_standard_output(int argc, char **argv);
 // of the form -v or -vN decides (0 or N) and gives back a word the scanner
 // took as the option's value; without such a word the scanner's value
 // (--verbose=N) decides.
-void find_verbose_level(int argc, char **argv, diff_options *options);
+void find_verbose_level(int argc, char **argv, mirlo_settings *settings);
 
 // The checks of option values; true when the value is acceptable.
 bool is_valid_delta_value(const char *value);  // -d and -p
@@ -43,6 +39,3 @@ bool is_valid_count_value(const char *value);  // -n
 
 // Writes the usage text on rawoutstream.
 void print_usage();
-
-// Releases what parsing allocated: both exclusion lists and the subset records.
-void release_command_line(diff_options *options);

@@ -3,7 +3,9 @@
 #include "mirlo.hpp"
 #include "mirlo_cmdline.hpp"
 #include "mirlo_json.hpp"
+#include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_record.hpp"
 #include "mirlo_wait.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
@@ -149,60 +151,32 @@ int open_json_target(const char *name, json_target *target)
 
 } // namespace
 
-void comparison_exit(int status)
+int comparison_end_early(int status, mirlo_crew *crew)
 {
-    if (mpi_running() && mpi_size >= 2) {
-        send_stop_to_workers();
+    if (mpi_running() && crew->parallel()) {
+        stop_workers(crew);
         mirlo_barrier();
     }
     status = check_stdout(status);
     finish_process();
-    std::exit(status);
+    return status;
 }
 
-int comparison_status(nfound_t nfound, const diff_options *options)
-{
-    if (options->error_status & 2)
-        return 2;
-    if (nfound > 0 || options->not_comparable || (options->error_status & 1) || !options->contents_equal)
-        return 1;
-    return 0;
-}
-
-void print_summary(const diff_options *options)
+void print_summary(const mirlo_settings &settings, const run_outcome &run)
 {
     // A failure ends the run without a summary; a dataset whose filters are
     // not available (status bit 1) is a pair that is not comparable.
-    if (options->quiet_mode || (options->error_status & 2) != 0)
+    if (settings.quiet_mode || run.failed())
         return;
-    if (options->not_comparable == 1 && options->list_not_comparable == 0) {
+    if (run.not_comparable && !settings.list_not_comparable) {
         puts("--------------------------------");
         puts("Some objects are not comparable");
         puts("--------------------------------");
-        if (options->verbose_mode)
+        if (settings.verbose_mode)
             puts("Use -c for a list of objects without details of differences.");
         else
             puts("Use -c for a list of objects.");
     }
-}
-
-void print_manager_output()
-{
-    if (!parallel_output || (outBuffOffset == 0 && overflow_file == nullptr))
-        return;
-    fwrite(outBuff, 1, outBuffOffset, stdout);
-    if (overflow_file != nullptr) {
-        rewind(overflow_file);
-        char block[4096];
-        size_t n;
-        while ((n = fread(block, 1, sizeof block, overflow_file)) > 0)
-            fwrite(block, 1, n, stdout);
-        fclose(overflow_file);
-        overflow_file = nullptr;
-    }
-    fflush(stdout);
-    std::memset(outBuff, 0, sizeof outBuff);
-    outBuffOffset = 0;
 }
 
 int mirlo_main(int argc, char **argv)
@@ -211,21 +185,18 @@ int mirlo_main(int argc, char **argv)
     zarn_set_progname("mirlo");
     zarn_set_status(0);
     zarn_init();
-    outBuffOffset = 0;
-    parallel_output = 1;
 
     MPI_Init(&argc, &argv);
     const double started = MPI_Wtime();
     int rank = 0;
-    int size = 1;
+    mirlo_crew crew;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    MPI_Comm_size(MPI_COMM_WORLD, &size);
-    mpi_size = size;
+    MPI_Comm_size(MPI_COMM_WORLD, &crew.size);
     zarn_fatal_install();
-    if (size > 1)
+    if (crew.parallel())
         mirlo_peers_exchange();
 
-    if (size > 1 && rank != 0) {
+    if (crew.parallel() && rank != 0) {
         worker_loop();
         finish_process();
         return 0;
@@ -240,15 +211,16 @@ int mirlo_main(int argc, char **argv)
         static char stdout_buffer[1 << 16];
         setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
     }
-    parallel_output = 0;
     // With the JSON report on standard output, nothing else goes there.
-    if (size == 1 && !json_to_standard_output(argc, argv))
+    if (!crew.parallel() && !json_to_standard_output(argc, argv))
         printf("Only 1 task available...doing serial diff\n");
 
     // Rank 0: the only process, or the manager of the workers.
-    diff_options options;
+    mirlo_settings settings;
     mirlo_args args;
-    parse_command_line(argc, argv, &args, &options);
+    if (const int status = mirlo_parse_args(argc, argv, &args, &settings); status != MIRLO_ARGS_VALID)
+        return comparison_end_early(status, &crew);
+    enable_error_stack = settings.error_stack_level;
 
     json_target json;
     run_report report;
@@ -258,13 +230,11 @@ int mirlo_main(int argc, char **argv)
         // files compared would destroy it.
         if (std::strcmp(args.json_file, "-") != 0 && is_compared_file(args.json_file, args)) {
             zarn_error_msg("the JSON report <%s> would overwrite a file being compared\n", args.json_file);
-            release_command_line(&options);
-            comparison_exit(2);
+            return comparison_end_early(2, &crew);
         }
         if (open_json_target(args.json_file, &json) < 0) {
             zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(errno));
-            release_command_line(&options);
-            comparison_exit(2);
+            return comparison_end_early(2, &crew);
         }
         run.file1 = args.file1;
         run.file2 = args.file2;
@@ -272,36 +242,34 @@ int mirlo_main(int argc, char **argv)
             run.object1 = args.obj1;
             run.object2 = args.obj2;
         }
-        run.options = json_options_text(&options);
+        run.options = json_options_text(settings);
     }
 
-    nfound_t nfound = mirlo(args.file1, args.file2, args.obj1, args.obj2, &options,
-                            args.json_file != nullptr ? &report : nullptr);
+    output_sink out(stdout);
+    const run_outcome outcome = mirlo(args.file1, args.file2, args.obj1, args.obj2, settings, &crew, &out,
+                                      args.json_file != nullptr ? &report : nullptr);
 
-    if (size > 1) {
+    if (crew.parallel()) {
         // The comparison stops the workers itself; this covers any way out
         // of it that did not, so no worker waits for ever.
-        send_stop_to_workers();
+        stop_workers(&crew);
         mirlo_barrier();
     }
-    print_summary(&options);
-    print_manager_output();
-    const int status = check_stdout(comparison_status(nfound, &options));
+    print_summary(settings, outcome);
+    const int status = check_stdout(run_exit_status(outcome));
     if (json.file != nullptr) {
-        run.processes = size;
+        run.processes = crew.size;
         run.elapsed_seconds = MPI_Wtime() - started;
         run.exit_status = status;
-        run.differences = nfound;
-        run.not_comparable = options.not_comparable != 0;
-        run.contents_equal = options.contents_equal != 0;
+        run.differences = outcome.differences;
+        run.not_comparable = outcome.not_comparable;
+        run.contents_equal = outcome.contents_equal;
         if (const int error = write_json_report(&json, args.json_file, run, report); error != 0) {
             zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(error));
-            release_command_line(&options);
             finish_process();
             return 2;
         }
     }
-    release_command_line(&options);
     finish_process();
     return status;
 }

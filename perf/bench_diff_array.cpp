@@ -4,6 +4,7 @@
 // --use-system-epsilon rules, without report mode). The same cases with
 // statistics gathered (--json or --statistics) give what they cost.
 #include "mirlo_array.hpp"
+#include "mirlo_output.hpp"
 #include "mirlo_stats.hpp"
 
 #include <benchmark/benchmark.h>
@@ -37,40 +38,51 @@ const buffers &data()
     return b;
 }
 
-diff_options options_for(int rule)
+mirlo_settings settings_for(int rule)
 {
-    diff_options o = diff_options_defaults();
-    o.mem_type_id = H5T_NATIVE_DOUBLE;
-    o.mem_type_size = sizeof(double);
-    o.block_element_count = N;
-    o.element_count = N;
-    o.rank = 1;
-    o.dims[0] = N;
-    o.accumulators[0] = 1;
+    mirlo_settings s;
     if (rule == 1) {
-        o.delta_mode = 1;
-        o.delta = DELTA;
+        s.delta_mode = true;
+        s.delta = DELTA;
     } else if (rule == 2) {
-        o.relative_mode = 1;
-        o.relative = RELATIVE;
+        s.relative_mode = true;
+        s.relative = RELATIVE;
     } else if (rule == 3) {
-        o.system_epsilon_mode = 1;
+        s.system_epsilon_mode = true;
     }
-    return o;
+    return s;
+}
+
+// The context of a buffer of N doubles under the settings.
+pair_context context_for(const mirlo_settings &settings, output_sink *out, pair_outcome *outcome)
+{
+    pair_context c;
+    c.settings = &settings;
+    c.rule = pair_rule_of(settings, false);
+    c.out = out;
+    c.outcome = outcome;
+    c.mem_type_id = H5T_NATIVE_DOUBLE;
+    c.mem_type_size = sizeof(double);
+    c.block_element_count = N;
+    c.element_count = N;
+    c.rank = 1;
+    c.dims[0] = N;
+    c.accumulators[0] = 1;
+    return c;
 }
 
 void run_diff_array(benchmark::State &state, const std::vector<double> &other, int rule, uint64_t expected,
                     bool gather = false)
 {
     const buffers &b = data();
+    const mirlo_settings settings = settings_for(rule);
+    output_sink out(stdout);
     for (auto _ : state) {
-        diff_options o = options_for(rule);
+        pair_outcome outcome;
+        pair_context o = context_for(settings, &out, &outcome);
         diff_stats stats;
-        pair_context context;
-        if (gather) {
-            context.stats = &stats;
-            o.context = &context;
-        }
+        if (gather)
+            o.stats = &stats;
         const nfound_t n = diff_array(const_cast<double *>(b.a.data()), const_cast<double *>(other.data()), &o,
                                       -1, -1);
         if (n != expected || (gather && stats.elements != N))

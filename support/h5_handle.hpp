@@ -98,6 +98,11 @@ private:
 template <typename Handles> class h5_closed_quietly {
 public:
     h5_closed_quietly() : held_(std::in_place) {}
+    // Holds what Handles makes of args (an identifier, say).
+    template <typename... Args>
+    explicit h5_closed_quietly(Args &&...args) : held_(std::in_place, std::forward<Args>(args)...)
+    {
+    }
     h5_closed_quietly(const h5_closed_quietly &) = delete;
     h5_closed_quietly &operator=(const h5_closed_quietly &) = delete;
     ~h5_closed_quietly() noexcept

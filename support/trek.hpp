@@ -70,7 +70,6 @@ struct trek_info {
     hid_t file_id = -1;
     std::vector<trek_path> paths;
     trek_symlink_list symlinks_visited;
-    void *options = nullptr;         // the comparison options, set by the user
 };
 
 // One name of the match table of two files.

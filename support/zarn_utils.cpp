@@ -199,6 +199,35 @@ void hsize_list_free(hsize_list *list)
     list->count = 0;
 }
 
+bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2)
+{
+    H5O_info_t i1, i2;
+    auto get = [](hid_t loc, const char *name, H5O_info_t *oi) {
+        if (name == nullptr || std::strcmp(name, ".") == 0)
+            return H5Oget_info2(loc, oi, H5O_INFO_BASIC);
+        return H5Oget_info_by_name2(loc, name, oi, H5O_INFO_BASIC, H5P_DEFAULT);
+    };
+    if (get(file1_id, name1, &i1) < 0 || get(file2_id, name2, &i2) < 0)
+        return false;
+    return i1.fileno == i2.fileno && i1.addr == i2.addr;
+}
+
+std::string zarn_link_warning(const zarn_link_info &info, const char *path)
+{
+    const char *before = nullptr;
+    const char *after = ">\n";
+    switch (info.problem) {
+    case ZARN_LINK_MISSING: before = "Warning: link <", after = "> doesn't exist \n"; break;
+    case ZARN_LINK_INFO_UNREADABLE: before = "Warning: unable to get link info from <"; break;
+    case ZARN_LINK_NO_MEMORY: before = "Warning: unable to allocate buffer for <"; break;
+    case ZARN_LINK_VALUE_UNREADABLE: before = "Warning: unable to get link value from <"; break;
+    case ZARN_LINK_TARGET_INFO_UNREADABLE: before = "Warning: unable to get object information for <"; break;
+    case ZARN_LINK_TARGET_UNKNOWN: before = "Warning: target object of <", after = "> is unknown type\n"; break;
+    default: return {};
+    }
+    return before + zarn_printable_name(path) + after;
+}
+
 int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, bool get_obj_type)
 {
     info->target_type = -1;
@@ -206,16 +235,13 @@ int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, 
         info->target_type = H5O_TYPE_GROUP;
         return 2;
     }
-    const bool verbose = info->msg_mode == 1;
-
+    info->problem = ZARN_LINK_OK;
     if (H5Lexists(loc_id, path, H5P_DEFAULT) < 1) {
-        if (verbose)
-            zarn_buffered_print("Warning: link <%s> doesn't exist \n", zarn_printable_name(path).c_str());
+        info->problem = ZARN_LINK_MISSING;
         return -1;
     }
     if (H5Lget_info(loc_id, path, &info->link_info, H5P_DEFAULT) < 0) {
-        if (verbose)
-            zarn_buffered_print("Warning: unable to get link info from <%s>\n", zarn_printable_name(path).c_str());
+        info->problem = ZARN_LINK_INFO_UNREADABLE;
         return -1;
     }
     if (info->link_info.type == H5L_TYPE_HARD)
@@ -224,13 +250,11 @@ int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, 
     size_t size = info->link_info.u.val_size;
     info->target_path = static_cast<char *>(std::calloc(size + 1, 1));
     if (info->target_path == nullptr) {
-        if (verbose)
-            zarn_buffered_print("Warning: unable to allocate buffer for <%s>\n", zarn_printable_name(path).c_str());
+        info->problem = ZARN_LINK_NO_MEMORY;
         return -1;
     }
     if (H5Lget_val(loc_id, path, info->target_path, size, H5P_DEFAULT) < 0) {
-        if (verbose)
-            zarn_buffered_print("Warning: unable to get link value from <%s>\n", zarn_printable_name(path).c_str());
+        info->problem = ZARN_LINK_VALUE_UNREADABLE;
         return -1;
     }
 
@@ -266,14 +290,11 @@ int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, 
 
     H5O_info_t oinfo;
     if (H5Oget_info_by_name2(loc_id, path, &oinfo, H5O_INFO_BASIC, access) < 0) {
-        if (verbose)
-            zarn_buffered_print("Warning: unable to get object information for <%s>\n",
-                                zarn_printable_name(path).c_str());
+        info->problem = ZARN_LINK_TARGET_INFO_UNREADABLE;
         return -1;
     }
     if (oinfo.type != H5O_TYPE_GROUP && oinfo.type != H5O_TYPE_DATASET && oinfo.type != H5O_TYPE_NAMED_DATATYPE) {
-        if (verbose)
-            zarn_buffered_print("Warning: target object of <%s> is unknown type\n", zarn_printable_name(path).c_str());
+        info->problem = ZARN_LINK_TARGET_UNKNOWN;
         return -1;
     }
     info->target_type = oinfo.type;

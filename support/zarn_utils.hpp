@@ -30,12 +30,32 @@ struct zarn_link_info {
     haddr_t target_address;
     unsigned long target_file_number;
     H5L_info_t link_info;
-    int32_t msg_mode;     // 1: warnings are printed
+    int32_t problem;      // zarn_link_problem: why the link could not be classified
 };
 
+// Why Zarn_get_symlink_info could not classify a link.
+enum zarn_link_problem : int32_t {
+    ZARN_LINK_OK = 0,
+    ZARN_LINK_MISSING,               // no link of that name
+    ZARN_LINK_INFO_UNREADABLE,       // its link information cannot be read
+    ZARN_LINK_NO_MEMORY,             // no buffer for its value
+    ZARN_LINK_VALUE_UNREADABLE,      // its value cannot be read
+    ZARN_LINK_TARGET_INFO_UNREADABLE, // its target's object information cannot be read
+    ZARN_LINK_TARGET_UNKNOWN,        // its target is no group, dataset or named datatype
+};
+
+// The warning line of the problem info->problem met at path (with a line
+// end), or an empty string when there was none.
+std::string zarn_link_warning(const zarn_link_info &info, const char *path);
+
 // 2: root or hard link; 1: soft/external link with a target (or when
-// get_obj_type is false); 0: dangling; -1: failure.
+// get_obj_type is false); 0: dangling; -1: failure (some failures say why
+// in info->problem).
 int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, bool get_obj_type);
+
+// True when both names lead to the same object (same file number and
+// address); a null name or "." is the location itself.
+bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2);
 
 // Byte budget of one strip, and the largest whole read.
 extern hsize_t hyperslab_bufsize;

@@ -225,10 +225,10 @@ uint32_t chunk_fletcher32(const unsigned char *data, size_t len)
     return sum2 << 16 | sum1;
 }
 
-bool equal_data_holds_no_difference(const diff_options *options, hid_t ftype1, hid_t ftype2, bool has_vlen)
+bool equal_data_holds_no_difference(const pair_rule &rule, hid_t ftype1, hid_t ftype2, bool has_vlen)
 {
-    return !has_vlen && equal_bytes_are_equal_values(options, ftype1) &&
-           equal_bytes_are_equal_values(options, ftype2);
+    return !has_vlen && equal_bytes_are_equal_values(rule, ftype1) &&
+           equal_bytes_are_equal_values(rule, ftype2);
 }
 
 void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t mtype[2], int rank,

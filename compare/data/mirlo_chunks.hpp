@@ -17,7 +17,7 @@
 // at the storage, sends the data down the ordinary path, which reads and
 // compares it.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
 
 #include <hdf5.h>
 
@@ -49,12 +49,12 @@ struct chunk_pair {
 };
 
 // True when data that is equal in both datasets can hold no difference under
-// the rules of options, for data of the two file types: false for a NaN that
+// the rule, for data of the two file types: false for a NaN that
 // counts against itself (NaN detection off with --use-system-epsilon, on any
 // floating-point data, nested or not), for negative tolerances, and for data
 // whose bytes are not its values (variable-length data and references, which
 // point into each file).
-bool equal_data_holds_no_difference(const diff_options *options, hid_t ftype1, hid_t ftype2, bool has_vlen);
+bool equal_data_holds_no_difference(const pair_rule &rule, hid_t ftype1, hid_t ftype2, bool has_vlen);
 
 // Fills *cp from both datasets' creation lists: the chunk grid (always, so
 // that every process plans the same strips), and, when shortcuts is set,

@@ -17,60 +17,53 @@
 #include <string>
 #include <vector>
 
-void reset_positions(diff_options *options)
+void reset_positions(pair_context *ctx)
 {
-    for (int i = 0; i < options->rank; ++i)
-        options->max_index[i] = options->dims[i];
-    std::memset(options->position, 0, sizeof options->position);
-    std::memset(options->min_index, 0, sizeof options->min_index);
-    init_accumulators(options->rank, options->dims, options->accumulators, options->position,
-                      options->min_index);
+    std::memset(ctx->position, 0, sizeof ctx->position);
+    init_accumulators(ctx->rank, ctx->dims, ctx->accumulators);
 }
 
 namespace {
 
 // Position bookkeeping for a buffer that holds the box of the extent whose
-// sides are extent, row-major, starting at options->block_start: element
+// sides are extent, row-major, starting at ctx->block_start: element
 // indices map through the box's strides, so that a piece that does not span
 // the later dimensions whole still reports positions in the whole extent.
-void reset_positions_in_box(diff_options *options, const hsize_t *extent)
+void reset_positions_in_box(pair_context *ctx, const hsize_t *extent)
 {
-    reset_positions(options);
+    reset_positions(ctx);
     uint64_t sides[MIRLO_MAX_RANK] = {};
-    for (int i = 0; i < options->rank && i < MIRLO_MAX_RANK; ++i)
+    for (int i = 0; i < ctx->rank && i < MIRLO_MAX_RANK; ++i)
         sides[i] = extent[i];
-    init_accumulators(options->rank, sides, options->accumulators, options->position, options->min_index);
+    init_accumulators(ctx->rank, sides, ctx->accumulators);
 }
 
-// The chunk shortcuts are on unless a test turns them off; their counts are
-// kept for tests.
-bool shortcuts_on = true;
-chunk_stats shortcut_counts;
+// Where the shortcuts taken are counted: the context's counts, or a place
+// that nobody reads.
+chunk_stats *shortcut_counts(pair_context *ctx, chunk_stats *unread)
+{
+    return ctx->chunk_counts != nullptr ? ctx->chunk_counts : unread;
+}
 
-// diff_array with the count limit lowered to what is left of it for this
-// object, so that a dataset compared in several pieces reports at most
-// count_limit differences in all. A buffer that continues the table of the
-// one before it (new_table false) prints no header of its own.
-nfound_t compare_buffers(void *buf1, void *buf2, diff_options *options, hid_t did1, hid_t did2, nfound_t found,
+// diff_array on buffers that may report what is left of the count limit
+// for this object, so that a dataset compared in several pieces reports at
+// most count_limit differences in all. A buffer that continues the table of
+// the one before it (new_table false) prints no header of its own.
+nfound_t compare_buffers(void *buf1, void *buf2, pair_context *ctx, hid_t did1, hid_t did2, nfound_t found,
                          bool new_table = true)
 {
-    const uint64_t limit = options->count_limit;
-    if (options->count_mode)
-        options->count_limit = limit - found;
-    nfound_t n = new_table ? diff_array(buf1, buf2, options, did1, did2)
-                           : diff_array_continued(buf1, buf2, options, did1, did2);
-    options->count_limit = limit;
-    return n;
+    ctx->count_left = ctx->rule.count_limit - found;
+    return new_table ? diff_array(buf1, buf2, ctx, did1, did2) : diff_array_continued(buf1, buf2, ctx, did1, did2);
 }
 
 // Data that cannot be read (damaged storage, a filter that fails) is named in
 // the output, so that the failure does not pass for a pair without
 // differences, and on standard error with the file.
-void print_unreadable(hid_t did, const char *name, int k, const diff_options *options)
+void print_unreadable(hid_t did, const char *name, int k, const pair_context *ctx)
 {
-    zarn_buffered_print("Cannot read dataset <%s>\n", name != nullptr ? zarn_printable_name(name).c_str() : "");
+    output_print(ctx->out, "Cannot read dataset <%s>\n", name != nullptr ? zarn_printable_name(name).c_str() : "");
     print_failure_of(did, "its data cannot be read: the storage is damaged or a filter failed");
-    record_error(options, "cannot read dataset <%s> in the %s file", name != nullptr ? name : "",
+    record_error(ctx, "cannot read dataset <%s> in the %s file", name != nullptr ? name : "",
                  k == 0 ? "first" : "second");
 }
 
@@ -78,7 +71,7 @@ void print_unreadable(hid_t did, const char *name, int k, const diff_options *op
 // through mem_space (both H5S_ALL: the whole dataset). An unreadable side is
 // named (print_unreadable) and answers false.
 bool read_side(dset_pair &p, int k, hid_t did, hid_t mem_space, hid_t file_space, const char *name,
-               const diff_options *options)
+               const pair_context *ctx)
 {
     p.buf[k].space = mem_space == H5S_ALL ? static_cast<hid_t>(p.sid[k]) : mem_space;
     if (p.zero_before_read[k]) {
@@ -90,26 +83,27 @@ bool read_side(dset_pair &p, int k, hid_t did, hid_t mem_space, hid_t file_space
     }
     if (H5Dread(did, p.mtype[k], mem_space, file_space, H5P_DEFAULT, p.buf[k].data) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Dread failed");
-        print_unreadable(did, name, k, options);
+        print_unreadable(did, name, k, ctx);
         return false;
     }
     p.buf[k].filled = true;
     return true;
 }
 
-bool limit_reached(const diff_options *options, nfound_t found)
+bool limit_reached(const pair_context *ctx, nfound_t found)
 {
-    return options->count_mode && found >= options->count_limit;
+    return ctx->rule.count_mode && found >= ctx->rule.count_limit;
 }
 
 // Data skipped because it provably holds no difference leaves the options
 // as a comparison of equal buffers does.
-void skip_equal_data(diff_options *options, uint64_t elements)
+void skip_equal_data(pair_context *ctx, uint64_t elements)
 {
-    options->header_pending = 1;
-    ++shortcut_counts.skipped;
+    ctx->header_pending = true;
+    if (ctx->chunk_counts != nullptr)
+        ++ctx->chunk_counts->skipped;
     // The elements count as compared, as on the path that reads them.
-    if (diff_stats *stats = stats_of(options); stats != nullptr && stats->depth == 0)
+    if (diff_stats *stats = ctx->stats; stats != nullptr && stats->depth == 0)
         stats->elements += elements;
 }
 
@@ -210,7 +204,7 @@ bool worth_blocks(int rank, const hsize_t *count, size_t elem_size)
 // block (block_bytes() at least). Adds the differences to *found, stops at the
 // count limit; a failed read sets *failed.
 void compare_box_in_blocks(const hid_t did[2], const char *const names[2], dset_pair &p, int rank,
-                           const hsize_t *start, const hsize_t *count, size_t elem_size, diff_options *options,
+                           const hsize_t *start, const hsize_t *count, size_t elem_size, pair_context *ctx,
                            nfound_t *found, bool *failed)
 {
     hsize_t row = 1;
@@ -234,19 +228,19 @@ void compare_box_in_blocks(const hid_t did[2], const char *const names[2], dset_
                 *failed = true;
                 return;
             }
-            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], options)) {
+            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], ctx)) {
                 *failed = true;
                 return;
             }
         }
-        options->block_element_count = n;
+        ctx->block_element_count = n;
         for (int i = 0; i < rank; ++i)
-            options->block_start[i] = s[i];
-        reset_positions_in_box(options, c);
-        *found += compare_buffers(p.buf[0].data, p.buf[1].data, options, did[0], did[1], *found, r == 0);
+            ctx->block_start[i] = s[i];
+        reset_positions_in_box(ctx, c);
+        *found += compare_buffers(p.buf[0].data, p.buf[1].data, ctx, did[0], did[1], *found, r == 0);
         p.buf[0].reclaim();
         p.buf[1].reclaim();
-        if (limit_reached(options, *found))
+        if (limit_reached(ctx, *found))
             return;
     }
 }
@@ -256,19 +250,19 @@ void compare_box_in_blocks(const hid_t did[2], const char *const names[2], dset_
 // differences found; a failure sets *failed and ends the loop after the
 // pieces already compared.
 nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset_pair &p, const strip_plan &plan,
-                        chunk_pair &chunks, diff_options *options, bool *failed)
+                        chunk_pair &chunks, pair_context *ctx, bool *failed)
 {
     const hid_t did[2] = {did1, did2};
     nfound_t found = 0;
-    if (options->element_count == 0)
+    if (ctx->element_count == 0)
         return 0;
-    strip_window *const window = options->context != nullptr ? &options->context->window : nullptr;
+    const strip_window *const window = ctx->window;
     if (window != nullptr && window->may_split) {
         // Several processes may share the strips: say how many there are,
         // read nothing.
         const uint64_t strips = strip_count(plan);
         if (strips >= 2) {
-            window->split_strips = strips;
+            ctx->outcome->split_strips = strips;
             return 0;
         }
     }
@@ -285,7 +279,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
     const size_t elem_size = std::max(H5Tget_size(p.mtype[0]), H5Tget_size(p.mtype[1]));
     const int rank = plan.rank;
     subset_spec strip_spec{};
-    subset_spec *const saved_subset = options->subsets[0];
+    chunk_stats unread;
     strip_piece piece;
     std::vector<hsize_t> unproven; // chunks of the current piece that prove nothing
     // Every chunk of a piece is looked at (to read only those that prove
@@ -302,12 +296,13 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             // A piece after the first prints its strips only: the opening
             // lines are the first piece's.
             if (piece.index == window->strip_begin && !window->print_opening)
-                zarn_reset_buffered_output();
+                output_drop(ctx->out);
         }
         chunk_verdict verdict = chunk_verdict::unproven;
         unproven.clear();
         if (plan.chunk_aligned)
-            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent, &shortcut_counts,
+            verdict = chunks_hold_no_difference(chunks, did1, did2, piece.origin, piece.extent,
+                                                shortcut_counts(ctx, &unread),
                                                 look_at_all ? &unproven : nullptr);
         look_at_all = verdict != chunk_verdict::unproven;
         // Some chunks proven, some not: only the unproven ones are read, into
@@ -316,20 +311,20 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
         // read leaves alone reads as zero on both sides.
         const bool partial = verdict != chunk_verdict::unproven && !unproven.empty();
         if (verdict == chunk_verdict::equal && !partial) {
-            skip_equal_data(options, piece.elements);
+            skip_equal_data(ctx, piece.elements);
             continue;
         }
         const hsize_t npoints = piece.elements;
         if (!plan.chunk_aligned && !plan.subset && rank > 0 && worth_blocks(rank, piece.slab[0].count, elem_size)) {
-            compare_box_in_blocks(did, names, p, rank, piece.slab[0].start, piece.slab[0].count, elem_size, options,
+            compare_box_in_blocks(did, names, p, rank, piece.slab[0].start, piece.slab[0].count, elem_size, ctx,
                                   &found, failed);
-            if (*failed || limit_reached(options, found))
+            if (*failed || limit_reached(ctx, found))
                 return found;
             continue;
         }
-        const size_t strip_bytes = static_cast<size_t>(npoints) * options->mem_type_size;
+        const size_t strip_bytes = static_cast<size_t>(npoints) * ctx->mem_type_size;
         if (partial)
-            ++shortcut_counts.partial;
+            ++shortcut_counts(ctx, &unread)->partial;
         for (int k = 0; k < 2; ++k) {
             const hyperslab &slab = piece.slab[k];
             if (partial)
@@ -356,19 +351,19 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
                 *failed = true;
                 return found;
             }
-            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], options)) {
+            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], ctx)) {
                 *failed = true;
                 return found;
             }
         }
 
-        options->block_element_count = npoints;
+        ctx->block_element_count = npoints;
         for (int i = 0; i < rank; ++i)
-            options->block_start[i] = piece.slab[0].start[i];
+            ctx->block_start[i] = piece.slab[0].start[i];
         if (plan.subset)
-            reset_positions(options);
+            reset_positions(ctx);
         else
-            reset_positions_in_box(options, piece.extent);
+            reset_positions_in_box(ctx, piece.extent);
         if (plan.subset) {
             // The report maps element indices through the first dataset's
             // selection within this piece.
@@ -376,13 +371,13 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             strip_spec.stride = {piece.slab[0].stride, static_cast<hsize_t>(rank)};
             strip_spec.count = {piece.slab[0].count, static_cast<hsize_t>(rank)};
             strip_spec.block = {piece.slab[0].block, static_cast<hsize_t>(rank)};
-            options->subsets[0] = &strip_spec;
+            ctx->subset = &strip_spec;
         }
-        found += compare_buffers(p.buf[0].data, p.buf[1].data, options, did1, did2, found);
-        options->subsets[0] = saved_subset;
+        found += compare_buffers(p.buf[0].data, p.buf[1].data, ctx, did1, did2, found);
+        ctx->subset = nullptr;
         p.buf[0].reclaim();
         p.buf[1].reclaim();
-        if (limit_reached(options, found))
+        if (limit_reached(ctx, found))
             break;
     }
     return found;
@@ -391,12 +386,12 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
 // Reads both datasets whole. Returns false when the buffers cannot be had
 // (the caller falls back to strips); a failed read sets *failed.
 bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p, hsize_t bytes,
-                   size_t elem_size, bool contiguous, diff_options *options, nfound_t *found, bool *failed)
+                   size_t elem_size, bool contiguous, pair_context *ctx, nfound_t *found, bool *failed)
 {
     const hsize_t origin[MIRLO_MAX_RANK] = {};
     hsize_t dims[MIRLO_MAX_RANK];
-    std::copy(options->dims, options->dims + MIRLO_MAX_RANK, dims);
-    if (contiguous && worth_blocks(options->rank, dims, elem_size)) {
+    std::copy(ctx->dims, ctx->dims + MIRLO_MAX_RANK, dims);
+    if (contiguous && worth_blocks(ctx->rank, dims, elem_size)) {
         // Block by block, into buffers of a block.
         const hsize_t block = std::max<hsize_t>(block_bytes(), elem_size);
         if (!p.buf[0].allocate(block) || !p.buf[1].allocate(block)) {
@@ -405,7 +400,7 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
             return false;
         }
         *found = 0;
-        compare_box_in_blocks(did, names, p, options->rank, origin, dims, elem_size, options, found,
+        compare_box_in_blocks(did, names, p, ctx->rank, origin, dims, elem_size, ctx, found,
                               failed);
         p.buf[0].release();
         p.buf[1].release();
@@ -417,13 +412,13 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
         return false;
     }
     for (int k = 0; k < 2; ++k) {
-        if (!read_side(p, k, did[k], H5S_ALL, H5S_ALL, names[k], options)) {
+        if (!read_side(p, k, did[k], H5S_ALL, H5S_ALL, names[k], ctx)) {
             *failed = true;
             return true;
         }
     }
-    std::memset(options->block_start, 0, sizeof options->block_start);
-    *found = diff_array(p.buf[0].data, p.buf[1].data, options, did[0], did[1]);
+    std::memset(ctx->block_start, 0, sizeof ctx->block_start);
+    *found = compare_buffers(p.buf[0].data, p.buf[1].data, ctx, did[0], did[1], 0);
     p.buf[0].release();
     p.buf[1].release();
     return true;
@@ -432,22 +427,24 @@ bool compare_whole(const hid_t did[2], const char *const names[2], dset_pair &p,
 } // namespace
 
 nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair &p, const hsize_t *const dims[2],
-                      int first, hsize_t whole_bytes, size_t elem_size, diff_options *options, bool *failed)
+                      const subset_spec *const subsets[2], int first, hsize_t whole_bytes, size_t elem_size,
+                      pair_context *ctx, bool *failed)
 {
     const hid_t did1 = did[0], did2 = did[1];
     strip_plan plan;
     chunk_pair chunks;
+    chunk_stats unread;
     for (int k = 0; k < 2; ++k)
         p.zero_before_read[k] = dataset_leaves_unwritten_alone(did[k]);
     // What a difference counts, also where no buffer is compared.
-    if (diff_stats *stats = stats_of(options); stats != nullptr && stats->depth == 0)
+    if (diff_stats *stats = ctx->stats; stats != nullptr && stats->depth == 0)
         stats->unit = stat_unit_of_class(H5Tget_class(p.mtype[0]));
-    if (options->rank > 0 && (options->subsets[0] != nullptr || options->subsets[1] != nullptr)) {
+    if (ctx->rank > 0 && subsets != nullptr && (subsets[0] != nullptr || subsets[1] != nullptr)) {
         // The subsets as the user gave them, for a message.
-        const std::string texts[2] = {options->subsets[0] ? subset_text(options->subsets[0]) : "",
-                                      options->subsets[1] ? subset_text(options->subsets[1]) : ""};
+        const std::string texts[2] = {subsets[0] ? subset_text(subsets[0]) : "",
+                                      subsets[1] ? subset_text(subsets[1]) : ""};
         subset_problem problem;
-        if (!plan_subsets(options->subsets, options->rank, dims[0], dims[1], elem_size, &plan, &problem)) {
+        if (!plan_subsets(subsets, ctx->rank, dims[0], dims[1], elem_size, &plan, &problem)) {
             const int k = problem.which;
             const std::string &text = texts[k].empty() ? texts[1 - k] : texts[k];
             if (!problem.reason.empty())
@@ -455,47 +452,38 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
             *failed = true;
             return 0;
         }
-        options->element_count = plan.elements;
+        ctx->element_count = plan.elements;
     } else {
-        if (options->element_count == 0)
+        if (ctx->element_count == 0)
             return 0;
         const hid_t ftypes[2] = {p.ftype[0], p.ftype[1]};
         const hid_t mtypes[2] = {p.mtype[0], p.mtype[1]};
-        const bool shortcuts = shortcuts_on && equal_data_holds_no_difference(options, ftypes[0], ftypes[1],
-                                                                              p.buf[0].has_vlen || p.buf[1].has_vlen);
+        const bool shortcuts =
+            ctx->settings->chunk_shortcuts &&
+            equal_data_holds_no_difference(ctx->rule, ftypes[0], ftypes[1], p.buf[0].has_vlen || p.buf[1].has_vlen);
         // Two datasets never written hold their fill values only.
         if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, mtypes)) {
-            skip_equal_data(options, options->element_count);
+            skip_equal_data(ctx, ctx->element_count);
             return 0;
         }
         const hsize_t *const extent = dims[first];
-        chunk_pair_init(did1, did2, ftypes, mtypes, options->rank, extent, shortcuts, &chunks);
+        chunk_pair_init(did1, did2, ftypes, mtypes, ctx->rank, extent, shortcuts, &chunks);
         nfound_t found = 0;
         if (whole_bytes < whole_read_limit) {
             const hsize_t origin[MIRLO_MAX_RANK] = {};
             const chunk_verdict verdict =
-                chunks_hold_no_difference(chunks, did1, did2, origin, extent, &shortcut_counts);
+                chunks_hold_no_difference(chunks, did1, did2, origin, extent, shortcut_counts(ctx, &unread));
             if (verdict == chunk_verdict::equal) {
-                skip_equal_data(options, options->element_count);
+                skip_equal_data(ctx, ctx->element_count);
                 return 0;
             }
-            if (compare_whole(did, names, p, whole_bytes, elem_size, !chunks.chunked, options, &found, failed))
+            if (compare_whole(did, names, p, whole_bytes, elem_size, !chunks.chunked, ctx, &found, failed))
                 return found;
         }
         if (chunks.chunked)
-            plan_chunk_aligned(options->rank, options->dims, chunks.grid, elem_size, &plan);
+            plan_chunk_aligned(ctx->rank, ctx->dims, chunks.grid, elem_size, &plan);
         else
-            plan_whole_extent(options->rank, options->dims, elem_size, &plan);
+            plan_whole_extent(ctx->rank, ctx->dims, elem_size, &plan);
     }
-    return compare_strips(did1, did2, names, p, plan, chunks, options, failed);
-}
-
-void dset_use_chunk_shortcuts(bool on)
-{
-    shortcuts_on = on;
-}
-
-chunk_stats dset_chunk_stats()
-{
-    return shortcut_counts;
+    return compare_strips(did1, did2, names, p, plan, chunks, ctx, failed);
 }

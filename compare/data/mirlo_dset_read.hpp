@@ -4,7 +4,7 @@
 // skipping data that the storage proves equal (mirlo_chunks).
 #pragma once
 #include "h5_handle.hpp"
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
 #include "mirlo_read_buffer.hpp"
 #include "zarn_utils.hpp"
 
@@ -20,16 +20,17 @@ struct dset_pair {
     // (storage never written, no fill value or fill time "never"): its
     // buffer is zeroed before each read.
     bool zero_before_read[2] = {false, false};
-    zarn_malloc_ptr<char> names[2]; // what object_names point to during the comparison
 };
 
-// Position bookkeeping for diff_array: bounds and row-major strides of the
-// full extent, position and lowest index cleared.
-void reset_positions(diff_options *options);
+// Position bookkeeping for diff_array: row-major strides of the full
+// extent, position cleared.
+void reset_positions(pair_context *ctx);
 
 // Compares the data of did[0] and did[1] (extents dims[0] and dims[1];
-// dataset first describes the buffers), read whole when whole_bytes is below
+// dataset first describes the buffers; the selections of subsets, when it
+// is not null and names one), read whole when whole_bytes is below
 // the whole-read limit, else in strips of elements of elem_size bytes.
 // Returns the differences found; a failure sets *failed.
 nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair &p, const hsize_t *const dims[2],
-                      int first, hsize_t whole_bytes, size_t elem_size, diff_options *options, bool *failed);
+                      const subset_spec *const subsets[2], int first, hsize_t whole_bytes, size_t elem_size,
+                      pair_context *ctx, bool *failed);

@@ -170,25 +170,27 @@ void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, si
     }
 }
 
-bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1, const hsize_t *dims2,
+bool plan_subsets(const subset_spec *const records[2], int rank, const hsize_t *dims1, const hsize_t *dims2,
                   size_t elem_size, strip_plan *plan, subset_problem *problem)
 {
     const hsize_t *const dims[2] = {dims1, dims2};
     plan->rank = rank;
     plan->subset = true;
     plan->chunk_aligned = false;
+    subset_spec_ptr filled[2];
     for (int k = 0; k < 2; ++k) {
         if (records[k] == nullptr)
             continue;
-        if (!fill_subset_defaults(records[k], rank)) {
+        filled[k] = subset_with_defaults(records[k], rank);
+        if (filled[k] == nullptr) {
             ZARN_PUSH_ERROR(zarn_err_minor, "Could not allocate subset lists");
             return false;
         }
-        if (!validate_subset(records[k], k, rank, dims[k], problem))
+        if (!validate_subset(filled[k].get(), k, rank, dims[k], problem))
             return false;
     }
-    hyperslab_from_subset(records[0] ? records[0] : records[1], rank, &plan->sel[0]);
-    hyperslab_from_subset(records[1] ? records[1] : records[0], rank, &plan->sel[1]);
+    hyperslab_from_subset(filled[0] ? filled[0].get() : filled[1].get(), rank, &plan->sel[0]);
+    hyperslab_from_subset(filled[1] ? filled[1].get() : filled[0].get(), rank, &plan->sel[1]);
 
     hsize_t total[2] = {1, 1};
     bool same_shape = true;

@@ -61,13 +61,13 @@ void plan_chunk_aligned(int rank, const uint64_t *dims, const hsize_t *chunk, si
                         strip_plan *plan);
 
 // Plans the selections of two subset records; a null record takes the other
-// one's selection (one of them must be given). Fills in the lists each given
-// record leaves out and checks it against its dataset's extent (dims1,
-// dims2). Selections of different shapes with the same number of elements
+// one's selection (one of them must be given). The lists a record leaves out
+// take their defaults, and each record is checked against its dataset's
+// extent (dims1, dims2). Selections of different shapes with the same number of elements
 // are compared in selection order in one piece, when they fit one buffer.
 // False, with the reason pushed, when a record is wrong or the selections
 // cannot be paired.
-[[nodiscard]] bool plan_subsets(subset_spec *const records[2], int rank, const hsize_t *dims1,
+[[nodiscard]] bool plan_subsets(const subset_spec *const records[2], int rank, const hsize_t *dims1,
                                 const hsize_t *dims2, size_t elem_size, strip_plan *plan,
                                 subset_problem *problem = nullptr);
 

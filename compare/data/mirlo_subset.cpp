@@ -38,24 +38,36 @@ std::string subset_text(const subset_spec *spec)
     return text + "]";
 }
 
-bool fill_subset_defaults(subset_spec *spec, int rank)
+subset_spec_ptr subset_with_defaults(const subset_spec *spec, int rank)
 {
+    auto *filled = static_cast<subset_spec *>(std::calloc(1, sizeof(subset_spec)));
+    const subset_spec_ptr owned = subset_spec_owned(filled);
+    if (filled == nullptr)
+        return nullptr;
     struct {
+        const hsize_list *given;
         hsize_list *list;
         hsize_t value;
-    } lists[] = {{&spec->start, 0}, {&spec->stride, 1}, {&spec->count, 1}, {&spec->block, 1}};
+    } lists[] = {{&spec->start, &filled->start, 0},
+                 {&spec->stride, &filled->stride, 1},
+                 {&spec->count, &filled->count, 1},
+                 {&spec->block, &filled->block, 1}};
     for (auto &l : lists) {
-        if (l.list->values != nullptr && l.list->count != 0)
+        const bool given = l.given->values != nullptr && l.given->count != 0;
+        const size_t n = given ? static_cast<size_t>(l.given->count) : static_cast<size_t>(rank);
+        if (n == 0)
             continue;
-        auto *values = static_cast<hsize_t *>(std::malloc(sizeof(hsize_t) * static_cast<size_t>(rank)));
+        auto *values = static_cast<hsize_t *>(std::malloc(sizeof(hsize_t) * n));
         if (values == nullptr)
-            return false;
-        std::fill(values, values + rank, l.value);
-        std::free(l.list->values);
+            return nullptr;
+        if (given)
+            std::copy(l.given->values, l.given->values + n, values);
+        else
+            std::fill(values, values + n, l.value);
         l.list->values = values;
-        l.list->count = static_cast<hsize_t>(rank);
+        l.list->count = static_cast<hsize_t>(n);
     }
-    return true;
+    return owned;
 }
 
 bool validate_subset(const subset_spec *spec, int which, int rank, const hsize_t *dims, subset_problem *problem)

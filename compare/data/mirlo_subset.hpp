@@ -2,7 +2,7 @@
 // leaves out, checking a record against the dataset's extent, and turning it
 // into a hyperslab.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
 
 #include <string>
 
@@ -14,10 +14,10 @@ struct hyperslab {
     hsize_t block[MIRLO_MAX_RANK];
 };
 
-// Fills the lists missing from the record with their defaults (start 0,
-// stride 1, count 1, block 1, one entry per dimension). False when out of
-// memory.
-[[nodiscard]] bool fill_subset_defaults(subset_spec *spec, int rank);
+// A copy of the record with the lists it leaves out filled with their
+// defaults (start 0, stride 1, count 1, block 1, one entry per dimension);
+// null when out of memory.
+subset_spec_ptr subset_with_defaults(const subset_spec *spec, int rank);
 
 // Why a subset cannot be used: the dataset it belongs to (0 or 1) and the
 // reason in words.

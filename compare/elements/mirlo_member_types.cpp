@@ -11,6 +11,7 @@ void collect_member_types(hid_t type, member_types *record)
     *record = member_types{};
     if (type <= 0)
         return;
+    record->id = type;
     record->type_class = H5Tget_class(type);
     record->size = H5Tget_size(type);
     switch (record->type_class) {

@@ -15,6 +15,7 @@ struct member_types {
     struct member;
 
     std::vector<member> members;         // compound: one per member, in order; else empty
+    hid_t id = H5I_INVALID_HID;          // the type recorded (borrowed: it lives as long as the record)
     int type_class = H5T_NO_CLASS;       // H5T_class_t; H5T_NO_CLASS when not collected
     size_t size = 0;                     // element size in bytes
     int sign = 0;                        // H5T_sign_t of an integer type

@@ -11,7 +11,8 @@
 // unsigned type of the element's width (larger minus smaller never wraps),
 // and the relative difference is that exact difference over |a|, in double.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
+#include "mirlo_output.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_stats.hpp"
 #include "zarn.hpp"
@@ -48,33 +49,33 @@ struct numeric_tolerance {
     bool detect_nans;
 };
 
-inline numeric_rule numeric_rule_of(const diff_options *o)
+inline numeric_rule numeric_rule_of(const pair_rule &o)
 {
-    if (o->delta_mode && o->relative_mode)
+    if (o.delta_mode && o.relative_mode)
         return numeric_rule::absolute_relative;
-    if (o->delta_mode)
+    if (o.delta_mode)
         return numeric_rule::absolute;
-    if (o->relative_mode)
+    if (o.relative_mode)
         return numeric_rule::relative;
-    if (o->system_epsilon_mode)
+    if (o.system_epsilon_mode)
         return numeric_rule::system_epsilon;
     return numeric_rule::exact;
 }
 
-inline numeric_tolerance numeric_tolerance_of(const diff_options *o)
+inline numeric_tolerance numeric_tolerance_of(const pair_rule &o)
 {
     numeric_tolerance t{};
-    t.delta = o->delta;
-    t.relative = o->relative;
-    t.detect_nans = o->detect_nans != 0;
-    if (std::isnan(o->delta))
+    t.delta = o.delta;
+    t.relative = o.relative;
+    t.detect_nans = o.detect_nans;
+    if (std::isnan(o.delta))
         t.delta_floor = UINT64_MAX; // a NaN tolerance is never exceeded
-    else if (o->delta <= 0.0)
+    else if (o.delta <= 0.0)
         t.delta_floor = 0;
-    else if (o->delta >= 0x1p64)
+    else if (o.delta >= 0x1p64)
         t.delta_floor = UINT64_MAX;
     else
-        t.delta_floor = static_cast<uint64_t>(o->delta);
+        t.delta_floor = static_cast<uint64_t>(o.delta);
     return t;
 }
 
@@ -108,19 +109,19 @@ template <class T> struct integer_traits_base {
 // its true value); VC and DC are the matching argument types.
 #define MIRLO_INTEGER_TRAITS(T, VF, VC, DF, DC)                                                      \
     template <> struct numeric_traits<T> : integer_traits_base<T> {                                  \
-        static void print_plain(T a, T b)                                                            \
+        static void print_plain(output_sink *out, T a, T b)                                                            \
         {                                                                                            \
-            zarn_buffered_print("%-15" VF " %-15" VF " %-15" DF "\n", static_cast<VC>(a),            \
+            output_print(out, "%-15" VF " %-15" VF " %-15" DF "\n", static_cast<VC>(a),            \
                                 static_cast<VC>(b), static_cast<DC>(abs_diff(a, b)));                \
         }                                                                                            \
-        static void print_relative(T a, T b)                                                         \
+        static void print_relative(output_sink *out, T a, T b)                                                         \
         {                                                                                            \
-            zarn_buffered_print("%-15" VF " %-15" VF " %-15" DF " %-14f\n", static_cast<VC>(a),      \
+            output_print(out, "%-15" VF " %-15" VF " %-15" DF " %-14f\n", static_cast<VC>(a),      \
                                 static_cast<VC>(b), static_cast<DC>(abs_diff(a, b)), relative(a, b)); \
         }                                                                                            \
-        static void print_not_comparable(T a, T b)                                                   \
+        static void print_not_comparable(output_sink *out, T a, T b)                                                   \
         {                                                                                            \
-            zarn_buffered_print("%-15" VF " %-15" VF " %-15" DF " not comparable\n",                 \
+            output_print(out, "%-15" VF " %-15" VF " %-15" DF " not comparable\n",                 \
                                 static_cast<VC>(a), static_cast<VC>(b),                              \
                                 static_cast<DC>(abs_diff(a, b)));                                    \
         }                                                                                            \
@@ -155,15 +156,15 @@ template <> struct numeric_traits<std::byte> {
     }
     static bool near_zero(std::byte a) { return v(a) == 0; }
     static double relative(std::byte a, std::byte b) { return base::relative(v(a), v(b)); }
-    static void print_plain(std::byte a, std::byte b)
+    static void print_plain(output_sink *out, std::byte a, std::byte b)
     {
-        zarn_buffered_print("%-15d %-15d %-15d\n", v(a), v(b), abs_diff(a, b));
+        output_print(out, "%-15d %-15d %-15d\n", v(a), v(b), abs_diff(a, b));
     }
-    static void print_relative(std::byte a, std::byte b)
+    static void print_relative(output_sink *out, std::byte a, std::byte b)
     {
-        zarn_buffered_print("%-15d %-15d %-15d %-14f\n", v(a), v(b), abs_diff(a, b), relative(a, b));
+        output_print(out, "%-15d %-15d %-15d %-14f\n", v(a), v(b), abs_diff(a, b), relative(a, b));
     }
-    static void print_not_comparable(std::byte, std::byte) {}
+    static void print_not_comparable(output_sink *, std::byte, std::byte) {}
 };
 
 // Arithmetic shared by the floating types.
@@ -187,20 +188,20 @@ template <class T> struct float_traits_base {
 template <> struct numeric_traits<float> : float_traits_base<float> {
     static bool equal(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
     static bool within_epsilon(float a, float b) { return std::fabs(a - b) < MIRLO_FLOAT_EPSILON; }
-    static void print_plain(float a, float b)
+    static void print_plain(output_sink *out, float a, float b)
     {
-        zarn_buffered_print("%-15g %-15g %-15g\n", static_cast<double>(a), static_cast<double>(b),
+        output_print(out, "%-15g %-15g %-15g\n", static_cast<double>(a), static_cast<double>(b),
                             static_cast<double>(abs_diff(a, b)));
     }
-    static void print_relative(float a, float b)
+    static void print_relative(output_sink *out, float a, float b)
     {
-        zarn_buffered_print("%-15.10g %-15.10g %-15.10g %-14.10g\n", static_cast<double>(a),
+        output_print(out, "%-15.10g %-15.10g %-15.10g %-14.10g\n", static_cast<double>(a),
                             static_cast<double>(b), static_cast<double>(abs_diff(a, b)),
                             static_cast<double>(relative_column(a, b)));
     }
-    static void print_not_comparable(float a, float b)
+    static void print_not_comparable(output_sink *out, float a, float b)
     {
-        zarn_buffered_print("%-15.10g %-15.10g %-15.10g not comparable\n", static_cast<double>(a),
+        output_print(out, "%-15.10g %-15.10g %-15.10g not comparable\n", static_cast<double>(a),
                             static_cast<double>(b), static_cast<double>(abs_diff(a, b)));
     }
 };
@@ -208,18 +209,18 @@ template <> struct numeric_traits<float> : float_traits_base<float> {
 template <> struct numeric_traits<double> : float_traits_base<double> {
     static bool equal(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
     static bool within_epsilon(double a, double b) { return std::fabs(a - b) < MIRLO_ZERO_THRESHOLD; }
-    static void print_plain(double a, double b)
+    static void print_plain(output_sink *out, double a, double b)
     {
-        zarn_buffered_print("%-15g %-15g %-15g\n", a, b, abs_diff(a, b));
+        output_print(out, "%-15g %-15g %-15g\n", a, b, abs_diff(a, b));
     }
-    static void print_relative(double a, double b)
+    static void print_relative(output_sink *out, double a, double b)
     {
-        zarn_buffered_print("%-15.10g %-15.10g %-15.10g %-14.10g\n", a, b, abs_diff(a, b),
+        output_print(out, "%-15.10g %-15.10g %-15.10g %-14.10g\n", a, b, abs_diff(a, b),
                             relative_column(a, b));
     }
-    static void print_not_comparable(double a, double b)
+    static void print_not_comparable(output_sink *out, double a, double b)
     {
-        zarn_buffered_print("%-15.10g %-15.10g %-15.10g not comparable\n", a, b, abs_diff(a, b));
+        output_print(out, "%-15.10g %-15.10g %-15.10g not comparable\n", a, b, abs_diff(a, b));
     }
 };
 
@@ -234,18 +235,18 @@ template <> struct numeric_traits<long double> : float_traits_base<long double> 
     {
         return std::fabs(a - b) < MIRLO_LDOUBLE_EPSILON;
     }
-    static void print_plain(long double a, long double b)
+    static void print_plain(output_sink *out, long double a, long double b)
     {
-        zarn_buffered_print("%-15Lg %-15Lg %-15Lg\n", a, b, abs_diff(a, b));
+        output_print(out, "%-15Lg %-15Lg %-15Lg\n", a, b, abs_diff(a, b));
     }
-    static void print_relative(long double a, long double b)
+    static void print_relative(output_sink *out, long double a, long double b)
     {
-        zarn_buffered_print("%-15.10Lg %-15.10Lg %-15.10Lg %-14.10Lg\n", a, b, abs_diff(a, b),
+        output_print(out, "%-15.10Lg %-15.10Lg %-15.10Lg %-14.10Lg\n", a, b, abs_diff(a, b),
                             relative_column(a, b));
     }
-    static void print_not_comparable(long double a, long double b)
+    static void print_not_comparable(output_sink *out, long double a, long double b)
     {
-        zarn_buffered_print("%-15.10Lg %-15.10Lg %-15.10Lg not comparable\n", a, b, abs_diff(a, b));
+        output_print(out, "%-15.10Lg %-15.10Lg %-15.10Lg not comparable\n", a, b, abs_diff(a, b));
     }
 };
 static_assert(sizeof(long double) >= MIRLO_LDOUBLE_VALUE_BYTES);
@@ -294,14 +295,14 @@ inline numeric_verdict numeric_judge(T a, T b, const numeric_tolerance &t)
 // where the first value is not near zero, and both values. Out of line, so
 // that a run without statistics pays one test in numeric_report.
 template <class T>
-[[gnu::noinline, gnu::cold]] void numeric_note(T a, T b, uint64_t elem_idx, const diff_options *options)
+[[gnu::noinline, gnu::cold]] void numeric_note(T a, T b, uint64_t elem_idx, const pair_context *ctx)
 {
     if constexpr (std::is_same_v<T, std::byte>) {
-        (void)a, (void)b, (void)elem_idx, (void)options;
+        (void)a, (void)b, (void)elem_idx, (void)ctx;
         return; // bytes of bitfields and opaque values are not numeric data
     } else {
         using tr = numeric_traits<T>;
-        diff_stats *const s = stats_of(options);
+        diff_stats *const s = ctx->stats;
         if (s == nullptr || !s->native)
             return;
         stat_number abs;
@@ -310,7 +311,7 @@ template <class T>
         else
             abs = stat_number::of_unsigned(static_cast<uint64_t>(tr::abs_diff(a, b)));
         const stat_number rel = tr::near_zero(a) ? stat_number{} : stat_number::of_double(tr::relative(a, b));
-        stats_note(s, options, elem_idx, abs, rel, stat_number_of(a), stat_number_of(b));
+        stats_note(s, ctx, elem_idx, abs, rel, stat_number_of(a), stat_number_of(b));
     }
 }
 
@@ -321,7 +322,7 @@ template <class T>
 // stay small.
 template <class T>
 [[gnu::noinline, gnu::cold]] nfound_t numeric_report(T a, T b, numeric_verdict v, uint64_t elem_idx,
-                                                     diff_options *options)
+                                                     pair_context *ctx)
 {
     using tr = numeric_traits<T>;
     // Under the epsilon rule two equal infinities differ by NaN, yet they are
@@ -329,21 +330,21 @@ template <class T>
     // so that the per-element loops stay as they are. A NaN equals nothing:
     // without NaN detection it still counts against itself.
     if constexpr (tr::is_float) {
-        if (v == verdict_plain && numeric_rule_of(options) == numeric_rule::system_epsilon && a == b)
+        if (v == verdict_plain && numeric_rule_of(ctx->rule) == numeric_rule::system_epsilon && a == b)
             return 0;
     }
-    options->relative_header = v == verdict_relative || v == verdict_not_comparable;
-    print_position(options, elem_idx, 0);
-    if ((options->report_mode || options->verbose_mode) && !options->quiet_mode) {
+    ctx->relative_header = v == verdict_relative || v == verdict_not_comparable;
+    print_position(ctx, elem_idx, 0);
+    if (rows_printed(*ctx->settings)) {
         if (v == verdict_relative)
-            tr::print_relative(a, b);
+            tr::print_relative(ctx->out, a, b);
         else if (v == verdict_not_comparable)
-            tr::print_not_comparable(a, b);
+            tr::print_not_comparable(ctx->out, a, b);
         else
-            tr::print_plain(a, b);
+            tr::print_plain(ctx->out, a, b);
     }
-    if (options->context != nullptr)
-        numeric_note(a, b, elem_idx, options);
+    if (ctx->stats != nullptr)
+        numeric_note(a, b, elem_idx, ctx);
     return 1;
 }
 
@@ -356,13 +357,13 @@ template <class T> inline T numeric_load(const void *p)
 
 // One pair: the shape shared by every named comparer.
 template <class T>
-inline nfound_t numeric_diff_elem(const void *p1, const void *p2, uint64_t elem_idx, diff_options *options)
+inline nfound_t numeric_diff_elem(const void *p1, const void *p2, uint64_t elem_idx, pair_context *ctx)
 {
     const T a = numeric_load<T>(p1);
     const T b = numeric_load<T>(p2);
-    const numeric_tolerance t = numeric_tolerance_of(options);
+    const numeric_tolerance t = numeric_tolerance_of(ctx->rule);
     numeric_verdict v = verdict_same;
-    switch (numeric_rule_of(options)) {
+    switch (numeric_rule_of(ctx->rule)) {
     case numeric_rule::exact: v = numeric_judge<T, numeric_rule::exact>(a, b, t); break;
     case numeric_rule::system_epsilon: v = numeric_judge<T, numeric_rule::system_epsilon>(a, b, t); break;
     case numeric_rule::absolute: v = numeric_judge<T, numeric_rule::absolute>(a, b, t); break;
@@ -371,12 +372,12 @@ inline nfound_t numeric_diff_elem(const void *p1, const void *p2, uint64_t elem_
         v = numeric_judge<T, numeric_rule::absolute_relative>(a, b, t);
         break;
     }
-    return v == verdict_same ? 0 : numeric_report<T>(a, b, v, elem_idx, options);
+    return v == verdict_same ? 0 : numeric_report<T>(a, b, v, elem_idx, ctx);
 }
 
 template <class T, numeric_rule R>
 inline nfound_t numeric_loop(const unsigned char *p1, const unsigned char *p2, uint64_t count,
-                             const numeric_tolerance &t, uint64_t limit, diff_options *options)
+                             const numeric_tolerance &t, uint64_t limit, pair_context *ctx)
 {
     nfound_t found = 0;
     for (uint64_t i = 0; i < count; ++i) {
@@ -384,7 +385,7 @@ inline nfound_t numeric_loop(const unsigned char *p1, const unsigned char *p2, u
         const T b = numeric_load<T>(p2 + i * sizeof(T));
         const numeric_verdict v = numeric_judge<T, R>(a, b, t);
         if (v != verdict_same) [[unlikely]] {
-            found += numeric_report<T>(a, b, v, i, options);
+            found += numeric_report<T>(a, b, v, i, ctx);
             if (found >= limit)
                 break;
         }
@@ -398,36 +399,36 @@ inline nfound_t numeric_loop(const unsigned char *p1, const unsigned char *p2, u
 // against 64-byte boundaries changed their speed by up to half when code
 // elsewhere in the program moved them.
 template <class T>
-[[gnu::aligned(64)]] nfound_t numeric_diff_buffer(const void *buf1, const void *buf2, uint64_t count, diff_options *options)
+[[gnu::aligned(64)]] nfound_t numeric_diff_buffer(const void *buf1, const void *buf2, uint64_t count, pair_context *ctx)
 {
     const auto *p1 = static_cast<const unsigned char *>(buf1);
     const auto *p2 = static_cast<const unsigned char *>(buf2);
-    const numeric_tolerance t = numeric_tolerance_of(options);
+    const numeric_tolerance t = numeric_tolerance_of(ctx->rule);
     uint64_t limit = UINT64_MAX;
-    if (options->count_mode) {
-        limit = options->count_limit;
+    if (ctx->rule.count_mode) {
+        limit = ctx->count_left;
         if (limit == 0 && count > 1)
             count = 1; // the limit is checked after each element, so one is compared
     }
-    switch (numeric_rule_of(options)) {
-    case numeric_rule::exact: return numeric_loop<T, numeric_rule::exact>(p1, p2, count, t, limit, options);
+    switch (numeric_rule_of(ctx->rule)) {
+    case numeric_rule::exact: return numeric_loop<T, numeric_rule::exact>(p1, p2, count, t, limit, ctx);
     case numeric_rule::system_epsilon:
-        return numeric_loop<T, numeric_rule::system_epsilon>(p1, p2, count, t, limit, options);
+        return numeric_loop<T, numeric_rule::system_epsilon>(p1, p2, count, t, limit, ctx);
     case numeric_rule::absolute:
-        return numeric_loop<T, numeric_rule::absolute>(p1, p2, count, t, limit, options);
+        return numeric_loop<T, numeric_rule::absolute>(p1, p2, count, t, limit, ctx);
     case numeric_rule::relative:
-        return numeric_loop<T, numeric_rule::relative>(p1, p2, count, t, limit, options);
+        return numeric_loop<T, numeric_rule::relative>(p1, p2, count, t, limit, ctx);
     case numeric_rule::absolute_relative:
-        return numeric_loop<T, numeric_rule::absolute_relative>(p1, p2, count, t, limit, options);
+        return numeric_loop<T, numeric_rule::absolute_relative>(p1, p2, count, t, limit, ctx);
     }
     return 0;
 }
 
 // The named comparers: one pair each, returning 1 for a difference.
 #define MIRLO_ELEM_COMPARER(name, T)                                                              \
-    inline nfound_t name(const void *p1, const void *p2, uint64_t elem_idx, diff_options *options) \
+    inline nfound_t name(const void *p1, const void *p2, uint64_t elem_idx, pair_context *ctx) \
     {                                                                                             \
-        return numeric_diff_elem<T>(p1, p2, elem_idx, options);                                   \
+        return numeric_diff_elem<T>(p1, p2, elem_idx, ctx);                                   \
     }
 MIRLO_ELEM_COMPARER(diff_schar_elem, signed char)
 MIRLO_ELEM_COMPARER(diff_uchar_elem, unsigned char)

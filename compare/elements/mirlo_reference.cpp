@@ -22,18 +22,18 @@ using hsize_buffer = zarn_malloc_ptr<hsize_t[]>;
 
 // " at [ i j ]": where the element of a failing reference is (nothing for a
 // scalar). Built only when a message is due.
-std::string reference_place(const diff_options *options, uint64_t elem_idx)
+std::string reference_place(const pair_context *ctx, uint64_t elem_idx)
 {
-    const std::string label = element_position_label(options, elem_idx);
+    const std::string label = element_position_label(ctx, elem_idx);
     return label.empty() ? label : " at " + label;
 }
 
 // Names the reference (kind "object" or "region") that cannot be followed.
-void report_reference_leading_nowhere(hid_t container, const char *kind, const diff_options *options,
+void report_reference_leading_nowhere(hid_t container, const char *kind, const pair_context *ctx,
                                       uint64_t elem_idx)
 {
     print_failure_of(container, "the %s reference%s leads to no object: it was deleted, or the file is damaged",
-                     kind, reference_place(options, elem_idx).c_str());
+                     kind, reference_place(ctx, elem_idx).c_str());
 }
 
 bool all_zero(const unsigned char *p, size_t size)
@@ -48,20 +48,20 @@ bool all_zero(const unsigned char *p, size_t size)
 // its container. False, with the reason named and pushed and *error set,
 // when either cannot be opened.
 bool dereference_pair(hid_t container1, hid_t container2, H5R_type_t type, const unsigned char *e1,
-                      const unsigned char *e2, h5_object obj[2], const diff_options *options,
+                      const unsigned char *e2, h5_object obj[2], const pair_context *ctx,
                       uint64_t elem_idx, int *error)
 {
     const char *kind = type == H5R_OBJECT ? "object" : "region";
     obj[0].reset(H5Rdereference2(container1, H5P_DEFAULT, type, e1));
     if (!obj[0].valid()) {
-        report_reference_leading_nowhere(container1, kind, options, elem_idx);
+        report_reference_leading_nowhere(container1, kind, ctx, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rdereference2 object 1 failed");
         *error = 2;
         return false;
     }
     obj[1].reset(H5Rdereference2(container2, H5P_DEFAULT, type, e2));
     if (!obj[1].valid()) {
-        report_reference_leading_nowhere(container2, kind, options, elem_idx);
+        report_reference_leading_nowhere(container2, kind, ctx, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rdereference2 object 2 failed");
         *error = 2;
         return false;
@@ -86,16 +86,17 @@ void report_closes(std::initializer_list<reported_close> closes, int *error)
 }
 
 nfound_t diff_region_reference(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
-                               diff_options *copy, hid_t container1, hid_t container2, int *error)
+                               const pair_context *ctx, pair_context *nested, hid_t container1,
+                               hid_t container2, int *error)
 {
     h5_object obj[2];
-    if (!dereference_pair(container1, container2, H5R_DATASET_REGION, e1, e2, obj, copy, elem_idx, error))
+    if (!dereference_pair(container1, container2, H5R_DATASET_REGION, e1, e2, obj, ctx, elem_idx, error))
         return 0;
     nfound_t found = 0;
     h5_dataspace region1(H5Rget_region(container1, H5R_DATASET_REGION, e1));
     h5_dataspace region2(region1.valid() ? H5Rget_region(container2, H5R_DATASET_REGION, e2) : -1);
     if (region1.valid() && region2.valid())
-        found = diff_region(obj[0], obj[1], region1, region2, copy);
+        found = diff_region(obj[0], obj[1], region1, region2, nested);
     report_closes({{region2.close(), "H5Sclose H5T_STD_REF_DSETREG region 2 failed"},
                    {region1.close(), "H5Sclose H5T_STD_REF_DSETREG region 1 failed"},
                    {obj[1].close(), "H5Oclose H5T_STD_REF_DSETREG region 2 failed"},
@@ -116,33 +117,32 @@ bool same_referenced_path(hid_t container1, hid_t container2, const unsigned cha
 }
 
 nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
-                               const diff_options *options, diff_options *copy, hid_t container1,
+                               const pair_context *ctx, pair_context *nested, hid_t container1,
                                hid_t container2, int *error)
 {
     H5O_type_t type1 = H5O_TYPE_UNKNOWN;
     H5O_type_t type2 = H5O_TYPE_UNKNOWN;
     if (H5Rget_obj_type2(container1, H5R_OBJECT, e1, &type1) < 0) {
-        report_reference_leading_nowhere(container1, "object", options, elem_idx);
+        report_reference_leading_nowhere(container1, "object", ctx, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rget_obj_type2 object 1 failed");
         *error = 2;
         return 0;
     }
     if (H5Rget_obj_type2(container2, H5R_OBJECT, e2, &type2) < 0) {
-        report_reference_leading_nowhere(container2, "object", options, elem_idx);
+        report_reference_leading_nowhere(container2, "object", ctx, elem_idx);
         ZARN_PUSH_ERROR(zarn_info_minor, "H5Rget_obj_type2 object 2 failed");
         *error = 2;
         return 0;
     }
-    const std::string printable1 = zarn_printable_name(options->object_names[0]);
-    const std::string printable2 = zarn_printable_name(options->object_names[1]);
+    const std::string printable1 = shown(ctx->object_names[0]);
+    const std::string printable2 = shown(ctx->object_names[1]);
     const char *name1 = printable1.c_str();
     const char *name2 = printable2.c_str();
     if (type1 != type2) {
-        zarn_buffered_print("Different object types referenced: <%s> and <%s>", name1, name2);
+        output_print(ctx->out, "Different object types referenced: <%s> and <%s>", name1, name2);
         print_failure_of(container1, "the object references%s lead to objects of different kinds",
-                         reference_place(options, elem_idx).c_str());
-        record_not_comparable(copy, "references lead to objects of different kinds");
-        copy->not_comparable = 1;
+                         reference_place(ctx, elem_idx).c_str());
+        pair_not_comparable(nested, "references lead to objects of different kinds");
         *error = 2;
         return 0;
     }
@@ -152,21 +152,19 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
         // must not make two identical files "not comparable".
         if (same_referenced_path(container1, container2, e1, e2))
             return 0;
-        if (copy->verbose_mode)
-            zarn_buffered_print("Warning: Comparison not possible of object types referenced: <%s> and <%s>\n",
-                                name1, name2);
-        record_not_comparable(copy, "references lead to groups or datatypes, which have no values to compare");
-        copy->not_comparable = 1;
+        if (ctx->settings->verbose_mode)
+            output_print(ctx->out, "Warning: Comparison not possible of object types referenced: <%s> and <%s>\n",
+                         name1, name2);
+        pair_not_comparable(nested, "references lead to groups or datatypes, which have no values to compare");
         return 0;
     }
     h5_object obj[2];
-    if (!dereference_pair(container1, container2, H5R_OBJECT, e1, e2, obj, options, elem_idx, error))
+    if (!dereference_pair(container1, container2, H5R_OBJECT, e1, e2, obj, ctx, elem_idx, error))
         return 0;
     // A subset names elements of the dataset holding the references, not of
     // the datasets they lead to: those are compared whole.
-    copy->subsets[0] = nullptr;
-    copy->subsets[1] = nullptr;
-    const nfound_t found = diff_datasetid(obj[0], obj[1], options->object_names[0], options->object_names[1], copy);
+    const nfound_t found =
+        diff_datasetid(obj[0], obj[1], ctx->object_names[0], ctx->object_names[1], nullptr, nested);
     report_closes({{obj[1].close(), "H5Oclose H5T_STD_REF_OBJ 2 failed"},
                    {obj[0].close(), "H5Oclose H5T_STD_REF_OBJ 1 failed"}},
                   error);
@@ -176,7 +174,7 @@ nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2,
 } // namespace
 
 nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
-                              diff_options *options, hid_t container1, hid_t container2, size_t size)
+                              pair_context *ctx, hid_t container1, hid_t container2, size_t size)
 {
     const bool null1 = all_zero(e1, size);
     const bool null2 = all_zero(e2, size);
@@ -184,24 +182,23 @@ nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, 
         return 1;
     if (null1)
         return 0;
-    // The referenced objects are compared on a copy: their comparison
-    // rewrites the working fields describing the current buffers.
-    diff_options copy = *options;
-    copy.object_names[0] = nullptr;
-    copy.object_names[1] = nullptr;
+    // The referenced objects are compared in a context of their own: their
+    // comparison describes other buffers. Its table interrupts this one, so
+    // whether the next row here needs a header again is what it leaves.
+    pair_context nested = ctx->nested();
+    nested.header_pending = ctx->header_pending;
     int error = 0;
     nfound_t found = 0;
     if (size == sizeof(hdset_reg_ref_t))
-        found = diff_region_reference(e1, e2, elem_idx, &copy, container1, container2, &error);
+        found = diff_region_reference(e1, e2, elem_idx, ctx, &nested, container1, container2, &error);
     else if (size == sizeof(hobj_ref_t))
-        found = diff_object_reference(e1, e2, elem_idx, options, &copy, container1, container2, &error);
-    options->header_pending = copy.header_pending;
-    options->not_comparable = copy.not_comparable;
-    options->error_status |= copy.error_status | error;
+        found = diff_object_reference(e1, e2, elem_idx, ctx, &nested, container1, container2, &error);
+    ctx->header_pending = nested.header_pending;
+    ctx->outcome->status |= error;
     return found;
 }
 
-nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_options *options)
+nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, pair_context *ctx)
 {
     const int rank1 = H5Sget_simple_extent_ndims(region1);
     const int rank2 = H5Sget_simple_extent_ndims(region2);
@@ -214,8 +211,7 @@ nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_
         npoints2 = H5Sget_select_elem_npoints(region2);
     }
     if (nblocks1 != nblocks2 || npoints1 != npoints2 || rank1 != rank2) {
-        record_not_comparable(options, "referenced regions of different shapes");
-        options->not_comparable = 1;
+        pair_not_comparable(ctx, "referenced regions of different shapes");
         return 0;
     }
     const int rank = rank1;
@@ -231,10 +227,10 @@ nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_
         hsize_buffer list2(static_cast<hsize_t *>(std::malloc(bytes)));
         if (!list1 || !list2) {
             ZARN_PUSH_ERROR(zarn_info_minor, "Buffer allocation failed");
-            options->error_status |= 2;
+            ctx->outcome->status |= 2;
         } else if (H5Sget_select_hyper_blocklist(region1, 0, nb, list1.get()) < 0 ||
                    H5Sget_select_hyper_blocklist(region2, 0, nb, list2.get()) < 0) {
-            options->error_status |= 2;
+            ctx->outcome->status |= 2;
         } else {
             for (uint64_t b = 0; b < nb; ++b)
                 for (uint64_t d = 0; d < r; ++d) {
@@ -242,22 +238,22 @@ nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_
                     if (list1[s] != list2[s] || list1[s + r] != list2[s + r])
                         ++block_total;
                 }
-            if (block_total != 0 && options->verbose_mode) {
+            if (block_total != 0 && ctx->settings->verbose_mode) {
                 H5O_info_t info1{}, info2{};
                 {
                     h5_errors_off quiet;
                     (void)H5Oget_info2(obj1, &info1, H5O_INFO_BASIC);
                     (void)H5Oget_info2(obj2, &info2, H5O_INFO_BASIC);
                 }
-                zarn_buffered_print("Referenced dataset      %lu            %lu\n",
+                output_print(ctx->out, "Referenced dataset      %lu            %lu\n",
                                     static_cast<unsigned long>(info1.addr), static_cast<unsigned long>(info2.addr));
-                zarn_buffered_print("------------------------------------------------------------\n");
-                zarn_buffered_print("Region blocks\n");
+                output_print(ctx->out, "------------------------------------------------------------\n");
+                output_print(ctx->out, "Region blocks\n");
                 for (uint64_t b = 0; b < nb; ++b) {
-                    zarn_buffered_print("block #%d", static_cast<int>(b));
-                    print_block_corners(b, list1.get(), rank);
-                    print_block_corners(b, list2.get(), rank);
-                    zarn_buffered_print("\n");
+                    output_print(ctx->out, "block #%d", static_cast<int>(b));
+                    print_block_corners(ctx->out, b, list1.get(), rank);
+                    print_block_corners(ctx->out, b, list2.get(), rank);
+                    output_print(ctx->out, "\n");
                 }
             }
         }
@@ -271,29 +267,29 @@ nfound_t diff_region(hid_t obj1, hid_t obj2, hid_t region1, hid_t region2, diff_
         hsize_buffer list2(static_cast<hsize_t *>(std::malloc(bytes)));
         if (!list1 || !list2) {
             ZARN_PUSH_ERROR(zarn_info_minor, "Buffer allocation failed");
-            options->error_status |= 2;
+            ctx->outcome->status |= 2;
         } else if (H5Sget_select_elem_pointlist(region1, 0, np, list1.get()) < 0 ||
                    H5Sget_select_elem_pointlist(region2, 0, np, list2.get()) < 0) {
-            options->error_status |= 2;
+            ctx->outcome->status |= 2;
         } else {
             for (uint64_t i = 0; i < np * r; ++i)
                 if (list1[i] != list2[i])
                     ++point_total;
-            if (point_total != 0 && options->verbose_mode) {
-                zarn_buffered_print("Region points\n");
+            if (point_total != 0 && ctx->settings->verbose_mode) {
+                output_print(ctx->out, "Region points\n");
                 for (uint64_t p = 0; p < np; ++p) {
                     const hsize_t *c1 = list1.get() + p * r;
                     const hsize_t *c2 = list2.get() + p * r;
                     if (std::memcmp(c1, c2, r * sizeof(hsize_t)) == 0)
                         continue;
-                    zarn_buffered_print("point #%d", static_cast<int>(p));
-                    zarn_buffered_print("              (");
+                    output_print(ctx->out, "point #%d", static_cast<int>(p));
+                    output_print(ctx->out, "              (");
                     for (uint64_t d = 0; d < r; ++d)
-                        zarn_buffered_print(d ? ",%llu" : "%llu", c1[d]);
-                    zarn_buffered_print(")              (");
+                        output_print(ctx->out, d ? ",%llu" : "%llu", c1[d]);
+                    output_print(ctx->out, ")              (");
                     for (uint64_t d = 0; d < r; ++d)
-                        zarn_buffered_print(d ? ",%llu" : "%llu", c2[d]);
-                    zarn_buffered_print(")\n");
+                        output_print(ctx->out, d ? ",%llu" : "%llu", c2[d]);
+                    output_print(ctx->out, ")\n");
                 }
             }
         }

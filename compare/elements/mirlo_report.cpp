@@ -15,46 +15,41 @@
 
 namespace {
 
-template <class U> void print_extent_of(int rank, const U *dims)
+template <class U> void print_extent_of(output_sink *out, int rank, const U *dims)
 {
     if (rank <= 0) {
-        zarn_buffered_print("H5S_SCALAR");
+        output_print(out, "H5S_SCALAR");
         return;
     }
     if (dims == nullptr) {
-        zarn_buffered_print("dimension is NULL");
+        output_print(out, "dimension is NULL");
         return;
     }
-    zarn_buffered_print("[");
+    output_print(out, "[");
     for (int i = 0; i < rank; ++i)
-        zarn_buffered_print(i ? "x%llu" : "%llu", static_cast<unsigned long long>(dims[i]));
-    zarn_buffered_print("]");
+        output_print(out, i ? "x%llu" : "%llu", static_cast<unsigned long long>(dims[i]));
+    output_print(out, "]");
 }
 
-bool rows_printed(const diff_options *options)
+void print_table_header(const pair_context *ctx)
 {
-    return (options->report_mode || options->verbose_mode) && !options->quiet_mode;
-}
-
-void print_table_header(const diff_options *options)
-{
-    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
-    zarn_buffered_print("%-16s", "size:");
-    print_extent_of(rank, options->dims);
-    zarn_buffered_print("%-11s", "");
-    print_extent_of(rank, options->dims);
-    zarn_buffered_print("\n");
-    const std::string printable1 = zarn_printable_name(options->object_names[0]);
-    const std::string printable2 = zarn_printable_name(options->object_names[1]);
+    const int rank = ctx->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : ctx->rank;
+    output_print(ctx->out, "%-16s", "size:");
+    print_extent_of(ctx->out, rank, ctx->dims);
+    output_print(ctx->out, "%-11s", "");
+    print_extent_of(ctx->out, rank, ctx->dims);
+    output_print(ctx->out, "\n");
+    const std::string printable1 = zarn_printable_name(ctx->object_names[0]);
+    const std::string printable2 = zarn_printable_name(ctx->object_names[1]);
     const char *name1 = printable1.c_str();
     const char *name2 = printable2.c_str();
-    if (options->relative_header) {
-        zarn_buffered_print("%-15s %-15s %-15s %-15s %-15s\n", "position", name1, name2, "difference",
+    if (ctx->relative_header) {
+        output_print(ctx->out, "%-15s %-15s %-15s %-15s %-15s\n", "position", name1, name2, "difference",
                             "relative");
-        zarn_buffered_print("------------------------------------------------------------------------\n");
+        output_print(ctx->out, "------------------------------------------------------------------------\n");
     } else {
-        zarn_buffered_print("%-15s %-15s %-15s %-20s\n", "position", name1, name2, "difference");
-        zarn_buffered_print("------------------------------------------------------------\n");
+        output_print(ctx->out, "%-15s %-15s %-15s %-20s\n", "position", name1, name2, "difference");
+        output_print(ctx->out, "------------------------------------------------------------\n");
     }
 }
 
@@ -96,15 +91,15 @@ uint64_t subset_linear_offset(uint64_t elem_idx, int rank, const subset_spec *su
 
 // element_position for a rank between 1 and MIRLO_MAX_RANK; inline in the
 // row printer, which runs once per difference in report mode.
-inline void map_position(const diff_options *options, int rank, uint64_t elem_idx, uint64_t *position)
+inline void map_position(const pair_context *ctx, int rank, uint64_t elem_idx, uint64_t *position)
 {
     uint64_t p = elem_idx;
-    const subset_spec *subset = options->subsets[0];
+    const subset_spec *subset = ctx->subset;
     if (subset != nullptr && elem_idx != 0)
-        p = subset_linear_offset(elem_idx, rank, subset, options->dims);
-    index_to_position(rank, p, options->accumulators, position);
+        p = subset_linear_offset(elem_idx, rank, subset, ctx->dims);
+    index_to_position(rank, p, ctx->accumulators, position);
     for (int i = 0; i < rank; ++i)
-        position[i] += options->block_start[i];
+        position[i] += ctx->block_start[i];
 }
 
 std::string format_reason(const char *fmt, va_list ap)
@@ -137,13 +132,18 @@ template <class Get> std::string name_of(hid_t id, Get get)
 
 } // namespace
 
-std::string element_position_label(const diff_options *options, uint64_t elem_idx)
+std::string shown(const char *name)
 {
-    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    return name != nullptr ? zarn_printable_name(name) : std::string();
+}
+
+std::string element_position_label(const pair_context *ctx, uint64_t elem_idx)
+{
+    const int rank = ctx->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : ctx->rank;
     if (rank <= 0)
         return {};
     uint64_t coords[MIRLO_MAX_RANK];
-    element_position(options, elem_idx, coords);
+    element_position(ctx, elem_idx, coords);
     std::string label = "[ ";
     for (int i = 0; i < rank; ++i)
         label += std::to_string(coords[i]) + " ";
@@ -174,40 +174,40 @@ void print_failure_of(hid_t id, const char *fmt, ...)
     emit_failure(name_of(id, H5Fget_name).c_str(), name_of(id, H5Iget_name).c_str(), reason);
 }
 
-void print_position(diff_options *options, uint64_t elem_idx, size_t char_idx)
+void print_position(pair_context *ctx, uint64_t elem_idx, size_t char_idx)
 {
-    if (!rows_printed(options))
+    if (!rows_printed(*ctx->settings))
         return;
-    if (options->header_pending == 1) {
-        options->header_pending = 0;
-        print_table_header(options);
+    if (ctx->header_pending) {
+        ctx->header_pending = false;
+        print_table_header(ctx);
     }
-    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    const int rank = ctx->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : ctx->rank;
     if (rank <= 0) {
-        if (options->index_pending) {
-            zarn_buffered_print("[ %zu]", char_idx);
-            options->index_pending = 0;
+        if (ctx->index_pending) {
+            output_print(ctx->out, "[ %zu]", char_idx);
+            ctx->index_pending = false;
         } else {
-            zarn_buffered_print("      ");
+            output_print(ctx->out, "      ");
         }
-        zarn_buffered_print("          ");
+        output_print(ctx->out, "          ");
         return;
     }
-    map_position(options, rank, elem_idx, options->position);
-    zarn_buffered_print("[ ");
+    map_position(ctx, rank, elem_idx, ctx->position);
+    output_print(ctx->out, "[ ");
     for (int i = 0; i < rank; ++i)
-        zarn_buffered_print("%llu ", static_cast<unsigned long long>(options->position[i]));
-    zarn_buffered_print("]          ");
+        output_print(ctx->out, "%llu ", static_cast<unsigned long long>(ctx->position[i]));
+    output_print(ctx->out, "]          ");
     // The character index is shown only for rank 0; drop the request here so
     // it cannot reach a later row of a scalar object.
-    options->index_pending = 0;
+    ctx->index_pending = false;
 }
 
-void element_position(const diff_options *options, uint64_t elem_idx, uint64_t *position)
+void element_position(const pair_context *ctx, uint64_t elem_idx, uint64_t *position)
 {
-    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    const int rank = ctx->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : ctx->rank;
     if (rank > 0)
-        map_position(options, rank, elem_idx, position);
+        map_position(ctx, rank, elem_idx, position);
 }
 
 uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulators, uint64_t *position)
@@ -223,76 +223,71 @@ uint64_t index_to_position(int rank, uint64_t index, const uint64_t *accumulator
     return index;
 }
 
-void init_accumulators(int rank, const uint64_t *dims, uint64_t *accumulators, uint64_t *position,
-                       uint64_t *other_array)
+void init_accumulators(int rank, const uint64_t *dims, uint64_t *accumulators)
 {
     if (rank <= 0)
         return;
     accumulators[rank - 1] = 1;
     for (int i = rank - 2; i >= 0; --i)
         accumulators[i] = accumulators[i + 1] * dims[i + 1];
-    for (int i = 0; i < rank; ++i) {
-        position[i] = 0;
-        other_array[i] = 0;
-    }
 }
 
 nfound_t diff_char_pair(const unsigned char *c1, const unsigned char *c2, uint64_t elem_idx, size_t char_idx,
-                        diff_options *options)
+                        pair_context *ctx)
 {
     if (*c1 == *c2)
         return 0;
-    if (!rows_printed(options))
+    if (!rows_printed(*ctx->settings))
         return 1;
-    options->relative_header = 0;
-    options->index_pending = 1;
-    print_position(options, elem_idx, char_idx);
-    zarn_buffered_print("  ");
-    print_escaped_char(*c1);
-    zarn_buffered_print("            ");
-    print_escaped_char(*c2);
-    zarn_buffered_print("\n");
+    ctx->relative_header = false;
+    ctx->index_pending = true;
+    print_position(ctx, elem_idx, char_idx);
+    output_print(ctx->out, "  ");
+    print_escaped_char(ctx->out, *c1);
+    output_print(ctx->out, "            ");
+    print_escaped_char(ctx->out, *c2);
+    output_print(ctx->out, "\n");
     return 1;
 }
 
-void print_escaped_char(int c)
+void print_escaped_char(output_sink *out, int c)
 {
     const unsigned char u = static_cast<unsigned char>(c);
     switch (u) {
-    case '\b': zarn_buffered_print("\\b"); return;
-    case '\t': zarn_buffered_print("\\t"); return;
-    case '\n': zarn_buffered_print("\\n"); return;
-    case '\f': zarn_buffered_print("\\f"); return;
-    case '\r': zarn_buffered_print("\\r"); return;
-    case '"': zarn_buffered_print("\\\""); return;
-    case '\\': zarn_buffered_print("\\\\"); return;
+    case '\b': output_print(out, "\\b"); return;
+    case '\t': output_print(out, "\\t"); return;
+    case '\n': output_print(out, "\\n"); return;
+    case '\f': output_print(out, "\\f"); return;
+    case '\r': output_print(out, "\\r"); return;
+    case '"': output_print(out, "\\\""); return;
+    case '\\': output_print(out, "\\\\"); return;
     default: break;
     }
     if (u < 128 && isprint(u))
-        zarn_buffered_print("%c", u);
+        output_print(out, "%c", u);
     else
-        zarn_buffered_print("\\%03o", u);
+        output_print(out, "\\%03o", u);
 }
 
-void print_block_corners(uint64_t block, const hsize_t *coords, int rank)
+void print_block_corners(output_sink *out, uint64_t block, const hsize_t *coords, int rank)
 {
-    zarn_buffered_print("        ");
+    output_print(out, "        ");
     if (rank > 0) {
         const hsize_t *start = coords + block * 2 * static_cast<uint64_t>(rank);
         const hsize_t *end = start + rank;
-        zarn_buffered_print("%s%llu", "   (", start[0]);
+        output_print(out, "%s%llu", "   (", start[0]);
         for (int i = 1; i < rank; ++i)
-            zarn_buffered_print("%s%llu", ",", start[i]);
-        zarn_buffered_print("%s%llu", ")-(", end[0]);
+            output_print(out, "%s%llu", ",", start[i]);
+        output_print(out, "%s%llu", ")-(", end[0]);
         for (int i = 1; i < rank; ++i)
-            zarn_buffered_print("%s%llu", ",", end[i]);
+            output_print(out, "%s%llu", ",", end[i]);
     }
-    zarn_buffered_print(")");
+    output_print(out, ")");
 }
 
-void print_extent(int rank, const hsize_t *dims)
+void print_extent(output_sink *out, int rank, const hsize_t *dims)
 {
-    print_extent_of(rank, dims);
+    print_extent_of(out, rank, dims);
 }
 
 namespace {
@@ -304,19 +299,19 @@ struct named {
 };
 
 // Prints the name of the first type in names equal to type, else unknown.
-template <size_t N> void print_name_among(hid_t type, const named (&names)[N], const char *unknown)
+template <size_t N> void print_name_among(output_sink *out, hid_t type, const named (&names)[N], const char *unknown)
 {
     for (const named &n : names)
         if (H5Tequal(type, n.id) > 0) {
-            zarn_buffered_print("%s", n.name);
+            output_print(out, "%s", n.name);
             return;
         }
-    zarn_buffered_print("%s", unknown);
+    output_print(out, "%s", unknown);
 }
 
 } // namespace
 
-void print_file_type_name(hid_t type)
+void print_file_type_name(output_sink *out, hid_t type)
 {
     const H5T_class_t cls = H5Tget_class(type);
     if (cls == H5T_INTEGER) {
@@ -335,7 +330,7 @@ void print_file_type_name(hid_t type)
             {H5T_NATIVE_LONG, "H5T_NATIVE_LONG"}, {H5T_NATIVE_ULONG, "H5T_NATIVE_ULONG"},
             {H5T_NATIVE_LLONG, "H5T_NATIVE_LLONG"}, {H5T_NATIVE_ULLONG, "H5T_NATIVE_ULLONG"},
         };
-        print_name_among(type, names, "undefined integer");
+        print_name_among(out, type, names, "undefined integer");
     } else if (cls == H5T_FLOAT) {
         const named names[] = {
             {H5T_IEEE_F32BE, "H5T_IEEE_F32BE"},       {H5T_IEEE_F32LE, "H5T_IEEE_F32LE"},
@@ -343,7 +338,7 @@ void print_file_type_name(hid_t type)
             {H5T_NATIVE_FLOAT, "H5T_NATIVE_FLOAT"},   {H5T_NATIVE_DOUBLE, "H5T_NATIVE_DOUBLE"},
             {H5T_NATIVE_LDOUBLE, "H5T_NATIVE_LDOUBLE"},
         };
-        print_name_among(type, names, "undefined float");
+        print_name_among(out, type, names, "undefined float");
     } else if (cls == H5T_BITFIELD) {
         const named names[] = {
             {H5T_STD_B8BE, "H5T_STD_B8BE"},   {H5T_STD_B8LE, "H5T_STD_B8LE"},
@@ -351,7 +346,7 @@ void print_file_type_name(hid_t type)
             {H5T_STD_B32BE, "H5T_STD_B32BE"}, {H5T_STD_B32LE, "H5T_STD_B32LE"},
             {H5T_STD_B64BE, "H5T_STD_B64BE"}, {H5T_STD_B64LE, "H5T_STD_B64LE"},
         };
-        print_name_among(type, names, "undefined bitfield");
+        print_name_among(out, type, names, "undefined bitfield");
     }
 }
 
@@ -396,9 +391,9 @@ const char *class_label(int cls)
     }
 }
 
-void print_difference_count(nfound_t n)
+void print_difference_count(output_sink *out, nfound_t n)
 {
-    zarn_buffered_print("%llu differences found\n", static_cast<unsigned long long>(n));
+    output_print(out, "%llu differences found\n", static_cast<unsigned long long>(n));
 }
 
 const char *last_path_component(const char *path)

@@ -1,38 +1,39 @@
-// The top-level comparison of two files, groups or objects.
+// The top-level comparison of two files, groups or objects: opening, listing
+// both sides, matching the lists, and comparing every pair present on both.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
+#include "mirlo_exclude.hpp"
 #include "trek.hpp"
 
-struct run_report; // mirlo_record.hpp
+#include <string>
+#include <vector>
 
-// obj1 and obj2 are null for a whole-file comparison. Returns the number of
-// differences; run-wide state (error_status, not_comparable,
-// contents_equal) is left in options. With a report, the objects on one side
-// only, the record of every pair (with --json) and a failure before the pairs
-// are kept in it.
-nfound_t mirlo(const char *file1, const char *file2, const char *obj1, const char *obj2, diff_options *options,
-               run_report *report = nullptr);
+struct run_report;  // mirlo_record.hpp
+struct mirlo_crew;  // mirlo_parallel.hpp
+struct output_sink; // mirlo_output.hpp
 
-// Number of MPI processes of the run (1 until the main program sets it);
-// with more than one, rank 0 hands the pairs to workers.
-extern int mpi_size;
-
-// True when both names lead to the same object (same file number and address).
-bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2);
-
+// Compares file1 and file2 (the objects obj1 and obj2, or whole files when
+// they are null) under settings, printing the report to out. With several
+// processes in crew, rank 0 hands the pairs to the workers (and stops them
+// when it ends before). With a report, the objects on one side only, the
+// record of every pair (with --json) and a failure before the pairs are
+// kept in it. Returns the run's outcome.
+run_outcome mirlo(const char *file1, const char *file2, const char *obj1, const char *obj2,
+                  const mirlo_settings &settings, mirlo_crew *crew, output_sink *out, run_report *report = nullptr);
 
 // Merges the two sorted path lists into a match table of relative names with
-// presence flags, leaving out excluded paths.
+// presence flags, leaving out the paths --exclude-path excludes.
 trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const trek_info *info2,
-                                const char *path2, diff_options *options);
+                                const char *path2, const mirlo_settings &settings);
 
-// Compares every pair present on both sides of the table (itself with one
-// process, through the workers with several) and returns the differences.
-// With a report, the objects on one side only and (with --json) the pairs'
-// records in match order go into it.
-nfound_t diff_match(hid_t file1_id, const char *grp1, trek_info *info1, hid_t file2_id, const char *grp2,
-                    trek_info *info2, trek_table *table, diff_options *options, run_report *report = nullptr);
+// The pairs of the table present on both sides, in match order, with their
+// full names (grp1 and grp2 before the table's relative names), their kinds
+// as listed, and whether --exclude-attribute excludes their attributes.
+std::vector<matched_pair> pairs_to_compare(const trek_table &table, const trek_info &info1, const char *grp1,
+                                           const trek_info &info2, const char *grp2,
+                                           const mirlo_settings &settings);
 
-// Link callback of a group listing: records links, or follows them when
-// --follow-symlinks is given.
-int trav_grp_symlinks(const char *path, const H5L_info_t *linfo, void *udata);
+// Sets attributes_excluded of every pair from the --exclude-attribute
+// entries: an entry excludes the attributes of the object it names, and,
+// when that object is a group compared as one, of everything below it.
+void resolve_attribute_exclusions(const std::vector<std::string> &entries, std::vector<matched_pair> *pairs);

@@ -66,38 +66,26 @@ int table_append(attr_match_table *table, const std::string &name, uint32_t in_f
     return 0;
 }
 
-void print_attr_table(const attr_match_table *table, const diff_options *options)
+void print_attr_table(const attr_match_table *table, const pair_context *ctx)
 {
-    if (options->verbose_level == 2) {
-        zarn_buffered_print("   obj1   obj2\n");
-        zarn_buffered_print(" --------------------------------------\n");
+    if (ctx->settings->verbose_level == 2) {
+        output_print(ctx->out, "   obj1   obj2\n");
+        output_print(ctx->out, " --------------------------------------\n");
         for (const attr_match &e : table->entries)
-            zarn_buffered_print("%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ',
+            output_print(ctx->out, "%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ',
                                 zarn_printable_name(e.name.c_str()).c_str());
     }
-    if (options->verbose_level > 0) {
+    if (ctx->settings->verbose_level > 0) {
         size_t common = table->entries.size() - table->only_in_first - table->only_in_second;
-        zarn_buffered_print("Attributes status:  %zu common, %zu only in obj1, %zu only in obj2\n", common,
+        output_print(ctx->out, "Attributes status:  %zu common, %zu only in obj1, %zu only in obj2\n", common,
                             static_cast<size_t>(table->only_in_first), static_cast<size_t>(table->only_in_second));
     }
 }
 
-// "%s of <%s>": the attribute name and its object's path, as a table heading.
-char *make_heading(const char *name, const char *path)
-{
-    int len = std::snprintf(nullptr, 0, "%s of <%s>", name, path);
-    if (len < 0)
-        return nullptr;
-    auto *text = static_cast<char *>(std::malloc(static_cast<size_t>(len) + 1));
-    if (text)
-        std::snprintf(text, static_cast<size_t>(len) + 1, "%s of <%s>", name, path);
-    return text;
-}
-
 // Attributes on one side only, in the record of the pair.
-void record_one_side_attributes(const attr_match_table &table, const diff_options *options)
+void record_one_side_attributes(const attr_match_table &table, const pair_context *ctx)
 {
-    object_record *r = record_of(options);
+    object_record *r = ctx->record;
     if (r == nullptr)
         return;
     for (const attr_match &e : table.entries) {
@@ -107,33 +95,6 @@ void record_one_side_attributes(const attr_match_table &table, const diff_option
             r->attributes_only_in_second.push_back(e.name);
     }
 }
-
-// While it lives, the record of the pair being compared gives way to the
-// record of one of its attribute pairs, which then joins the pair's record.
-struct attribute_record {
-    diff_options *options;
-    object_record *parent;
-    object_record record;
-    attribute_record(diff_options *o, const char *name) : options(o), parent(record_of(o))
-    {
-        if (parent == nullptr)
-            return;
-        record.kind = "attribute";
-        record.name1 = record.name2 = name != nullptr ? name : "";
-        options->context->record = &record;
-        options->context->stats = &record.data;
-    }
-    ~attribute_record()
-    {
-        if (parent == nullptr)
-            return;
-        options->context->record = parent;
-        options->context->stats = nullptr;
-        parent->attributes.push_back(std::move(record));
-    }
-    attribute_record(const attribute_record &) = delete;
-    attribute_record &operator=(const attribute_record &) = delete;
-};
 
 // What is held for one attribute of the pair being compared.
 struct attr_side {
@@ -145,6 +106,172 @@ struct attr_side {
     hsize_t dims[H5S_MAX_RANK] = {};
     read_buffer buf; // released before the types and space it names close
 };
+
+const char *const SIDE_WORDS[2] = {"first", "second"};
+
+// The types, size, space and extent of one attribute. False, with the
+// failure pushed, when one cannot be had.
+bool describe_side(hid_t attr, int k, attr_side *side)
+{
+    side->ftype.reset(H5Aget_type(attr));
+    if (!side->ftype.valid()) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_type %s attribute failed", SIDE_WORDS[k]);
+        return false;
+    }
+    side->mtype.reset(H5Tget_native_type(side->ftype, H5T_DIR_DEFAULT));
+    if (!side->mtype.valid()) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_native_type %s attribute ftype failed", SIDE_WORDS[k]);
+        return false;
+    }
+    side->msize = H5Tget_size(side->mtype);
+    if (side->msize == 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_size %s attribute mtype failed", SIDE_WORDS[k]);
+        return false;
+    }
+    side->space.reset(H5Aget_space(attr));
+    if (!side->space.valid()) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_space %s attribute failed", SIDE_WORDS[k]);
+        return false;
+    }
+    side->rank = H5Sget_simple_extent_dims(side->space, side->dims, nullptr);
+    if (side->rank < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_dims %s attribute failed", SIDE_WORDS[k]);
+        return false;
+    }
+    return true;
+}
+
+// The data fields of ctx for the attribute whose first side is side:
+// rank, extent, strides, elements, memory type.
+void describe_data(const attr_side &side, uint64_t element_count, pair_context *ctx)
+{
+    ctx->element_count = element_count;
+    ctx->block_element_count = element_count;
+    ctx->count_left = ctx->rule.count_limit;
+    ctx->rank = side.rank;
+    std::memset(ctx->dims, 0, sizeof ctx->dims);
+    std::memset(ctx->position, 0, sizeof ctx->position);
+    std::memset(ctx->block_start, 0, sizeof ctx->block_start);
+    for (int d = 0; d < side.rank && d < MIRLO_MAX_RANK; ++d)
+        ctx->dims[d] = side.dims[d];
+    init_accumulators(side.rank, ctx->dims, ctx->accumulators);
+    ctx->mem_type_id = side.mtype;
+    ctx->mem_type_size = side.msize;
+    ctx->relative_header = false;
+}
+
+// Reads both attributes into zero-filled buffers of at least one element
+// (an attribute without elements still gets one). False when a buffer
+// cannot be had or a read fails; *failed_side names the attribute then.
+bool read_sides(const hid_t attrs[2], const char *const names[2], attr_side side[2], uint64_t element_count,
+                pair_context *ctx, int *failed_side)
+{
+    const uint64_t alloc_count = element_count ? element_count : 1;
+    bool allocated = true;
+    for (int k = 0; k < 2; ++k) {
+        if (!side[k].buf.allocate_zeroed(alloc_count, side[k].msize))
+            allocated = false;
+        side[k].buf.type = side[k].mtype;
+        side[k].buf.space = side[k].space;
+        side[k].buf.has_vlen = zarn_type_has_vlen(side[k].mtype) == 1;
+    }
+    if (!allocated) {
+        output_print(ctx->out, "cannot read into memory\n");
+        ZARN_PUSH_ERROR(zarn_err_minor, "buffer allocation failed");
+        *failed_side = 0;
+        return false;
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (H5Aread(attrs[k], side[k].mtype, side[k].buf.data) < 0) {
+            output_print(ctx->out, "Failed reading attribute%d %s\n", k + 1, shown(names[k]).c_str());
+            *failed_side = k;
+            return false;
+        }
+        side[k].buf.filled = true;
+    }
+    return true;
+}
+
+// Closes what the attribute comparison opened, in order; a close that fails
+// fails the comparison.
+void close_sides(attr_side side[2], pair_context *ctx)
+{
+    for (int k = 0; k < 2; ++k)
+        side[k].buf.release();
+    for (int k = 0; k < 2; ++k) {
+        if (side[k].ftype.close() < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute ftype failed", SIDE_WORDS[k]);
+            ctx->outcome->fail();
+        }
+        if (side[k].space.close() < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Sclose %s attribute space failed", SIDE_WORDS[k]);
+            ctx->outcome->fail();
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (side[k].mtype.close() < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute mtype failed", SIDE_WORDS[k]);
+            ctx->outcome->fail();
+        }
+    }
+}
+
+// The values of two attributes whose types can be compared, read and
+// compared, with the pair line and count. Returns the differences; a
+// failure to read sets *failed_side (0 or 1) and returns 0 with *failed.
+nfound_t compare_values(const hid_t attrs[2], const char *const names[2], const char *const paths[2],
+                        attr_side side[2], pair_context *ctx, bool *failed, int *failed_side)
+{
+    if (match_up_memsize(side[0].ftype, side[1].ftype, &side[0].mtype.id, &side[1].mtype.id, &side[0].msize,
+                         &side[1].msize) < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "match_up_memsize failed");
+        *failed = true;
+        return 0;
+    }
+    // A null dataspace holds no element at all.
+    const hssize_t npoints = H5Sget_simple_extent_npoints(side[0].space);
+    if (npoints < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_npoints first attribute failed");
+        *failed = true;
+        return 0;
+    }
+    const uint64_t element_count = static_cast<uint64_t>(npoints);
+    describe_data(side[0], element_count, ctx);
+    if (!read_sides(attrs, names, side, element_count, ctx, failed_side)) {
+        *failed = true;
+        return 0;
+    }
+    // The table's column titles: "name of <path>".
+    const std::string headings[2] = {std::string(names[0]) + " of <" + paths[0] + ">",
+                                     std::string(names[1]) + " of <" + paths[1] + ">"};
+    ctx->object_names[0] = headings[0].c_str();
+    ctx->object_names[1] = headings[1].c_str();
+    const auto print_pair = [&]() {
+        output_print(ctx->out, "%-7s: <%s> and <%s>\n", "attribute", shown(headings[0]).c_str(),
+                     shown(headings[1]).c_str());
+    };
+    // A comparison that failed part way (a reference that leads nowhere)
+    // prints no count: the failure is told on standard error instead.
+    pair_outcome values;
+    pair_outcome *const outer = ctx->outcome;
+    ctx->outcome = &values;
+    const bool listed = ctx->settings->verbose_mode || ctx->settings->report_mode;
+    if (listed)
+        print_pair();
+    const nfound_t nfound = diff_array(side[0].buf.data, side[1].buf.data, ctx, attrs[0], attrs[1]);
+    if (!values.failed()) {
+        if (!listed && !ctx->settings->quiet_mode && nfound != 0)
+            print_pair();
+        if (listed || (!ctx->settings->quiet_mode && nfound != 0))
+            print_difference_count(ctx->out, nfound);
+        if (ctx->record != nullptr)
+            print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound);
+    }
+    ctx->outcome = outer;
+    outer->add(values);
+    ctx->object_names[0] = ctx->object_names[1] = nullptr;
+    return nfound;
+}
 
 } // namespace
 
@@ -159,7 +286,7 @@ bool attributes_listable(hid_t loc1, hid_t loc2)
     return true;
 }
 
-int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options)
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, pair_context *ctx)
 {
     *table = attr_match_table{};
     H5O_info_t oinfo1, oinfo2;
@@ -209,272 +336,102 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff
         *table = attr_match_table{};
         return -1;
     }
-    print_attr_table(table, options);
+    print_attr_table(table, ctx);
     return 0;
 }
 
-nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2, diff_options *options)
+nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2, pair_context *ctx)
 {
-    // The working fields of the caller's record are left as they were.
-    // Attributes are always read whole: a subset given for the object does
-    // not apply to them.
-    diff_options opts = *options;
-    opts.subsets[0] = opts.subsets[1] = nullptr;
-    int status = options->error_status;
     nfound_t total = 0;
-
     attr_match_table table;
-    if (build_match_list_attrs(loc1, loc2, &table, &opts) < 0) {
-        record_error(&opts, "the attributes cannot be listed");
+    if (build_match_list_attrs(loc1, loc2, &table, ctx) < 0) {
+        record_error(ctx, "the attributes cannot be listed");
         ZARN_PUSH_ERROR(zarn_err_minor, "build_match_list_attrs failed");
-        status = 2;
-    } else {
-        if (table.only_in_first > 0 || table.only_in_second > 0)
-            opts.contents_equal = 0;
-        record_one_side_attributes(table, &opts);
-        for (const attr_match &e : table.entries) {
-            if (!e.exists[0] || !e.exists[1])
+        ctx->outcome->fail();
+        return 0;
+    }
+    if (table.only_in_first > 0 || table.only_in_second > 0)
+        ctx->outcome->members_differ = true;
+    record_one_side_attributes(table, ctx);
+    const hid_t locs[2] = {loc1, loc2};
+    const char *const paths[2] = {path1, path2};
+    for (const attr_match &e : table.entries) {
+        if (!e.exists[0] || !e.exists[1])
+            continue;
+        h5_attribute a[2];
+        for (int k = 0; k < 2; ++k) {
+            a[k].reset(H5Aopen(locs[k], e.name.c_str(), H5P_DEFAULT));
+            if (a[k].valid())
                 continue;
-            h5_attribute a1(H5Aopen(loc1, e.name.c_str(), H5P_DEFAULT));
-            if (!a1.valid()) {
-                print_failure_of(loc1, "attribute <%s> cannot be opened", zarn_printable_name(e.name.c_str()).c_str());
-                record_error(&opts, "cannot open attribute <%s> of <%s>", e.name.c_str(), path1);
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen first attribute failed");
-                status = 2;
-                break;
-            }
-            h5_attribute a2(H5Aopen(loc2, e.name.c_str(), H5P_DEFAULT));
-            if (!a2.valid()) {
-                print_failure_of(loc2, "attribute <%s> cannot be opened", zarn_printable_name(e.name.c_str()).c_str());
-                record_error(&opts, "cannot open attribute <%s> of <%s>", e.name.c_str(), path2);
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen second attribute failed");
-                status = 2;
+            print_failure_of(locs[k], "attribute <%s> cannot be opened", shown(e.name).c_str());
+            record_error(ctx, "cannot open attribute <%s> of <%s>", e.name.c_str(), paths[k]);
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Aopen %s attribute failed", SIDE_WORDS[k]);
+            ctx->outcome->fail();
+            h5_errors_off quiet;
+            a[0].reset();
+            return total;
+        }
+        total += diff_attr_data(a[0], a[1], e.name.c_str(), e.name.c_str(), path1, path2, ctx);
+        for (int k = 0; k < 2; ++k) {
+            if (a[k].close() < 0) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose %s attribute failed", SIDE_WORDS[k]);
+                ctx->outcome->fail();
                 h5_errors_off quiet;
-                a1.reset();
-                break;
-            }
-            total += diff_attr_data(a1, a2, e.name.c_str(), e.name.c_str(), path1, path2, &opts);
-            if (a1.close() < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose first attribute failed");
-                status = 2;
-                h5_errors_off quiet;
-                a2.reset();
-                break;
-            }
-            if (a2.close() < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aclose second attribute failed");
-                status = 2;
-                break;
+                a[1].reset();
+                return total;
             }
         }
     }
-
-    options->header_pending = opts.header_pending;
-    options->not_comparable = opts.not_comparable;
-    options->contents_equal = opts.contents_equal;
-    options->error_status = status | opts.error_status;
     return total;
 }
 
 nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char *name2, const char *path1,
-                        const char *path2, diff_options *options)
+                        const char *path2, pair_context *ctx)
 {
-    int status = options->error_status;
-    nfound_t nfound = 0;
-    attr_side side[2];
+    // Every attribute pair is a table of its own, read whole: a subset
+    // given for the object does not apply to it. With records kept, it has
+    // a record of its own, which joins the pair's.
+    object_record record;
+    pair_context actx = ctx->nested();
+    actx.stats = nullptr;
+    if (ctx->record != nullptr) {
+        record.kind = "attribute";
+        record.name1 = record.name2 = name1 != nullptr ? name1 : "";
+        actx.record = &record;
+        actx.stats = &record.data;
+    }
     const hid_t attrs[2] = {attr1, attr2};
-    const char *which[2] = {"first", "second"};
-    char *const saved_names[2] = {options->object_names[0], options->object_names[1]};
-    zarn_malloc_ptr<char> names[2];
-    zarn_malloc_ptr<char> headings[2];
+    const char *const names[2] = {name1 != nullptr ? name1 : "", name2 != nullptr ? name2 : ""};
+    const char *const paths[2] = {path1, path2};
+    attr_side side[2];
     bool failed = false;
     int failed_side = 0; // the attribute named when reading fails
-    attribute_record recorded(options, name1);
-
-    do {
-        for (int i = 0; i < 2 && !failed; ++i) {
-            side[i].ftype.reset(H5Aget_type(attrs[i]));
-            if (!side[i].ftype.valid()) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_type %s attribute failed", which[i]);
-                failed = true;
-                failed_side = i;
-            }
+    nfound_t nfound = 0;
+    for (int k = 0; k < 2 && !failed; ++k)
+        if (!describe_side(attrs[k], k, &side[k])) {
+            failed = true;
+            failed_side = k;
         }
-        for (int i = 0; i < 2 && !failed; ++i) {
-            side[i].mtype.reset(H5Tget_native_type(side[i].ftype, H5T_DIR_DEFAULT));
-            if (!side[i].mtype.valid()) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_native_type %s attribute ftype failed", which[i]);
-                failed = true;
-                failed_side = i;
-            }
-        }
-        for (int i = 0; i < 2 && !failed; ++i) {
-            side[i].msize = H5Tget_size(side[i].mtype);
-            if (side[i].msize == 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_size %s attribute mtype failed", which[i]);
-                failed = true;
-                failed_side = i;
-            }
-        }
-        for (int i = 0; i < 2 && !failed; ++i) {
-            side[i].space.reset(H5Aget_space(attrs[i]));
-            if (!side[i].space.valid()) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Aget_space %s attribute failed", which[i]);
-                failed = true;
-                failed_side = i;
-            }
-        }
-        for (int i = 0; i < 2 && !failed; ++i) {
-            side[i].rank = H5Sget_simple_extent_dims(side[i].space, side[i].dims, nullptr);
-            if (side[i].rank < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_dims %s attribute failed", which[i]);
-                failed = true;
-                failed_side = i;
-            }
-        }
-        if (failed)
-            break;
-
+    if (!failed) {
         // Type messages name the attributes.
-        names[0].reset(name1 ? strdup(name1) : nullptr);
-        names[1].reset(name2 ? strdup(name2) : nullptr);
-        options->object_names[0] = names[0].get();
-        options->object_names[1] = names[1].get();
-
-        int can = diff_can_type(side[0].ftype, side[1].ftype, side[0].rank, side[1].rank, side[0].dims,
-                                side[1].dims, side[0].dims, side[1].dims, options, false);
+        actx.object_names[0] = name1;
+        actx.object_names[1] = name2;
+        const int can = diff_can_type(side[0].ftype, side[1].ftype, side[0].rank, side[1].rank, side[0].dims,
+                                      side[1].dims, side[0].dims, side[1].dims, &actx, false);
         if (can < 0)
             print_failure_of(attr1, "its datatype cannot be read");
-        if (can != 1)
-            break; // not comparable (0) or failed (-1, error_status already set)
-
-        if (match_up_memsize(side[0].ftype, side[1].ftype, &side[0].mtype.id, &side[1].mtype.id, &side[0].msize,
-                             &side[1].msize) < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "match_up_memsize failed");
-            failed = true;
-            break;
-        }
-
-        // A null dataspace holds no element at all.
-        hssize_t npoints = H5Sget_simple_extent_npoints(side[0].space);
-        if (npoints < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Sget_simple_extent_npoints first attribute failed");
-            failed = true;
-            break;
-        }
-        const uint64_t element_count = static_cast<uint64_t>(npoints);
-        options->element_count = element_count;
-        options->rank = side[0].rank;
-        std::memset(options->dims, 0, sizeof options->dims);
-        std::memset(options->position, 0, sizeof options->position);
-        std::memset(options->min_index, 0, sizeof options->min_index);
-        for (int d = 0; d < side[0].rank; ++d)
-            options->dims[d] = side[0].dims[d];
-        std::memcpy(options->max_index, options->dims, sizeof options->max_index);
-        init_accumulators(side[0].rank, options->dims, options->accumulators, options->position,
-                          options->min_index);
-
-        // Zero-filled, and at least one element, so that an attribute without
-        // elements still gets a buffer.
-        const uint64_t alloc_count = element_count ? element_count : 1;
-        bool allocated = true;
-        for (int i = 0; i < 2; ++i) {
-            if (!side[i].buf.allocate_zeroed(alloc_count, side[i].msize))
-                allocated = false;
-            side[i].buf.type = side[i].mtype;
-            side[i].buf.space = side[i].space;
-            side[i].buf.has_vlen = zarn_type_has_vlen(side[i].mtype) == 1;
-        }
-        if (!allocated) {
-            zarn_buffered_print("cannot read into memory\n");
-            ZARN_PUSH_ERROR(zarn_err_minor, "buffer allocation failed");
-            failed = true;
-            break;
-        }
-        if (H5Aread(attr1, side[0].mtype, side[0].buf.data) < 0) {
-            zarn_buffered_print("Failed reading attribute1 %s\n", zarn_printable_name(name1).c_str());
-            failed = true;
-            break;
-        }
-        side[0].buf.filled = true;
-        if (H5Aread(attr2, side[1].mtype, side[1].buf.data) < 0) {
-            zarn_buffered_print("Failed reading attribute2 %s\n", zarn_printable_name(name2).c_str());
-            failed = true;
-            failed_side = 1;
-            break;
-        }
-        side[1].buf.filled = true;
-
-        headings[0].reset(make_heading(name1, path1));
-        headings[1].reset(make_heading(name2, path2));
-        if (!headings[0] || !headings[1]) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "name buffer allocation failed");
-            failed = true;
-            break;
-        }
-        options->object_names[0] = headings[0].get();
-        options->object_names[1] = headings[1].get();
-
-        options->block_element_count = element_count;
-        options->mem_type_id = side[0].mtype;
-        options->mem_type_size = side[0].msize;
-        options->relative_header = 0;
-        std::memset(options->block_start, 0, sizeof options->block_start);
-
-        auto print_pair = [&]() {
-            zarn_buffered_print("%-7s: <%s> and <%s>\n", "attribute", zarn_printable_name(headings[0].get()).c_str(),
-                                zarn_printable_name(headings[1].get()).c_str());
-        };
-        // A comparison that failed part way (a reference that leads nowhere)
-        // prints no count: the failure is told on standard error instead.
-        const int status_before = options->error_status;
-        options->error_status = 0;
-        if (options->verbose_mode || options->report_mode) {
-            print_pair();
-            nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
-            if ((options->error_status & 2) == 0)
-                print_difference_count(nfound);
-        } else {
-            nfound = diff_array(side[0].buf.data, side[1].buf.data, options, attr1, attr2);
-            if (!options->quiet_mode && nfound != 0 && (options->error_status & 2) == 0) {
-                print_pair();
-                print_difference_count(nfound);
-            }
-        }
-        const bool failed_part_way = (options->error_status & 2) != 0;
-        options->error_status |= status_before;
-        if (recorded.parent != nullptr && !failed_part_way)
-            print_statistics(options, recorded.record.data, nfound);
-    } while (false);
-
+        // Not comparable (0) or failed (-1, the failure already noted).
+        if (can == 1)
+            nfound = compare_values(attrs, names, paths, side, &actx, &failed, &failed_side);
+    }
     if (failed) {
         print_failure_of(attrs[failed_side], "its values cannot be read");
-        record_error(options, "cannot read attribute <%s>", name1 != nullptr ? name1 : "");
-        status = 2;
+        record_error(&actx, "cannot read attribute <%s>", names[0]);
+        actx.outcome->fail();
     }
-    recorded.record.differences = nfound;
-
-    options->object_names[0] = saved_names[0];
-    options->object_names[1] = saved_names[1];
-
-    for (attr_side &s : side)
-        s.buf.release();
-    for (int i = 0; i < 2; ++i) {
-        if (side[i].ftype.close() < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute ftype failed", which[i]);
-            status = 2;
-        }
-        if (side[i].space.close() < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Sclose %s attribute space failed", which[i]);
-            status = 2;
-        }
-    }
-    for (int i = 0; i < 2; ++i) {
-        if (side[i].mtype.close() < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Tclose %s attribute mtype failed", which[i]);
-            status = 2;
-        }
-    }
-    options->error_status |= status;
+    record.differences = nfound;
+    close_sides(side, &actx);
+    if (ctx->record != nullptr)
+        ctx->record->attributes.push_back(std::move(record));
     return nfound;
 }

@@ -2,7 +2,7 @@
 // reports those on one side only, and compares the values of every common
 // attribute element by element.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +25,7 @@ struct attr_match_table {
 // Builds the merged name table of the attributes of loc1 and loc2 into
 // *table (replacing what it held), and prints its status (and, at verbose
 // level 2, the table itself). Returns 0, or -1 after a failure.
-int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, diff_options *options);
+int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, pair_context *ctx);
 
 // True when the attribute names of both objects can be listed, the first
 // step of their comparison; nothing is printed or recorded either way.
@@ -34,9 +34,9 @@ bool attributes_listable(hid_t loc1, hid_t loc2);
 // Compares the attributes of two open objects whose paths are path1 and
 // path2. Returns the number of differences over all common attributes; sets
 // contents_equal to 0 when an attribute exists on one side only.
-nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2, diff_options *options);
+nfound_t diff_attr(hid_t loc1, hid_t loc2, const char *path1, const char *path2, pair_context *ctx);
 
 // Compares the values of two open attributes named name1 and name2, of the
 // objects at path1 and path2. Returns the number of differences.
 nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char *name2, const char *path1,
-                        const char *path2, diff_options *options);
+                        const char *path2, pair_context *ctx);

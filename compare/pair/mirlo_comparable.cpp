@@ -12,18 +12,6 @@
 
 namespace {
 
-// A name as messages print it: control characters escaped.
-std::string shown(const char *name)
-{
-    return name != nullptr ? zarn_printable_name(name) : std::string();
-}
-
-} // namespace
-
-#include <string>
-
-namespace {
-
 // An extent as the reasons of the report give it: [3x4], or "scalar".
 std::string extent_text(int rank, const hsize_t *dims)
 {
@@ -41,88 +29,85 @@ std::string extent_text(int rank, const hsize_t *dims)
 
 } // namespace
 
-bool comparable_messages_wanted(const diff_options *options)
+bool comparable_messages_wanted(const pair_context *ctx)
 {
-    return options->verbose_mode || options->list_not_comparable;
+    return ctx->settings->verbose_mode || ctx->settings->list_not_comparable;
 }
 
 int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_t *dims1, const hsize_t *dims2,
-                  const hsize_t *maxdim1, const hsize_t *maxdim2, diff_options *options, bool in_compound)
+                  const hsize_t *maxdim1, const hsize_t *maxdim2, pair_context *ctx, bool in_compound)
 {
-    const bool names = options->object_names[0] != nullptr && options->object_names[1] != nullptr;
-    const bool print = comparable_messages_wanted(options) && names;
-    const std::string shown1 = shown(options->object_names[0]);
-    const std::string shown2 = shown(options->object_names[1]);
-    const char *obj1 = options->object_names[0] != nullptr ? shown1.c_str() : nullptr;
-    const char *obj2 = options->object_names[1] != nullptr ? shown2.c_str() : nullptr;
+    const bool names = ctx->object_names[0] != nullptr && ctx->object_names[1] != nullptr;
+    const bool print = comparable_messages_wanted(ctx) && names;
+    const std::string shown1 = shown(ctx->object_names[0]);
+    const std::string shown2 = shown(ctx->object_names[1]);
+    const char *obj1 = ctx->object_names[0] != nullptr ? shown1.c_str() : nullptr;
+    const char *obj2 = ctx->object_names[1] != nullptr ? shown2.c_str() : nullptr;
 
     H5T_class_t cls1 = H5Tget_class(f_tid1);
     if (cls1 < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class first object failed");
-        options->error_status |= MIRLO_STATUS_ERROR;
+        ctx->outcome->status |= MIRLO_STATUS_ERROR;
         return -1;
     }
     H5T_class_t cls2 = H5Tget_class(f_tid2);
     if (cls2 < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class second object failed");
-        options->error_status |= MIRLO_STATUS_ERROR;
+        ctx->outcome->status |= MIRLO_STATUS_ERROR;
         return -1;
     }
 
     if (cls1 != cls2) {
         if (print) {
             if (in_compound)
-                zarn_buffered_print("Not comparable: <%s> has a class %s and <%s> has a class %s\n", obj1,
+                output_print(ctx->out, "Not comparable: <%s> has a class %s and <%s> has a class %s\n", obj1,
                                     class_label(cls1), obj2, class_label(cls2));
             else
-                zarn_buffered_print("Not comparable: <%s> is of class %s and <%s> is of class %s\n", obj1,
+                output_print(ctx->out, "Not comparable: <%s> is of class %s and <%s> is of class %s\n", obj1,
                                     class_label(cls1), obj2, class_label(cls2));
         }
-        record_not_comparable(options, "%s: %s and %s",
+        pair_not_comparable(ctx, "%s: %s and %s",
                               in_compound ? "compound members of different type classes" : "different type classes",
                               class_label(cls1), class_label(cls2));
-        options->not_comparable = 1;
         return 0;
     }
 
     if (cls1 == H5T_TIME) {
         if (print)
-            zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", obj1, obj2, "H5T_TIME");
-        record_not_comparable(options, "time values (H5T_TIME) are not compared");
-        options->not_comparable = 1;
+            output_print(ctx->out, "Not comparable: <%s> and <%s> are of class %s\n", obj1, obj2, "H5T_TIME");
+        pair_not_comparable(ctx, "time values (H5T_TIME) are not compared");
         return 0;
     }
 
-    if (H5Tequal(f_tid1, f_tid2) == 0 && options->verbose_mode && names) {
-        zarn_buffered_print("Warning: different storage datatype\n");
+    if (H5Tequal(f_tid1, f_tid2) == 0 && ctx->settings->verbose_mode && names) {
+        output_print(ctx->out, "Warning: different storage datatype\n");
         if (cls1 == H5T_INTEGER || cls1 == H5T_FLOAT) {
-            zarn_buffered_print("<%s> has file datatype ", obj1);
-            print_file_type_name(f_tid1);
-            zarn_buffered_print("\n");
-            zarn_buffered_print("<%s> has file datatype ", obj2);
-            print_file_type_name(f_tid2);
-            zarn_buffered_print("\n");
+            output_print(ctx->out, "<%s> has file datatype ", obj1);
+            print_file_type_name(ctx->out, f_tid1);
+            output_print(ctx->out, "\n");
+            output_print(ctx->out, "<%s> has file datatype ", obj2);
+            print_file_type_name(ctx->out, f_tid2);
+            output_print(ctx->out, "\n");
         }
     }
 
     auto print_shapes = [&]() {
-        zarn_buffered_print("Not comparable: <%s> has rank %d, dimensions ", obj1, rank1);
-        print_extent(rank1, dims1);
-        zarn_buffered_print(", max dimensions ");
-        print_extent(rank1, maxdim1);
-        zarn_buffered_print("\n");
-        zarn_buffered_print("and <%s> has rank %d, dimensions ", obj2, rank2);
-        print_extent(rank2, dims2);
-        zarn_buffered_print(", max dimensions ");
-        print_extent(rank2, maxdim2);
-        zarn_buffered_print("\n");
+        output_print(ctx->out, "Not comparable: <%s> has rank %d, dimensions ", obj1, rank1);
+        print_extent(ctx->out, rank1, dims1);
+        output_print(ctx->out, ", max dimensions ");
+        print_extent(ctx->out, rank1, maxdim1);
+        output_print(ctx->out, "\n");
+        output_print(ctx->out, "and <%s> has rank %d, dimensions ", obj2, rank2);
+        print_extent(ctx->out, rank2, dims2);
+        output_print(ctx->out, ", max dimensions ");
+        print_extent(ctx->out, rank2, maxdim2);
+        output_print(ctx->out, "\n");
     };
 
     if (rank1 != rank2) {
         if (print)
             print_shapes();
-        record_not_comparable(options, "different ranks: %d and %d", rank1, rank2);
-        options->not_comparable = 1;
+        pair_not_comparable(ctx, "different ranks: %d and %d", rank1, rank2);
         return 0;
     }
 
@@ -137,19 +122,18 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
     if (dims_differ) {
         if (print)
             print_shapes();
-        record_not_comparable(options, "different dimensions: %s and %s", extent_text(rank1, dims1).c_str(),
+        pair_not_comparable(ctx, "different dimensions: %s and %s", extent_text(rank1, dims1).c_str(),
                               extent_text(rank2, dims2).c_str());
-        options->not_comparable = 1;
         return 0;
     }
-    if (maxdims_differ && options->verbose_mode && obj1 != nullptr) {
-        zarn_buffered_print("Warning: different maximum dimensions\n");
-        zarn_buffered_print("<%s> has max dimensions ", obj1);
-        print_extent(rank1, maxdim1);
-        zarn_buffered_print("\n");
-        zarn_buffered_print("<%s> has max dimensions ", obj2);
-        print_extent(rank2, maxdim2);
-        zarn_buffered_print("\n");
+    if (maxdims_differ && ctx->settings->verbose_mode && obj1 != nullptr) {
+        output_print(ctx->out, "Warning: different maximum dimensions\n");
+        output_print(ctx->out, "<%s> has max dimensions ", obj1);
+        print_extent(ctx->out, rank1, maxdim1);
+        output_print(ctx->out, "\n");
+        output_print(ctx->out, "<%s> has max dimensions ", obj2);
+        print_extent(ctx->out, rank2, maxdim2);
+        output_print(ctx->out, "\n");
     }
 
     if (cls1 == H5T_COMPOUND) {
@@ -157,19 +141,18 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
         int n2 = H5Tget_nmembers(f_tid2);
         if (n1 != n2) {
             if (print) {
-                zarn_buffered_print("Not comparable: <%s> has %d members ", obj1, n1);
-                zarn_buffered_print("<%s> has %d members ", obj2, n2);
-                zarn_buffered_print("\n");
+                output_print(ctx->out, "Not comparable: <%s> has %d members ", obj1, n1);
+                output_print(ctx->out, "<%s> has %d members ", obj2, n2);
+                output_print(ctx->out, "\n");
             }
-            record_not_comparable(options, "different numbers of compound members: %d and %d", n1, n2);
-            options->not_comparable = 1;
+            pair_not_comparable(ctx, "different numbers of compound members: %d and %d", n1, n2);
             return 0;
         }
         for (int i = 0; i < n1; ++i) {
             h5_datatype m1(H5Tget_member_type(f_tid1, static_cast<unsigned>(i)));
             h5_datatype m2(H5Tget_member_type(f_tid2, static_cast<unsigned>(i)));
-            if (diff_can_type(m1, m2, rank1, rank2, dims1, dims2, maxdim1, maxdim2, options, true) != 1) {
-                options->not_comparable = 1;
+            if (diff_can_type(m1, m2, rank1, rank2, dims1, dims2, maxdim1, maxdim2, ctx, true) != 1) {
+                ctx->outcome->not_comparable = true;
                 return 0;
             }
         }
@@ -180,9 +163,8 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
         htri_t vstr2 = H5Tis_variable_str(f_tid2);
         if (vstr1 != vstr2) {
             if (print)
-                zarn_buffered_print("Not comparable: <%s> or <%s> is of mixed string type\n", obj1, obj2);
-            record_not_comparable(options, "a fixed-length and a variable-length string type");
-            options->not_comparable = 1;
+                output_print(ctx->out, "Not comparable: <%s> or <%s> is of mixed string type\n", obj1, obj2);
+            pair_not_comparable(ctx, "a fixed-length and a variable-length string type");
             return 0;
         }
     }
@@ -190,30 +172,29 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
 }
 
 bool storage_comparable(hid_t did1, hid_t did2, H5D_layout_t layout1, H5D_layout_t layout2, const char *name1,
-                        const char *name2, diff_options *options)
+                        const char *name2, pair_context *ctx)
 {
     const bool stored1 = H5Dget_storage_size(did1) != 0;
     const bool stored2 = H5Dget_storage_size(did2) != 0;
     if (stored1 && stored2)
         return true;
-    const bool print = comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr;
+    const bool print = comparable_messages_wanted(ctx) && name1 != nullptr && name2 != nullptr;
     if (layout1 == H5D_VIRTUAL || layout2 == H5D_VIRTUAL) {
         if (print)
-            zarn_buffered_print("Warning: <%s> or <%s> is a virtual dataset\n", shown(name1).c_str(),
+            output_print(ctx->out, "Warning: <%s> or <%s> is a virtual dataset\n", shown(name1).c_str(),
                                 shown(name2).c_str());
         return true;
     }
     if (!stored1 && !stored2)
         return true;
     if (print)
-        zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
+        output_print(ctx->out, "Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
                             shown(name2).c_str());
-    record_not_comparable(options, "one dataset was never written (empty), the other was");
-    options->not_comparable = 1;
+    pair_not_comparable(ctx, "one dataset was never written (empty), the other was");
     return false;
 }
 
-bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char *name2, diff_options *options)
+bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char *name2, pair_context *ctx)
 {
     H5T_sign_t sign1, sign2;
     {
@@ -224,24 +205,22 @@ bool signs_comparable(hid_t mtype1, hid_t mtype2, const char *name1, const char 
     }
     if (sign1 == sign2)
         return true;
-    if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr) {
-        zarn_buffered_print("Not comparable: <%s> has sign %s ", shown(name1).c_str(), sign_label(sign1));
-        zarn_buffered_print("and <%s> has sign %s\n", shown(name2).c_str(), sign_label(sign2));
+    if (comparable_messages_wanted(ctx) && name1 != nullptr && name2 != nullptr) {
+        output_print(ctx->out, "Not comparable: <%s> has sign %s ", shown(name1).c_str(), sign_label(sign1));
+        output_print(ctx->out, "and <%s> has sign %s\n", shown(name2).c_str(), sign_label(sign2));
     }
-    record_not_comparable(options, "different signs: %s and %s", sign_label(sign1), sign_label(sign2));
-    options->not_comparable = 1;
+    pair_not_comparable(ctx, "different signs: %s and %s", sign_label(sign1), sign_label(sign2));
     return false;
 }
 
-bool times_comparable(hid_t ftype1, hid_t ftype2, const char *name1, const char *name2, diff_options *options)
+bool times_comparable(hid_t ftype1, hid_t ftype2, const char *name1, const char *name2, pair_context *ctx)
 {
     if (H5Tdetect_class(ftype1, H5T_TIME) <= 0 && H5Tdetect_class(ftype2, H5T_TIME) <= 0)
         return true;
-    if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
-        zarn_buffered_print("Not comparable: <%s> and <%s> are of class %s\n", shown(name1).c_str(),
+    if (comparable_messages_wanted(ctx) && name1 != nullptr && name2 != nullptr)
+        output_print(ctx->out, "Not comparable: <%s> and <%s> are of class %s\n", shown(name1).c_str(),
                             shown(name2).c_str(), "H5T_TIME");
-    record_not_comparable(options, "time values (H5T_TIME) are not compared");
-    options->not_comparable = 1;
+    pair_not_comparable(ctx, "time values (H5T_TIME) are not compared");
     return false;
 }
 

@@ -21,23 +21,6 @@
 
 namespace {
 
-// A name as messages print it: control characters escaped.
-std::string shown(const char *name)
-{
-    return name != nullptr ? zarn_printable_name(name) : std::string();
-}
-
-
-// Points object_names at copies of n1 and n2 (null for a null name), owned by p.
-void name_objects(dset_pair &p, diff_options *options, const char *n1, const char *n2)
-{
-    const char *const names[2] = {n1, n2};
-    for (int k = 0; k < 2; ++k) {
-        p.names[k].reset(names[k] != nullptr ? strdup(names[k]) : nullptr);
-        options->object_names[k] = p.names[k].get();
-    }
-}
-
 const char *null_if_empty(const char *name)
 {
     return (name != nullptr && name[0] != '\0') ? name : nullptr;
@@ -108,7 +91,7 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
 // The steps of diff_datasetid between opening and finishing. Returns the
 // count; a failure sets *failed.
 nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const char *name2,
-                               diff_options *options, dset_pair &p, bool *failed)
+                               const subset_spec *const subsets[2], pair_context *ctx, dset_pair &p, bool *failed)
 {
     const hid_t did[2] = {did1, did2};
     const char *const names[2] = {name1, name2};
@@ -123,19 +106,19 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     if (shape[0].null_space || shape[1].null_space) {
         if (shape[0].null_space && shape[1].null_space)
             return 0;
-        if (comparable_messages_wanted(options) && name1 != nullptr && name2 != nullptr)
-            zarn_buffered_print("Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
-                                shown(name2).c_str());
-        record_not_comparable(options, "one dataset has a null dataspace (no elements), the other has elements");
-        options->not_comparable = 1;
+        if (comparable_messages_wanted(ctx) && name1 != nullptr && name2 != nullptr)
+            output_print(ctx->out, "Not comparable: <%s> or <%s> is an empty dataset\n", shown(name1).c_str(),
+                         shown(name2).c_str());
+        pair_not_comparable(ctx, "one dataset has a null dataspace (no elements), the other has elements");
         return 0;
     }
     const bool comparable = storage_comparable(did1, did2, shape[0].layout, shape[1].layout, name1, name2,
-                                               options);
+                                               ctx);
 
-    name_objects(p, options, null_if_empty(name1), null_if_empty(name2));
+    ctx->object_names[0] = null_if_empty(name1);
+    ctx->object_names[1] = null_if_empty(name2);
     int can = diff_can_type(p.ftype[0], p.ftype[1], shape[0].rank, shape[1].rank, shape[0].dims, shape[1].dims,
-                            shape[0].maxdims, shape[1].maxdims, options, false);
+                            shape[0].maxdims, shape[1].maxdims, ctx, false);
     if (can < 0) {
         *failed = true;
         return 0;
@@ -148,14 +131,14 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
 
     // The sign test holds whatever the element count (the file types carry
     // the sign their native types would).
-    if (!signs_comparable(p.ftype[0], p.ftype[1], name1, name2, options))
+    if (!signs_comparable(p.ftype[0], p.ftype[1], name1, name2, ctx))
         return 0;
     // Two datasets without elements have no values that could differ.
     if (element_product(shape[0].rank, shape[0].dims) == 0 && element_product(shape[1].rank, shape[1].dims) == 0)
         return 0;
     // A time value nested in an array or variable-length member has no
     // native form either: the pair is not comparable, as a time dataset is.
-    if (!times_comparable(p.ftype[0], p.ftype[1], name1, name2, options))
+    if (!times_comparable(p.ftype[0], p.ftype[1], name1, name2, ctx))
         return 0;
     size_t msize[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
@@ -194,52 +177,49 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     for (int k = 0; k < 2; ++k)
         p.buf[k].type = p.mtype[k];
 
-    options->rank = shape[first].rank;
+    ctx->rank = shape[first].rank;
     for (int i = 0; i < MIRLO_MAX_RANK; ++i)
-        options->dims[i] = i < options->rank ? shape[first].dims[i] : 0;
-    options->mem_type_size = msize[first];
-    options->mem_type_id = p.mtype[first];
-    options->element_count = nelmts[first];
-    options->block_element_count = options->element_count;
-    name_objects(p, options, name1 != nullptr ? last_path_component(name1) : nullptr,
-                 name2 != nullptr ? last_path_component(name2) : nullptr);
-    reset_positions(options);
+        ctx->dims[i] = i < ctx->rank ? shape[first].dims[i] : 0;
+    ctx->mem_type_size = msize[first];
+    ctx->mem_type_id = p.mtype[first];
+    ctx->element_count = nelmts[first];
+    ctx->block_element_count = ctx->element_count;
+    ctx->object_names[0] = last_path_component(name1);
+    ctx->object_names[1] = last_path_component(name2);
+    reset_positions(ctx);
 
     // Strip buffers hold the larger of the two native elements.
     const hsize_t *const dims[2] = {shape[0].dims, shape[1].dims};
-    return compare_data(did, names, p, dims, first, whole_bytes, std::max(msize[0], msize[1]), options, failed);
+    return compare_data(did, names, p, dims, subsets, first, whole_bytes, std::max(msize[0], msize[1]), ctx,
+                        failed);
 }
 
 } // namespace
 
-nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2, diff_options *options)
+nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2,
+                        const subset_spec *const subsets[2], pair_context *ctx)
 {
-    char *const saved_names[2] = {options->object_names[0], options->object_names[1]};
-    options->object_names[0] = options->object_names[1] = nullptr;
+    // The data is described afresh: nothing of the caller's buffers applies.
+    pair_context data = ctx->nested();
+    data.window = ctx->window;
+    data.header_pending = ctx->header_pending;
     bool failed = false;
     nfound_t found = 0;
     {
         h5_closed_quietly<dset_pair> p;
-        found = compare_open_datasets(did1, did2, name1, name2, options, *p, &failed);
+        found = compare_open_datasets(did1, did2, name1, name2, subsets, &data, *p, &failed);
     }
+    ctx->header_pending = data.header_pending;
     if (failed)
-        options->error_status |= MIRLO_STATUS_ERROR;
-    options->object_names[0] = saved_names[0];
-    options->object_names[1] = saved_names[1];
+        ctx->outcome->fail();
     return found;
 }
 
 namespace {
 
-// The two datasets diff_dataset opens and their creation lists.
-struct opened_datasets {
-    h5_dataset did[2];
-    h5_plist dcpl[2];
-};
-
 // "Not comparable" with the filter that a dataset needs and this process
 // lacks; one line for both datasets when both lack it.
-void print_missing_filters(const h5_plist dcpl[2], const char *path1, const char *path2)
+void print_missing_filters(output_sink *out, const h5_plist dcpl[2], const char *path1, const char *path2)
 {
     H5Z_filter_t id[2] = {0, 0};
     char name[2][128] = {"", ""};
@@ -251,78 +231,76 @@ void print_missing_filters(const h5_plist dcpl[2], const char *path1, const char
                std::to_string(id[k]) + ")";
     };
     if (missing[0] && missing[1] && id[0] == id[1])
-        zarn_buffered_print("Not comparable: <%s> and <%s> cannot be read: filter %s is not available\n",
+        output_print(out, "Not comparable: <%s> and <%s> cannot be read: filter %s is not available\n",
                             shown(path1).c_str(), shown(path2).c_str(), filter(0).c_str());
     else
         for (int k = 0; k < 2; ++k)
             if (missing[k])
-                zarn_buffered_print("Not comparable: <%s> cannot be read: filter %s is not available\n",
+                output_print(out, "Not comparable: <%s> cannot be read: filter %s is not available\n",
                                     shown(k == 0 ? path1 : path2).c_str(), filter(k).c_str());
-}
-
-// Opens both datasets and their creation lists into d; when the filters of
-// both can be applied, compares them into *found. Returns the pair's status:
-// 0, 1 (a filter is missing: not comparable) or MIRLO_STATUS_ERROR.
-int open_and_compare(hid_t file_id1, hid_t file_id2, const char *path1, const char *path2, opened_datasets &d,
-                     diff_options *local, nfound_t *found)
-{
-    d.did[0].reset(H5Dopen2(file_id1, path1, H5P_DEFAULT));
-    if (!d.did[0].valid()) {
-        zarn_buffered_print("Cannot open dataset <%s>\n", shown(path1).c_str());
-        print_failure_in(file_id1, path1, "the dataset cannot be opened");
-        record_error(local, "cannot open dataset <%s> in the first file", path1);
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 first dataset failed");
-        return MIRLO_STATUS_ERROR;
-    }
-    d.did[1].reset(H5Dopen2(file_id2, path2, H5P_DEFAULT));
-    if (!d.did[1].valid()) {
-        zarn_buffered_print("Cannot open dataset <%s>\n", shown(path2).c_str());
-        print_failure_in(file_id2, path2, "the dataset cannot be opened");
-        record_error(local, "cannot open dataset <%s> in the second file", path2);
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dopen2 second dataset failed");
-        return MIRLO_STATUS_ERROR;
-    }
-    d.dcpl[0].reset(H5Dget_create_plist(d.did[0]));
-    if (!d.dcpl[0].valid()) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist first dataset failed");
-        return MIRLO_STATUS_ERROR;
-    }
-    d.dcpl[1].reset(H5Dget_create_plist(d.did[1]));
-    if (!d.dcpl[1].valid()) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist second dataset failed");
-        return MIRLO_STATUS_ERROR;
-    }
-    int readable = zarn_canreadf(local->verbose_mode ? path1 : nullptr, d.dcpl[0]);
-    if (readable == 1)
-        readable = zarn_canreadf(local->verbose_mode ? path2 : nullptr, d.dcpl[1]);
-    if (readable != 1) {
-        // Data that no filter here can decode is not comparable: listed as
-        // such with the filter, and counted in the summary like any such pair.
-        if (comparable_messages_wanted(local))
-            print_missing_filters(d.dcpl, path1, path2);
-        record_not_comparable(local, "a filter the data needs is not available");
-        record_error(local, "cannot read the data: a filter it needs is not available");
-        local->not_comparable = 1;
-        return 1;
-    }
-    *found = diff_datasetid(d.did[0], d.did[1], path1, path2, local);
-    return local->error_status;
 }
 
 } // namespace
 
-nfound_t diff_dataset(hid_t file_id1, hid_t file_id2, const char *path1, const char *path2,
-                      diff_options *options)
+hid_t open_object_of_pair(hid_t (*open)(hid_t, const char *, hid_t), hid_t file, const char *path, int side,
+                          const char *word, const char *long_word, const char *failure, pair_context *ctx)
 {
-    diff_options local = *options;
-    int status = 0;
-    nfound_t found = 0;
+    hid_t id;
     {
-        h5_closed_quietly<opened_datasets> opened;
-        status = open_and_compare(file_id1, file_id2, path1, path2, *opened, &local, &found);
+        h5_errors_off quiet;
+        id = open(file, path, H5P_DEFAULT);
     }
-    options->header_pending = local.header_pending;
-    options->not_comparable = local.not_comparable;
-    options->error_status = status | local.error_status;
-    return found;
+    if (id >= 0)
+        return id;
+    // A damaged object header: say which object, not just the status.
+    output_print(ctx->out, "Cannot open %s <%s>\n", word, shown(path).c_str());
+    print_failure_in(file, path, "the %s cannot be opened", long_word);
+    record_error(ctx, "cannot open %s <%s> in the %s file", word, path, side == 0 ? "first" : "second");
+    ZARN_PUSH_ERROR(zarn_err_minor, "%s", failure);
+    ctx->outcome->fail();
+    return id;
+}
+
+nfound_t diff_dataset_data(hid_t did1, hid_t did2, const char *path1, const char *path2,
+                           const subset_spec *const subsets[2], pair_context *ctx)
+{
+    const hid_t did[2] = {did1, did2};
+    h5_plist dcpl[2];
+    for (int k = 0; k < 2; ++k) {
+        h5_errors_off quiet;
+        dcpl[k].reset(H5Dget_create_plist(did[k]));
+        if (!dcpl[k].valid()) {
+            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
+            ctx->outcome->fail();
+            return 0;
+        }
+    }
+    int readable = zarn_canreadf(ctx->settings->verbose_mode ? path1 : nullptr, dcpl[0]);
+    if (readable == 1)
+        readable = zarn_canreadf(ctx->settings->verbose_mode ? path2 : nullptr, dcpl[1]);
+    if (readable != 1) {
+        // Data that no filter here can decode is not comparable: listed as
+        // such with the filter, and counted in the summary like any such pair.
+        if (comparable_messages_wanted(ctx))
+            print_missing_filters(ctx->out, dcpl, path1, path2);
+        pair_not_comparable(ctx, "a filter the data needs is not available");
+        record_error(ctx, "cannot read the data: a filter it needs is not available");
+        ctx->outcome->status |= MIRLO_STATUS_UNREADABLE;
+        return 0;
+    }
+    return diff_datasetid(did1, did2, path1, path2, subsets, ctx);
+}
+
+nfound_t diff_dataset(hid_t file_id1, hid_t file_id2, const char *path1, const char *path2,
+                      const subset_spec *const subsets[2], pair_context *ctx)
+{
+    h5_closed_quietly<h5_dataset> did1(open_object_of_pair(H5Dopen2, file_id1, path1, 0, "dataset", "dataset",
+                                                                     "H5Dopen2 first dataset failed", ctx));
+    if (!did1->valid())
+        return 0;
+    h5_closed_quietly<h5_dataset> did2(open_object_of_pair(H5Dopen2, file_id2, path2, 1, "dataset", "dataset",
+                                                                     "H5Dopen2 second dataset failed", ctx));
+    if (!did2->valid())
+        return 0;
+    return diff_dataset_data(*did1, *did2, path1, path2, subsets, ctx);
 }

@@ -1,17 +1,32 @@
-// Dataset comparison: opens two datasets, tests whether they can be compared
-// (mirlo_comparable), and reads them whole or piece by piece (mirlo_dset_read,
-// along a plan of mirlo_strips, skipping what mirlo_chunks proves equal),
-// handing each pair of buffers to diff_array.
+// Dataset comparison: tests whether two open datasets can be compared
+// (filters, mirlo_comparable), brings both to one native memory type, and
+// hands their data to mirlo_dset_read, which reads it whole or piece by
+// piece along a plan of mirlo_strips, skipping what mirlo_chunks proves
+// equal, and compares each pair of buffers with diff_array.
 #pragma once
 #include "mirlo_chunks.hpp"
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
 
+// Compares the data of the open datasets did1 and did2 at path1 and path2,
+// within the selections of subsets (null, or null entries: the whole
+// extent). Data
+// that no filter here can decode is not comparable (status bit 1).
+nfound_t diff_dataset_data(hid_t did1, hid_t did2, const char *path1, const char *path2,
+                           const subset_spec *const subsets[2], pair_context *ctx);
+
+// diff_dataset_data of the datasets at path1 and path2 of two files, opened
+// here; a dataset that cannot be opened is named and fails the comparison.
 nfound_t diff_dataset(hid_t file_id1, hid_t file_id2, const char *path1, const char *path2,
-                      diff_options *options);
-nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2, diff_options *options);
+                      const subset_spec *const subsets[2], pair_context *ctx);
 
-// Tests only: turns the chunk shortcuts (skipping data whose stored chunks or
-// fill values prove it equal) off or back on, for this process, so that a
-// test can compare the output of both paths; and the shortcuts' counts so far.
-void dset_use_chunk_shortcuts(bool on);
-chunk_stats dset_chunk_stats();
+// The data of two open datasets whose filters are known to be available
+// (name1 and name2 name them in messages, and may be null).
+nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2,
+                        const subset_spec *const subsets[2], pair_context *ctx);
+
+// Opens the object at path of a file as open does; when it cannot be opened,
+// names it ("Cannot open <word> <path>" in the report, the reason on standard
+// error and in the record; side 0 is the first file), pushes failure, and
+// fails ctx's outcome.
+hid_t open_object_of_pair(hid_t (*open)(hid_t, const char *, hid_t), hid_t file, const char *path, int side,
+                          const char *word, const char *long_word, const char *failure, pair_context *ctx);

@@ -1,9 +1,10 @@
 // The manager of a multi-process comparison: batches, pieces, answers and
 // the ordered printing of the workers' output.
 #include "mirlo_manager.hpp"
-#include "mirlo.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
+#include "mirlo_output.hpp"
+#include "mirlo_stats.hpp"
 #include "mirlo_wait.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
@@ -33,42 +34,28 @@ size_t attributes_segment(const mirlo_manager::pair_entry &p)
     return p.piece_found.size() + 1;
 }
 
-bool inside(const char *path, const char *group)
-{
-    const size_t len = std::strlen(group);
-    return std::strncmp(path, group, len) == 0 && path[len] == '/';
-}
-
-// With --exclude-attribute, the comparison of a group path decides whether
-// the entry naming it excludes the attributes of everything below it. A pair
-// below such a path waits until a pending comparison of the path itself has
-// answered, as it comes after it in a one-process run.
-bool waits_for_prerequisite(const mirlo_manager *m, const std::string &name1, const diff_options *options)
-{
-    if (!options->exclude_attr_mode || m->unanswered.empty())
-        return false;
-    for (const exclude_node *node = options->exclude_attrs; node; node = node->next) {
-        if (node->obj_type == TREK_GROUP || !inside(name1.c_str(), node->path))
-            continue;
-        if (m->unanswered.count(node->path) > 0)
-            return true;
-    }
-    return false;
-}
-
-mirlo_task pair_task(const mirlo_manager *m, size_t seq, const diff_options *options)
+// A task of pair seq: the pair's names, kinds and resolved rule.
+mirlo_task task_of(const mirlo_manager *m, uint64_t seq, mirlo_task_kind kind)
 {
     const mirlo_manager::pair_entry &p = m->pairs[seq];
     mirlo_task t;
     t.record.seq = seq;
-    t.record.kind = TASK_PAIR;
+    t.record.kind = kind;
     t.record.pair = p.info;
-    // A dataset pair may be compared in pieces when two workers or more can
-    // share it and no count limit runs across its strips.
-    t.record.may_split = m->workers.size() >= 2 && !options->count_mode && p.info.obj_type1 == TREK_DATASET &&
-                         p.info.obj_type2 == TREK_DATASET && !p.info.is_same_target;
+    t.record.flags = p.attributes_excluded ? TASK_FLAG_ATTRIBUTES_EXCLUDED : 0;
     t.name1 = p.name1;
     t.name2 = p.name2;
+    return t;
+}
+
+mirlo_task pair_task(const mirlo_manager *m, size_t seq)
+{
+    mirlo_task t = task_of(m, seq, TASK_PAIR);
+    const object_pair_info &info = m->pairs[seq].info;
+    // A dataset pair may be compared in pieces when two workers or more can
+    // share it and no count limit runs across its strips.
+    t.record.may_split = m->workers.size() >= 2 && !m->settings->count_mode && info.obj_type1 == TREK_DATASET &&
+                         info.obj_type2 == TREK_DATASET && !info.is_same_target;
     return t;
 }
 
@@ -97,28 +84,18 @@ bool may_send(const mirlo_manager *m, const mirlo_manager::worker_state &w)
     return !m->have_estimate || m->task_seconds < LONG_TASK_SECONDS;
 }
 
-void send_batch(mirlo_manager *m, int rank, const std::vector<mirlo_task> &tasks, const diff_options *options)
+void send_batch(mirlo_manager *m, int rank, const std::vector<mirlo_task> &tasks)
 {
     mirlo_manager::worker_state &w = m->workers[static_cast<size_t>(rank - 1)];
-    if (options->exclude_attr_mode && w.settings_sent != m->settings_generation) {
-        // The worker's copy of the --exclude-attribute entries is older than
-        // the manager's: the current one goes first (same sender, same
-        // receiver, so it arrives before the batch).
-        mirlo_post(&m->outbox, rank, TAG_SETTINGS, mirlo_pack_settings(options));
-        w.settings_sent = m->settings_generation;
-    }
     std::vector<unsigned char> bytes;
-    for (const mirlo_task &t : tasks) {
+    for (const mirlo_task &t : tasks)
         mirlo_pack_task(t, &bytes);
-        if (options->exclude_attr_mode)
-            m->unanswered.emplace(t.name1, rank);
-    }
     mirlo_post(&m->outbox, rank, TAG_WORK, std::move(bytes));
     w.batches.push_back(static_cast<uint32_t>(tasks.size()));
 }
 
 // Sends batches to every worker that may take one, lowest rank first.
-void dispatch(mirlo_manager *m, const diff_options *options)
+void dispatch(mirlo_manager *m)
 {
     for (size_t i = 0; i < m->workers.size(); ++i) {
         while (may_send(m, m->workers[i])) {
@@ -128,15 +105,14 @@ void dispatch(mirlo_manager *m, const diff_options *options)
                 m->extra.pop_front();
             } else {
                 const unsigned n = batch_size(m);
-                while (tasks.size() < n && m->next_pair < m->pairs.size() &&
-                       !waits_for_prerequisite(m, m->pairs[m->next_pair].name1, options)) {
-                    tasks.push_back(pair_task(m, m->next_pair, options));
+                while (tasks.size() < n && m->next_pair < m->pairs.size()) {
+                    tasks.push_back(pair_task(m, m->next_pair));
                     ++m->next_pair;
                 }
             }
             if (tasks.empty())
                 return;
-            send_batch(m, static_cast<int>(i + 1), tasks, options);
+            send_batch(m, static_cast<int>(i + 1), tasks);
         }
     }
 }
@@ -151,33 +127,22 @@ bool outstanding(const mirlo_manager *m)
 
 // A worker asked for its pair to be compared in pieces of whole strips: the
 // pieces and the attributes become tasks, ahead of further pairs.
-void split_pair(mirlo_manager *m, uint64_t seq, uint64_t strips, const diff_options *options)
+void split_pair(mirlo_manager *m, uint64_t seq, uint64_t strips)
 {
     mirlo_manager::pair_entry &p = m->pairs[seq];
     const uint64_t pieces = std::min<uint64_t>(strips, PIECES_PER_WORKER * m->workers.size());
     p.piece_found.assign(pieces, 0);
-    p.piece_records.assign(records_kept(options) ? pieces : 0, object_record());
+    p.piece_records.assign(m->settings->records_kept() ? pieces : 0, object_record());
     ordered_output_set_segments(&m->out, seq, pieces + 2);
     std::vector<mirlo_task> tasks;
     for (uint64_t i = 0; i < pieces; ++i) {
-        mirlo_task t;
-        t.record.seq = seq;
-        t.record.kind = TASK_PIECE;
+        mirlo_task t = task_of(m, seq, TASK_PIECE);
         t.record.piece = static_cast<uint32_t>(i);
         t.record.strip_begin = strips * i / pieces;
         t.record.strip_end = strips * (i + 1) / pieces;
-        t.record.pair = p.info;
-        t.name1 = p.name1;
-        t.name2 = p.name2;
         tasks.push_back(std::move(t));
     }
-    mirlo_task a;
-    a.record.seq = seq;
-    a.record.kind = TASK_ATTRIBUTES;
-    a.record.pair = p.info;
-    a.name1 = p.name1;
-    a.name2 = p.name2;
-    tasks.push_back(std::move(a));
+    tasks.push_back(task_of(m, seq, TASK_ATTRIBUTES));
     // Ahead of any pieces already waiting would break the order in which
     // pairs print; behind them is where they belong.
     for (mirlo_task &t : tasks)
@@ -225,7 +190,9 @@ void piece_answered(mirlo_manager *m, const result_record &r)
     const size_t last = std::min<size_t>(p.first_failed, p.piece_found.size() - 1);
     for (size_t j = 0; j <= last; ++j)
         p.data_found += p.piece_found[j];
-    m->nfound += p.data_found;
+    pair_outcome data;
+    data.differences = p.data_found;
+    run_outcome_add(m->total, data);
     if (!p.piece_records.empty()) {
         // The data's statistics, as one process gathers them strip after strip.
         p.record.data = diff_stats();
@@ -282,47 +249,32 @@ void fold_attributes(mirlo_manager::pair_entry *p)
         p->record.error = std::move(a.error);
 }
 
-void fold_flags(mirlo_manager *m, const result_record &r, diff_options *options)
+// What an answer tells of the run: its flags, and the differences of a
+// pair or of a split pair's attributes (a split pair's data counts once
+// every piece has answered).
+void fold_answer(mirlo_manager *m, const result_record &r)
 {
-    options->not_comparable |= r.not_comparable;
-    options->error_status |= r.error_status;
-    if (!r.contents_equal)
-        options->contents_equal = 0;
-    if (r.attr_group_matched && options->exclude_attr_mode) {
-        // The worker's comparison matched the first --exclude-attribute entry
-        // naming this path (not yet matched to a group) as a group, exactly
-        // as the same lookup does in a one-process run.
-        const std::string &name1 = m->pairs[r.seq].name1;
-        for (exclude_node *node = options->exclude_attrs; node; node = node->next) {
-            if (node->obj_type != TREK_GROUP && name1 == node->path) {
-                node->obj_type = TREK_GROUP;
-                ++m->settings_generation;
-                break;
-            }
-        }
-    }
+    pair_outcome o;
+    o.not_comparable = r.not_comparable != 0;
+    o.status = r.error_status;
+    o.members_differ = !r.contents_equal;
+    if (r.kind != TASK_PIECE && r.split_strips == 0)
+        o.differences = r.nfound;
+    run_outcome_add(m->total, o);
 }
 
-void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, diff_options *options)
+void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v)
 {
     const result_record &r = v.record;
     const size_t segment = segment_of_task(m, r.seq, r.kind, r.piece);
     mirlo_manager::worker_state &w = m->workers[static_cast<size_t>(source - 1)];
     if (!w.batches.empty() && --w.batches.front() == 0)
         w.batches.pop_front();
-    if (options->exclude_attr_mode) {
-        auto range = m->unanswered.equal_range(m->pairs[r.seq].name1);
-        for (auto it = range.first; it != range.second; ++it)
-            if (it->second == source) {
-                m->unanswered.erase(it);
-                break;
-            }
-    }
-    fold_flags(m, r, options);
+    fold_answer(m, r);
     take_record(m, v);
 
     if (r.kind == TASK_PAIR && r.split_strips > 0) {
-        split_pair(m, r.seq, r.split_strips, options);
+        split_pair(m, r.seq, r.split_strips);
         return;
     }
     if (r.kind == TASK_PAIR) {
@@ -337,25 +289,23 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v, dif
         piece_answered(m, r);
         complete_count_when_ready(m, r.seq);
     } else if (r.kind == TASK_ATTRIBUTES) {
-        m->nfound += r.nfound;
         mirlo_manager::pair_entry &p = m->pairs[r.seq];
         p.attributes_answered = true;
         p.attributes_follow = r.attributes_follow != 0;
         complete_count_when_ready(m, r.seq);
         ordered_output_complete(&m->out, r.seq, segment);
     } else {
-        m->nfound += r.nfound;
         ordered_output_complete(&m->out, r.seq, segment);
     }
 }
 
-void take_answers(mirlo_manager *m, int source, const std::vector<unsigned char> &bytes, diff_options *options)
+void take_answers(mirlo_manager *m, int source, const std::vector<unsigned char> &bytes)
 {
     std::vector<mirlo_result_view> results;
     if (mirlo_unpack_results(bytes.data(), bytes.size(), &results) < 0)
         protocol_fault("malformed answer received");
     for (const mirlo_result_view &v : results)
-        task_answered(m, source, v, options);
+        task_answered(m, source, v);
 }
 
 // Output a task sent ahead of its answer.
@@ -370,10 +320,10 @@ void take_output(mirlo_manager *m, const std::vector<unsigned char> &bytes)
                           bytes.size() - sizeof h);
 }
 
-void take_message(mirlo_manager *m, int source, const mirlo_manager::arriving &a, diff_options *options)
+void take_message(mirlo_manager *m, int source, const mirlo_manager::arriving &a)
 {
     switch (a.tag) {
-    case TAG_RESULT: take_answers(m, source, a.bytes, options); break;
+    case TAG_RESULT: take_answers(m, source, a.bytes); break;
     case TAG_OUTPUT: take_output(m, a.bytes); break;
     default:
         printf("pmirlo-manager: ERROR!! Invalid tag (%d) received \n", a.tag);
@@ -384,7 +334,7 @@ void take_message(mirlo_manager *m, int source, const mirlo_manager::arriving &a
 // Starts receiving every message that has arrived, acts on those received
 // (each worker's in the order it sent them) and forgets the sends that have
 // left. True when anything happened.
-bool poll(mirlo_manager *m, diff_options *options)
+bool poll(mirlo_manager *m)
 {
     bool busy = false;
     for (;;) {
@@ -415,7 +365,7 @@ bool poll(mirlo_manager *m, diff_options *options)
                 break;
             const mirlo_manager::arriving a = std::move(inbox.front());
             inbox.pop_front();
-            take_message(m, static_cast<int>(i + 1), a, options);
+            take_message(m, static_cast<int>(i + 1), a);
             busy = true;
         }
     }
@@ -426,33 +376,37 @@ bool poll(mirlo_manager *m, diff_options *options)
 
 } // namespace
 
-void mirlo_manager_add_pair(mirlo_manager *m, const char *name1, const char *name2, const object_pair_info *pair)
+void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair)
 {
     mirlo_manager::pair_entry p;
-    p.name1 = name1;
-    p.name2 = name2;
-    p.info = *pair;
+    p.name1 = pair.name1;
+    p.name2 = pair.name2;
+    p.info = pair.info;
+    p.attributes_excluded = pair.attributes_excluded;
     m->pairs.push_back(std::move(p));
 }
 
-nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
+void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings &settings, run_outcome *total)
 {
-    if (mpi_size < 2) {
+    if (!crew->parallel()) {
         // Without workers no answer could ever come.
         if (!m->pairs.empty()) {
             fprintf(stderr, "mirlo error: pairs were handed to a run without workers\n");
             mirlo_abort_run();
         }
-        return 0;
+        return;
     }
-    m->workers.assign(static_cast<size_t>(mpi_size - 1), mirlo_manager::worker_state());
+    m->settings = &settings;
+    m->total = total;
+    m->workers.assign(static_cast<size_t>(crew->size - 1), mirlo_manager::worker_state());
     ordered_output_begin(&m->out, m->pairs.size());
-    m->out.generate = [m, options](uint64_t seq, size_t) {
+    m->out.generate = [m](uint64_t seq, size_t) {
         const mirlo_manager::pair_entry &p = m->pairs[seq];
+        output_sink sink(m->out.out);
         print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, p.first_failed != UINT32_MAX,
-                            p.attributes_follow, options);
-        if (records_kept(options) && p.first_failed == UINT32_MAX)
-            print_statistics(options, p.record.data, p.data_found);
+                            p.attributes_follow, *m->settings, &sink);
+        if (m->settings->records_kept() && p.first_failed == UINT32_MAX)
+            print_statistics(*m->settings, &sink, p.record.data, p.data_found);
     };
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);
@@ -461,21 +415,25 @@ nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options)
     zarn_note_activity("handing out pairs to the workers", nullptr, nullptr, false);
     mirlo_backoff backoff(MPI_ANY_SOURCE);
     for (;;) {
-        dispatch(m, options);
+        dispatch(m);
         if (!outstanding(m) && m->outbox.pending.empty())
             break;
-        if (poll(m, options))
+        if (poll(m))
             backoff.reset();
         else
             backoff.pause();
     }
-    send_stop_to_workers();
+    stop_workers(crew);
     zarn_clear_activity();
     fflush(stdout);
-    if (ordered_output_failed(&m->out))
-        options->error_status |= 2;
+    if (ordered_output_failed(&m->out)) {
+        pair_outcome output;
+        output.fail();
+        run_outcome_add(total, output);
+    }
     for (mirlo_manager::pair_entry &p : m->pairs)
         if (!p.piece_found.empty())
             fold_attributes(&p);
-    return m->nfound;
+    m->settings = nullptr;
+    m->total = nullptr;
 }

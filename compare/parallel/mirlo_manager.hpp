@@ -2,7 +2,8 @@
 // the workers in batches, splits a large dataset pair into pieces when a
 // worker asks, folds the answers into the run, and prints every pair's
 // output in pair order (the protocol is described in mirlo_parallel.hpp).
-// diff_match adds the pairs in match order, then runs the manager.
+// The top-level comparison adds the pairs in match order, then runs the
+// manager.
 #pragma once
 #include "mirlo_ordered_output.hpp"
 #include "mirlo_parallel.hpp"
@@ -10,7 +11,6 @@
 
 #include <deque>
 #include <list>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@ struct mirlo_manager {
     struct pair_entry {
         std::string name1, name2;
         object_pair_info info{};
+        bool attributes_excluded = false; // the pair's resolved rule
         // A dataset pair compared in pieces: one count per piece, and the
         // first piece that stopped on a failure (pieces after it are dropped,
         // as the strips after a failed one are never read by one process).
@@ -42,7 +43,6 @@ struct mirlo_manager {
     };
     struct worker_state {
         std::deque<uint32_t> batches; // unanswered tasks of each outstanding batch, oldest first
-        unsigned settings_sent = 0;   // settings generation the worker holds
         std::list<arriving> inbox;    // received in this order, acted on in this order
     };
 
@@ -50,23 +50,22 @@ struct mirlo_manager {
     size_t next_pair = 0;           // the next pair to send
     std::deque<mirlo_task> extra;   // pieces and attribute tasks, sent before further pairs
     std::vector<worker_state> workers; // index r-1 for rank r
-    mirlo_outbox outbox;            // batches and settings on their way
-    unsigned settings_generation = 0;
+    mirlo_outbox outbox;            // batches on their way
     double task_seconds = 0;        // running estimate of one pair's time
     bool have_estimate = false;
-    // With --exclude-attribute: first paths of the tasks not yet answered.
-    std::multimap<std::string, int> unanswered;
     ordered_output out;
-    nfound_t nfound = 0;            // sum of the answers
     uint64_t pieces_made = 0;       // pieces handed out (reported in tests)
+    // While the manager runs: the run's settings, and the run's outcome,
+    // which every answer is added to.
+    const mirlo_settings *settings = nullptr;
+    run_outcome *total = nullptr;
 };
 
 // Adds one pair present on both sides, in match order.
-void mirlo_manager_add_pair(mirlo_manager *m, const char *name1, const char *name2, const object_pair_info *pair);
+void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair);
 
-// Compares every pair added through the workers, printing their output in
-// order, then stops the workers. Answers update options (not_comparable,
-// error_status, contents_equal, the --exclude-attribute entries); output that
-// could not be printed (see ordered_output) sets error_status 2. Returns the
-// sum of the pairs' counts.
-nfound_t mirlo_manager_run(mirlo_manager *m, diff_options *options);
+// Compares every pair added through the workers of crew under settings,
+// printing their output in order, then stops the workers. Every answer is
+// added to *total (differences, not comparable, member lists, status);
+// output that could not be printed (see ordered_output) fails the run.
+void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings &settings, run_outcome *total);

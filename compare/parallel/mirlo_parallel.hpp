@@ -10,22 +10,23 @@
 //
 //   TAG_SETUP    manager -> worker, once: both file names and the paths
 //                the comparison starts from (each as a length and its bytes,
-//                any length), the settings record (diff_options, read-only
-//                from here on) and the settings behind its pointer fields
-//                (mirlo_pack_settings). The worker opens both files and,
-//                until the first batch arrives (the manager lists the files
-//                meanwhile), reads the object headers below the start paths
-//                so that the objects of its pairs open from its metadata
-//                cache; the first message ends that reading. Where the job's
-//                processes on the machine outnumber its cores, the workers
-//                leave that reading out: it would take the manager's core.
-//   TAG_SETTINGS manager -> worker: the settings behind the pointer fields
-//                again, sent before the next batch when an --exclude-attribute
-//                entry has been matched to a group since the worker's copy.
+//                any length), then the settings (settings_to_bytes), which
+//                the worker keeps read-only from then on. The worker opens
+//                both files and, until the first batch arrives (the manager
+//                lists the files meanwhile), reads the object headers below
+//                the start paths so that the objects of its pairs open from
+//                its metadata cache; the first message ends that reading.
+//                Where the job's processes on the machine outnumber its
+//                cores, the workers leave that reading out: it would take
+//                the manager's core.
 //   TAG_WORK     manager -> worker: a batch of tasks, each a task_record
 //                followed by its two object paths. A task is a whole pair, a
 //                piece of a dataset pair (a range of its strips) or the
-//                attributes of a split dataset pair.
+//                attributes of a split dataset pair. What the manager
+//                resolved for the pair while it listed the files (whether
+//                --exclude-attribute excludes its attributes) travels in
+//                the task, so a worker needs nothing but the settings and
+//                the task to compare it as one process would.
 //   TAG_OUTPUT   worker -> manager: an output_header naming a task, then up
 //                to about MIRLO_OUTPUT_MESSAGE bytes of its output. A task
 //                whose output outgrows MIRLO_INLINE_OUTPUT sends it in such
@@ -92,7 +93,8 @@
 // manager prints the --statistics line of such a pair after its count line,
 // with the function the one-process run uses.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
+#include "mirlo_settings.hpp"
 
 #include <mpi.h>
 
@@ -110,7 +112,6 @@ enum mirlo_tag : int {
     TAG_OUTPUT = 6,   // worker -> manager: output of a task, ahead of its answer
     TAG_STOP = 7,     // manager -> worker: empty, leave the worker loop
     TAG_SETUP = 8,    // manager -> worker: file names and settings, once
-    TAG_SETTINGS = 9, // manager -> worker: settings behind the pointer fields, again
 };
 
 // MPI_Abort code of every run that must end at once.
@@ -145,7 +146,8 @@ struct task_record {
     uint64_t strip_end;    // TASK_PIECE: one past the last strip
     object_pair_info pair; // the pair's kinds and same-object flag
     uint8_t may_split;     // TASK_PAIR: a large dataset pair may answer with its strip count
-    uint8_t pad[3];
+    uint8_t flags;         // TASK_FLAG_* bits: the pair's rule as the manager resolved it
+    uint16_t file_pair;    // the file pair the task belongs to (0 while a job compares one)
     uint32_t name1_size;
     uint32_t name2_size;
 };
@@ -153,7 +155,11 @@ static_assert(sizeof(object_pair_info) == 12);
 static_assert(std::is_trivially_copyable_v<task_record>);
 static_assert(sizeof(task_record) == 56);
 static_assert(offsetof(task_record, pair) == 32);
+static_assert(offsetof(task_record, flags) == 45);
 static_assert(offsetof(task_record, name1_size) == 48);
+
+// Bits of task_record::flags.
+constexpr uint8_t TASK_FLAG_ATTRIBUTES_EXCLUDED = 1; // --exclude-attribute excludes the pair's attributes
 
 // One answer of a TAG_RESULT message; output_inline bytes of output follow
 // it, then record_size bytes of the task's record; output_streamed bytes of
@@ -170,8 +176,7 @@ struct result_record {
     uint8_t not_comparable;
     uint8_t error_status;     // the task's error_status (0..3)
     uint8_t contents_equal;
-    uint8_t attr_group_matched; // the pair's first path matched an --exclude-attribute
-                                // entry as a group (the entry now excludes its members)
+    uint8_t unused;           // zero
     uint8_t failed;           // TASK_PIECE: the data comparison stopped on a failure
     uint8_t attributes_follow; // TASK_ATTRIBUTES: the attributes could be listed (or are excluded)
     uint8_t pad[2];
@@ -213,58 +218,33 @@ void mirlo_post(mirlo_outbox *box, int dest, int tag, std::vector<unsigned char>
 // Forgets the messages that have left; true when one did.
 bool mirlo_outbox_progress(mirlo_outbox *box);
 
-// Sends TAG_STOP to ranks 1 to mpi_size-1, once per run (later calls do
-// nothing, so every early way out may call it), and waits until every
-// worker has taken it.
-void send_stop_to_workers();
-// True once send_stop_to_workers has sent the stop.
-bool workers_stopped();
-// Forgets that the stop was sent (tests run several sessions in one process).
-void reset_worker_stop();
+// The processes of a run as the manager sees them: how many there are, and
+// whether the workers have been told to stop.
+struct mirlo_crew {
+    int size = 1;         // with more than one, rank 0 hands the pairs to the others
+    bool stopped = false; // TAG_STOP has gone to every worker
+    bool parallel() const { return size > 1; }
+};
 
-// Manager: sends both file names and the settings to every worker, and
-// waits until each has taken them (the workers wait for nothing else then).
-void mirlo_send_setup(const char *file1, const char *file2, const char *start1, const char *start2,
-                      const diff_options *options);
+// Sends TAG_STOP to every worker of the crew, once (later calls do nothing,
+// so every way out may call it), and waits until each has taken it.
+void stop_workers(mirlo_crew *crew);
+
+// Manager: sends both file names, the start paths and the settings to every
+// worker, and waits until each has taken them (the workers wait for nothing
+// else then).
+void mirlo_send_setup(const mirlo_crew *crew, const char *file1, const char *file2, const char *start1,
+                      const char *start2, const mirlo_settings &settings);
 
 // --- byte strings of the messages ------------------------------------------
 
-// The run settings the workers cannot take from the bytes of diff_options:
-// the --exclude-attribute list (with each entry's matched kind), the two
-// subset specifications and the error-stack level, as one byte string.
-std::vector<unsigned char> mirlo_pack_settings(const diff_options *options);
-
-// A worker's copy of the settings: the exclusion list and subset records it
-// puts into each task's options in place of the manager's pointers.
-struct mirlo_worker_settings {
-    std::string paths;                  // the entries' paths, each zero-terminated
-    std::vector<exclude_node> attrs;    // nodes pointing into paths
-    subset_spec *subsets[2] = {nullptr, nullptr};
-    int error_stack_level = 0;
-
-    mirlo_worker_settings() = default;
-    mirlo_worker_settings(const mirlo_worker_settings &) = delete;
-    mirlo_worker_settings &operator=(const mirlo_worker_settings &) = delete;
-    ~mirlo_worker_settings();
-};
-
-// Rebuilds settings from a byte string of mirlo_pack_settings. Returns 0, or
-// -1 when the bytes are malformed (settings are then left empty).
-int mirlo_unpack_settings(const unsigned char *bytes, size_t size, mirlo_worker_settings *settings);
-void mirlo_worker_settings_clear(mirlo_worker_settings *settings);
-// Points the pointer fields of a received options record at the worker's own
-// settings (exclude_paths, object_names and window become null).
-void mirlo_apply_settings(mirlo_worker_settings *settings, diff_options *options);
-
-// The setup message: both file names, the settings record and the packed
-// settings.
+// The setup message: both file names, the start paths and the settings.
 std::vector<unsigned char> mirlo_pack_setup(const char *file1, const char *file2, const char *start1,
-                                            const char *start2, const diff_options *options);
+                                            const char *start2, const mirlo_settings &settings);
 struct mirlo_setup {
     std::string file1, file2;
     std::string start1, start2; // the paths the comparison starts from
-    diff_options options;
-    std::vector<unsigned char> settings; // as mirlo_pack_settings made them
+    mirlo_settings settings;
 };
 // Returns 0, or -1 when the bytes are malformed.
 int mirlo_unpack_setup(const unsigned char *bytes, size_t size, mirlo_setup *setup);

@@ -7,6 +7,7 @@
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
+#include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_wait.hpp"
@@ -29,9 +30,8 @@ namespace {
 
 // One entry of the worker's queue, in the order the manager sent them.
 struct queued {
-    enum kind_t { TASK, SETTINGS, BATCH_END, STOP } kind;
+    enum kind_t { TASK, BATCH_END, STOP } kind;
     mirlo_task task;
-    std::vector<unsigned char> settings;
 };
 
 struct worker {
@@ -39,15 +39,14 @@ struct worker {
     int rank = 0;
     h5_file file1, file2;
     bool ready = false;                 // both files open
-    diff_options settings_record{};     // the run's settings, as the manager sent them
-    mirlo_worker_settings settings;     // what its pointer fields point to here
+    mirlo_settings settings;            // the run's settings, as the manager sent them
     std::deque<queued> queue;
     std::vector<unsigned char> answers; // answers not yet sent
     mirlo_outbox outbox;                // answers and output on their way
-    // The output of the task being compared: its header, what is held, and
-    // how much went ahead in TAG_OUTPUT messages.
+    // The output of the task being compared: its header, the sink that
+    // collects it, and how much went ahead in TAG_OUTPUT messages.
     output_header current{};
-    std::string output;
+    output_sink sink;
     uint64_t streamed = 0;
 };
 
@@ -59,15 +58,6 @@ void send_answers(worker *w)
     w->answers.clear();
 }
 
-void apply_settings(worker *w, const std::vector<unsigned char> &bytes)
-{
-    if (mirlo_unpack_settings(bytes.data(), bytes.size(), &w->settings) < 0) {
-        printf("pmirlo_worker: ERROR: malformed settings received\n");
-        mirlo_abort_run();
-    }
-    enable_error_stack = w->settings.error_stack_level;
-}
-
 void set_up(worker *w, const MPI_Status &st)
 {
     std::vector<unsigned char> bytes;
@@ -77,8 +67,8 @@ void set_up(worker *w, const MPI_Status &st)
         printf("pmirlo_worker: ERROR: malformed setup received\n");
         mirlo_abort_run();
     }
-    w->settings_record = setup.options;
-    apply_settings(w, setup.settings);
+    w->settings = std::move(setup.settings);
+    enable_error_stack = w->settings.error_stack_level;
     h5_errors_off quiet;
     const std::string *names[2] = {&setup.file1, &setup.file2};
     h5_file *files[2] = {&w->file1, &w->file2};
@@ -121,12 +111,6 @@ void take_message(worker *w, const MPI_Status &st)
     case TAG_SETUP:
         set_up(w, st);
         break;
-    case TAG_SETTINGS: {
-        queued q{queued::SETTINGS, {}, {}};
-        mirlo_receive_bytes(st, &q.settings);
-        w->queue.push_back(std::move(q));
-        break;
-    }
     case TAG_WORK: {
         std::vector<unsigned char> bytes;
         mirlo_receive_bytes(st, &bytes);
@@ -142,13 +126,13 @@ void take_message(worker *w, const MPI_Status &st)
             mirlo_abort_run();
         }
         for (mirlo_task &t : tasks)
-            w->queue.push_back(queued{queued::TASK, std::move(t), {}});
-        w->queue.push_back(queued{queued::BATCH_END, {}, {}});
+            w->queue.push_back(queued{queued::TASK, std::move(t)});
+        w->queue.push_back(queued{queued::BATCH_END, {}});
         break;
     }
     case TAG_STOP:
         MPI_Recv(nullptr, 0, MPI_BYTE, 0, TAG_STOP, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-        w->queue.push_back(queued{queued::STOP, {}, {}});
+        w->queue.push_back(queued{queued::STOP, {}});
         break;
     default:
         printf("pmirlo_worker: ERROR: invalid tag (%d) received\n", st.MPI_TAG);
@@ -195,14 +179,14 @@ void take_messages(worker *w)
 // their way.
 void send_output_ahead(worker *w)
 {
-    if (w->output.empty())
+    if (w->sink.segment.empty())
         return;
     send_answers(w);
-    std::vector<unsigned char> bytes(sizeof w->current + w->output.size());
+    const std::string text = output_take(&w->sink);
+    std::vector<unsigned char> bytes(sizeof w->current + text.size());
     std::memcpy(bytes.data(), &w->current, sizeof w->current);
-    std::memcpy(bytes.data() + sizeof w->current, w->output.data(), w->output.size());
-    w->streamed += w->output.size();
-    w->output.clear();
+    std::memcpy(bytes.data() + sizeof w->current, text.data(), text.size());
+    w->streamed += text.size();
     mirlo_post(&w->outbox, 0, TAG_OUTPUT, std::move(bytes));
     mirlo_backoff backoff(0);
     while (w->outbox.pending.size() > MIRLO_OUTPUT_IN_FLIGHT) {
@@ -213,91 +197,85 @@ void send_output_ahead(worker *w)
     }
 }
 
-// The print sink of the worker: what the comparison prints is held for the
+// The sink of the worker: what the comparison prints is held for the
 // current task and sent ahead once it grows large.
-void sink_write(void *data, const char *text, size_t size)
+void sink_full(output_sink *, void *data)
 {
-    auto *w = static_cast<worker *>(data);
-    w->output.append(text, size);
-    if (w->output.size() >= MIRLO_OUTPUT_MESSAGE)
-        send_output_ahead(w);
+    send_output_ahead(static_cast<worker *>(data));
 }
 
-void sink_drop(void *data)
+// The window, comparison and base context of one task.
+pair_comparer set_up_task(const worker *w, const task_record &t, strip_window *window, pair_context *base)
 {
-    static_cast<worker *>(data)->output.clear();
+    base->settings = &w->settings;
+    base->rule = pair_rule_of(w->settings, (t.flags & TASK_FLAG_ATTRIBUTES_EXCLUDED) != 0);
+    base->window = window;
+    if (t.kind == TASK_PAIR && t.may_split) {
+        window->may_split = true;
+    } else if (t.kind == TASK_PIECE) {
+        window->piece = true;
+        window->print_opening = t.piece == 0;
+        window->strip_begin = t.strip_begin;
+        window->strip_end = t.strip_end;
+        return w->compare.piece;
+    } else if (t.kind == TASK_ATTRIBUTES) {
+        return w->compare.attributes;
+    }
+    return w->compare.pair;
+}
+
+// The answer to a task from its outcome.
+result_record answer_of(const task_record &t, const pair_outcome &outcome, double seconds)
+{
+    result_record r{};
+    r.seq = t.seq;
+    r.kind = t.kind;
+    r.piece = t.piece;
+    r.nfound = outcome.differences;
+    r.seconds = seconds;
+    r.not_comparable = outcome.not_comparable;
+    r.attributes_follow = !outcome.attributes_unlisted;
+    r.error_status = static_cast<uint8_t>(outcome.status);
+    r.contents_equal = !outcome.members_differ;
+    r.failed = outcome.failed();
+    r.split_strips = outcome.split_strips;
+    if (r.split_strips > 0)
+        r.nfound = 0;
+    return r;
 }
 
 // Compares one task and adds its answer.
 void run_task(worker *w, const mirlo_task &task)
 {
     const task_record &t = task.record;
-    diff_options options = w->settings_record;
-    mirlo_apply_settings(&w->settings, &options);
-    pair_context context;
-    strip_window &window = context.window;
-    pair_comparer compare = w->compare.pair;
-    if (t.kind == TASK_PAIR && t.may_split) {
-        window.may_split = true;
-    } else if (t.kind == TASK_PIECE) {
-        window.piece = true;
-        window.print_opening = t.piece == 0;
-        window.strip_begin = t.strip_begin;
-        window.strip_end = t.strip_end;
-        compare = w->compare.piece;
-    } else if (t.kind == TASK_ATTRIBUTES) {
-        compare = w->compare.attributes;
-    }
+    strip_window window;
+    pair_context base;
+    base.out = &w->sink;
+    const pair_comparer compare = set_up_task(w, t, &window, &base);
     object_record record;
-    if (records_kept(&options))
-        context.record = &record;
-
-    // Which --exclude-attribute entries are matched to a group before the
-    // task, to tell the manager when this task matched one.
-    std::vector<unsigned char> was_group(w->settings.attrs.size());
-    for (size_t i = 0; i < w->settings.attrs.size(); ++i)
-        was_group[i] = w->settings.attrs[i].obj_type == TREK_GROUP;
+    object_record *const kept = w->settings.records_kept() ? &record : nullptr;
 
     w->current = output_header{t.seq, t.kind, t.piece};
-    w->output.clear();
+    output_drop(&w->sink);
     w->streamed = 0;
     const double start = MPI_Wtime();
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
-    nfound_t nfound = diff_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), &options,
-                                      &pair, &context);
+    const pair_outcome outcome =
+        compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base, &pair, kept);
     zarn_clear_activity();
 
-    result_record r{};
-    r.seq = t.seq;
-    r.kind = t.kind;
-    r.piece = t.piece;
-    r.nfound = nfound;
-    r.seconds = MPI_Wtime() - start;
-    r.not_comparable = options.not_comparable != 0;
-    r.attributes_follow = window.attributes_follow;
-    r.error_status = static_cast<uint8_t>(options.error_status);
-    r.contents_equal = options.contents_equal != 0;
-    r.failed = (options.error_status & 2) != 0;
-    for (size_t i = 0; i < w->settings.attrs.size(); ++i)
-        if (!was_group[i] && w->settings.attrs[i].obj_type == TREK_GROUP)
-            r.attr_group_matched = 1;
-    if (window.split_strips > 0) {
-        // Compared by pieces later: what this run printed is printed by them.
-        r.split_strips = window.split_strips;
-        r.nfound = 0;
-        zarn_reset_buffered_output();
-    }
-
-    std::string record_bytes;
-    if (context.record != nullptr)
-        record_bytes = record_to_bytes(record);
+    result_record r = answer_of(t, outcome, MPI_Wtime() - start);
+    // Compared by pieces later: what this run printed is printed by them.
+    if (r.split_strips > 0)
+        output_drop(&w->sink);
+    const std::string record_bytes = kept != nullptr ? record_to_bytes(record) : std::string();
     r.record_size = record_bytes.size();
 
-    if (w->streamed == 0 && w->output.size() <= MIRLO_INLINE_OUTPUT) {
-        r.output_inline = w->output.size();
-        mirlo_pack_result(r, w->output.data(), record_bytes.data(), &w->answers);
-        w->output.clear();
+    if (w->streamed == 0 && w->sink.segment.size() <= MIRLO_INLINE_OUTPUT) {
+        const std::string text = output_take(&w->sink);
+        r.output_inline = text.size();
+        mirlo_pack_result(r, text.data(), record_bytes.data(), &w->answers);
         if (w->answers.size() >= MIRLO_ANSWER_FLUSH)
             send_answers(w);
         return;
@@ -319,9 +297,10 @@ void worker_run(const worker_comparers &compare)
 {
     worker w;
     w.compare = compare;
+    w.sink.on_full = sink_full;
+    w.sink.data = &w;
+    w.sink.full_at = MIRLO_OUTPUT_MESSAGE;
     MPI_Comm_rank(MPI_COMM_WORLD, &w.rank);
-    const zarn_print_sink sink{sink_write, sink_drop, &w};
-    zarn_set_print_sink(&sink);
     for (;;) {
         take_messages(&w);
         queued q = std::move(w.queue.front());
@@ -329,9 +308,6 @@ void worker_run(const worker_comparers &compare)
         switch (q.kind) {
         case queued::TASK:
             run_task(&w, q.task);
-            break;
-        case queued::SETTINGS:
-            apply_settings(&w, q.settings);
             break;
         case queued::BATCH_END:
             send_answers(&w);
@@ -342,8 +318,6 @@ void worker_run(const worker_comparers &compare)
             while (!w.outbox.pending.empty())
                 if (!mirlo_outbox_progress(&w.outbox))
                     backoff.pause();
-            zarn_set_print_sink(nullptr);
-            mirlo_worker_settings_clear(&w.settings);
             w.file1.reset();
             w.file2.reset();
             mirlo_barrier();

@@ -11,7 +11,7 @@
 void worker_loop();
 
 // The comparisons a worker runs: whole pairs, pieces of a dataset pair's data
-// (the strips in options->context->window), and a dataset pair's attributes.
+// (the strips in ctx->window), and a dataset pair's attributes.
 struct worker_comparers {
     pair_comparer pair;
     pair_comparer piece;
@@ -19,8 +19,8 @@ struct worker_comparers {
 };
 
 // worker_loop with the comparisons given (tests drive the protocol with
-// comparisons whose output and counts they choose). What the comparisons
-// print through zarn_buffered_print (with parallel_output on) is collected
-// in memory for the task and sent to the manager.
+// comparisons whose output and counts they choose). What a comparison
+// prints through the context's sink is collected in memory for the task
+// and sent to the manager.
 void worker_run(const worker_comparers &compare);
 

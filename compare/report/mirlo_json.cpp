@@ -254,12 +254,12 @@ object_record record_from(const ojson &j)
     return r;
 }
 
-ojson exclusions_json(const exclude_node *list)
+ojson exclusions_json(const std::vector<std::string> &list)
 {
     ojson paths = ojson::array();
-    for (const exclude_node *n = list; n != nullptr; n = n->next) {
+    for (const std::string &path : list) {
         ojson e;
-        put_name(e, "path", n->path);
+        put_name(e, "path", path);
         paths.push_back(std::move(e));
     }
     return paths;
@@ -284,13 +284,13 @@ ojson subset_json(const subset_spec *s)
     return j;
 }
 
-const char *rule_of(const diff_options *o)
+const char *rule_of(const mirlo_settings &o)
 {
-    if (o->delta_mode)
+    if (o.delta_mode)
         return "delta";
-    if (o->relative_mode)
+    if (o.relative_mode)
         return "relative";
-    if (o->system_epsilon_mode)
+    if (o.system_epsilon_mode)
         return "system_epsilon";
     return "exact";
 }
@@ -368,27 +368,27 @@ int record_from_bytes(const char *bytes, size_t size, object_record *record)
     return 0;
 }
 
-std::string json_options_text(const diff_options *o)
+std::string json_options_text(const mirlo_settings &o)
 {
     ojson j;
-    j["report"] = o->report_mode != 0;
-    j["verbose"] = o->verbose_mode != 0;
-    j["verbose_level"] = o->verbose_level;
-    j["quiet"] = o->quiet_mode != 0;
-    j["list_not_comparable"] = o->list_not_comparable != 0;
+    j["report"] = o.report_mode;
+    j["verbose"] = o.verbose_mode;
+    j["verbose_level"] = o.verbose_level;
+    j["quiet"] = o.quiet_mode;
+    j["list_not_comparable"] = o.list_not_comparable;
     j["rule"] = rule_of(o);
-    j["delta"] = o->delta_mode ? number_json(stat_number::of_double(o->delta)) : ojson(nullptr);
-    j["relative"] = o->relative_mode ? number_json(stat_number::of_double(o->relative)) : ojson(nullptr);
-    j["nan_detection"] = o->detect_nans != 0;
-    j["count_limit"] = o->count_mode ? ojson(o->count_limit) : ojson(nullptr);
-    j["follow_symlinks"] = o->follow_links;
-    j["no_dangling_links"] = o->no_dangling_links != 0;
-    j["no_compact_subset"] = o->no_compact_subset != 0;
-    j["exclude_paths"] = exclusions_json(o->exclude_path_mode ? o->exclude_paths : nullptr);
-    j["exclude_attributes"] = exclusions_json(o->exclude_attr_mode ? o->exclude_attrs : nullptr);
-    j["subset1"] = subset_json(o->subsets[0]);
-    j["subset2"] = subset_json(o->subsets[1]);
-    j["statistics"] = o->statistics_mode != 0;
+    j["delta"] = o.delta_mode ? number_json(stat_number::of_double(o.delta)) : ojson(nullptr);
+    j["relative"] = o.relative_mode ? number_json(stat_number::of_double(o.relative)) : ojson(nullptr);
+    j["nan_detection"] = o.detect_nans;
+    j["count_limit"] = o.count_mode ? ojson(o.count_limit) : ojson(nullptr);
+    j["follow_symlinks"] = o.follow_links;
+    j["no_dangling_links"] = o.no_dangling_links;
+    j["no_compact_subset"] = o.no_compact_subset;
+    j["exclude_paths"] = exclusions_json(o.exclude_paths);
+    j["exclude_attributes"] = exclusions_json(o.exclude_attrs);
+    j["subset1"] = subset_json(o.subsets[0].get());
+    j["subset2"] = subset_json(o.subsets[1].get());
+    j["statistics"] = o.statistics_mode;
     return j.dump();
 }
 

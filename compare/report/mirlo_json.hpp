@@ -36,9 +36,8 @@ struct json_run {
     bool contents_equal = true;
 };
 
-// The options in effect, as a JSON object. Taken before the comparison,
-// which releases the exclusion lists as it goes.
-std::string json_options_text(const diff_options *options);
+// The options in effect, as a JSON object.
+std::string json_options_text(const mirlo_settings &settings);
 
 // Writes the whole document on out. Returns 0, or -1 when it could not be
 // written.

@@ -24,9 +24,10 @@ std::string formatted(const char *fmt, va_list ap)
 
 } // namespace
 
-void record_not_comparable(const diff_options *options, const char *fmt, ...)
+void pair_not_comparable(const pair_context *ctx, const char *fmt, ...)
 {
-    object_record *r = record_of(options);
+    ctx->outcome->not_comparable = true;
+    object_record *r = ctx->record;
     if (r == nullptr || !r->comparable)
         return;
     r->comparable = false;
@@ -36,9 +37,9 @@ void record_not_comparable(const diff_options *options, const char *fmt, ...)
     va_end(ap);
 }
 
-void record_error(const diff_options *options, const char *fmt, ...)
+void record_error(const pair_context *ctx, const char *fmt, ...)
 {
-    object_record *r = record_of(options);
+    object_record *r = ctx->record;
     if (r == nullptr || !r->error.empty())
         return;
     va_list ap;

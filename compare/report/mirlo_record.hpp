@@ -3,11 +3,11 @@
 // under it, and the run's record that holds them in match order.
 //
 // The comparison code fills the record of the object it is comparing through
-// the pair's context (options->context->record): the hooks below do nothing
+// the pair's context (ctx->record): the hooks below do nothing
 // when no record is kept, so a run without --json or --statistics pays one
 // test of a null pointer where an object turns out not comparable or fails.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
 #include "mirlo_stats.hpp"
 #include "zarn.hpp"
 
@@ -45,24 +45,13 @@ struct run_report {
     bool failed_before_matching = false; // the run ended in an error before the member lists were matched
 };
 
-// The record of the object options is comparing, or null.
-inline object_record *record_of(const diff_options *options)
-{
-    return options->context != nullptr ? options->context->record : nullptr;
-}
-
-// True when records are kept in this run (--json or --statistics).
-inline bool records_kept(const diff_options *options)
-{
-    return options->json_mode || options->statistics_mode;
-}
-
 // The object being compared is not comparable, for the reason given in
-// words. The first reason given for an object stands.
-void record_not_comparable(const diff_options *options, const char *fmt, ...) ZARN_FORMAT(2, 3);
+// words: noted in the outcome, and the reason in the record when one is
+// kept. The first reason given for an object stands.
+void pair_not_comparable(const pair_context *ctx, const char *fmt, ...) ZARN_FORMAT(2, 3);
 // The comparison of the object failed, with the message given. The first
 // message stands.
-void record_error(const diff_options *options, const char *fmt, ...) ZARN_FORMAT(2, 3);
+void record_error(const pair_context *ctx, const char *fmt, ...) ZARN_FORMAT(2, 3);
 
 // The kind word of a trek_type, as the report prints it ("dataset", "group",
 // "datatype", "link", "external link"...).

@@ -70,43 +70,43 @@ bool stat_unit_from_word(const std::string &word, stat_unit *unit)
 
 namespace {
 
-std::vector<uint64_t> position_of(const diff_options *options, uint64_t elem_idx)
+std::vector<uint64_t> position_of(const pair_context *ctx, uint64_t elem_idx)
 {
-    const int rank = options->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : options->rank;
+    const int rank = ctx->rank > MIRLO_MAX_RANK ? MIRLO_MAX_RANK : ctx->rank;
     if (rank <= 0)
         return {};
     uint64_t coords[MIRLO_MAX_RANK];
-    element_position(options, elem_idx, coords);
+    element_position(ctx, elem_idx, coords);
     return std::vector<uint64_t>(coords, coords + rank);
 }
 
-void print_number(const stat_number &v)
+void print_number(output_sink *out, const stat_number &v)
 {
     switch (v.kind) {
-    case stat_number::signed_int: zarn_buffered_print("%lld", static_cast<long long>(v.i)); break;
-    case stat_number::unsigned_int: zarn_buffered_print("%llu", static_cast<unsigned long long>(v.u)); break;
-    case stat_number::floating: zarn_buffered_print("%g", v.f); break;
+    case stat_number::signed_int: output_print(out, "%lld", static_cast<long long>(v.i)); break;
+    case stat_number::unsigned_int: output_print(out, "%llu", static_cast<unsigned long long>(v.u)); break;
+    case stat_number::floating: output_print(out, "%g", v.f); break;
     default: break;
     }
 }
 
-void print_extreme(const char *what, const stat_extreme &e)
+void print_extreme(output_sink *out, const char *what, const stat_extreme &e)
 {
     if (!e.value.present())
         return;
-    zarn_buffered_print(", largest %s difference ", what);
-    print_number(e.value);
+    output_print(out, ", largest %s difference ", what);
+    print_number(out, e.value);
     if (e.position.empty())
         return;
-    zarn_buffered_print(" at [ ");
+    output_print(out, " at [ ");
     for (uint64_t c : e.position)
-        zarn_buffered_print("%llu ", static_cast<unsigned long long>(c));
-    zarn_buffered_print("]");
+        output_print(out, "%llu ", static_cast<unsigned long long>(c));
+    output_print(out, "]");
 }
 
 } // namespace
 
-void stats_note(diff_stats *s, const diff_options *options, uint64_t elem_idx, const stat_number &abs,
+void stats_note(diff_stats *s, const pair_context *ctx, uint64_t elem_idx, const stat_number &abs,
                 const stat_number &rel, const stat_number &a, const stat_number &b)
 {
     s->last_index = elem_idx;
@@ -115,7 +115,7 @@ void stats_note(diff_stats *s, const diff_options *options, uint64_t elem_idx, c
     const bool new_rel = stat_greater(rel, s->max_rel.value);
     if (!example && !new_abs && !new_rel)
         return;
-    std::vector<uint64_t> position = position_of(options, elem_idx);
+    std::vector<uint64_t> position = position_of(ctx, elem_idx);
     if (new_abs)
         s->max_abs = {abs, position};
     if (new_rel)
@@ -124,11 +124,11 @@ void stats_note(diff_stats *s, const diff_options *options, uint64_t elem_idx, c
         s->first.push_back({std::move(position), a, b});
 }
 
-void stats_note_element(diff_stats *s, const diff_options *options, uint64_t elem_idx)
+void stats_note_element(diff_stats *s, const pair_context *ctx, uint64_t elem_idx)
 {
     s->last_index = elem_idx;
     if (s->first.size() < MIRLO_FIRST_DIFFERENCES)
-        s->first.push_back({position_of(options, elem_idx), {}, {}});
+        s->first.push_back({position_of(ctx, elem_idx), {}, {}});
 }
 
 void stats_merge(diff_stats *s, const diff_stats &later)
@@ -146,21 +146,21 @@ void stats_merge(diff_stats *s, const diff_stats &later)
     }
 }
 
-void print_statistics(const diff_options *options, const diff_stats &s, nfound_t differences)
+void print_statistics(const mirlo_settings &settings, output_sink *out, const diff_stats &s, nfound_t differences)
 {
-    if (!options->statistics_mode || options->quiet_mode || differences == 0)
+    if (!settings.statistics_mode || settings.quiet_mode || differences == 0)
         return;
-    zarn_buffered_print("statistics: %llu elements compared, %llu differences",
+    output_print(out, "statistics: %llu elements compared, %llu differences",
                         static_cast<unsigned long long>(s.elements), static_cast<unsigned long long>(differences));
     // Differences inside elements are counted as the count line counts
     // them; say so beside the count of elements.
     switch (s.unit) {
     case stat_unit::element: break;
-    case stat_unit::character: zarn_buffered_print(" (one per differing character)"); break;
-    case stat_unit::byte: zarn_buffered_print(" (one per differing byte)"); break;
-    case stat_unit::value: zarn_buffered_print(" (one per differing value inside an element)"); break;
+    case stat_unit::character: output_print(out, " (one per differing character)"); break;
+    case stat_unit::byte: output_print(out, " (one per differing byte)"); break;
+    case stat_unit::value: output_print(out, " (one per differing value inside an element)"); break;
     }
-    print_extreme("absolute", s.max_abs);
-    print_extreme("relative", s.max_rel);
-    zarn_buffered_print("\n");
+    print_extreme(out, "absolute", s.max_abs);
+    print_extreme(out, "relative", s.max_rel);
+    output_print(out, "\n");
 }

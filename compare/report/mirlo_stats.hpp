@@ -7,7 +7,8 @@
 // only while the pair's context names an accumulator. Positions are worked
 // out for the first differences and for each new maximum only.
 #pragma once
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
+#include "mirlo_output.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -79,18 +80,12 @@ struct diff_stats {
     uint64_t last_index = 0; // index within the buffer of the last difference noted
 };
 
-// The accumulator of options' pair, or null when none is kept.
-inline diff_stats *stats_of(const diff_options *options)
-{
-    return options->context != nullptr ? options->context->stats : nullptr;
-}
-
 // A difference of two numeric elements at elem_idx of the buffer being
 // compared: abs and rel (absent when undefined) with the values a and b.
-void stats_note(diff_stats *s, const diff_options *options, uint64_t elem_idx, const stat_number &abs,
+void stats_note(diff_stats *s, const pair_context *ctx, uint64_t elem_idx, const stat_number &abs,
                 const stat_number &rel, const stat_number &a, const stat_number &b);
 // A differing element of a type that is not numeric.
-void stats_note_element(diff_stats *s, const diff_options *options, uint64_t elem_idx);
+void stats_note_element(diff_stats *s, const pair_context *ctx, uint64_t elem_idx);
 
 // Merges the statistics of a later piece of the same data into s: counts
 // add, maxima merge (an equal value keeps the earlier position), first
@@ -100,7 +95,7 @@ void stats_merge(diff_stats *s, const diff_stats &later);
 // The --statistics line of an object (a dataset's data, an attribute) after
 // its count line: printed when --statistics is given, the object has
 // differences and the run is not quiet.
-void print_statistics(const diff_options *options, const diff_stats &s, nfound_t differences);
+void print_statistics(const mirlo_settings &settings, output_sink *out, const diff_stats &s, nfound_t differences);
 
 template <class T> stat_number stat_number_of(T v)
 {

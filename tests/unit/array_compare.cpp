@@ -16,28 +16,30 @@
 
 namespace {
 
-diff_options make_options(hid_t type, uint64_t count, int rank = 1)
-{
-    diff_options o = test_support::default_options(true);
-    o.mem_type_id = type;
-    o.mem_type_size = H5Tget_size(type);
-    o.block_element_count = count;
-    o.element_count = count;
-    o.rank = rank;
-    if (rank == 1)
-        o.dims[0] = count;
-    init_accumulators(rank, o.dims, o.accumulators, o.position, o.min_index);
-    return o;
-}
+// A comparison in report mode of buffers of count elements of type, of
+// rank 1 (or a scalar).
+struct buffers : test_support::comparison {
+    buffers(hid_t type, uint64_t count, int rank = 1) : comparison(true)
+    {
+        c.mem_type_id = type;
+        c.mem_type_size = H5Tget_size(type);
+        c.block_element_count = count;
+        c.element_count = count;
+        c.rank = rank;
+        if (rank == 1)
+            c.dims[0] = count;
+        init_accumulators(rank, c.dims, c.accumulators);
+    }
+};
 
 struct outcome {
     nfound_t count;
     std::string out;
 };
 
-outcome run_array(void *b1, void *b2, diff_options &o, hid_t c1 = -1, hid_t c2 = -1)
+outcome run_array(void *b1, void *b2, buffers &o, hid_t c1 = -1, hid_t c2 = -1)
 {
-    const auto run = test_support::capture([&] { return diff_array(b1, b2, &o, c1, c2); });
+    const auto run = test_support::capture([&] { return diff_array(b1, b2, o.ctx(), c1, c2); });
     return {run.result, run.out};
 }
 
@@ -50,21 +52,21 @@ const std::string TAIL(10, ' ');
 TEST(NativeBufferTest, EqualBuffersGiveNothing)
 {
     std::vector<double> a(1000, 2.5), b(1000, 2.5);
-    diff_options o = make_options(H5T_NATIVE_DOUBLE, a.size());
+    buffers o(H5T_NATIVE_DOUBLE, a.size());
     const outcome r = run_array(a.data(), b.data(), o);
     EXPECT_EQ(r.count, 0u);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(o.header_pending, 1);
+    EXPECT_EQ(o.c.header_pending, 1);
 }
 
 TEST(NativeBufferTest, CountsAndReportsEachDifferingElementWithOneHeader)
 {
     int a[6] = {1, 2, 3, 4, 5, 6};
     int b[6] = {1, 9, 3, 4, 5, 0};
-    diff_options o = make_options(H5T_NATIVE_INT, 6);
+    buffers o(H5T_NATIVE_INT, 6);
     char n1[] = "x", n2[] = "y";
-    o.object_names[0] = n1;
-    o.object_names[1] = n2;
+    o.c.object_names[0] = n1;
+    o.c.object_names[1] = n2;
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
     EXPECT_EQ(r.out, "size:           [6]           [6]\n"
@@ -80,13 +82,13 @@ TEST(NativeBufferTest, CountLimitStopsRightAfterTheElementReachingIt)
 {
     short a[8] = {0, 1, 0, 1, 0, 1, 0, 1};
     short b[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    diff_options o = make_options(H5T_NATIVE_SHORT, 8);
-    o.count_mode = 1;
-    o.count_limit = 1;
+    buffers o(H5T_NATIVE_SHORT, 8);
+    o.settings.count_mode = 1;
+    o.settings.count_limit = 1;
     outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(occurrences(r.out, "[ "), 1u);
-    o.count_limit = 3;
+    o.settings.count_limit = 3;
     r = run_array(a, b, o);
     EXPECT_EQ(r.count, 3u);
     EXPECT_EQ(r.out.find("[ 6 ]"), std::string::npos);
@@ -106,28 +108,28 @@ TEST(NativeBufferTest, EveryNativeTypeIsDispatched)
     for (const native &t : types) {
         unsigned char a[3 * 8] = {}, b[3 * 8] = {};
         b[t.size] = 1; // lowest byte of element 1 (little-endian)
-        diff_options o = make_options(t.type, 3);
-        o.report_mode = 0;
-        EXPECT_EQ(diff_array(a, b, &o, -1, -1), 1u) << t.size;
+        buffers o(t.type, 3);
+        o.settings.report_mode = 0;
+        EXPECT_EQ(diff_array(a, b, o.ctx(), -1, -1), 1u) << t.size;
     }
     float fa[2] = {1, 2}, fb[2] = {1, 3};
-    diff_options of = make_options(H5T_NATIVE_FLOAT, 2);
-    of.report_mode = 0;
-    EXPECT_EQ(diff_array(fa, fb, &of, -1, -1), 1u);
+    buffers of(H5T_NATIVE_FLOAT, 2);
+    of.settings.report_mode = 0;
+    EXPECT_EQ(diff_array(fa, fb, of.ctx(), -1, -1), 1u);
     long double la[2] = {1, 2}, lb[2] = {1, 3};
-    diff_options ol = make_options(H5T_NATIVE_LDOUBLE, 2);
-    ol.report_mode = 0;
-    EXPECT_EQ(diff_array(la, lb, &ol, -1, -1), 1u);
+    buffers ol(H5T_NATIVE_LDOUBLE, 2);
+    ol.settings.report_mode = 0;
+    EXPECT_EQ(diff_array(la, lb, ol.ctx(), -1, -1), 1u);
 }
 
 TEST(NativeBufferTest, NonNativeNumericAndTimeTypesGiveZero)
 {
     int a[2] = {1, 2}, b[2] = {3, 4};
-    diff_options o = make_options(H5T_STD_I32BE, 2);
+    buffers o(H5T_STD_I32BE, 2);
     EXPECT_EQ(run_array(a, b, o).count, 0u);
-    diff_options t = make_options(H5T_UNIX_D32LE, 2);
+    buffers t(H5T_UNIX_D32LE, 2);
     EXPECT_EQ(run_array(a, b, t).count, 0u);
-    EXPECT_EQ(t.error_status, 0);
+    EXPECT_EQ(t.outcome.status, 0);
 }
 
 // Compound, array and vlen elements.
@@ -157,23 +159,23 @@ TEST(CompoundTest, TwoDifferingMembersCountTwoUnderOneHeader)
     b[0] = {1, 1.5, 'a'};
     a[1] = {7, 2.0, 'q'};
     b[1] = {8, 2.5, 'q'};
-    diff_options o = make_options(t, 2);
+    buffers o(t, 2);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
     EXPECT_EQ(occurrences(r.out, "size:"), 1u);
     EXPECT_EQ(occurrences(r.out, "[ 1 ]"), 2u);
     EXPECT_NE(r.out.find("7               8               1"), std::string::npos);
     EXPECT_NE(r.out.find("2               2.5             0.5"), std::string::npos);
-    EXPECT_EQ(o.mem_type_id, static_cast<hid_t>(t)); // restored after the members
+    EXPECT_EQ(o.c.mem_type_id, static_cast<hid_t>(t)); // restored after the members
 
     // The count limit is checked after each element, not each member.
     a[0].i = 5;
-    diff_options limited = make_options(t, 2);
-    limited.report_mode = 0;
-    limited.count_mode = 1;
-    limited.count_limit = 1;
+    buffers limited(t, 2);
+    limited.settings.report_mode = 0;
+    limited.settings.count_mode = 1;
+    limited.settings.count_limit = 1;
     EXPECT_EQ(run_array(a, b, limited).count, 1u);
-    limited.count_limit = 2;
+    limited.settings.count_limit = 2;
     EXPECT_EQ(run_array(a, b, limited).count, 3u);
 }
 
@@ -210,7 +212,7 @@ TEST(ArrayTypeTest, EachBaseElementIsCompared)
     h5_datatype t(H5Tarray_create2(H5T_NATIVE_INT, 2, dims));
     int a[2][4] = {{1, 2, 3, 4}, {5, 6, 7, 8}};
     int b[2][4] = {{1, 2, 3, 4}, {5, 0, 7, 0}};
-    diff_options o = make_options(t, 2);
+    buffers o(t, 2);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
     EXPECT_EQ(occurrences(r.out, "[ 1 ]"), 2u);
@@ -226,12 +228,12 @@ TEST(NanAgainstItselfTest, EqualBytesStillCountEveryNan)
     h5_datatype compound = pair_type();
     const hsize_t three = 3;
     h5_datatype doubles(H5Tarray_create2(H5T_NATIVE_DOUBLE, 1, &three));
-    auto nan_epsilon = [](diff_options *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; };
-    auto exact = [](diff_options *) {};
-    auto no_nans = [](diff_options *o) { o->detect_nans = 0; };
+    auto nan_epsilon = [](mirlo_settings *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; };
+    auto exact = [](mirlo_settings *) {};
+    auto no_nans = [](mirlo_settings *o) { o->detect_nans = 0; };
     struct nan_case {
         const char *name;
-        void (*set)(diff_options *);
+        void (*set)(mirlo_settings *);
         bool last_differs; // the last value of the second buffer is changed
         nfound_t expected;
     };
@@ -245,8 +247,8 @@ TEST(NanAgainstItselfTest, EqualBytesStillCountEveryNan)
     for (const nan_case &c : cases) {
         // [nan, 1, 2] against [nan, 1, 2] (or [nan, 1, 3]).
         double a[3] = {nan, 1, 2}, b[3] = {nan, 1, c.last_differs ? 3.0 : 2.0};
-        diff_options o = make_options(H5T_NATIVE_DOUBLE, 3);
-        c.set(&o);
+        buffers o(H5T_NATIVE_DOUBLE, 3);
+        c.set(&o.settings);
         EXPECT_EQ(run_array(a, b, o).count, c.expected) << "plain, " << c.name;
 
         pair_t pa[3], pb[3];
@@ -256,12 +258,12 @@ TEST(NanAgainstItselfTest, EqualBytesStillCountEveryNan)
             pa[k] = {k, a[k], 'x'};
             pb[k] = {k, b[k], 'x'};
         }
-        diff_options oc = make_options(compound, 3);
-        c.set(&oc);
+        buffers oc(compound, 3);
+        c.set(&oc.settings);
         EXPECT_EQ(run_array(pa, pb, oc).count, c.expected) << "compound, " << c.name;
 
-        diff_options oa = make_options(doubles, 1);
-        c.set(&oa);
+        buffers oa(doubles, 1);
+        c.set(&oa.settings);
         EXPECT_EQ(run_array(a, b, oa).count, c.expected) << "array, " << c.name;
     }
 }
@@ -273,12 +275,12 @@ TEST(VlenTest, SequencesAreComparedOverTheCommonLengthAndALengthDifferenceCounts
     std::vector<int> s1{1, 2, 3}, s2{1, 5, 3}, s3{1, 2}, s4{9, 2, 3, 4};
     hvl_t a[3] = {{s1.size(), s1.data()}, {s1.size(), s1.data()}, {s1.size(), s1.data()}};
     hvl_t b[3] = {{s2.size(), s2.data()}, {s3.size(), s3.data()}, {s4.size(), s4.data()}};
-    diff_options o = make_options(t, 3);
-    o.report_mode = 0;
+    buffers o(t, 3);
+    o.settings.report_mode = 0;
     // element 0: one value; element 1: the length; element 2: length and one value.
     EXPECT_EQ(run_array(a, b, o).count, 1u + 1u + 2u);
     hvl_t e1 = {0, nullptr}, e2 = {0, nullptr};
-    EXPECT_EQ(diff_datum(&e1, &e2, 0, &o, -1, -1, nullptr), 0u);
+    EXPECT_EQ(diff_datum(&e1, &e2, 0, o.ctx(), -1, -1, nullptr), 0u);
 }
 
 // Strings.
@@ -296,7 +298,7 @@ TEST(StringTest, NullTerminatedComparesCharactersBeforeTheNul)
     h5_datatype t = fixed_string(5, H5T_STR_NULLTERM);
     char a[5] = {'a', 'b', 'c', 0, 'x'};
     char b[5] = {'a', 'b', 'd', 0, 'y'};
-    diff_options o = make_options(t, 1, 0);
+    buffers o(t, 1, 0);
     outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out.substr(r.out.find("---\n") + 4), "[ 2]" + TAIL + "  c            d\n");
@@ -310,7 +312,7 @@ TEST(StringTest, LengthDifferenceCountsOnceAndListsTheTrailingPositions)
     h5_datatype t = fixed_string(5, H5T_STR_NULLTERM);
     char a[5] = {'a', 'b', 'c', 0, 0};
     char b[5] = {'a', 'b', 'c', 'd', 'e'};
-    diff_options o = make_options(t, 1, 0);
+    buffers o(t, 1, 0);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out.substr(r.out.find("---\n") + 4),
@@ -323,8 +325,8 @@ TEST(StringTest, LengthAndCharacterDifferencesAddUp)
     h5_datatype t = fixed_string(6, H5T_STR_NULLTERM);
     char a[6] = {'h', 'e', 'l', 'l', 'o', 0};
     char b[6] = {'h', 'e', 'l', 'p', 0, 0};
-    diff_options o = make_options(t, 1, 0);
-    o.report_mode = 0;
+    buffers o(t, 1, 0);
+    o.settings.report_mode = 0;
     EXPECT_EQ(run_array(a, b, o).count, 2u);
 }
 
@@ -333,7 +335,7 @@ TEST(StringTest, PaddedStringsAreComparedOverTheWholeElement)
     h5_datatype nullpad = fixed_string(5, H5T_STR_NULLPAD);
     char a[5] = {'a', 'b', 0, 0, 0};
     char b[5] = {'a', 'b', 0, 0, 'x'};
-    diff_options o = make_options(nullpad, 1);
+    buffers o(nullpad, 1);
     outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_NE(r.out.find("[ 0 ]" + TAIL + "  \\000            x\n"), std::string::npos);
@@ -341,7 +343,7 @@ TEST(StringTest, PaddedStringsAreComparedOverTheWholeElement)
     h5_datatype spacepad = fixed_string(5, H5T_STR_SPACEPAD);
     char c[5] = {'a', 'b', ' ', ' ', ' '};
     char d[5] = {'a', 'b', ' ', 'z', 'z'};
-    diff_options s = make_options(spacepad, 1);
+    buffers s(spacepad, 1);
     EXPECT_EQ(run_array(c, d, s).count, 2u);
 }
 
@@ -352,7 +354,7 @@ TEST(StringTest, VariableLengthStrings)
     std::string s1 = "help", s2 = "hello", s3 = "same";
     const char *a[4] = {s1.c_str(), s3.c_str(), s3.c_str(), nullptr};
     const char *b[4] = {s2.c_str(), s3.c_str(), nullptr, nullptr};
-    diff_options o = make_options(t, 4);
+    buffers o(t, 4);
     const outcome r = run_array(a, b, o);
     // help/hello: length 1 + 'p' against 'l' 1; same/null: length 1, not listed.
     EXPECT_EQ(r.count, 3u);
@@ -372,27 +374,27 @@ TEST(EnumTest, InvalidValuePrintsItsMarkerAndCountsOne)
     H5Tenum_insert(t, "GREEN", &v);
     int a[3] = {0, 1, 1};
     int b[3] = {0, 0, 7};
-    diff_options o = make_options(t, 3);
+    buffers o(t, 3);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 2u);
     EXPECT_NE(r.out.find("[ 1 ]" + TAIL + "GREEN            RED              \n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("[ 2 ]" + TAIL + "GREEN            **INVALID VALUE**\n"), std::string::npos) << r.out;
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(BitfieldTest, EachDifferingByteCounts)
 {
     unsigned char a[8] = {1, 2, 3, 4, 9, 9, 9, 9};
     unsigned char b[8] = {5, 6, 7, 8, 9, 9, 9, 1};
-    diff_options o = make_options(H5T_NATIVE_B32, 2);
+    buffers o(H5T_NATIVE_B32, 2);
     const outcome r = run_array(a, b, o);
     EXPECT_EQ(r.count, 5u);
     EXPECT_NE(r.out.find("[ 0 ]" + TAIL + "1               5               4              \n"), std::string::npos);
     EXPECT_NE(r.out.find("[ 1 ]" + TAIL + "9               1               8              \n"), std::string::npos);
     h5_datatype opaque(H5Tcreate(H5T_OPAQUE, 4));
     H5Tset_tag(opaque, "blob");
-    diff_options q = make_options(opaque, 2);
-    q.report_mode = 0;
+    buffers q(opaque, 2);
+    q.settings.report_mode = 0;
     EXPECT_EQ(run_array(a, b, q).count, 5u);
 }
 
@@ -401,12 +403,12 @@ TEST(DatumTest, SixteenByteIntegerIsAnErrorAndTimeIsAnInvalidClass)
     h5_datatype wide(H5Tcopy(H5T_NATIVE_LLONG));
     H5Tset_size(wide, 16);
     unsigned char a[16] = {1}, b[16] = {2};
-    diff_options o = make_options(wide, 1);
-    EXPECT_EQ(diff_datum(a, b, 0, &o, -1, -1, nullptr), 0u);
-    EXPECT_EQ(o.error_status, 2);
-    diff_options t = make_options(H5T_UNIX_D32LE, 1);
-    EXPECT_EQ(diff_datum(a, b, 0, &t, -1, -1, nullptr), 0u);
-    EXPECT_EQ(t.error_status, 2);
+    buffers o(wide, 1);
+    EXPECT_EQ(diff_datum(a, b, 0, o.ctx(), -1, -1, nullptr), 0u);
+    EXPECT_EQ(o.outcome.status, 2);
+    buffers t(H5T_UNIX_D32LE, 1);
+    EXPECT_EQ(diff_datum(a, b, 0, t.ctx(), -1, -1, nullptr), 0u);
+    EXPECT_EQ(t.outcome.status, 2);
 }
 
 // References, in a file held in memory.
@@ -476,11 +478,11 @@ TEST(ReferenceTest, NullAgainstNonNullCountsOneAndPrintsNothing)
     ref_file f;
     hobj_ref_t a[3] = {0, f.object("d1"), 0};
     hobj_ref_t b[3] = {f.object("d1"), 0, 0};
-    diff_options o = make_options(H5T_STD_REF_OBJ, 3);
+    buffers o(H5T_STD_REF_OBJ, 3);
     const outcome r = run_array(a, b, o, f.file, f.file);
     EXPECT_EQ(r.count, 2u);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(ReferenceTest, ReferencedDatasetsAreComparedWhole)
@@ -488,14 +490,14 @@ TEST(ReferenceTest, ReferencedDatasetsAreComparedWhole)
     ref_file f;
     hobj_ref_t a[1] = {f.object("d1")};
     hobj_ref_t b[1] = {f.object("d2")};
-    diff_options o = make_options(H5T_STD_REF_OBJ, 1);
-    o.report_mode = 0;
+    buffers o(H5T_STD_REF_OBJ, 1);
+    o.settings.report_mode = 0;
     const outcome r = run_array(a, b, o, f.file, f.file);
     EXPECT_EQ(r.count, 2u);
-    EXPECT_EQ(o.error_status, 0);
-    EXPECT_EQ(o.not_comparable, 0);
-    EXPECT_EQ(o.mem_type_id, H5T_STD_REF_OBJ); // working fields of this buffer untouched
-    EXPECT_EQ(o.rank, 1);
+    EXPECT_EQ(o.outcome.status, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
+    EXPECT_EQ(o.c.mem_type_id, H5T_STD_REF_OBJ); // working fields of this buffer untouched
+    EXPECT_EQ(o.c.rank, 1);
 }
 
 TEST(ReferenceTest, ReferencesToTheSameGroupAreEqual)
@@ -503,13 +505,13 @@ TEST(ReferenceTest, ReferencesToTheSameGroupAreEqual)
     ref_file f;
     hobj_ref_t a[1] = {f.object("g")};
     hobj_ref_t b[1] = {f.object("g")};
-    diff_options o = make_options(H5T_STD_REF_OBJ, 1);
-    o.verbose_mode = 1;
+    buffers o(H5T_STD_REF_OBJ, 1);
+    o.settings.verbose_mode = 1;
     outcome r = run_array(a, b, o, f.file, f.file);
     EXPECT_EQ(r.count, 0u);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(o.not_comparable, 0);
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(ReferenceTest, OtherGroupsAreNotComparableAndMixedKindsAreAnError)
@@ -517,26 +519,26 @@ TEST(ReferenceTest, OtherGroupsAreNotComparableAndMixedKindsAreAnError)
     ref_file f;
     hobj_ref_t a[1] = {f.object("g")};
     hobj_ref_t b[1] = {f.object("g2")};
-    diff_options o = make_options(H5T_STD_REF_OBJ, 1);
+    buffers o(H5T_STD_REF_OBJ, 1);
     char n1[] = "r1", n2[] = "r2";
-    o.object_names[0] = n1;
-    o.object_names[1] = n2;
-    o.verbose_mode = 1;
+    o.c.object_names[0] = n1;
+    o.c.object_names[1] = n2;
+    o.settings.verbose_mode = 1;
     outcome r = run_array(a, b, o, f.file, f.file);
     EXPECT_EQ(r.count, 0u);
     EXPECT_EQ(r.out, "Warning: Comparison not possible of object types referenced: <r1> and <r2>\n");
-    EXPECT_EQ(o.not_comparable, 1);
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 1);
+    EXPECT_EQ(o.outcome.status, 0);
 
     hobj_ref_t c[1] = {f.object("d1")};
-    diff_options m = make_options(H5T_STD_REF_OBJ, 1);
-    m.object_names[0] = n1;
-    m.object_names[1] = n2;
+    buffers m(H5T_STD_REF_OBJ, 1);
+    m.c.object_names[0] = n1;
+    m.c.object_names[1] = n2;
     r = run_array(a, c, m, f.file, f.file);
     EXPECT_EQ(r.count, 0u);
     EXPECT_EQ(r.out, "Different object types referenced: <r1> and <r2>");
-    EXPECT_EQ(m.not_comparable, 1);
-    EXPECT_EQ(m.error_status, 2);
+    EXPECT_EQ(m.outcome.not_comparable, 1);
+    EXPECT_EQ(m.outcome.status, 2);
 }
 
 TEST(RegionTest, CornerDifferencesCountPerDimensionDividedByRank)
@@ -549,11 +551,11 @@ TEST(RegionTest, CornerDifferencesCountPerDimensionDividedByRank)
     // element 2: equal.
     region_ref b[3] = {f.blocks({{0, 0, 2, 2}, {5, 5, 2, 3}}), f.blocks({{3, 3, 2, 2}}),
                             f.blocks({{1, 1, 1, 1}})};
-    diff_options o = make_options(H5T_STD_REF_DSETREG, 3);
+    buffers o(H5T_STD_REF_DSETREG, 3);
     const outcome r = run_array(a, b, o, f.file, f.file);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(o.not_comparable, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
 }
 
 TEST(RegionTest, VerboseListsBlocksAndPoints)
@@ -561,9 +563,9 @@ TEST(RegionTest, VerboseListsBlocksAndPoints)
     ref_file f;
     region_ref a[2] = {f.blocks({{0, 0, 2, 2}}), f.points({{{1, 2}}, {{3, 4}}})};
     region_ref b[2] = {f.blocks({{4, 4, 2, 2}}), f.points({{{1, 2}}, {{3, 5}}})};
-    diff_options o = make_options(H5T_STD_REF_DSETREG, 2);
-    o.verbose_mode = 1;
-    o.report_mode = 0;
+    buffers o(H5T_STD_REF_DSETREG, 2);
+    o.settings.verbose_mode = 1;
+    o.settings.report_mode = 0;
     const outcome r = run_array(a, b, o, f.file, f.file);
     EXPECT_EQ(r.count, 1u); // blocks: 2 / 2; points: 1 / 2
     const std::string blocks = "------------------------------------------------------------\n"
@@ -580,13 +582,13 @@ TEST(RegionTest, DifferentSelectionShapesAreNotComparable)
     ref_file f;
     region_ref a[1] = {f.blocks({{0, 0, 2, 2}})};
     region_ref b[1] = {f.blocks({{0, 0, 2, 2}, {5, 5, 1, 1}})};
-    diff_options o = make_options(H5T_STD_REF_DSETREG, 1);
+    buffers o(H5T_STD_REF_DSETREG, 1);
     EXPECT_EQ(run_array(a, b, o, f.file, f.file).count, 0u);
-    EXPECT_EQ(o.not_comparable, 1);
+    EXPECT_EQ(o.outcome.not_comparable, 1);
     region_ref c[1] = {f.points({{{0, 0}}, {{1, 1}}, {{2, 2}}, {{3, 3}}})};
-    diff_options p = make_options(H5T_STD_REF_DSETREG, 1);
+    buffers p(H5T_STD_REF_DSETREG, 1);
     EXPECT_EQ(run_array(a, c, p, f.file, f.file).count, 0u);
-    EXPECT_EQ(p.not_comparable, 1);
+    EXPECT_EQ(p.outcome.not_comparable, 1);
 }
 
 } // namespace

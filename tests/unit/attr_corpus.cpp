@@ -62,15 +62,15 @@ TEST(AttrCorpus, EveryObjectComparedWithItselfHasNoDifference)
             ++objects;
             with_attrs += oinfo.num_attrs > 0;
 
-            diff_options opts = test_support::default_options(true);
-            opts.list_not_comparable = 1;
-            opts.verbose_mode = 1;
-            const auto run = test_support::capture([&] { return diff_attr(o1, o2, path, path, &opts); });
+            test_support::comparison opts(true);
+            opts.settings.list_not_comparable = 1;
+            opts.settings.verbose_mode = 1;
+            const auto run = test_support::capture([&] { return diff_attr(o1, o2, path, path, opts.ctx()); });
             const nfound_t n = run.result;
             const std::string &out = run.out;
             EXPECT_EQ(n, 0u);
-            EXPECT_EQ(opts.error_status, 0);
-            EXPECT_EQ(opts.contents_equal, 1);
+            EXPECT_EQ(opts.outcome.status, 0);
+            EXPECT_FALSE(opts.outcome.members_differ);
             // Only the framing lines: no table header, no row.
             EXPECT_EQ(out.find("size:"), std::string::npos) << out;
             // One framed pair, with a count of 0, per attribute.
@@ -97,7 +97,7 @@ TEST(AttrCorpus, EveryObjectComparedWithItselfHasNoDifference)
                 else
                     EXPECT_EQ(line.find("omparable"), std::string::npos) << line;
             }
-            EXPECT_EQ(opts.not_comparable != 0, not_comparable_lines > 0) << out;
+            EXPECT_EQ(opts.outcome.not_comparable != 0, not_comparable_lines > 0) << out;
         }
     }
     EXPECT_GT(objects, 1000u);

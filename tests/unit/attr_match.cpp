@@ -1,5 +1,5 @@
 // Matching the attributes of two objects by name: the merged table, the
-// status line and table by verbose level, and contents_equal.
+// status line and table by verbose level, and attributes on one side only.
 #include "mirlo_attr.hpp"
 #include "test_support.hpp"
 
@@ -10,11 +10,6 @@
 #include <vector>
 
 namespace {
-
-diff_options fresh_options()
-{
-    return test_support::default_options();
-}
 
 struct attr_files {
     h5_file f1, f2;
@@ -47,11 +42,11 @@ std::string match(const char *path, int level, std::vector<row> *rows, attr_matc
     h5_object o1(H5Oopen(files.f1, path, H5P_DEFAULT));
     h5_object o2(H5Oopen(files.f2, path, H5P_DEFAULT));
     EXPECT_TRUE(o1.valid() && o2.valid()) << path;
-    diff_options opts = fresh_options();
-    opts.verbose_mode = 1;
-    opts.verbose_level = level;
+    test_support::comparison opts;
+    opts.settings.verbose_mode = 1;
+    opts.settings.verbose_level = level;
     attr_match_table table;
-    const auto run = test_support::capture([&] { return build_match_list_attrs(o1, o2, &table, &opts); });
+    const auto run = test_support::capture([&] { return build_match_list_attrs(o1, o2, &table, opts.ctx()); });
     EXPECT_EQ(run.result, 0);
     if (rows)
         *rows = rows_of(table);
@@ -113,34 +108,34 @@ TEST(AttrMatch, NamesLongerThanTheNameBufferAreKeptWhole)
     EXPECT_EQ(rows, expected);
 }
 
-TEST(AttrMatch, OneSidedAttributesClearContentsEqual)
+TEST(AttrMatch, OneSidedAttributesMakeTheMemberListsDiffer)
 {
     attr_files files;
     h5_object a1(H5Oopen(files.f1, "/abc", H5P_DEFAULT));
     h5_object a2(H5Oopen(files.f2, "/abc", H5P_DEFAULT));
-    diff_options opts = fresh_options();
-    EXPECT_EQ(diff_attr(a1, a2, "/abc", "/abc", &opts), 0u);
-    EXPECT_EQ(opts.contents_equal, 0);
-    EXPECT_EQ(opts.error_status, 0);
+    test_support::comparison opts;
+    EXPECT_EQ(diff_attr(a1, a2, "/abc", "/abc", opts.ctx()), 0u);
+    EXPECT_TRUE(opts.outcome.members_differ);
+    EXPECT_EQ(opts.outcome.status, 0);
 
-    // The same object on both sides leaves it set.
+    // The same object on both sides: the lists are the same.
     h5_object n1(H5Oopen(files.f1, "/grp", H5P_DEFAULT));
     h5_object n2(H5Oopen(files.f1, "/grp", H5P_DEFAULT));
-    diff_options same = fresh_options();
-    EXPECT_EQ(diff_attr(n1, n2, "/grp", "/grp", &same), 0u);
-    EXPECT_EQ(same.contents_equal, 1);
+    test_support::comparison same;
+    EXPECT_EQ(diff_attr(n1, n2, "/grp", "/grp", same.ctx()), 0u);
+    EXPECT_FALSE(same.outcome.members_differ);
 }
 
 TEST(AttrMatch, FailedMatchingIsAnErrorWithNoDifferences)
 {
     attr_files files;
     h5_object o1(H5Oopen(files.f1, "/abc", H5P_DEFAULT));
-    diff_options opts = fresh_options();
+    test_support::comparison opts;
     h5_errors_off quiet;
-    EXPECT_EQ(diff_attr(o1, -1, "/abc", "/abc", &opts), 0u);
-    EXPECT_EQ(opts.error_status, 2);
+    EXPECT_EQ(diff_attr(o1, -1, "/abc", "/abc", opts.ctx()), 0u);
+    EXPECT_EQ(opts.outcome.status, 2);
     attr_match_table table;
     table.entries.push_back({"stale", {1, 1}}); // replaced on entry
-    EXPECT_EQ(build_match_list_attrs(-1, o1, &table, &opts), -1);
+    EXPECT_EQ(build_match_list_attrs(-1, o1, &table, opts.ctx()), -1);
     EXPECT_TRUE(table.entries.empty());
 }

@@ -17,7 +17,7 @@ namespace {
 struct parsed {
     int status = 0;
     mirlo_args args;
-    diff_options options{};
+    mirlo_settings settings;
     std::string out;
     std::string err;
 };
@@ -32,14 +32,11 @@ protected:
     }
     void TearDown() override
     {
-        release_command_line(&result.options);
-        enable_error_stack = 0;
         zarn_reset_scanner();
     }
 
     parsed &parse(std::vector<std::string> words)
     {
-        release_command_line(&result.options);
         storage = std::move(words);
         storage.insert(storage.begin(), "pmirlo");
         argv.clear();
@@ -49,7 +46,7 @@ protected:
         zarn_reset_scanner();
         result = parsed{};
         auto run = test_support::capture([&] {
-            return mirlo_parse_args(static_cast<int>(storage.size()), argv.data(), &result.args, &result.options);
+            return mirlo_parse_args(static_cast<int>(storage.size()), argv.data(), &result.args, &result.settings);
         });
         result.status = run.result;
         result.out = std::move(run.out);
@@ -77,11 +74,10 @@ TEST_F(CmdlineTest, PlainFilesGiveDefaults)
     EXPECT_STREQ(r.args.file2, "b.h5");
     EXPECT_EQ(r.args.obj1, nullptr);
     EXPECT_EQ(r.args.obj2, nullptr);
-    EXPECT_EQ(r.options.contents_equal, 1);
-    EXPECT_EQ(r.options.detect_nans, 1);
-    EXPECT_EQ(r.options.verbose_mode, 0);
-    EXPECT_EQ(r.options.exclude_paths, nullptr);
-    EXPECT_EQ(r.options.subsets[0], nullptr);
+        EXPECT_EQ(r.settings.detect_nans, 1);
+    EXPECT_EQ(r.settings.verbose_mode, 0);
+    EXPECT_TRUE(r.settings.exclude_paths.empty());
+    EXPECT_EQ(r.settings.subsets[0].get(), nullptr);
     EXPECT_EQ(r.out, "");
 }
 
@@ -89,14 +85,14 @@ TEST_F(CmdlineTest, FlagsSetTheirFields)
 {
     parsed &r = parse({"-cqr", "-e", "-l", "-x", "-N", "--no-compact-subset", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.list_not_comparable, 1);
-    EXPECT_EQ(r.options.quiet_mode, 1);
-    EXPECT_EQ(r.options.report_mode, 1);
-    EXPECT_EQ(r.options.system_epsilon_mode, 1);
-    EXPECT_TRUE(r.options.follow_links);
-    EXPECT_EQ(r.options.no_dangling_links, 1);
-    EXPECT_EQ(r.options.detect_nans, 0);
-    EXPECT_EQ(r.options.no_compact_subset, 1);
+    EXPECT_EQ(r.settings.list_not_comparable, 1);
+    EXPECT_EQ(r.settings.quiet_mode, 1);
+    EXPECT_EQ(r.settings.report_mode, 1);
+    EXPECT_EQ(r.settings.system_epsilon_mode, 1);
+    EXPECT_TRUE(r.settings.follow_links);
+    EXPECT_EQ(r.settings.no_dangling_links, 1);
+    EXPECT_EQ(r.settings.detect_nans, 0);
+    EXPECT_EQ(r.settings.no_compact_subset, 1);
 }
 
 TEST_F(CmdlineTest, VerboseLevelComesFromTheFirstVWord)
@@ -105,30 +101,30 @@ TEST_F(CmdlineTest, VerboseLevelComesFromTheFirstVWord)
     // gives it back.
     parsed &r = parse({"-v", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.verbose_mode, 1);
-    EXPECT_EQ(r.options.verbose_level, 0);
+    EXPECT_EQ(r.settings.verbose_mode, 1);
+    EXPECT_EQ(r.settings.verbose_level, 0);
     EXPECT_STREQ(r.args.file1, "a");
     EXPECT_STREQ(r.args.file2, "b");
 
     parse({"-v3", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.verbose_level, 3);
+    EXPECT_EQ(result.settings.verbose_level, 3);
     EXPECT_STREQ(result.args.file1, "a");
 
     parse({"--verbose=1", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.verbose_level, 1);
+    EXPECT_EQ(result.settings.verbose_level, 1);
 
     // The long form takes its value only after '=': 1 is the first file.
     parse({"--verbose", "1", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.verbose_level, 0);
+    EXPECT_EQ(result.settings.verbose_level, 0);
     EXPECT_STREQ(result.args.file1, "1");
     EXPECT_STREQ(result.args.obj1, "b");
 
     parse({"-v2", "-v", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.verbose_level, 2);
+    EXPECT_EQ(result.settings.verbose_level, 2);
     EXPECT_STREQ(result.args.file1, "a");
     EXPECT_STREQ(result.args.file2, "b");
 }
@@ -139,7 +135,7 @@ TEST_F(CmdlineTest, VerboseLongValueIsNeverGivenBack)
     // option's own word: giving a word back here would rescan it for ever.
     parsed &r = parse({"-v", "--verbose=3", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.verbose_level, 0);
+    EXPECT_EQ(r.settings.verbose_level, 0);
     EXPECT_STREQ(r.args.file1, "a");
     EXPECT_STREQ(r.args.file2, "b");
 }
@@ -148,25 +144,25 @@ TEST_F(CmdlineTest, DeltaAndRelativeValues)
 {
     parsed &r = parse({"-d", "0.5", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.delta_mode, 1);
-    EXPECT_DOUBLE_EQ(r.options.delta, 0.5);
+    EXPECT_EQ(r.settings.delta_mode, 1);
+    EXPECT_DOUBLE_EQ(r.settings.delta, 0.5);
 
     parse({"-d", "0x", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_DOUBLE_EQ(result.options.delta, 0.0);
+    EXPECT_DOUBLE_EQ(result.settings.delta, 0.0);
 
     parse({"--relative=0.25", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.relative_mode, 1);
-    EXPECT_DOUBLE_EQ(result.options.relative, 0.25);
+    EXPECT_EQ(result.settings.relative_mode, 1);
+    EXPECT_DOUBLE_EQ(result.settings.relative, 0.25);
 
     // A relative value below 2^-52 keeps its value but not relative mode, so
     // it does not clash with -d.
     parse({"-d", "1", "-p", "1e-17", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.relative_mode, 0);
-    EXPECT_EQ(result.options.delta_mode, 1);
-    EXPECT_DOUBLE_EQ(result.options.relative, 1e-17);
+    EXPECT_EQ(result.settings.relative_mode, 0);
+    EXPECT_EQ(result.settings.delta_mode, 1);
+    EXPECT_DOUBLE_EQ(result.settings.relative, 1e-17);
 }
 
 TEST_F(CmdlineTest, RefusedDeltaAndRelativeValues)
@@ -188,12 +184,12 @@ TEST_F(CmdlineTest, CountValues)
 {
     parsed &r = parse({"-n", "12", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.count_mode, 1);
-    EXPECT_EQ(r.options.count_limit, 12u);
+    EXPECT_EQ(r.settings.count_mode, 1);
+    EXPECT_EQ(r.settings.count_limit, 12u);
 
     parse({"--count=", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(result.options.count_limit, 0u);
+    EXPECT_EQ(result.settings.count_limit, 0u);
 
     for (const char *value : {"0", "05", "1e3", "-3", "+4", "12a"}) {
         parsed &bad = parse({"-n", value, "a", "b"});
@@ -231,7 +227,7 @@ TEST_F(CmdlineTest, LongOptionsWithoutTheirValueAreRefused)
             continue; // options after the first operand are not seen
         EXPECT_EQ(r.status, 1) << words[0];
         EXPECT_TRUE(starts_with(r.out, USAGE_FIRST)) << words[0];
-        EXPECT_EQ(r.options.exclude_paths, nullptr);
+        EXPECT_TRUE(r.settings.exclude_paths.empty());
     }
     parsed &r = parse({"a", "b", "--delta"});
     EXPECT_EQ(r.status, MIRLO_ARGS_VALID);
@@ -241,16 +237,16 @@ TEST_F(CmdlineTest, ReportOptions)
 {
     parsed &r = parse({"--statistics", "--json=out.json", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.statistics_mode, 1);
-    EXPECT_EQ(r.options.json_mode, 1);
+    EXPECT_EQ(r.settings.statistics_mode, 1);
+    EXPECT_EQ(r.settings.json_mode, 1);
     EXPECT_STREQ(r.args.json_file, "out.json");
     parse({"--json", "r.json", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
     EXPECT_STREQ(result.args.json_file, "r.json");
     parse({"a", "b"});
     EXPECT_EQ(result.args.json_file, nullptr);
-    EXPECT_EQ(result.options.json_mode, 0);
-    EXPECT_EQ(result.options.statistics_mode, 0);
+    EXPECT_EQ(result.settings.json_mode, 0);
+    EXPECT_EQ(result.settings.statistics_mode, 0);
     // A report needs one file name, and says so.
     const std::string no_name = "--json needs a file name (- for standard output)";
     const std::string twice = "--json is given more than once";
@@ -325,7 +321,7 @@ TEST_F(CmdlineTest, UnknownOptionsAndMissingValues)
     // An unknown option stops parsing even after valid exclusions.
     parse({"--exclude-path", "/g", "-z", "a", "b"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.options.exclude_paths, nullptr);
+    EXPECT_TRUE(result.settings.exclude_paths.empty());
 }
 
 TEST_F(CmdlineTest, HelpAndVersionEndWithZero)
@@ -355,30 +351,18 @@ TEST_F(CmdlineTest, ErrorStackLevel)
 {
     parse({"--enable-error-stack=2", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(enable_error_stack, 2);
+    EXPECT_EQ(result.settings.error_stack_level, 2);
     parse({"--enable-error-stack", "a", "b"});
     ASSERT_EQ(result.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(enable_error_stack, 1);
+    EXPECT_EQ(result.settings.error_stack_level, 1);
 }
 
 TEST_F(CmdlineTest, ExclusionListsKeepCommandLineOrder)
 {
     parsed &r = parse({"--exclude-path", "/g1", "--exclude-attribute=/d", "--exclude-path=/g2", "a", "b"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
-    EXPECT_EQ(r.options.exclude_path_mode, 1);
-    EXPECT_EQ(r.options.exclude_attr_mode, 1);
-    const exclude_node *p = r.options.exclude_paths;
-    ASSERT_NE(p, nullptr);
-    EXPECT_STREQ(p->path, "/g1");
-    EXPECT_EQ(p->obj_type, -1);
-    ASSERT_NE(p->next, nullptr);
-    EXPECT_STREQ(p->next->path, "/g2");
-    EXPECT_EQ(p->next->obj_type, -1);
-    EXPECT_EQ(p->next->next, nullptr);
-    const exclude_node *a = r.options.exclude_attrs;
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->path, "/d");
-    EXPECT_EQ(a->next, nullptr);
+    EXPECT_EQ(r.settings.exclude_paths, (std::vector<std::string>{"/g1", "/g2"}));
+    EXPECT_EQ(r.settings.exclude_attrs, (std::vector<std::string>{"/d"}));
 }
 
 TEST_F(CmdlineTest, PositionalNames)
@@ -399,9 +383,9 @@ TEST_F(CmdlineTest, SubsetSuffixOnObj1Only)
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
     EXPECT_STREQ(r.args.obj1, "/g/dset");
     EXPECT_STREQ(r.args.obj2, "/g/dset");
-    ASSERT_NE(r.options.subsets[0], nullptr);
-    EXPECT_EQ(r.options.subsets[1], nullptr);
-    const subset_spec *s = r.options.subsets[0];
+    ASSERT_NE(r.settings.subsets[0].get(), nullptr);
+    EXPECT_EQ(r.settings.subsets[1].get(), nullptr);
+    const subset_spec *s = r.settings.subsets[0].get();
     ASSERT_EQ(s->start.count, 2u);
     EXPECT_EQ(s->start.values[0], 1u);
     EXPECT_EQ(s->start.values[1], 2u);
@@ -417,11 +401,11 @@ TEST_F(CmdlineTest, SubsetSuffixOnBothObjects)
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
     EXPECT_STREQ(r.args.obj1, "/d1");
     EXPECT_STREQ(r.args.obj2, "/d2");
-    ASSERT_NE(r.options.subsets[0], nullptr);
-    ASSERT_NE(r.options.subsets[1], nullptr);
-    EXPECT_EQ(r.options.subsets[1]->start.count, 0u);
-    ASSERT_EQ(r.options.subsets[1]->stride.count, 1u);
-    EXPECT_EQ(r.options.subsets[1]->stride.values[0], 2u);
+    ASSERT_NE(r.settings.subsets[0].get(), nullptr);
+    ASSERT_NE(r.settings.subsets[1].get(), nullptr);
+    EXPECT_EQ(r.settings.subsets[1]->start.count, 0u);
+    ASSERT_EQ(r.settings.subsets[1]->stride.count, 1u);
+    EXPECT_EQ(r.settings.subsets[1]->stride.values[0], 2u);
 }
 
 TEST_F(CmdlineTest, NoCompactSubsetKeepsNamesWhole)
@@ -429,7 +413,7 @@ TEST_F(CmdlineTest, NoCompactSubsetKeepsNamesWhole)
     parsed &r = parse({"--no-compact-subset", "a", "b", "/d[1]"});
     ASSERT_EQ(r.status, MIRLO_ARGS_VALID);
     EXPECT_STREQ(r.args.obj1, "/d[1]");
-    EXPECT_EQ(r.options.subsets[0], nullptr);
+    EXPECT_EQ(r.settings.subsets[0].get(), nullptr);
 }
 
 TEST_F(CmdlineTest, MalformedSubsetsAreRefusedWithTheSubsetAndTheReason)
@@ -451,7 +435,7 @@ TEST_F(CmdlineTest, MalformedSubsetsAreRefusedWithTheSubsetAndTheReason)
         EXPECT_EQ(r.status, 1) << i;
         EXPECT_EQ(r.err, messages[i]);
         EXPECT_TRUE(starts_with(r.out, USAGE_FIRST)) << i;
-        EXPECT_EQ(r.options.subsets[0], nullptr);
+        EXPECT_EQ(r.settings.subsets[0].get(), nullptr);
     }
     // Names are taken whole under --no-compact-subset, whatever they hold.
     parsed &r = parse({"--no-compact-subset", "a", "b", "/v[-5]"});

@@ -59,11 +59,11 @@ run compare(const block_pair &p, const char *name, uint64_t limit)
 {
     h5_file fa(H5Fopen(p.a.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
     h5_file fb(H5Fopen(p.b.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    diff_options o = test_support::default_options(true);
-    o.count_mode = limit > 0;
-    o.count_limit = limit;
-    const auto r = test_support::capture([&] { return diff_dataset(fa, fb, name, name, &o); });
-    return {r.result, o.error_status, r.out};
+    test_support::comparison o(true);
+    o.settings.count_mode = limit > 0;
+    o.settings.count_limit = limit;
+    const auto r = test_support::capture([&] { return diff_dataset(fa, fb, name, name, o.subsets(), o.ctx()); });
+    return {r.result, o.outcome.status, r.out};
 }
 
 size_t headers(const std::string &out)

@@ -22,7 +22,7 @@ constexpr int RANDOM_PAIRS = 48; // /r00 ... /r47 in chunks_a.h5 and chunks_b.h5
 struct run_result {
     nfound_t found = 0;
     int error_status = 0;
-    int not_comparable = 0;
+    bool not_comparable = false;
     std::string out;
     bool operator==(const run_result &) const = default;
 };
@@ -44,16 +44,21 @@ struct budget_scope {
 
 // diff_dataset of path in both files of the random pairs or, for a path
 // that does not start with /r, of the special ones.
-run_result compare(const std::string &path, diff_options o, bool shortcuts)
+// The shortcuts taken by every comparison of this file, summed.
+chunk_stats taken;
+
+run_result compare(const std::string &path, const mirlo_settings &settings, bool shortcuts)
 {
     const std::string files = path.rfind("/r", 0) == 0 ? "chunks_" : "chunks_special_";
     h5_file a = test_support::open_fixture(files + "a.h5");
     h5_file b = test_support::open_fixture(files + "b.h5");
     EXPECT_TRUE(a.valid() && b.valid());
-    dset_use_chunk_shortcuts(shortcuts);
-    auto run = test_support::capture([&] { return diff_dataset(a, b, path.c_str(), path.c_str(), &o); });
-    dset_use_chunk_shortcuts(true);
-    return {run.result, o.error_status, o.not_comparable, run.out};
+    test_support::comparison o(settings);
+    o.settings.chunk_shortcuts = shortcuts;
+    pair_context *ctx = o.ctx();
+    ctx->chunk_counts = &taken;
+    auto run = test_support::capture([&] { return diff_dataset(a, b, path.c_str(), path.c_str(), o.subsets(), ctx); });
+    return {run.result, o.outcome.status, o.outcome.not_comparable, run.out};
 }
 
 std::string random_pair(int k)
@@ -65,29 +70,29 @@ std::string random_pair(int k)
 
 struct rule_case {
     const char *name;
-    void (*set)(diff_options *);
+    void (*set)(mirlo_settings *);
 };
 
 const rule_case rules[] = {
-    {"exact", [](diff_options *) {}},
-    {"delta", [](diff_options *o) { o->delta_mode = 1, o->delta = 0.5; }},
-    {"relative", [](diff_options *o) { o->relative_mode = 1, o->relative = 0.1; }},
-    {"no nans", [](diff_options *o) { o->detect_nans = 0; }},
-    {"no nans, epsilon", [](diff_options *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; }},
-    {"count limit", [](diff_options *o) { o->count_mode = 1, o->count_limit = 2; }},
-    {"verbose", [](diff_options *o) { o->verbose_mode = 1, o->report_mode = 0; }},
+    {"exact", [](mirlo_settings *) {}},
+    {"delta", [](mirlo_settings *o) { o->delta_mode = 1, o->delta = 0.5; }},
+    {"relative", [](mirlo_settings *o) { o->relative_mode = 1, o->relative = 0.1; }},
+    {"no nans", [](mirlo_settings *o) { o->detect_nans = 0; }},
+    {"no nans, epsilon", [](mirlo_settings *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; }},
+    {"count limit", [](mirlo_settings *o) { o->count_mode = 1, o->count_limit = 2; }},
+    {"verbose", [](mirlo_settings *o) { o->verbose_mode = 1, o->report_mode = 0; }},
 };
 
 TEST(ChunkShortcutTest, BothPathsPrintTheSameOnRandomPairs)
 {
-    const chunk_stats before = dset_chunk_stats();
+    const chunk_stats before = taken;
     // Whole reads, then strips of a few hundred bytes (many per pair).
     for (const auto &[budget, limit] : {std::pair<hsize_t, hsize_t>{ZARN_HYPERSLAB_BUFSIZE, ZARN_WHOLE_READ_LIMIT},
                                         std::pair<hsize_t, hsize_t>{256, 0}}) {
         budget_scope scope(budget, limit);
         for (const rule_case &rule : rules) {
             for (int k = 0; k < RANDOM_PAIRS; ++k) {
-                diff_options o = test_support::default_options(true);
+                mirlo_settings o = test_support::default_settings(true);
                 rule.set(&o);
                 const run_result ordinary = compare(random_pair(k), o, false);
                 const run_result shortcut = compare(random_pair(k), o, true);
@@ -99,7 +104,7 @@ TEST(ChunkShortcutTest, BothPathsPrintTheSameOnRandomPairs)
         }
     }
     // The random pairs hold chunks of every kind: some were skipped.
-    const chunk_stats after = dset_chunk_stats();
+    const chunk_stats after = taken;
     EXPECT_GT(after.raw_equal, before.raw_equal);
     EXPECT_GT(after.fill_equal, before.fill_equal);
     EXPECT_GT(after.skipped, before.skipped);
@@ -110,10 +115,10 @@ TEST(ChunkShortcutTest, SparseAndNeverWrittenPairsAreEqualWithoutReading)
 {
     // 2^30 elements of which one chunk is written, and 2^40 never written:
     // read, they would take minutes.
-    const chunk_stats before = dset_chunk_stats();
-    const run_result sparse = compare("/sparse", test_support::default_options(true), true);
-    const run_result unwritten = compare("/unwritten", test_support::default_options(true), true);
-    const chunk_stats after = dset_chunk_stats();
+    const chunk_stats before = taken;
+    const run_result sparse = compare("/sparse", test_support::default_settings(true), true);
+    const run_result unwritten = compare("/unwritten", test_support::default_settings(true), true);
+    const chunk_stats after = taken;
     EXPECT_EQ(sparse, run_result{});
     EXPECT_EQ(unwritten, run_result{});
     EXPECT_EQ(after.raw_equal - before.raw_equal, 1u);
@@ -131,18 +136,18 @@ TEST(ChunkShortcutTest, DamagedChunkFailsUnlessItsBytesAreTheSameData)
     for (hsize_t limit : {ZARN_WHOLE_READ_LIMIT, hsize_t(0)}) {
         budget_scope scope(2000, limit);
         h5_errors_off quiet;
-        const chunk_stats before = dset_chunk_stats();
-        const run_result ordinary = compare("/damaged", test_support::default_options(true), false);
-        const run_result shortcut = compare("/damaged", test_support::default_options(true), true);
+        const chunk_stats before = taken;
+        const run_result ordinary = compare("/damaged", test_support::default_settings(true), false);
+        const run_result shortcut = compare("/damaged", test_support::default_settings(true), true);
         EXPECT_EQ(shortcut, ordinary);
         EXPECT_EQ(shortcut.error_status, 2);
         EXPECT_EQ(shortcut.out, "Cannot read dataset </damaged>\n");
         if (limit == 0) {
-            EXPECT_EQ(dset_chunk_stats().raw_equal - before.raw_equal, 2u);
+            EXPECT_EQ(taken.raw_equal - before.raw_equal, 2u);
         }
-        const run_result zipped = compare("/damaged_zip", test_support::default_options(true), true);
+        const run_result zipped = compare("/damaged_zip", test_support::default_settings(true), true);
         EXPECT_EQ(zipped, run_result{});
-        EXPECT_EQ(compare("/damaged_zip", test_support::default_options(true), false).error_status, 2);
+        EXPECT_EQ(compare("/damaged_zip", test_support::default_settings(true), false).error_status, 2);
     }
 }
 
@@ -151,7 +156,7 @@ TEST(ChunkShortcutTest, DamagedChunkFailsUnlessItsBytesAreTheSameData)
 struct rules_case {
     const char *name;
     hid_t type;
-    void (*set)(diff_options *);
+    void (*set)(mirlo_settings *);
     bool has_vlen;
     bool allowed;
 };
@@ -164,12 +169,12 @@ TEST(ChunkShortcutTest, EqualDataProvesNothingWhereAValueMayDifferFromItself)
     const hsize_t three = 3;
     h5_datatype float_array(H5Tarray_create2(H5T_NATIVE_FLOAT, 1, &three));
     h5_datatype int_vlen(H5Tvlen_create(H5T_NATIVE_INT));
-    auto none = [](diff_options *) {};
-    auto nan_epsilon = [](diff_options *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; };
+    auto none = [](mirlo_settings *) {};
+    auto nan_epsilon = [](mirlo_settings *o) { o->detect_nans = 0, o->system_epsilon_mode = 1; };
     const rules_case cases[] = {
         {"double, exact", H5T_NATIVE_DOUBLE, none, false, true},
-        {"double, -N alone", H5T_NATIVE_DOUBLE, [](diff_options *o) { o->detect_nans = 0; }, false, true},
-        {"double, epsilon alone", H5T_NATIVE_DOUBLE, [](diff_options *o) { o->system_epsilon_mode = 1; }, false,
+        {"double, -N alone", H5T_NATIVE_DOUBLE, [](mirlo_settings *o) { o->detect_nans = 0; }, false, true},
+        {"double, epsilon alone", H5T_NATIVE_DOUBLE, [](mirlo_settings *o) { o->system_epsilon_mode = 1; }, false,
          true},
         {"double, -N with epsilon", H5T_NATIVE_DOUBLE, nan_epsilon, false, false},
         {"int, -N with epsilon", H5T_NATIVE_INT, nan_epsilon, false, true},
@@ -178,14 +183,15 @@ TEST(ChunkShortcutTest, EqualDataProvesNothingWhereAValueMayDifferFromItself)
         {"compound, exact", compound, none, false, true},
         {"object references", H5T_STD_REF_OBJ, none, false, false},
         {"variable-length sequence", int_vlen, none, true, false},
-        {"negative delta", H5T_NATIVE_INT, [](diff_options *o) { o->delta_mode = 1, o->delta = -1; }, false, false},
-        {"negative relative", H5T_NATIVE_INT, [](diff_options *o) { o->relative_mode = 1, o->relative = -1; },
+        {"negative delta", H5T_NATIVE_INT, [](mirlo_settings *o) { o->delta_mode = 1, o->delta = -1; }, false, false},
+        {"negative relative", H5T_NATIVE_INT, [](mirlo_settings *o) { o->relative_mode = 1, o->relative = -1; },
          false, false},
     };
     for (const rules_case &c : cases) {
-        diff_options o = test_support::default_options();
+        mirlo_settings o = test_support::default_settings();
         c.set(&o);
-        EXPECT_EQ(equal_data_holds_no_difference(&o, c.type, c.type, c.has_vlen), c.allowed) << c.name;
+        EXPECT_EQ(equal_data_holds_no_difference(pair_rule_of(o, false), c.type, c.type, c.has_vlen), c.allowed)
+            << c.name;
     }
 }
 
@@ -193,13 +199,13 @@ TEST(ChunkShortcutTest, NoChunkIsSkippedUnderNanAgainstItself)
 {
     // /damaged holds doubles in four chunks, three of them equal and sound.
     budget_scope scope(2000, 0);
-    diff_options o = test_support::default_options(true);
+    mirlo_settings o = test_support::default_settings(true);
     o.detect_nans = 0;
     o.system_epsilon_mode = 1;
-    const chunk_stats before = dset_chunk_stats();
+    const chunk_stats before = taken;
     h5_errors_off quiet;
     const run_result shortcut = compare("/damaged", o, true);
-    EXPECT_EQ(dset_chunk_stats().raw_equal, before.raw_equal);
+    EXPECT_EQ(taken.raw_equal, before.raw_equal);
     EXPECT_EQ(shortcut, compare("/damaged", o, false));
 }
 

@@ -18,7 +18,7 @@ using test_support::world_rank;
 
 // mirlo over both files of the random pairs: on rank 0 alone (every other
 // rank waits), or with the other ranks as workers.
-test_support::mpi_run_result run(diff_options o, bool alone)
+test_support::mpi_run_result run(const mirlo_settings &o, bool alone)
 {
     return test_support::mpi_run(test_support::fixture_path("chunks_a.h5"), test_support::fixture_path("chunks_b.h5"),
                                  o, alone);
@@ -30,11 +30,11 @@ TEST(ChunkShortcutProcesses, ThreeProcessesPrintWhatOneProcessPrintsWithoutShort
     for (bool report : {true, false}) {
         hyperslab_bufsize = 512;
         whole_read_limit = 0;
-        diff_options o = test_support::default_options(report);
-        o.verbose_mode = report ? 0 : 1;
-        dset_use_chunk_shortcuts(false);
+        mirlo_settings o = test_support::default_settings(report);
+        o.verbose_mode = !report;
+        o.chunk_shortcuts = false;
         const auto one = run(o, true);
-        dset_use_chunk_shortcuts(true);
+        o.chunk_shortcuts = true;
         const auto many = run(o, false);
         hyperslab_bufsize = saved_budget;
         whole_read_limit = saved_limit;

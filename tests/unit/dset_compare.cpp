@@ -14,11 +14,6 @@
 
 namespace {
 
-diff_options fresh_options()
-{
-    return test_support::default_options();
-}
-
 struct file_pair {
     h5_file a;
     h5_file b;
@@ -36,11 +31,11 @@ struct run_result {
 };
 
 // diff_dataset of path in both files, with stdout and stderr captured.
-run_result compare(const char *path, diff_options &o)
+run_result compare(const char *path, test_support::comparison &o)
 {
     file_pair f;
     EXPECT_TRUE(f.a.valid() && f.b.valid());
-    auto run = test_support::capture([&] { return diff_dataset(f.a, f.b, path, path, &o); });
+    auto run = test_support::capture([&] { return diff_dataset(f.a, f.b, path, path, o.subsets(), o.ctx()); });
     return {run.result, run.out, run.err};
 }
 
@@ -51,11 +46,11 @@ using test_support::occurrences;
 template <size_t N> void expect_comparable_counts(const std::pair<const char *, nfound_t> (&cases)[N])
 {
     for (const auto &[path, expected] : cases) {
-        diff_options o = fresh_options();
+        test_support::comparison o;
         run_result r = compare(path, o);
         EXPECT_EQ(r.found, expected) << path;
-        EXPECT_EQ(o.not_comparable, 0) << path;
-        EXPECT_EQ(o.error_status, 0) << path;
+        EXPECT_EQ(o.outcome.not_comparable, 0) << path;
+        EXPECT_EQ(o.outcome.status, 0) << path;
     }
 }
 
@@ -66,11 +61,11 @@ TEST(DatasetCountTest, EveryNativeTypeCountsItsTwoChangedElements)
     for (const char *name : {"schar", "uchar", "short", "ushort", "int", "uint", "long", "ulong", "llong",
                              "ullong", "float", "double", "ldouble"}) {
         const std::string path = std::string("/types/") + name;
-        diff_options o = fresh_options();
+        test_support::comparison o;
         run_result r = compare(path.c_str(), o);
         EXPECT_EQ(r.found, 2u) << name;
-        EXPECT_EQ(o.not_comparable, 0) << name;
-        EXPECT_EQ(o.error_status, 0) << name;
+        EXPECT_EQ(o.outcome.not_comparable, 0) << name;
+        EXPECT_EQ(o.outcome.status, 0) << name;
         EXPECT_EQ(r.out, "") << name;
     }
 }
@@ -95,8 +90,8 @@ TEST(DatasetCountTest, StorageAndStructuredTypes)
 
 TEST(DatasetCountTest, ScalarComparesItsOneElement)
 {
-    diff_options o = fresh_options();
-    o.report_mode = 1;
+    test_support::comparison o;
+    o.settings.report_mode = 1;
     run_result r = compare("/shapes/scalar", o);
     EXPECT_EQ(r.found, 1u);
     EXPECT_EQ(r.out.rfind("size:           H5S_SCALAR", 0), 0u);
@@ -104,10 +99,10 @@ TEST(DatasetCountTest, ScalarComparesItsOneElement)
 
 TEST(DatasetCountTest, ObjectReferencesCompareTheReferencedDatasets)
 {
-    diff_options o = fresh_options();
+    test_support::comparison o;
     run_result r = compare("/refs", o);
     EXPECT_EQ(r.found, 4u); // two differences in /types/int and two in /types/double
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(DatasetCountTest, CountLimitHoldsAcrossStrips)
@@ -117,9 +112,9 @@ TEST(DatasetCountTest, CountLimitHoldsAcrossStrips)
     const hsize_t saved_limit = whole_read_limit;
     hyperslab_bufsize = 40; // one row of 10 ints per strip
     whole_read_limit = 0;
-    diff_options o = fresh_options();
-    o.count_mode = 1;
-    o.count_limit = 5;
+    test_support::comparison o;
+    o.settings.count_mode = 1;
+    o.settings.count_limit = 5;
     run_result r = compare("/subsets/two", o);
     hyperslab_bufsize = saved;
     whole_read_limit = saved_limit;
@@ -128,17 +123,17 @@ TEST(DatasetCountTest, CountLimitHoldsAcrossStrips)
 
 TEST(DatasetCountTest, CallersWorkingFieldsAreLeftAsTheyWere)
 {
-    diff_options o = fresh_options();
-    o.rank = 7;
-    o.element_count = 99;
-    o.dims[0] = 123;
+    test_support::comparison o;
+    o.c.rank = 7;
+    o.c.element_count = 99;
+    o.c.dims[0] = 123;
     run_result r = compare("/types/int", o);
     EXPECT_EQ(r.found, 2u);
-    EXPECT_EQ(o.rank, 7);
-    EXPECT_EQ(o.element_count, 99u);
-    EXPECT_EQ(o.dims[0], 123u);
-    EXPECT_EQ(o.object_names[0], nullptr);
-    EXPECT_EQ(o.header_pending, 1); // from the buffer comparison
+    EXPECT_EQ(o.c.rank, 7);
+    EXPECT_EQ(o.c.element_count, 99u);
+    EXPECT_EQ(o.c.dims[0], 123u);
+    EXPECT_EQ(o.c.object_names[0], nullptr);
+    EXPECT_EQ(o.c.header_pending, 1); // from the buffer comparison
 }
 
 // --- whole read or strips -----------------------------------------------------
@@ -153,13 +148,13 @@ TEST(DatasetStripTest, WholeReadBelowTheLimitStripsFromTheLimitOn)
     hyperslab_bufsize = 800;
 
     whole_read_limit = 8001;
-    diff_options whole = fresh_options();
-    whole.report_mode = 1;
+    test_support::comparison whole;
+    whole.settings.report_mode = 1;
     run_result w = compare("/storage/chunked", whole);
 
     whole_read_limit = 8000;
-    diff_options strips = fresh_options();
-    strips.report_mode = 1;
+    test_support::comparison strips;
+    strips.settings.report_mode = 1;
     run_result s = compare("/storage/chunked", strips);
 
     hyperslab_bufsize = saved;
@@ -185,8 +180,8 @@ TEST(DatasetStripTest, TwoDimensionalStripsReportTruePositions)
         const hsize_t saved_limit = whole_read_limit;
         hyperslab_bufsize = budget;
         whole_read_limit = 0;
-        diff_options o = fresh_options();
-        o.report_mode = 1;
+        test_support::comparison o;
+        o.settings.report_mode = 1;
         run_result r = compare("/subsets/two", o);
         hyperslab_bufsize = saved;
         whole_read_limit = saved_limit;
@@ -231,89 +226,89 @@ TEST(DatasetNotComparableTest, MessagesWithListOptionAndSilenceWithout)
          "Not comparable: </structured/mixed_string> or </structured/mixed_string> is of mixed string type\n"},
     };
     for (const auto &c : cases) {
-        diff_options quiet = fresh_options();
+        test_support::comparison quiet;
         run_result q = compare(c.path, quiet);
         EXPECT_EQ(q.found, 0u) << c.path;
-        EXPECT_EQ(quiet.not_comparable, 1) << c.path;
-        EXPECT_EQ(quiet.error_status, 0) << c.path;
+        EXPECT_EQ(quiet.outcome.not_comparable, 1) << c.path;
+        EXPECT_EQ(quiet.outcome.status, 0) << c.path;
         EXPECT_EQ(q.out, "") << c.path;
 
-        diff_options listed = fresh_options();
-        listed.list_not_comparable = 1;
+        test_support::comparison listed;
+        listed.settings.list_not_comparable = 1;
         run_result l = compare(c.path, listed);
         EXPECT_EQ(l.found, 0u) << c.path;
-        EXPECT_EQ(listed.not_comparable, 1) << c.path;
+        EXPECT_EQ(listed.outcome.not_comparable, 1) << c.path;
         EXPECT_EQ(l.out, c.message) << c.path;
     }
 }
 
 TEST(DatasetEmptyTest, TwoDatasetsWithoutStorageCompareTheirFillValues)
 {
-    diff_options o = fresh_options();
-    o.list_not_comparable = 1;
+    test_support::comparison o;
+    o.settings.list_not_comparable = 1;
     run_result r = compare("/shapes/empty", o);
     EXPECT_EQ(r.found, 0u);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(o.not_comparable, 0);
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(DatasetNotComparableTest, UnreadableFilterAddsStatusOne)
 {
-    diff_options o = fresh_options();
+    test_support::comparison o;
     run_result r = compare("/storage/user_filter", o);
     EXPECT_EQ(r.found, 0u);
-    EXPECT_EQ(o.not_comparable, 1);
-    EXPECT_EQ(o.error_status, 1);
+    EXPECT_EQ(o.outcome.not_comparable, 1);
+    EXPECT_EQ(o.outcome.status, 1);
     EXPECT_EQ(r.err, "");
 
-    diff_options v = fresh_options();
-    v.verbose_mode = 1;
+    test_support::comparison v;
+    v.settings.verbose_mode = 1;
     run_result rv = compare("/storage/user_filter", v);
     EXPECT_EQ(rv.err,
               "Warning: dataset </storage/user_filter> cannot be read, user defined filter is not available\n");
-    EXPECT_EQ(v.error_status, 1);
+    EXPECT_EQ(v.outcome.status, 1);
 }
 
 TEST(DatasetNotComparableTest, TypeWithoutNativeFormIsNotAFailure)
 {
-    diff_options o = fresh_options();
-    o.list_not_comparable = 1;
+    test_support::comparison o;
+    o.settings.list_not_comparable = 1;
     run_result r = compare("/shapes/empty_time", o);
     EXPECT_EQ(r.out, "Not comparable: </shapes/empty_time> and </shapes/empty_time> are of class H5T_TIME\n");
-    EXPECT_EQ(o.not_comparable, 1);
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 1);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(DatasetNotComparableTest, FlagStaysSetForLaterComparablePairs)
 {
-    diff_options o = fresh_options();
+    test_support::comparison o;
     compare("/shapes/half_empty", o);
     run_result r = compare("/types/int", o);
     EXPECT_EQ(r.found, 2u);
-    EXPECT_EQ(o.not_comparable, 1);
+    EXPECT_EQ(o.outcome.not_comparable, 1);
 }
 
 // --- warnings and failures ------------------------------------------------------
 
 TEST(DatasetWarningTest, VirtualDatasetWithoutStorageIsComparedAfterAWarning)
 {
-    diff_options o = fresh_options();
-    o.list_not_comparable = 1;
+    test_support::comparison o;
+    o.settings.list_not_comparable = 1;
     run_result r = compare("/shapes/virtual", o);
     EXPECT_EQ(r.out, "Warning: </shapes/virtual> or </shapes/virtual> is a virtual dataset\n");
     EXPECT_EQ(r.found, 0u);
-    EXPECT_EQ(o.not_comparable, 0);
-    EXPECT_EQ(o.error_status, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
+    EXPECT_EQ(o.outcome.status, 0);
 }
 
 TEST(DatasetWarningTest, DifferentMaximumDimensionsInVerboseMode)
 {
-    diff_options o = fresh_options();
-    o.verbose_mode = 1;
+    test_support::comparison o;
+    o.settings.verbose_mode = 1;
     run_result r = compare("/shapes/maxdims", o);
     EXPECT_EQ(r.found, 0u);
-    EXPECT_EQ(o.not_comparable, 0);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
     EXPECT_EQ(r.out, "Warning: different maximum dimensions\n"
                      "</shapes/maxdims> has max dimensions [4]\n"
                      "</shapes/maxdims> has max dimensions [18446744073709551615]\n");
@@ -321,8 +316,8 @@ TEST(DatasetWarningTest, DifferentMaximumDimensionsInVerboseMode)
 
 TEST(DatasetWarningTest, DifferentStorageTypesInVerboseMode)
 {
-    diff_options o = fresh_options();
-    o.verbose_mode = 1;
+    test_support::comparison o;
+    o.settings.verbose_mode = 1;
     run_result r = compare("/mixed/be_le", o);
     EXPECT_EQ(r.found, 1u);
     EXPECT_EQ(r.out.substr(0, r.out.find("size:")),
@@ -333,16 +328,16 @@ TEST(DatasetWarningTest, DifferentStorageTypesInVerboseMode)
 
 TEST(DatasetFailureTest, MissingDatasetIsAnError)
 {
-    diff_options o = fresh_options();
+    test_support::comparison o;
     file_pair f;
     const auto run = test_support::capture([&] {
         h5_errors_off quiet;
-        return diff_dataset(f.a, f.b, "/types/int", "/nope", &o);
+        return diff_dataset(f.a, f.b, "/types/int", "/nope", o.subsets(), o.ctx());
     });
     EXPECT_EQ(run.out, "Cannot open dataset </nope>\n");
     EXPECT_EQ(run.result, 0u);
-    EXPECT_EQ(o.error_status, 2);
-    EXPECT_EQ(o.not_comparable, 0);
+    EXPECT_EQ(o.outcome.status, 2);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
 }
 
 // The fixture's user filter, registered here with a decoder that always
@@ -356,7 +351,7 @@ TEST(DatasetFailureTest, UnreadableDataIsNamedInTheOutput)
 {
     const H5Z_class2_t cls = {H5Z_CLASS_T_VERS, 32100, 1, 1, "failing", nullptr, nullptr, failing_filter};
     ASSERT_GE(H5Zregister(&cls), 0);
-    diff_options o = fresh_options();
+    test_support::comparison o;
     run_result r;
     {
         h5_errors_off quiet;
@@ -365,17 +360,17 @@ TEST(DatasetFailureTest, UnreadableDataIsNamedInTheOutput)
     H5Zunregister(32100);
     EXPECT_EQ(r.out, "Cannot read dataset </storage/user_filter>\n");
     EXPECT_EQ(r.found, 0u);
-    EXPECT_EQ(o.error_status, 2);
-    EXPECT_EQ(o.not_comparable, 0);
+    EXPECT_EQ(o.outcome.status, 2);
+    EXPECT_EQ(o.outcome.not_comparable, 0);
 }
 
 TEST(CanTypeTest, TimeClassAndCompoundMemberClassesAreNotComparable)
 {
-    diff_options o = fresh_options();
-    o.list_not_comparable = 1;
+    test_support::comparison o;
+    o.settings.list_not_comparable = 1;
     char n1[] = "a", n2[] = "b";
-    o.object_names[0] = n1;
-    o.object_names[1] = n2;
+    o.c.object_names[0] = n1;
+    o.c.object_names[1] = n2;
     hsize_t dims[1] = {2};
 
     h5_datatype c1(H5Tcreate(H5T_COMPOUND, 8));
@@ -383,12 +378,12 @@ TEST(CanTypeTest, TimeClassAndCompoundMemberClassesAreNotComparable)
     h5_datatype c2(H5Tcreate(H5T_COMPOUND, 8));
     H5Tinsert(c2, "x", 0, H5T_NATIVE_FLOAT);
     auto can_type = [&](hid_t t1, hid_t t2) {
-        return test_support::capture([&] { return diff_can_type(t1, t2, 1, 1, dims, dims, dims, dims, &o, false); });
+        return test_support::capture([&] { return diff_can_type(t1, t2, 1, 1, dims, dims, dims, dims, o.ctx(), false); });
     };
     auto members = can_type(c1, c2);
     EXPECT_EQ(members.result, 0);
     EXPECT_EQ(members.out, "Not comparable: <a> has a class H5T_INTEGER and <b> has a class H5T_FLOAT\n");
-    EXPECT_EQ(o.not_comparable, 1);
+    EXPECT_EQ(o.outcome.not_comparable, 1);
 
     h5_datatype t(H5Tcopy(H5T_UNIX_D32LE));
     auto times = can_type(t, t);
@@ -396,7 +391,7 @@ TEST(CanTypeTest, TimeClassAndCompoundMemberClassesAreNotComparable)
     EXPECT_EQ(times.out, "Not comparable: <a> and <b> are of class H5T_TIME\n");
 
     // Without names nothing is printed.
-    o.object_names[1] = nullptr;
+    o.c.object_names[1] = nullptr;
     auto unnamed = can_type(t, t);
     EXPECT_EQ(unnamed.result, 0);
     EXPECT_EQ(unnamed.out, "");

@@ -88,7 +88,7 @@ struct storage_case {
 // Runs path of the storage pair at one and at three processes, twice each,
 // with o, with the chunk shortcuts on and then off (every element read);
 // every run must give the same result. Returns the result (on rank 0).
-test_support::mpi_run_result run_everywhere(const char *path, const diff_options &o)
+test_support::mpi_run_result run_everywhere(const char *path, const mirlo_settings &settings)
 {
     const std::string a = test_support::fixture_path("storage_a.h5");
     const std::string b = test_support::fixture_path("storage_b.h5");
@@ -96,12 +96,12 @@ test_support::mpi_run_result run_everywhere(const char *path, const diff_options
     hyperslab_bufsize = 16;
     whole_read_limit = 0;
     std::vector<test_support::mpi_run_result> runs;
+    mirlo_settings o = settings;
     for (bool shortcuts : {true, false}) {
-        dset_use_chunk_shortcuts(shortcuts);
+        o.chunk_shortcuts = shortcuts;
         for (bool alone : {true, true, false, false})
             runs.push_back(test_support::mpi_run(a, b, o, alone, path, path));
     }
-    dset_use_chunk_shortcuts(true);
     hyperslab_bufsize = saved_budget;
     whole_read_limit = saved_limit;
     for (size_t k = 1; k < runs.size() && world_rank() == 0; ++k)
@@ -128,7 +128,7 @@ TEST(StorageLayoutProcesses, RowsAreTheWrittenDifferencesAtEveryProcessCount)
          "1 at [ 7 ]"},
     };
     for (const storage_case &c : cases) {
-        diff_options o = test_support::default_options(true);
+        mirlo_settings o = test_support::default_settings(true);
         o.statistics_mode = 1;
         if (c.nan_epsilon)
             o.detect_nans = 0, o.system_epsilon_mode = 1;
@@ -151,8 +151,8 @@ TEST(StorageLayoutProcesses, RowsAreTheWrittenDifferencesAtEveryProcessCount)
 TEST(StorageLayoutProcesses, CountLimitKeepsTheFirstRowsOfTheFullListing)
 {
     for (const char *path : {"/box2", "/box3"}) {
-        const auto all = run_everywhere(path, test_support::default_options(true));
-        diff_options o = test_support::default_options(true);
+        const auto all = run_everywhere(path, test_support::default_settings(true));
+        mirlo_settings o = test_support::default_settings(true);
         o.count_mode = 1;
         o.count_limit = 3;
         const auto limited = run_everywhere(path, o);

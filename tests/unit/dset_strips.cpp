@@ -130,9 +130,9 @@ big_run compare_big(const big_pair &p)
 {
     h5_file fa(H5Fopen(p.a.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
     h5_file fb(H5Fopen(p.b.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    diff_options o = test_support::default_options(true);
-    const auto run = test_support::capture([&] { return diff_dataset(fa, fb, "/big", "/big", &o); });
-    return {run.result, o.error_status, run.out};
+    test_support::comparison o(true);
+    const auto run = test_support::capture([&] { return diff_dataset(fa, fb, "/big", "/big", o.subsets(), o.ctx()); });
+    return {run.result, o.outcome.status, run.out};
 }
 
 TEST(LargeDatasetTest, ComparedInTenStripsWithTheBruteForceCount)

@@ -122,16 +122,14 @@ subset_run run_subset(const char *path, const selection *s1, const selection *s2
 {
     h5_file a = test_support::open_fixture("dset_a.h5");
     h5_file b = test_support::open_fixture("dset_b.h5");
-    diff_options o = test_support::default_options(true);
-    o.subsets[0] = s1 ? make_spec(*s1) : nullptr;
-    o.subsets[1] = s2 ? make_spec(*s2) : nullptr;
+    test_support::comparison o(true);
+    o.settings.subsets[0] = subset_spec_owned(s1 ? make_spec(*s1) : nullptr);
+    o.settings.subsets[1] = subset_spec_owned(s2 ? make_spec(*s2) : nullptr);
     const hsize_t saved = hyperslab_bufsize;
     hyperslab_bufsize = budget;
-    const auto run = test_support::capture([&] { return diff_dataset(a, b, path, path, &o); });
+    const auto run = test_support::capture([&] { return diff_dataset(a, b, path, path, o.subsets(), o.ctx()); });
     hyperslab_bufsize = saved;
-    subset_spec_free(o.subsets[0]);
-    subset_spec_free(o.subsets[1]);
-    return {run.result, o.error_status, run.out};
+    return {run.result, o.outcome.status, run.out};
 }
 
 // Runs the comparison and checks it against the brute force.

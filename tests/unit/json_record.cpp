@@ -117,10 +117,10 @@ TEST(JsonDocumentTest, DocumentParsesWithTheDocumentedFields)
     run.file2 = "b.h5";
     run.object1 = "/caf\xE9";
     run.object2 = "/cafe";
-    diff_options o = test_support::default_options(true);
-    o.delta_mode = 1;
-    o.delta = 0.5;
-    run.options = json_options_text(&o);
+    test_support::comparison o(true);
+    o.settings.delta_mode = 1;
+    o.settings.delta = 0.5;
+    run.options = json_options_text(o.settings);
     run.processes = 3;
     run.exit_status = 1;
     run.differences = 4;

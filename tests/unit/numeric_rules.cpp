@@ -16,10 +16,6 @@
 
 namespace {
 
-diff_options make_options()
-{
-    return test_support::default_options(true); // rank 0, no header pending: a row starts with 16 blanks
-}
 
 const std::string POS(16, ' ');
 
@@ -47,9 +43,10 @@ struct outcome {
 };
 
 // Runs the named comparer of T on one pair and captures what it prints.
-template <class T> outcome compare(T a, T b, diff_options &o)
+// In report mode, rank 0, no header pending: a row starts with 16 blanks.
+template <class T> outcome compare(T a, T b, test_support::comparison &o)
 {
-    const auto run = test_support::capture([&] { return named_comparer<T>()(&a, &b, 7, &o); });
+    const auto run = test_support::capture([&] { return named_comparer<T>()(&a, &b, 7, o.ctx()); });
     return {run.result, run.out};
 }
 
@@ -61,36 +58,36 @@ TYPED_TEST_SUITE(NumericRuleTest, native_types);
 TYPED_TEST(NumericRuleTest, ExactModeCountsAnyDifference)
 {
     using T = TypeParam;
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<T>(T(10), T(10), o).count, 0u);
     const outcome r = compare<T>(T(10), T(11), o);
     EXPECT_EQ(r.count, 1u);
-    EXPECT_EQ(o.relative_header, 0);
+    EXPECT_EQ(o.c.relative_header, 0);
     EXPECT_EQ(r.out.substr(0, 16), POS);
 }
 
 TYPED_TEST(NumericRuleTest, AbsoluteToleranceIsStrictlyGreater)
 {
     using T = TypeParam;
-    diff_options o = make_options();
-    o.delta_mode = 1;
-    o.delta = 5;
+    test_support::comparison o(true);
+    o.settings.delta_mode = 1;
+    o.settings.delta = 5;
     EXPECT_EQ(compare<T>(T(10), T(15), o).count, 0u);
     EXPECT_EQ(compare<T>(T(15), T(10), o).count, 0u);
     EXPECT_EQ(compare<T>(T(10), T(16), o).count, 1u);
     EXPECT_EQ(compare<T>(T(16), T(10), o).count, 1u);
-    EXPECT_EQ(o.relative_header, 0);
+    EXPECT_EQ(o.c.relative_header, 0);
 }
 
 TYPED_TEST(NumericRuleTest, RelativeToleranceIsStrictlyGreater)
 {
     using T = TypeParam;
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     EXPECT_EQ(compare<T>(T(10), T(11), o).count, 0u); // r = 0.1
     EXPECT_EQ(compare<T>(T(10), T(12), o).count, 1u); // r = 0.2
-    EXPECT_EQ(o.relative_header, 1);
+    EXPECT_EQ(o.c.relative_header, 1);
     EXPECT_EQ(compare<T>(T(20), T(18), o).count, 0u); // r = 0.1
     EXPECT_EQ(compare<T>(T(20), T(17), o).count, 1u); // r = 0.15
 }
@@ -98,28 +95,28 @@ TYPED_TEST(NumericRuleTest, RelativeToleranceIsStrictlyGreater)
 TYPED_TEST(NumericRuleTest, BothZeroIsNeverADifferenceAndZeroAgainstValueIsNotComparable)
 {
     using T = TypeParam;
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     EXPECT_EQ(compare<T>(T(0), T(0), o).count, 0u);
     const outcome r = compare<T>(T(0), T(3), o);
     EXPECT_EQ(r.count, 1u);
-    EXPECT_EQ(o.relative_header, 1);
+    EXPECT_EQ(o.c.relative_header, 1);
     EXPECT_NE(r.out.find(" not comparable\n"), std::string::npos) << r.out;
 }
 
 TYPED_TEST(NumericRuleTest, AbsoluteAndRelativeNeedBothExceeded)
 {
     using T = TypeParam;
-    diff_options o = make_options();
-    o.delta_mode = 1;
-    o.delta = 3;
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    test_support::comparison o(true);
+    o.settings.delta_mode = 1;
+    o.settings.delta = 3;
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     EXPECT_EQ(compare<T>(T(100), T(104), o).count, 0u); // r 0.04, d 4
     EXPECT_EQ(compare<T>(T(10), T(12), o).count, 0u);   // r 0.2, d 2
     EXPECT_EQ(compare<T>(T(10), T(14), o).count, 1u);   // r 0.4, d 4
-    EXPECT_EQ(o.relative_header, 1);
+    EXPECT_EQ(o.c.relative_header, 1);
     EXPECT_EQ(compare<T>(T(0), T(14), o).count, 1u); // not comparable
 }
 
@@ -139,17 +136,17 @@ TYPED_TEST(NumericRuleTest, EqualValuesAreNeverADifferenceUnderAnyRule)
     const rule rules[] = {{"exact", 0, 0, 0},    {"epsilon", 0, 0, 1},           {"absolute", 1, 0, 0},
                           {"relative", 0, 1, 0}, {"absolute+relative", 1, 1, 0}};
     for (const rule &r : rules) {
-        diff_options o = make_options();
-        o.delta_mode = r.delta_mode;
-        o.delta = 0.5;
-        o.relative_mode = r.relative_mode;
-        o.relative = 0.5;
-        o.system_epsilon_mode = r.epsilon_mode;
+        test_support::comparison o(true);
+        o.settings.delta_mode = r.delta_mode;
+        o.settings.delta = 0.5;
+        o.settings.relative_mode = r.relative_mode;
+        o.settings.relative = 0.5;
+        o.settings.system_epsilon_mode = r.epsilon_mode;
         for (T v : values)
             EXPECT_EQ(compare<T>(v, v, o).count, 0u) << r.name << " " << static_cast<long double>(v);
         // The buffer loop of plain arrays judges each pair the same way.
         testing::internal::CaptureStdout();
-        const nfound_t n = numeric_diff_buffer<T>(values.data(), values.data(), values.size(), &o);
+        const nfound_t n = numeric_diff_buffer<T>(values.data(), values.data(), values.size(), o.ctx());
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(n, 0u) << r.name;
     }
@@ -158,17 +155,17 @@ TYPED_TEST(NumericRuleTest, EqualValuesAreNeverADifferenceUnderAnyRule)
 TYPED_TEST(NumericRuleTest, NothingPrintedWithoutReportOrVerboseOrWhenQuiet)
 {
     using T = TypeParam;
-    diff_options o = make_options();
-    o.report_mode = 0;
+    test_support::comparison o(true);
+    o.settings.report_mode = 0;
     outcome r = compare<T>(T(1), T(2), o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out, "");
-    o.verbose_mode = 1;
-    o.quiet_mode = 1;
+    o.settings.verbose_mode = 1;
+    o.settings.quiet_mode = 1;
     r = compare<T>(T(1), T(2), o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out, "");
-    o.quiet_mode = 0;
+    o.settings.quiet_mode = 0;
     EXPECT_NE(compare<T>(T(1), T(2), o).out, "");
 }
 
@@ -177,33 +174,33 @@ TYPED_TEST(NumericRuleTest, NothingPrintedWithoutReportOrVerboseOrWhenQuiet)
 
 TEST(NumericRowTest, IntAbsoluteRow)
 {
-    diff_options o = make_options();
-    o.delta_mode = 1;
-    o.delta = 5;
+    test_support::comparison o(true);
+    o.settings.delta_mode = 1;
+    o.settings.delta = 5;
     EXPECT_EQ(compare<int>(10, 16, o).out, POS + "10              16              6              \n");
 }
 
 TEST(NumericRowTest, IntegerRelativeColumnIsTheRelativeDifference)
 {
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     EXPECT_EQ(compare<short>(10, 15, o).out, POS + "10              15              5               0.500000      \n");
     EXPECT_EQ(compare<short>(0, 15, o).out, POS + "0               15              15              not comparable\n");
 }
 
 TEST(NumericRowTest, UnsignedIntPrintsAboveTwoToThe31)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<unsigned>(3000000000u, 1u, o).out, POS + "3000000000      1               2999999999     \n");
 }
 
 TEST(NumericRowTest, DoubleRows)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<double>(1.5, 2.75, o).out, POS + "1.5             2.75            1.25           \n");
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     outcome r = compare<double>(10, 11.5, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out, POS + "10              11.5            1.5             0.15          \n");
@@ -213,20 +210,20 @@ TEST(NumericRowTest, DoubleRows)
 
 TEST(NumericRowTest, FloatAndLongDoubleRows)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<float>(1.5f, 2.5f, o).out, POS + "1.5             2.5             1              \n");
     EXPECT_EQ(compare<long double>(1.5L, 2.5L, o).out, POS + "1.5             2.5             1              \n");
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     EXPECT_EQ(compare<float>(4, 5, o).out, POS + "4               5               1               0.25          \n");
     EXPECT_EQ(compare<long double>(4, 5, o).out, POS + "4               5               1               0.25          \n");
 }
 
 TEST(NumericRowTest, RelativeTestUsesTheExactQuotientButColumnIsRecomputedInTheElementType)
 {
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.3;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.3;
     // (b - a) / a is 1/3: above 0.3; the column shows |1 - b/a| in float.
     const outcome r = compare<float>(3, 4, o);
     EXPECT_EQ(r.count, 1u);
@@ -237,11 +234,11 @@ TEST(NumericRowTest, RelativeTestUsesTheExactQuotientButColumnIsRecomputedInTheE
 
 TEST(FloatingRuleTest, SignedZerosDifferInBitsButNotUnderSystemEpsilon)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<double>(0.0, -0.0, o).count, 1u);
     EXPECT_EQ(compare<float>(0.0f, -0.0f, o).count, 1u);
     EXPECT_EQ(compare<long double>(0.0L, -0.0L, o).count, 1u);
-    o.system_epsilon_mode = 1;
+    o.settings.system_epsilon_mode = 1;
     EXPECT_EQ(compare<double>(0.0, -0.0, o).count, 0u);
     EXPECT_EQ(compare<float>(0.0f, -0.0f, o).count, 0u);
     EXPECT_EQ(compare<long double>(0.0L, -0.0L, o).count, 0u);
@@ -249,8 +246,8 @@ TEST(FloatingRuleTest, SignedZerosDifferInBitsButNotUnderSystemEpsilon)
 
 TEST(FloatingRuleTest, SystemEpsilonCountsDifferencesNotBelowTheTypesEpsilon)
 {
-    diff_options o = make_options();
-    o.system_epsilon_mode = 1;
+    test_support::comparison o(true);
+    o.settings.system_epsilon_mode = 1;
     EXPECT_EQ(compare<double>(1.0, 1.0 + 0x1p-52, o).count, 1u); // equal to epsilon: not below
     EXPECT_EQ(compare<double>(0.0, 0x1p-53, o).count, 0u);
     EXPECT_EQ(compare<float>(1.0f, 1.0f + 0x1p-23f, o).count, 1u);
@@ -263,7 +260,7 @@ TEST(FloatingRuleTest, SystemEpsilonCountsDifferencesNotBelowTheTypesEpsilon)
 
 TEST(FloatingRuleTest, LongDoublePaddingBytesTakeNoPart)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     unsigned char b1[sizeof(long double)];
     unsigned char b2[sizeof(long double)];
     const long double v = 3.25L;
@@ -273,27 +270,27 @@ TEST(FloatingRuleTest, LongDoublePaddingBytesTakeNoPart)
         b1[k] = 0x00;
         b2[k] = 0xff;
     }
-    EXPECT_EQ(diff_ldouble_elem(b1, b2, 0, &o), 0u);
+    EXPECT_EQ(diff_ldouble_elem(b1, b2, 0, o.ctx()), 0u);
     b2[0] ^= 1; // lowest significand bit
-    EXPECT_EQ(test_support::capture([&] { return diff_ldouble_elem(b1, b2, 0, &o); }).result, 1u);
+    EXPECT_EQ(test_support::capture([&] { return diff_ldouble_elem(b1, b2, 0, o.ctx()); }).result, 1u);
 }
 
 TEST(FloatingRuleTest, NanDetectionCountsOneNanAsAPlainRow)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     outcome r = compare<double>(nan, nan, o);
     EXPECT_EQ(r.count, 0u);
     EXPECT_EQ(r.out, "");
     r = compare<double>(nan, 1.0, o);
     EXPECT_EQ(r.count, 1u);
-    EXPECT_EQ(o.relative_header, 0);
+    EXPECT_EQ(o.c.relative_header, 0);
     EXPECT_EQ(r.out, POS + "nan             1               nan            \n");
-    o.relative_mode = 0;
-    o.delta_mode = 1;
-    o.delta = 1e300;
+    o.settings.relative_mode = 0;
+    o.settings.delta_mode = 1;
+    o.settings.delta = 1e300;
     EXPECT_EQ(compare<double>(1.0, nan, o).count, 1u);
     EXPECT_EQ(compare<float>(std::nanf(""), 0.0f, o).count, 1u);
     EXPECT_EQ(compare<long double>(0.0L, std::nanl(""), o).count, 1u);
@@ -302,19 +299,19 @@ TEST(FloatingRuleTest, NanDetectionCountsOneNanAsAPlainRow)
 TEST(FloatingRuleTest, WithoutNanDetectionNansFollowTheOrdinaryRules)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    diff_options o = make_options();
-    o.detect_nans = 0;
+    test_support::comparison o(true);
+    o.settings.detect_nans = 0;
     EXPECT_EQ(compare<double>(nan, nan, o).count, 0u); // same bits
     EXPECT_EQ(compare<double>(nan, 1.0, o).count, 1u); // bits differ
-    o.system_epsilon_mode = 1;
+    o.settings.system_epsilon_mode = 1;
     EXPECT_EQ(compare<double>(nan, nan, o).count, 1u); // epsilon test is false
-    o.system_epsilon_mode = 0;
-    o.delta_mode = 1;
-    o.delta = 0.5;
+    o.settings.system_epsilon_mode = 0;
+    o.settings.delta_mode = 1;
+    o.settings.delta = 0.5;
     EXPECT_EQ(compare<double>(nan, 1.0, o).count, 0u);
-    o.delta_mode = 0;
-    o.relative_mode = 1;
-    o.relative = 0.5;
+    o.settings.delta_mode = 0;
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.5;
     EXPECT_EQ(compare<double>(nan, 1.0, o).count, 0u);
     EXPECT_EQ(compare<double>(1.0, nan, o).count, 0u);
     // Zero against NaN: a is near zero and b is not, so not comparable.
@@ -323,9 +320,9 @@ TEST(FloatingRuleTest, WithoutNanDetectionNansFollowTheOrdinaryRules)
 
 TEST(FloatingRuleTest, NearZeroUsesTheDoubleEpsilon)
 {
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.5;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.5;
     EXPECT_EQ(compare<double>(1e-17, 0.0, o).count, 0u); // both near zero
     EXPECT_EQ(compare<double>(1e-17, 1.0, o).count, 1u); // not comparable
     EXPECT_NE(compare<double>(1e-17, 1.0, o).out.find("not comparable"), std::string::npos);
@@ -335,11 +332,11 @@ TEST(FloatingRuleTest, NearZeroUsesTheDoubleEpsilon)
 
 TEST(FloatingRuleTest, AbsoluteAndRelativeExamples)
 {
-    diff_options o = make_options();
-    o.delta_mode = 1;
-    o.delta = 1;
-    o.relative_mode = 1;
-    o.relative = 0.1;
+    test_support::comparison o(true);
+    o.settings.delta_mode = 1;
+    o.settings.delta = 1;
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.1;
     EXPECT_EQ(compare<double>(100, 105, o).count, 0u);
     EXPECT_EQ(compare<double>(1, 1.5, o).count, 0u);
     EXPECT_EQ(compare<double>(1, 3, o).out, POS + "1               3               2               2             \n");
@@ -349,15 +346,15 @@ TEST(FloatingRuleTest, AbsoluteAndRelativeExamples)
 
 TEST(IntegerExactnessTest, UnsignedCharRelativeDifferenceIsTheTrueOne)
 {
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.5;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.5;
     outcome r = compare<unsigned char>(200, 10, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out, POS + "200             10              190             0.950000      \n");
     r = compare<unsigned char>(10, 250, o);
     EXPECT_EQ(r.out, POS + "10              250             240             24.000000     \n");
-    o.relative = 0.9;
+    o.settings.relative = 0.9;
     EXPECT_EQ(compare<unsigned short>(65535, 1, o).count, 1u);
     EXPECT_EQ(compare<unsigned>(4000000000u, 1u, o).count, 1u);
     EXPECT_EQ(compare<unsigned long>(ULONG_MAX, 1ul, o).count, 1u);
@@ -365,25 +362,25 @@ TEST(IntegerExactnessTest, UnsignedCharRelativeDifferenceIsTheTrueOne)
 
 TEST(IntegerExactnessTest, IntExtremesHaveTheirTrueAbsoluteDifference)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<int>(INT_MAX, INT_MIN, o).out, POS + "2147483647      -2147483648     4294967295     \n");
-    o.delta_mode = 1;
-    o.delta = 4294967294.0;
+    o.settings.delta_mode = 1;
+    o.settings.delta = 4294967294.0;
     EXPECT_EQ(compare<int>(INT_MAX, INT_MIN, o).count, 1u);
-    o.delta = 4294967295.0;
+    o.settings.delta = 4294967295.0;
     EXPECT_EQ(compare<int>(INT_MAX, INT_MIN, o).count, 0u);
     EXPECT_EQ(compare<int>(INT_MIN, INT_MAX, o).count, 0u);
 }
 
 TEST(IntegerExactnessTest, SixtyFourBitExtremes)
 {
-    diff_options o = make_options();
+    test_support::comparison o(true);
     EXPECT_EQ(compare<long>(LONG_MAX, LONG_MIN, o).out,
               POS + "9223372036854775807 -9223372036854775808 18446744073709551615\n");
     EXPECT_EQ(compare<long long>(LLONG_MIN, LLONG_MAX, o).out,
               POS + "-9223372036854775808 9223372036854775807 18446744073709551615\n");
-    o.relative_mode = 1;
-    o.relative = 0.5;
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.5;
     // The unsigned long long difference is printed unsigned in every format.
     EXPECT_EQ(compare<unsigned long long>(0, ULLONG_MAX, o).out,
               POS + "0               18446744073709551615 18446744073709551615 not comparable\n");
@@ -391,19 +388,19 @@ TEST(IntegerExactnessTest, SixtyFourBitExtremes)
     // the true one is about 2.
     EXPECT_EQ(compare<long long>(LLONG_MAX, LLONG_MIN, o).count, 1u);
     EXPECT_EQ(compare<long>(LONG_MAX, LONG_MIN, o).count, 1u);
-    o.relative = 2.5;
+    o.settings.relative = 2.5;
     EXPECT_EQ(compare<long long>(LLONG_MAX, LLONG_MIN, o).count, 0u);
 }
 
 TEST(IntegerExactnessTest, SixtyFourBitAbsoluteTestIsExact)
 {
-    diff_options o = make_options();
-    o.delta_mode = 1;
-    o.delta = 1.9;
+    test_support::comparison o(true);
+    o.settings.delta_mode = 1;
+    o.settings.delta = 1.9;
     EXPECT_EQ(compare<unsigned long long>(100, 101, o).count, 0u);
     EXPECT_EQ(compare<unsigned long long>(101, 99, o).count, 1u);
     // 2^53 + 1 rounds to 2^53 in double; the exact test still sees it.
-    o.delta = 0x1p53;
+    o.settings.delta = 0x1p53;
     EXPECT_EQ(compare<long>(0, (1L << 53) + 1, o).count, 1u);
     EXPECT_EQ(compare<long>(0, 1L << 53, o).count, 0u);
     EXPECT_EQ(compare<unsigned long long>(0, (1ULL << 53) + 1, o).count, 1u);
@@ -411,12 +408,12 @@ TEST(IntegerExactnessTest, SixtyFourBitAbsoluteTestIsExact)
 
 TEST(IntegerExactnessTest, UnsignedLongLongRelativeDifferenceIsNotRoundedToFloat)
 {
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 1e-13;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 1e-13;
     // Both values have the same float image; their relative difference is 2^-40.
     EXPECT_EQ(compare<unsigned long long>(1ULL << 40, (1ULL << 40) + 1, o).count, 1u);
-    o.relative = 1e-12;
+    o.settings.relative = 1e-12;
     EXPECT_EQ(compare<unsigned long long>(1ULL << 40, (1ULL << 40) + 1, o).count, 0u);
 }
 
@@ -424,18 +421,18 @@ TEST(IntegerExactnessTest, UnsignedLongLongRelativeDifferenceIsNotRoundedToFloat
 
 TEST(ByteRuleTest, ZeroByteInFirstBufferNeverCountsUnderRelative)
 {
-    diff_options o = make_options();
-    o.relative_mode = 1;
-    o.relative = 0.5;
+    test_support::comparison o(true);
+    o.settings.relative_mode = 1;
+    o.settings.relative = 0.5;
     EXPECT_EQ(compare<std::byte>(std::byte{0}, std::byte{200}, o).count, 0u);
     const outcome r = compare<std::byte>(std::byte{10}, std::byte{200}, o);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.out, POS + "10              200             190             19.000000     \n");
-    o.relative_mode = 0;
+    o.settings.relative_mode = 0;
     EXPECT_EQ(compare<std::byte>(std::byte{0}, std::byte{200}, o).out,
               POS + "0               200             200            \n");
-    o.delta_mode = 1;
-    o.delta = 190;
+    o.settings.delta_mode = 1;
+    o.settings.delta = 190;
     EXPECT_EQ(compare<std::byte>(std::byte{10}, std::byte{200}, o).count, 0u);
     EXPECT_EQ(compare<std::byte>(std::byte{9}, std::byte{200}, o).count, 1u);
 }

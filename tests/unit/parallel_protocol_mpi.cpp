@@ -16,7 +16,7 @@
 #include "mirlo_parallel.hpp"
 #include "mirlo_wait.hpp"
 #include "mirlo_record.hpp"
-#include "mirlo_util.hpp"
+#include "mirlo_output.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
@@ -93,48 +93,47 @@ std::string expected_output(const char *name)
     return out;
 }
 
-// The comparison the workers run: prints the pair's output and sets the
-// run-wide state some names ask for.
-nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_options *options,
-                          object_pair_info *pair)
+// The comparison the workers run: prints the pair's output and notes in its
+// outcome what some names ask for.
+nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, pair_context *ctx, object_pair_info *)
 {
     std::string out = expected_output(path1);
     // Printed a line at a time, as a comparison prints its rows.
     for (size_t at = 0; at < out.size();) {
         const size_t end = std::min(out.find('\n', at), out.size() - 1) + 1;
-        zarn_buffered_print("%s", out.substr(at, end - at).c_str());
+        output_print(ctx->out, "%s", out.substr(at, end - at).c_str());
         at = end;
     }
     if (std::strcmp(path1, "/nc") == 0)
-        options->not_comparable = 1;
+        ctx->outcome->not_comparable = true;
     if (std::strcmp(path1, "/err") == 0)
-        options->error_status |= 2;
+        ctx->outcome->fail();
     if (std::strcmp(path1, "/ne") == 0)
-        options->contents_equal = 0;
+        ctx->outcome->members_differ = true;
     if (std::strncmp(path1, "/attrs", 6) == 0) {
         // As the object comparison does: attributes are compared unless the
-        // object's path is excluded.
-        bool excluded = is_exclude_attr(path1, pair->obj_type1, options);
-        zarn_buffered_print("%s %s\n", excluded ? "skipped" : "compared", path1);
+        // pair's rule excludes them.
+        output_print(ctx->out, "%s %s\n", ctx->rule.attributes_excluded ? "skipped" : "compared", path1);
     }
     if (std::strcmp(path1, "/subset") == 0) {
-        const subset_spec *s = options->subsets[0];
-        zarn_buffered_print("subset %s %llu %llu stride %llu second %s paths %s\n", s ? "yes" : "no",
-                            s && s->start.count > 0 ? static_cast<unsigned long long>(s->start.values[0]) : 0ULL,
-                            s && s->start.count > 1 ? static_cast<unsigned long long>(s->start.values[1]) : 0ULL,
-                            static_cast<unsigned long long>(s ? s->stride.count : 99),
-                            options->subsets[1] ? "yes" : "no", options->exclude_paths ? "set" : "null");
+        const mirlo_settings &st = *ctx->settings;
+        const subset_spec *s = st.subsets[0].get();
+        output_print(ctx->out, "subset %s %llu %llu stride %llu second %s paths %zu %s\n", s ? "yes" : "no",
+                     s && s->start.count > 0 ? static_cast<unsigned long long>(s->start.values[0]) : 0ULL,
+                     s && s->start.count > 1 ? static_cast<unsigned long long>(s->start.values[1]) : 0ULL,
+                     static_cast<unsigned long long>(s ? s->stride.count : 99), st.subsets[1] ? "yes" : "no",
+                     st.exclude_paths.size(), st.exclude_paths.empty() ? "" : st.exclude_paths.back().c_str());
     }
     if (std::strncmp(path1, "/slow", 5) == 0) {
         // Finishes after the pairs handed out behind it.
         timespec pause{0, 30000000};
         nanosleep(&pause, nullptr);
     }
-    if (std::strncmp(path1, "/split", 6) == 0 && options->context != nullptr && options->context->window.may_split) {
+    if (std::strncmp(path1, "/split", 6) == 0 && ctx->window != nullptr && ctx->window->may_split) {
         // A large pair: asks to be compared in ten pieces; what it printed
         // so far must not show.
-        zarn_buffered_print("opening printed by the split request\n");
-        options->context->window.split_strips = 10;
+        output_print(ctx->out, "opening printed by the split request\n");
+        ctx->outcome->split_strips = 10;
         return 0;
     }
     return static_cast<nfound_t>(std::strlen(path1));
@@ -143,22 +142,21 @@ nfound_t scripted_compare(hid_t, const char *path1, hid_t, const char *, diff_op
 // Strip k of a split pair prints one row and counts 1. "/splitfail" cannot
 // read strip 4: it stops there, as a failed read does. With records kept,
 // strip k compares 1000 elements and its difference, at position k, is k.
-nfound_t scripted_piece(hid_t, const char *path1, hid_t, const char *path2, diff_options *options,
-                        object_pair_info *)
+nfound_t scripted_piece(hid_t, const char *path1, hid_t, const char *path2, pair_context *ctx, object_pair_info *)
 {
-    const strip_window *w = &options->context->window;
+    const strip_window *w = ctx->window;
     if (w->print_opening)
-        print_dataset_opening(path1, path2, options);
-    object_record *record = record_of(options);
+        print_dataset_opening(path1, path2, *ctx->settings, ctx->out);
+    object_record *record = ctx->record;
     nfound_t n = 0;
     for (uint64_t k = w->strip_begin; k < w->strip_end; ++k) {
         if (std::strcmp(path1, "/splitfail") == 0 && k == 4) {
-            zarn_buffered_print("Cannot read dataset <%s>\n", path1);
-            record_error(options, "cannot read strip %llu", static_cast<unsigned long long>(k));
-            options->error_status |= 2;
+            output_print(ctx->out, "Cannot read dataset <%s>\n", path1);
+            record_error(ctx, "cannot read strip %llu", static_cast<unsigned long long>(k));
+            ctx->outcome->fail();
             return n;
         }
-        zarn_buffered_print("%s strip %llu row\n", path1, static_cast<unsigned long long>(k));
+        output_print(ctx->out, "%s strip %llu row\n", path1, static_cast<unsigned long long>(k));
         ++n;
         if (record != nullptr) {
             diff_stats &s = record->data;
@@ -173,9 +171,9 @@ nfound_t scripted_piece(hid_t, const char *path1, hid_t, const char *path2, diff
     return n;
 }
 
-nfound_t scripted_attributes(hid_t, const char *path1, hid_t, const char *, diff_options *, object_pair_info *)
+nfound_t scripted_attributes(hid_t, const char *path1, hid_t, const char *, pair_context *ctx, object_pair_info *)
 {
-    zarn_buffered_print("attributes of %s\n", path1);
+    output_print(ctx->out, "attributes of %s\n", path1);
     return 100;
 }
 
@@ -204,51 +202,56 @@ const worker_comparers SCRIPTED = {scripted_compare, scripted_piece, scripted_at
 struct session_result {
     std::string out;
     nfound_t nfound = 0;
-    diff_options options{};
+    run_outcome outcome;
     uint64_t pieces = 0;
     std::vector<object_record> records; // with --json or --statistics
 };
 
 // Runs one whole session: the manager compares the pairs (kind in
-// obj_type1) and stops the workers, which serve until stopped; everyone
-// meets at the barrier. Only rank 0's result is meaningful.
+// obj_type1, exclusions resolved as matching resolves them) and stops the
+// workers, which serve until stopped; everyone meets at the barrier. Only
+// rank 0's result is meaningful.
 // memory_bound: output the manager holds in memory before it uses a
 // temporary file.
-session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, diff_options options,
+session_result run_session(const std::vector<std::pair<std::string, int>> &pairs, const mirlo_settings &settings,
                            const std::string &file1 = FILE_A, size_t memory_bound = MIRLO_OUTPUT_MEMORY_BOUND)
 {
     session_result r;
-    mpi_size = world_size();
-    reset_worker_stop();
+    mirlo_crew crew;
+    crew.size = world_size();
     if (world_rank() != 0) {
-        parallel_output = 1;
         worker_run(SCRIPTED);
-        parallel_output = 0;
         return r;
     }
     testing::internal::CaptureStdout();
-    mirlo_send_setup(file1.c_str(), FILE_A.c_str(), "/", "/", &options);
+    mirlo_send_setup(&crew, file1.c_str(), FILE_A.c_str(), "/", "/", settings);
     {
+        std::vector<matched_pair> matched;
+        for (const auto &[name, kind] : pairs) {
+            matched_pair p;
+            p.name1 = p.name2 = name;
+            p.info = {kind, kind, 0};
+            matched.push_back(p);
+        }
+        resolve_attribute_exclusions(settings.exclude_attrs, &matched);
         mirlo_manager m;
         m.out.memory_bound = memory_bound;
-        for (const auto &[name, kind] : pairs) {
-            object_pair_info pair = {kind, kind, 0};
-            mirlo_manager_add_pair(&m, name.c_str(), name.c_str(), &pair);
-        }
-        r.nfound = mirlo_manager_run(&m, &options);
+        for (const matched_pair &p : matched)
+            mirlo_manager_add_pair(&m, p);
+        mirlo_manager_run(&m, &crew, settings, &r.outcome);
+        r.nfound = r.outcome.differences;
         r.pieces = m.pieces_made;
         for (const mirlo_manager::pair_entry &p : m.pairs)
             r.records.push_back(p.record);
     }
     mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();
-    r.options = options;
     return r;
 }
 
-diff_options fresh_options()
+mirlo_settings fresh_options()
 {
-    return test_support::default_options();
+    return test_support::default_settings();
 }
 
 TEST(Protocol, OutputOfEveryPairPrintsWholeAndInPairOrder)
@@ -275,9 +278,9 @@ TEST(Protocol, OutputOfEveryPairPrintsWholeAndInPairOrder)
         return;
     EXPECT_EQ(r.nfound, expected_sum);
     EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.options.not_comparable, 0);
-    EXPECT_EQ(r.options.error_status, 0);
-    EXPECT_EQ(r.options.contents_equal, 1);
+    EXPECT_FALSE(r.outcome.not_comparable);
+    EXPECT_EQ(r.outcome.status, 0);
+    EXPECT_TRUE(r.outcome.contents_equal);
 }
 
 TEST(Protocol, RunWideStateComesBackFromWorkers)
@@ -288,9 +291,9 @@ TEST(Protocol, RunWideStateComesBackFromWorkers)
     if (world_rank() != 0)
         return;
     EXPECT_EQ(r.nfound, 3u + 6u + 4u + 3u + 7u);
-    EXPECT_EQ(r.options.not_comparable, 1);
-    EXPECT_EQ(r.options.error_status, 2);
-    EXPECT_EQ(r.options.contents_equal, 0);
+    EXPECT_TRUE(r.outcome.not_comparable);
+    EXPECT_EQ(r.outcome.status, 2);
+    EXPECT_FALSE(r.outcome.contents_equal);
     EXPECT_EQ(r.out, "");
 }
 
@@ -308,32 +311,26 @@ TEST(Protocol, MoreWorkersThanPairsAndNoPairs)
     }
 }
 
-TEST(Protocol, SubsetsReachTheWorkersByMessage)
+TEST(Protocol, SettingsReachTheWorkersByMessage)
 {
-    diff_options o = fresh_options();
+    mirlo_settings o = fresh_options();
     char obj1[] = "/subset[3,4;;5]";
-    o.subsets[0] = parse_subset_spec(obj1);
-    // A pointer that means nothing in another process: the workers must never
-    // follow it.
-    o.exclude_paths = reinterpret_cast<exclude_node *>(0x10);
-    o.exclude_path_mode = 1;
+    o.subsets[0] = subset_spec_owned(parse_subset_spec(obj1));
+    o.exclude_paths = {"/first", "/second"};
     session_result r = run_session({{"/subset", TREK_DATASET}, {"/subset", TREK_DATASET}}, o);
-    subset_spec_free(o.subsets[0]);
     if (world_rank() != 0)
         return;
-    EXPECT_EQ(r.out, "subset yes 3 4 stride 0 second no paths null\n"
-                     "subset yes 3 4 stride 0 second no paths null\n");
+    EXPECT_EQ(r.out, "subset yes 3 4 stride 0 second no paths 2 /second\n"
+                     "subset yes 3 4 stride 0 second no paths 2 /second\n");
 }
 
 TEST(Protocol, ExcludedGroupAttributesAsInOneProcess)
 {
-    // One process: /attrs is compared first, matches the entry as a group,
-    // and from then on every object below it has its attributes skipped. The
-    // workers see the same, whichever of them compares which pair.
-    diff_options o = fresh_options();
-    o.exclude_attr_mode = 1;
-    exclude_list_append(&o.exclude_attrs, "/attrs/d");
-    exclude_list_append(&o.exclude_attrs, "/attrs");
+    // /attrs is a group compared as one: the entry naming it excludes the
+    // attributes of everything below it. The manager resolves that while it
+    // matches, so every worker sees the same, whichever compares which pair.
+    mirlo_settings o = fresh_options();
+    o.exclude_attrs = {"/attrs/d", "/attrs"};
     std::vector<std::pair<std::string, int>> pairs = {
         {"/attrs", TREK_GROUP},     {"/attrs/a", TREK_DATASET}, {"/attrs/b", TREK_DATASET},
         {"/attrs/d", TREK_DATASET}, {"/attrsx", TREK_DATASET},  {"/attrs/g", TREK_GROUP},
@@ -343,18 +340,15 @@ TEST(Protocol, ExcludedGroupAttributesAsInOneProcess)
     if (world_rank() == 0) {
         EXPECT_EQ(r.out, "skipped /attrs\nskipped /attrs/a\nskipped /attrs/b\nskipped /attrs/d\n"
                          "compared /attrsx\nskipped /attrs/g\nskipped /attrs/g/c\n");
-        ASSERT_NE(o.exclude_attrs->next, nullptr);
-        EXPECT_EQ(r.options.exclude_attrs->next->obj_type, TREK_GROUP);
     }
-    exclude_list_free(&o.exclude_attrs);
 }
 
 TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
 {
     if (workers() < 2)
         GTEST_SKIP() << "a pair is split only between two workers or more";
-    diff_options o = fresh_options();
-    o.report_mode = 1;
+    mirlo_settings o = fresh_options();
+    o.report_mode = true;
     session_result r = run_session({{"/small1", TREK_DATASET}, {"/split", TREK_DATASET},
                                     {"/slow2", TREK_DATASET}, {"/splitfail", TREK_DATASET},
                                     {"/small2", TREK_DATASET}},
@@ -367,17 +361,17 @@ TEST(Protocol, LargePairIsComparedInPiecesAndPrintsAsOne)
                          expected_output("/small2"));
     // The pieces after the failed one count nothing, as strips never read.
     EXPECT_EQ(r.nfound, 7u + (10u + 100u) + 6u + (4u + 100u) + 7u);
-    EXPECT_EQ(r.options.error_status, 2);
+    EXPECT_EQ(r.outcome.status, 2);
 }
 
 TEST(Protocol, RecordsOfAPairInPiecesMergeInPieceOrderUpToAFailedPiece)
 {
     if (workers() < 2)
         GTEST_SKIP() << "a pair is split only between two workers or more";
-    diff_options o = fresh_options();
-    o.report_mode = 1;
-    o.statistics_mode = 1;
-    o.json_mode = 1;
+    mirlo_settings o = fresh_options();
+    o.report_mode = true;
+    o.statistics_mode = true;
+    o.json_mode = true;
     session_result r = run_session({{"/split", TREK_DATASET}, {"/splitfail", TREK_DATASET}}, o);
     if (world_rank() != 0)
         return;
@@ -410,8 +404,8 @@ TEST(Protocol, RecordsOfAPairInPiecesMergeInPieceOrderUpToAFailedPiece)
 
 TEST(Protocol, LargePairIsComparedWholeUnderACountLimit)
 {
-    diff_options o = fresh_options();
-    o.count_mode = 1;
+    mirlo_settings o = fresh_options();
+    o.count_mode = true;
     o.count_limit = 5;
     session_result r = run_session({{"/split", TREK_DATASET}}, o);
     if (world_rank() == 0) {
@@ -474,7 +468,7 @@ TEST(Protocol, OutputThatCannotWaitEndsTheRunWithStatusTwo)
     if (world_rank() != 0)
         return;
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(r.options.error_status, 2);
+    EXPECT_EQ(r.outcome.status, 2);
     EXPECT_EQ(test_support::occurrences(err, " error: cannot create the output waiting to be printed in a "
                                              "temporary file in " + missing + ": No such file or directory\n"),
               1u)

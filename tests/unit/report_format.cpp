@@ -12,23 +12,27 @@
 
 namespace {
 
-diff_options make_options(int rank, std::initializer_list<uint64_t> dims)
-{
-    diff_options o = test_support::default_options(true);
-    o.rank = rank;
-    int i = 0;
-    for (uint64_t d : dims)
-        o.dims[i++] = d;
-    init_accumulators(rank, o.dims, o.accumulators, o.position, o.min_index);
-    return o;
-}
+// A comparison in report mode of buffers of the given extent.
+struct extent : test_support::comparison {
+    extent(int rank, std::initializer_list<uint64_t> dims) : comparison(true)
+    {
+        c.rank = rank;
+        int i = 0;
+        for (uint64_t d : dims)
+            c.dims[i++] = d;
+        init_accumulators(rank, c.dims, c.accumulators);
+    }
+};
 
-std::string position_of(diff_options &o, uint64_t elem_idx, size_t char_idx = 0)
+std::string position_of(extent &o, uint64_t elem_idx, size_t char_idx = 0)
 {
-    return test_support::capture([&] { print_position(&o, elem_idx, char_idx); }).out;
+    return test_support::capture([&] { print_position(o.ctx(), elem_idx, char_idx); }).out;
 }
 
 const std::string TAIL(10, ' ');
+
+// The printers' sink in a one-process run.
+output_sink to_stdout(stdout);
 
 // Owns the lists of a subset record built in a test.
 struct subset_holder {
@@ -49,18 +53,16 @@ struct subset_holder {
     }
 };
 
-TEST(AccumulatorTest, RowMajorStridesAndClearedArrays)
+TEST(AccumulatorTest, RowMajorStrides)
 {
     uint64_t dims[] = {2, 3, 4};
-    uint64_t acc[3], pos[3] = {9, 9, 9}, other[3] = {9, 9, 9};
-    init_accumulators(3, dims, acc, pos, other);
+    uint64_t acc[3];
+    init_accumulators(3, dims, acc);
     EXPECT_EQ(acc[0], 12u);
     EXPECT_EQ(acc[1], 4u);
     EXPECT_EQ(acc[2], 1u);
-    EXPECT_EQ(pos[1], 0u);
-    EXPECT_EQ(other[2], 0u);
     uint64_t untouched = 5;
-    init_accumulators(0, dims, &untouched, &untouched, &untouched);
+    init_accumulators(0, dims, &untouched);
     EXPECT_EQ(untouched, 5u);
 }
 
@@ -78,28 +80,28 @@ TEST(AccumulatorTest, IndexToPositionSplitsALinearIndex)
 
 TEST(PositionTest, HeaderOncePerPendingFlagWithoutRelativeColumn)
 {
-    diff_options o = make_options(2, {3, 4});
+    extent o(2, {3, 4});
     char n1[] = "dset1", n2[] = "dset2";
-    o.object_names[0] = n1;
-    o.object_names[1] = n2;
-    o.header_pending = 1;
+    o.c.object_names[0] = n1;
+    o.c.object_names[1] = n2;
+    o.c.header_pending = 1;
     EXPECT_EQ(position_of(o, 5),
               "size:           [3x4]           [3x4]\n"
               "position        dset1           dset2           difference          \n"
               "------------------------------------------------------------\n"
               "[ 1 1 ]" + TAIL);
-    EXPECT_EQ(o.header_pending, 0);
+    EXPECT_EQ(o.c.header_pending, 0);
     EXPECT_EQ(position_of(o, 11), "[ 2 3 ]" + TAIL);
 }
 
 TEST(PositionTest, HeaderWithRelativeColumn)
 {
-    diff_options o = make_options(1, {7});
+    extent o(1, {7});
     char n1[] = "a", n2[] = "b";
-    o.object_names[0] = n1;
-    o.object_names[1] = n2;
-    o.header_pending = 1;
-    o.relative_header = 1;
+    o.c.object_names[0] = n1;
+    o.c.object_names[1] = n2;
+    o.c.header_pending = 1;
+    o.c.relative_header = 1;
     EXPECT_EQ(position_of(o, 0),
               "size:           [7]           [7]\n"
               "position        a               b               difference      relative       \n"
@@ -109,59 +111,59 @@ TEST(PositionTest, HeaderWithRelativeColumn)
 
 TEST(PositionTest, NothingWithoutReportOrVerboseOrWhenQuiet)
 {
-    diff_options o = make_options(1, {7});
-    o.header_pending = 1;
-    o.report_mode = 0;
+    extent o(1, {7});
+    o.c.header_pending = 1;
+    o.settings.report_mode = 0;
     EXPECT_EQ(position_of(o, 3), "");
-    EXPECT_EQ(o.header_pending, 1);
-    o.verbose_mode = 1;
-    o.quiet_mode = 1;
+    EXPECT_EQ(o.c.header_pending, 1);
+    o.settings.verbose_mode = 1;
+    o.settings.quiet_mode = 1;
     EXPECT_EQ(position_of(o, 3), "");
-    o.quiet_mode = 0;
+    o.settings.quiet_mode = 0;
     EXPECT_NE(position_of(o, 3), "");
 }
 
 TEST(PositionTest, RankZeroWithAndWithoutCharacterIndex)
 {
-    diff_options o = make_options(0, {});
-    o.header_pending = 1;
+    extent o(0, {});
+    o.c.header_pending = 1;
     EXPECT_EQ(position_of(o, 0),
               "size:           H5S_SCALAR           H5S_SCALAR\n"
               "position                                        difference          \n"
               "------------------------------------------------------------\n"
               "      " + TAIL);
-    o.index_pending = 1;
+    o.c.index_pending = 1;
     EXPECT_EQ(position_of(o, 0, 12), "[ 12]" + TAIL);
-    EXPECT_EQ(o.index_pending, 0);
+    EXPECT_EQ(o.c.index_pending, 0);
     EXPECT_EQ(position_of(o, 0, 12), "      " + TAIL);
 }
 
 TEST(PositionTest, BlockStartIsAddedForEveryRank)
 {
-    diff_options o1 = make_options(1, {100});
-    o1.block_start[0] = 40;
+    extent o1(1, {100});
+    o1.c.block_start[0] = 40;
     EXPECT_EQ(position_of(o1, 2), "[ 42 ]" + TAIL);
 
-    diff_options o2 = make_options(2, {2, 3});
+    extent o2(2, {2, 3});
     EXPECT_EQ(position_of(o2, 4), "[ 1 1 ]" + TAIL);
-    o2.block_start[0] = 10;
+    o2.c.block_start[0] = 10;
     EXPECT_EQ(position_of(o2, 4), "[ 11 1 ]" + TAIL);
-    EXPECT_EQ(o2.position[0], 11u);
+    EXPECT_EQ(o2.c.position[0], 11u);
 
-    diff_options o3 = make_options(3, {4, 5, 6});
-    o3.block_start[0] = 2;
-    o3.block_start[1] = 1;
-    o3.block_start[2] = 3;
+    extent o3(3, {4, 5, 6});
+    o3.c.block_start[0] = 2;
+    o3.c.block_start[1] = 1;
+    o3.c.block_start[2] = 3;
     EXPECT_EQ(position_of(o3, 0), "[ 2 1 3 ]" + TAIL);
     EXPECT_EQ(position_of(o3, 37), "[ 3 2 4 ]" + TAIL); // 37 = 1x30 + 1x6 + 1
 }
 
 TEST(PositionTest, SubsetOfRankOneMapsStrides)
 {
-    diff_options o = make_options(1, {10});
+    extent o(1, {10});
     subset_holder s({1}, {3}, {3}, {1});
-    o.subsets[0] = &s.spec;
-    o.block_start[0] = 1;
+    o.c.subset = &s.spec;
+    o.c.block_start[0] = 1;
     EXPECT_EQ(position_of(o, 0), "[ 1 ]" + TAIL);
     EXPECT_EQ(position_of(o, 1), "[ 4 ]" + TAIL);
     EXPECT_EQ(position_of(o, 2), "[ 7 ]" + TAIL);
@@ -171,11 +173,11 @@ TEST(PositionTest, SubsetOfRankTwoWithBlocks)
 {
     // dims 8 x 10; start (1,2), stride (4,5), count (2,2), block (2,3):
     // rows 1,2,5,6 and columns 2,3,4,7,8,9; 24 elements in row-major order.
-    diff_options o = make_options(2, {8, 10});
+    extent o(2, {8, 10});
     subset_holder s({1, 2}, {4, 5}, {2, 2}, {2, 3});
-    o.subsets[0] = &s.spec;
-    o.block_start[0] = 1;
-    o.block_start[1] = 2;
+    o.c.subset = &s.spec;
+    o.c.block_start[0] = 1;
+    o.c.block_start[1] = 2;
     const int rows[] = {1, 2, 5, 6};
     const int cols[] = {2, 3, 4, 7, 8, 9};
     for (uint64_t i = 0; i < 24; ++i) {
@@ -188,12 +190,12 @@ TEST(PositionTest, SubsetOfRankTwoWithBlocks)
 TEST(PositionTest, SubsetOfRankThreeWithBlocks)
 {
     // dims 4 x 6 x 9; start (1,0,2), stride (2,3,4), count (2,2,2), block (1,2,3).
-    diff_options o = make_options(3, {4, 6, 9});
+    extent o(3, {4, 6, 9});
     subset_holder s({1, 0, 2}, {2, 3, 4}, {2, 2, 2}, {1, 2, 3});
-    o.subsets[0] = &s.spec;
-    o.block_start[0] = 1;
-    o.block_start[1] = 0;
-    o.block_start[2] = 2;
+    o.c.subset = &s.spec;
+    o.c.block_start[0] = 1;
+    o.c.block_start[1] = 0;
+    o.c.block_start[2] = 2;
     const int d0[] = {1, 3};
     const int d1[] = {0, 1, 3, 4};
     const int d2[] = {2, 3, 4, 6, 7, 8};
@@ -210,35 +212,35 @@ TEST(PositionTest, SubsetOfRankThreeWithBlocks)
 
 TEST(CharacterRowTest, ScalarStringShowsTheCharacterIndex)
 {
-    diff_options o = make_options(0, {});
+    extent o(0, {});
     const unsigned char b = 'b', c = 'c';
     const auto rows = test_support::capture([&] {
-        return std::pair<nfound_t, nfound_t>{diff_char_pair(&b, &b, 0, 1, &o), diff_char_pair(&b, &c, 0, 1, &o)};
+        return std::pair<nfound_t, nfound_t>{diff_char_pair(&b, &b, 0, 1, o.ctx()), diff_char_pair(&b, &c, 0, 1, o.ctx())};
     });
     EXPECT_EQ(rows.result.first, 0u);
     EXPECT_EQ(rows.result.second, 1u);
     EXPECT_EQ(rows.out, "[ 1]" + TAIL + "  b            c\n");
-    EXPECT_EQ(o.relative_header, 0);
+    EXPECT_EQ(o.c.relative_header, 0);
 }
 
 TEST(CharacterRowTest, CountedButNotPrintedWithoutReport)
 {
-    diff_options o = make_options(0, {});
-    o.report_mode = 0;
+    extent o(0, {});
+    o.settings.report_mode = 0;
     const unsigned char b = 'b', c = 'c';
-    const auto row = test_support::capture([&] { return diff_char_pair(&b, &c, 0, 1, &o); });
+    const auto row = test_support::capture([&] { return diff_char_pair(&b, &c, 0, 1, o.ctx()); });
     EXPECT_EQ(row.result, 1u);
     EXPECT_EQ(row.out, "");
 }
 
 TEST(CharacterRowTest, EscapesBothCharacters)
 {
-    diff_options o = make_options(1, {4});
+    extent o(1, {4});
     const unsigned char tab = '\t', high = 200;
-    const auto row = test_support::capture([&] { return diff_char_pair(&tab, &high, 2, 5, &o); });
+    const auto row = test_support::capture([&] { return diff_char_pair(&tab, &high, 2, 5, o.ctx()); });
     EXPECT_EQ(row.result, 1u);
     EXPECT_EQ(row.out, "[ 2 ]" + TAIL + "  \\t            \\310\n");
-    EXPECT_EQ(o.index_pending, 0); // not left over for a later scalar row
+    EXPECT_EQ(o.c.index_pending, 0); // not left over for a later scalar row
 }
 
 TEST(EscapeTest, EveryKindOfCharacter)
@@ -249,7 +251,7 @@ TEST(EscapeTest, EveryKindOfCharacter)
         {11, "\\013"}, {127, "\\177"}, {128, "\\200"}, {200, "\\310"}, {255, "\\377"}, {-56, "\\310"},
     };
     for (const auto &[c, expected] : cases) {
-        EXPECT_EQ(test_support::capture([&] { print_escaped_char(c); }).out, expected) << c;
+        EXPECT_EQ(test_support::capture([&] { print_escaped_char(&to_stdout, c); }).out, expected) << c;
     }
 }
 
@@ -276,7 +278,7 @@ TEST(BlockCornersTest, StartAndEndCornersOfTheNumberedBlock)
 {
     const hsize_t coords[] = {0, 0, 1, 1, 2, 3, 4, 5};
     auto corners = [&](uint64_t block, int rank) {
-        return test_support::capture([&] { print_block_corners(block, coords, rank); }).out;
+        return test_support::capture([&] { print_block_corners(&to_stdout, block, coords, rank); }).out;
     };
     EXPECT_EQ(corners(1, 2), "           (2,3)-(4,5)");
     EXPECT_EQ(corners(3, 1), "           (4)-(5)"); // block 3 of rank 1: entries 6, 7
@@ -286,7 +288,7 @@ TEST(PrinterTest, Extent)
 {
     const hsize_t dims[] = {10, 20};
     auto extent = [](int rank, const hsize_t *d) {
-        return test_support::capture([&] { print_extent(rank, d); }).out;
+        return test_support::capture([&] { print_extent(&to_stdout, rank, d); }).out;
     };
     EXPECT_EQ(extent(2, dims), "[10x20]");
     EXPECT_EQ(extent(1, dims), "[10]");
@@ -298,7 +300,7 @@ TEST(PrinterTest, Extent)
 TEST(PrinterTest, FileTypeNames)
 {
     auto name = [](hid_t t) {
-        return test_support::capture([&] { print_file_type_name(t); }).out;
+        return test_support::capture([&] { print_file_type_name(&to_stdout, t); }).out;
     };
     EXPECT_EQ(name(H5T_STD_I16BE), "H5T_STD_I16BE");
     EXPECT_EQ(name(H5T_STD_U64LE), "H5T_STD_U64LE");
@@ -315,7 +317,7 @@ TEST(PrinterTest, FileTypeNames)
 
 TEST(PrinterTest, DifferenceCount)
 {
-    EXPECT_EQ(test_support::capture([] { print_difference_count(18446744073709551615ULL); }).out,
+    EXPECT_EQ(test_support::capture([] { print_difference_count(&to_stdout, 18446744073709551615ULL); }).out,
               "18446744073709551615 differences found\n");
 }
 

@@ -52,7 +52,8 @@ struct buffer_case {
     std::vector<unsigned char> a, b;
     coords dims;
     coords block_start = {};
-    diff_options options = test_support::default_options();
+    mirlo_settings settings = test_support::default_settings();
+    const subset_spec *subset = nullptr; // the selection the buffers hold, or null
 };
 
 struct gathered {
@@ -62,21 +63,21 @@ struct gathered {
 
 gathered gather(buffer_case c)
 {
-    diff_options &o = c.options;
-    o.mem_type_id = c.type;
-    o.mem_type_size = c.elem_size;
-    o.block_element_count = c.a.size() / c.elem_size;
-    o.rank = static_cast<int>(c.dims.size());
+    test_support::comparison run(c.settings);
+    pair_context *o = run.ctx();
+    o->mem_type_id = c.type;
+    o->mem_type_size = c.elem_size;
+    o->block_element_count = c.a.size() / c.elem_size;
+    o->rank = static_cast<int>(c.dims.size());
     for (size_t i = 0; i < c.dims.size(); ++i) {
-        o.dims[i] = c.dims[i];
-        o.block_start[i] = i < c.block_start.size() ? c.block_start[i] : 0;
+        o->dims[i] = c.dims[i];
+        o->block_start[i] = i < c.block_start.size() ? c.block_start[i] : 0;
     }
-    init_accumulators(o.rank, o.dims, o.accumulators, o.position, o.min_index);
+    init_accumulators(o->rank, o->dims, o->accumulators);
+    o->subset = c.subset;
     gathered g;
-    pair_context context;
-    context.stats = &g.stats;
-    o.context = &context;
-    g.found = diff_array(c.a.data(), c.b.data(), &o, -1, -1);
+    o->stats = &g.stats;
+    g.found = diff_array(c.a.data(), c.b.data(), o, -1, -1);
     return g;
 }
 
@@ -88,17 +89,17 @@ std::vector<coords> first_positions(const diff_stats &s)
     return p;
 }
 
-diff_options with_delta(double delta)
+mirlo_settings with_delta(double delta)
 {
-    diff_options o = test_support::default_options();
+    mirlo_settings o = test_support::default_settings();
     o.delta_mode = 1;
     o.delta = delta;
     return o;
 }
 
-diff_options with_count(uint64_t limit)
+mirlo_settings with_count(uint64_t limit)
 {
-    diff_options o = test_support::default_options();
+    mirlo_settings o = test_support::default_settings();
     o.count_mode = 1;
     o.count_limit = limit;
     return o;
@@ -198,7 +199,7 @@ TEST(StatsGatherTest, SubsetElementsMapToTheirPositionsInTheDataset)
     subset.count = {&count, 1};
     subset.block = {&block, 1};
     buffer_case c{H5T_NATIVE_INT, sizeof(int), bytes_of<int>({5, 5, 5}), bytes_of<int>({6, 5, 8}), {10}, {1}};
-    c.options.subsets[0] = &subset;
+    c.subset = &subset;
     const gathered g = gather(c);
     EXPECT_EQ(first_positions(g.stats), (std::vector<coords>{{1}, {7}}));
     EXPECT_EQ(g.stats.max_abs.position, coords{7});
@@ -264,8 +265,9 @@ TEST(StatsGatherTest, TheLineSaysWhatADifferenceCounts)
     H5Tset_strpad(text, H5T_STR_NULLTERM);
     h5_datatype opaque(H5Tcreate(H5T_OPAQUE, 2));
     auto chars = [](const char *s) { return std::vector<unsigned char>(s, s + 8); };
-    diff_options on = test_support::default_options();
-    on.statistics_mode = 1;
+    mirlo_settings on = test_support::default_settings();
+    on.statistics_mode = true;
+    output_sink out(stdout);
     const struct {
         const char *name;
         buffer_case c;
@@ -285,7 +287,7 @@ TEST(StatsGatherTest, TheLineSaysWhatADifferenceCounts)
         SCOPED_TRACE(row.name);
         const gathered g = gather(row.c);
         EXPECT_EQ(g.stats.unit, row.unit);
-        const auto printed = test_support::capture([&] { print_statistics(&on, g.stats, g.found); });
+        const auto printed = test_support::capture([&] { print_statistics(on, &out, g.stats, g.found); });
         EXPECT_EQ(printed.out, row.line);
     }
 }
@@ -299,14 +301,15 @@ TEST(StatsGatherTest, StatisticsLineFollowsOnlyObjectsWithDifferences)
     diff_stats scalar;
     scalar.elements = 1;
     scalar.max_abs = {stat_number::of_double(0.5), {}};
-    const diff_options off = test_support::default_options();
-    diff_options on = off;
-    on.statistics_mode = 1;
-    diff_options quiet = on;
-    quiet.quiet_mode = 1;
+    const mirlo_settings off = test_support::default_settings();
+    mirlo_settings on = off;
+    on.statistics_mode = true;
+    mirlo_settings quiet = on;
+    quiet.quiet_mode = true;
+    output_sink out(stdout);
     const struct {
         const char *name;
-        const diff_options *options;
+        const mirlo_settings *options;
         const diff_stats *stats;
         nfound_t differences;
         std::string line;
@@ -322,7 +325,7 @@ TEST(StatsGatherTest, StatisticsLineFollowsOnlyObjectsWithDifferences)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        const auto printed = test_support::capture([&] { print_statistics(row.options, *row.stats, row.differences); });
+        const auto printed = test_support::capture([&] { print_statistics(*row.options, &out, *row.stats, row.differences); });
         EXPECT_EQ(printed.out, row.line);
     }
 }

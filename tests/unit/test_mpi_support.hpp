@@ -3,6 +3,7 @@
 // program runs it. Every rank calls it with the same arguments.
 #pragma once
 #include "mirlo.hpp"
+#include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_wait.hpp"
 #include "mirlo_worker.hpp"
@@ -19,7 +20,7 @@ struct mpi_run_result {
     std::string out; // what rank 0 printed (empty on the other ranks)
     nfound_t found = 0;
     int error_status = 0;
-    int not_comparable = 0;
+    bool not_comparable = false;
     bool operator==(const mpi_run_result &) const = default;
 };
 
@@ -30,35 +31,32 @@ inline int world_rank()
     return rank;
 }
 
-// mirlo over files a and b (and objects obj1, obj2 when given).
-inline mpi_run_result mpi_run(const std::string &a, const std::string &b, diff_options o, bool alone,
-                              const char *obj1 = nullptr, const char *obj2 = nullptr)
+// mirlo over files a and b (and objects obj1, obj2 when given) under
+// settings.
+inline mpi_run_result mpi_run(const std::string &a, const std::string &b, const mirlo_settings &settings,
+                              bool alone, const char *obj1 = nullptr, const char *obj2 = nullptr)
 {
     mpi_run_result r;
-    int size = 1;
-    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    mirlo_crew crew;
+    MPI_Comm_size(MPI_COMM_WORLD, &crew.size);
     if (world_rank() != 0) {
-        if (!alone) {
-            reset_worker_stop();
-            parallel_output = 1;
+        if (!alone)
             worker_loop();
-            parallel_output = 0;
-        } else {
+        else
             mirlo_barrier();
-        }
         return r;
     }
-    mpi_size = alone ? 1 : size;
-    reset_worker_stop();
+    if (alone)
+        crew.size = 1;
+    output_sink out(stdout);
     testing::internal::CaptureStdout();
-    r.found = mirlo(a.c_str(), b.c_str(), obj1, obj2, &o);
-    if (!alone)
-        send_stop_to_workers();
+    const run_outcome run = mirlo(a.c_str(), b.c_str(), obj1, obj2, settings, &crew, &out);
+    stop_workers(&crew);
     mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();
-    r.error_status = o.error_status;
-    r.not_comparable = o.not_comparable;
-    mpi_size = 1;
+    r.found = run.differences;
+    r.error_status = run.status;
+    r.not_comparable = run.not_comparable;
     return r;
 }
 

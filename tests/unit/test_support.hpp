@@ -4,7 +4,8 @@
 // file systems of their own.
 #pragma once
 #include "h5_handle.hpp"
-#include "mirlo_options.hpp"
+#include "mirlo_context.hpp"
+#include "mirlo_output.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,16 +34,65 @@ inline h5_file open_fixture(const std::string &name)
     return h5_file(H5Fopen(fixture_path(name).c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
 }
 
-// --- the options record -------------------------------------------------------
+// --- the comparison engine ------------------------------------------------------
 
-// The record as a run starts it (diff_options_defaults), with report mode on
-// or off as a test wants it.
-inline diff_options default_options(bool report = false)
+// The settings as the command line starts them, with report mode on or off.
+inline mirlo_settings default_settings(bool report = false)
 {
-    diff_options o = diff_options_defaults();
-    o.report_mode = report ? 1 : 0;
-    return o;
+    mirlo_settings s;
+    s.report_mode = report;
+    return s;
 }
+
+// What a comparison needs, as a test runs one: the settings as the command
+// line starts them (report mode on or off as the test wants it), an outcome,
+// a sink to standard output, and a context whose data fields are the test's
+// to set.
+struct comparison {
+    mirlo_settings settings;
+    pair_outcome outcome;
+    output_sink out{stdout};
+    pair_context c;
+
+    // The context starts with no table header pending: what a row prints
+    // comes first.
+    explicit comparison(bool report = false)
+    {
+        settings.report_mode = report;
+        c.header_pending = false;
+        ctx();
+    }
+    explicit comparison(const mirlo_settings &s) : settings(s)
+    {
+        c.header_pending = false;
+        ctx();
+    }
+    comparison(const comparison &) = delete;
+    comparison &operator=(const comparison &) = delete;
+
+    // The context, with the pair's rule (and a buffer's count limit) made
+    // afresh from the settings as they are now.
+    pair_context *ctx(bool attributes_excluded = false)
+    {
+        c.settings = &settings;
+        c.rule = pair_rule_of(settings, attributes_excluded);
+        c.count_left = settings.count_limit;
+        c.out = &out;
+        c.outcome = &outcome;
+        return &c;
+    }
+
+    // The subsets of the settings, as a dataset comparison takes them.
+    const subset_spec *const *subsets()
+    {
+        subset_list[0] = settings.subsets[0].get();
+        subset_list[1] = settings.subsets[1].get();
+        return subset_list;
+    }
+
+private:
+    const subset_spec *subset_list[2] = {nullptr, nullptr};
+};
 
 // --- output capture -----------------------------------------------------------
 
