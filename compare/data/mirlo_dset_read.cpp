@@ -61,7 +61,7 @@ nfound_t compare_buffers(void *buf1, void *buf2, pair_context *ctx, hid_t did1, 
 // differences, and on standard error with the file.
 void print_unreadable(hid_t did, const char *name, int k, const pair_context *ctx)
 {
-    output_print(ctx->out, "Cannot read dataset <%s>\n", name != nullptr ? zarn_printable_name(name).c_str() : "");
+    output_print(ctx->out, "Cannot read dataset <%s>\n", shown(name).c_str());
     print_failure_of(did, "its data cannot be read: the storage is damaged or a filter failed");
     record_error(ctx, "cannot read dataset <%s> in the %s file", name != nullptr ? name : "",
                  k == 0 ? "first" : "second");
@@ -245,6 +245,71 @@ void compare_box_in_blocks(const hid_t did[2], const char *const names[2], dset_
     }
 }
 
+// Reads a piece of both datasets into their strip buffers: the whole piece,
+// or, with unproven, only its chunks that prove nothing (into zeroed
+// buffers). False after a failure (a failed read is named).
+bool read_piece(const hid_t did[2], const char *const names[2], dset_pair &p, const strip_plan &plan,
+                const chunk_pair &chunks, const strip_piece &piece, const std::vector<hsize_t> *unproven,
+                const pair_context *ctx)
+{
+    const int rank = plan.rank;
+    const hsize_t npoints = piece.elements;
+    const size_t strip_bytes = static_cast<size_t>(npoints) * ctx->mem_type_size;
+    for (int k = 0; k < 2; ++k) {
+        const hyperslab &slab = piece.slab[k];
+        if (unproven != nullptr)
+            std::memset(p.buf[k].data, 0, strip_bytes);
+        herr_t sel;
+        if (rank == 0)
+            sel = H5Sselect_all(p.sid[k]);
+        else if (unproven != nullptr)
+            sel = select_chunks(p.sid[k], *unproven, chunks.chunk, piece, false) ? 0 : -1;
+        else if (plan.subset)
+            sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count, slab.block);
+        else
+            sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, nullptr, slab.count, nullptr);
+        if (sel < 0) {
+            ZARN_PUSH_ERROR(zarn_err_minor, k == 0 ? "H5Sselect_hyperslab sid1 failed"
+                                                   : "H5Sselect_hyperslab sid2 failed");
+            return false;
+        }
+        const bool box = plan.chunk_aligned && rank > 0;
+        if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints) ||
+            (unproven != nullptr && !select_chunks(p.memspace[k], *unproven, chunks.chunk, piece, true)))
+            return false;
+        if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], ctx))
+            return false;
+    }
+    return true;
+}
+
+// Compares the piece read into the strip buffers, whose positions are
+// those of the piece in the whole extent (through the first dataset's
+// selection within the piece, for subsets). found: the object's
+// differences so far.
+nfound_t compare_piece(dset_pair &p, const strip_plan &plan, strip_piece &piece, const hid_t did[2],
+                       pair_context *ctx, nfound_t found)
+{
+    const int rank = plan.rank;
+    ctx->block_element_count = piece.elements;
+    for (int i = 0; i < rank; ++i)
+        ctx->block_start[i] = piece.slab[0].start[i];
+    if (!plan.subset) {
+        reset_positions_in_box(ctx, piece.extent);
+        return compare_buffers(p.buf[0].data, p.buf[1].data, ctx, did[0], did[1], found);
+    }
+    reset_positions(ctx);
+    subset_spec strip_spec{};
+    strip_spec.start = {piece.slab[0].start, static_cast<hsize_t>(rank)};
+    strip_spec.stride = {piece.slab[0].stride, static_cast<hsize_t>(rank)};
+    strip_spec.count = {piece.slab[0].count, static_cast<hsize_t>(rank)};
+    strip_spec.block = {piece.slab[0].block, static_cast<hsize_t>(rank)};
+    ctx->subset = &strip_spec;
+    const nfound_t n = compare_buffers(p.buf[0].data, p.buf[1].data, ctx, did[0], did[1], found);
+    ctx->subset = nullptr;
+    return n;
+}
+
 // Compares the selections of plan piece by piece, in output order. The two
 // strip buffers and memory spaces are made once and reused. Returns the
 // differences found; a failure sets *failed and ends the loop after the
@@ -278,7 +343,6 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
 
     const size_t elem_size = std::max(H5Tget_size(p.mtype[0]), H5Tget_size(p.mtype[1]));
     const int rank = plan.rank;
-    subset_spec strip_spec{};
     chunk_stats unread;
     strip_piece piece;
     std::vector<hsize_t> unproven; // chunks of the current piece that prove nothing
@@ -314,7 +378,6 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             skip_equal_data(ctx, piece.elements);
             continue;
         }
-        const hsize_t npoints = piece.elements;
         if (!plan.chunk_aligned && !plan.subset && rank > 0 && worth_blocks(rank, piece.slab[0].count, elem_size)) {
             compare_box_in_blocks(did, names, p, rank, piece.slab[0].start, piece.slab[0].count, elem_size, ctx,
                                   &found, failed);
@@ -322,59 +385,13 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
                 return found;
             continue;
         }
-        const size_t strip_bytes = static_cast<size_t>(npoints) * ctx->mem_type_size;
         if (partial)
             ++shortcut_counts(ctx, &unread)->partial;
-        for (int k = 0; k < 2; ++k) {
-            const hyperslab &slab = piece.slab[k];
-            if (partial)
-                std::memset(p.buf[k].data, 0, strip_bytes);
-            herr_t sel;
-            if (rank == 0)
-                sel = H5Sselect_all(p.sid[k]);
-            else if (partial)
-                sel = select_chunks(p.sid[k], unproven, chunks.chunk, piece, false) ? 0 : -1;
-            else if (plan.subset)
-                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, slab.stride, slab.count,
-                                          slab.block);
-            else
-                sel = H5Sselect_hyperslab(p.sid[k], H5S_SELECT_SET, slab.start, nullptr, slab.count, nullptr);
-            if (sel < 0) {
-                ZARN_PUSH_ERROR(zarn_err_minor, k == 0 ? "H5Sselect_hyperslab sid1 failed"
-                                                       : "H5Sselect_hyperslab sid2 failed");
-                *failed = true;
-                return found;
-            }
-            const bool box = plan.chunk_aligned && rank > 0;
-            if (!memory_space_for(p.memspace[k], box ? rank : 1, box ? piece.extent : &npoints) ||
-                (partial && !select_chunks(p.memspace[k], unproven, chunks.chunk, piece, true))) {
-                *failed = true;
-                return found;
-            }
-            if (!read_side(p, k, did[k], p.memspace[k], p.sid[k], names[k], ctx)) {
-                *failed = true;
-                return found;
-            }
+        if (!read_piece(did, names, p, plan, chunks, piece, partial ? &unproven : nullptr, ctx)) {
+            *failed = true;
+            return found;
         }
-
-        ctx->block_element_count = npoints;
-        for (int i = 0; i < rank; ++i)
-            ctx->block_start[i] = piece.slab[0].start[i];
-        if (plan.subset)
-            reset_positions(ctx);
-        else
-            reset_positions_in_box(ctx, piece.extent);
-        if (plan.subset) {
-            // The report maps element indices through the first dataset's
-            // selection within this piece.
-            strip_spec.start = {piece.slab[0].start, static_cast<hsize_t>(rank)};
-            strip_spec.stride = {piece.slab[0].stride, static_cast<hsize_t>(rank)};
-            strip_spec.count = {piece.slab[0].count, static_cast<hsize_t>(rank)};
-            strip_spec.block = {piece.slab[0].block, static_cast<hsize_t>(rank)};
-            ctx->subset = &strip_spec;
-        }
-        found += compare_buffers(p.buf[0].data, p.buf[1].data, ctx, did1, did2, found);
-        ctx->subset = nullptr;
+        found += compare_piece(p, plan, piece, did, ctx, found);
         p.buf[0].reclaim();
         p.buf[1].reclaim();
         if (limit_reached(ctx, found))

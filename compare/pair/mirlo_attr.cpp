@@ -73,7 +73,7 @@ void print_attr_table(const attr_match_table *table, const pair_context *ctx)
         output_print(ctx->out, " --------------------------------------\n");
         for (const attr_match &e : table->entries)
             output_print(ctx->out, "%5c %6c    %-15s\n", e.exists[0] ? 'x' : ' ', e.exists[1] ? 'x' : ' ',
-                                zarn_printable_name(e.name.c_str()).c_str());
+                                shown(e.name).c_str());
     }
     if (ctx->settings->verbose_level > 0) {
         size_t common = table->entries.size() - table->only_in_first - table->only_in_second;

@@ -34,115 +34,154 @@ bool comparable_messages_wanted(const pair_context *ctx)
     return ctx->settings->verbose_mode || ctx->settings->list_not_comparable;
 }
 
-int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_t *dims1, const hsize_t *dims2,
-                  const hsize_t *maxdim1, const hsize_t *maxdim2, pair_context *ctx, bool in_compound)
+namespace {
+
+// The two objects as the messages of diff_can_type name them.
+struct named_pair {
+    std::string shown[2];
+    const char *obj[2];
+    bool names; // both objects are named
+    bool print; // "Not comparable" lines are wanted and can name them
+};
+
+named_pair names_of(const pair_context *ctx)
 {
-    const bool names = ctx->object_names[0] != nullptr && ctx->object_names[1] != nullptr;
-    const bool print = comparable_messages_wanted(ctx) && names;
-    const std::string shown1 = shown(ctx->object_names[0]);
-    const std::string shown2 = shown(ctx->object_names[1]);
-    const char *obj1 = ctx->object_names[0] != nullptr ? shown1.c_str() : nullptr;
-    const char *obj2 = ctx->object_names[1] != nullptr ? shown2.c_str() : nullptr;
+    named_pair n;
+    for (int k = 0; k < 2; ++k) {
+        n.shown[k] = shown(ctx->object_names[k]);
+        n.obj[k] = ctx->object_names[k] != nullptr ? n.shown[k].c_str() : nullptr;
+    }
+    n.names = ctx->object_names[0] != nullptr && ctx->object_names[1] != nullptr;
+    n.print = comparable_messages_wanted(ctx) && n.names;
+    return n;
+}
 
-    H5T_class_t cls1 = H5Tget_class(f_tid1);
-    if (cls1 < 0) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class first object failed");
-        ctx->outcome->status |= MIRLO_STATUS_ERROR;
+// The classes of both types: 1 the same (in *cls), 0 not comparable, -1
+// failure.
+int classes_comparable(hid_t f_tid1, hid_t f_tid2, const named_pair &n, bool in_compound, pair_context *ctx,
+                       H5T_class_t *cls)
+{
+    const H5T_class_t cls1 = H5Tget_class(f_tid1);
+    const H5T_class_t cls2 = cls1 < 0 ? cls1 : H5Tget_class(f_tid2);
+    if (cls1 < 0 || cls2 < 0) {
+        ZARN_PUSH_ERROR(zarn_err_minor, cls1 < 0 ? "H5Tget_class first object failed"
+                                                 : "H5Tget_class second object failed");
+        ctx->outcome->fail();
         return -1;
     }
-    H5T_class_t cls2 = H5Tget_class(f_tid2);
-    if (cls2 < 0) {
-        ZARN_PUSH_ERROR(zarn_err_minor, "H5Tget_class second object failed");
-        ctx->outcome->status |= MIRLO_STATUS_ERROR;
-        return -1;
-    }
-
     if (cls1 != cls2) {
-        if (print) {
-            if (in_compound)
-                output_print(ctx->out, "Not comparable: <%s> has a class %s and <%s> has a class %s\n", obj1,
-                                    class_label(cls1), obj2, class_label(cls2));
-            else
-                output_print(ctx->out, "Not comparable: <%s> is of class %s and <%s> is of class %s\n", obj1,
-                                    class_label(cls1), obj2, class_label(cls2));
-        }
+        if (n.print)
+            output_print(ctx->out,
+                         in_compound ? "Not comparable: <%s> has a class %s and <%s> has a class %s\n"
+                                     : "Not comparable: <%s> is of class %s and <%s> is of class %s\n",
+                         n.obj[0], class_label(cls1), n.obj[1], class_label(cls2));
         pair_not_comparable(ctx, "%s: %s and %s",
-                              in_compound ? "compound members of different type classes" : "different type classes",
-                              class_label(cls1), class_label(cls2));
+                            in_compound ? "compound members of different type classes" : "different type classes",
+                            class_label(cls1), class_label(cls2));
         return 0;
     }
-
     if (cls1 == H5T_TIME) {
-        if (print)
-            output_print(ctx->out, "Not comparable: <%s> and <%s> are of class %s\n", obj1, obj2, "H5T_TIME");
+        if (n.print)
+            output_print(ctx->out, "Not comparable: <%s> and <%s> are of class %s\n", n.obj[0], n.obj[1], "H5T_TIME");
         pair_not_comparable(ctx, "time values (H5T_TIME) are not compared");
         return 0;
     }
+    *cls = cls1;
+    return 1;
+}
 
-    if (H5Tequal(f_tid1, f_tid2) == 0 && ctx->settings->verbose_mode && names) {
-        output_print(ctx->out, "Warning: different storage datatype\n");
-        if (cls1 == H5T_INTEGER || cls1 == H5T_FLOAT) {
-            output_print(ctx->out, "<%s> has file datatype ", obj1);
-            print_file_type_name(ctx->out, f_tid1);
-            output_print(ctx->out, "\n");
-            output_print(ctx->out, "<%s> has file datatype ", obj2);
-            print_file_type_name(ctx->out, f_tid2);
+void print_storage_type_warning(hid_t f_tid1, hid_t f_tid2, H5T_class_t cls, const named_pair &n,
+                                const pair_context *ctx)
+{
+    if (H5Tequal(f_tid1, f_tid2) != 0 || !ctx->settings->verbose_mode || !n.names)
+        return;
+    output_print(ctx->out, "Warning: different storage datatype\n");
+    if (cls != H5T_INTEGER && cls != H5T_FLOAT)
+        return;
+    const hid_t types[2] = {f_tid1, f_tid2};
+    for (int k = 0; k < 2; ++k) {
+        output_print(ctx->out, "<%s> has file datatype ", n.obj[k]);
+        print_file_type_name(ctx->out, types[k]);
+        output_print(ctx->out, "\n");
+    }
+}
+
+// One side's shape.
+struct shape_of {
+    int rank;
+    const hsize_t *dims;
+    const hsize_t *maxdims;
+};
+
+// Ranks and dimensions: true when they match (a difference of maximum
+// dimensions only is a warning in verbose mode).
+bool shapes_comparable(const shape_of shape[2], const named_pair &n, pair_context *ctx)
+{
+    auto print_shapes = [&]() {
+        for (int k = 0; k < 2; ++k) {
+            output_print(ctx->out, k == 0 ? "Not comparable: <%s> has rank %d, dimensions "
+                                          : "and <%s> has rank %d, dimensions ",
+                         n.obj[k], shape[k].rank);
+            print_extent(ctx->out, shape[k].rank, shape[k].dims);
+            output_print(ctx->out, ", max dimensions ");
+            print_extent(ctx->out, shape[k].rank, shape[k].maxdims);
             output_print(ctx->out, "\n");
         }
-    }
-
-    auto print_shapes = [&]() {
-        output_print(ctx->out, "Not comparable: <%s> has rank %d, dimensions ", obj1, rank1);
-        print_extent(ctx->out, rank1, dims1);
-        output_print(ctx->out, ", max dimensions ");
-        print_extent(ctx->out, rank1, maxdim1);
-        output_print(ctx->out, "\n");
-        output_print(ctx->out, "and <%s> has rank %d, dimensions ", obj2, rank2);
-        print_extent(ctx->out, rank2, dims2);
-        output_print(ctx->out, ", max dimensions ");
-        print_extent(ctx->out, rank2, maxdim2);
-        output_print(ctx->out, "\n");
     };
-
-    if (rank1 != rank2) {
-        if (print)
+    if (shape[0].rank != shape[1].rank) {
+        if (n.print)
             print_shapes();
-        pair_not_comparable(ctx, "different ranks: %d and %d", rank1, rank2);
-        return 0;
+        pair_not_comparable(ctx, "different ranks: %d and %d", shape[0].rank, shape[1].rank);
+        return false;
     }
-
     bool dims_differ = false;
     bool maxdims_differ = false;
-    for (int i = 0; i < rank1; ++i) {
-        if (dims1[i] != dims2[i])
+    for (int i = 0; i < shape[0].rank; ++i) {
+        if (shape[0].dims[i] != shape[1].dims[i])
             dims_differ = true;
-        if (maxdim1 != nullptr && maxdim2 != nullptr && maxdim1[i] != maxdim2[i])
+        if (shape[0].maxdims != nullptr && shape[1].maxdims != nullptr && shape[0].maxdims[i] != shape[1].maxdims[i])
             maxdims_differ = true;
     }
     if (dims_differ) {
-        if (print)
+        if (n.print)
             print_shapes();
-        pair_not_comparable(ctx, "different dimensions: %s and %s", extent_text(rank1, dims1).c_str(),
-                              extent_text(rank2, dims2).c_str());
-        return 0;
+        pair_not_comparable(ctx, "different dimensions: %s and %s", extent_text(shape[0].rank, shape[0].dims).c_str(),
+                            extent_text(shape[1].rank, shape[1].dims).c_str());
+        return false;
     }
-    if (maxdims_differ && ctx->settings->verbose_mode && obj1 != nullptr) {
+    if (maxdims_differ && ctx->settings->verbose_mode && n.obj[0] != nullptr) {
         output_print(ctx->out, "Warning: different maximum dimensions\n");
-        output_print(ctx->out, "<%s> has max dimensions ", obj1);
-        print_extent(ctx->out, rank1, maxdim1);
-        output_print(ctx->out, "\n");
-        output_print(ctx->out, "<%s> has max dimensions ", obj2);
-        print_extent(ctx->out, rank2, maxdim2);
-        output_print(ctx->out, "\n");
+        for (int k = 0; k < 2; ++k) {
+            output_print(ctx->out, "<%s> has max dimensions ", n.obj[k]);
+            print_extent(ctx->out, shape[k].rank, shape[k].maxdims);
+            output_print(ctx->out, "\n");
+        }
     }
+    return true;
+}
 
-    if (cls1 == H5T_COMPOUND) {
-        int n1 = H5Tget_nmembers(f_tid1);
-        int n2 = H5Tget_nmembers(f_tid2);
+} // namespace
+
+int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_t *dims1, const hsize_t *dims2,
+                  const hsize_t *maxdim1, const hsize_t *maxdim2, pair_context *ctx, bool in_compound)
+{
+    const named_pair n = names_of(ctx);
+    H5T_class_t cls = H5T_NO_CLASS;
+    const int classes = classes_comparable(f_tid1, f_tid2, n, in_compound, ctx, &cls);
+    if (classes != 1)
+        return classes;
+    print_storage_type_warning(f_tid1, f_tid2, cls, n, ctx);
+    const shape_of shape[2] = {{rank1, dims1, maxdim1}, {rank2, dims2, maxdim2}};
+    if (!shapes_comparable(shape, n, ctx))
+        return 0;
+
+    if (cls == H5T_COMPOUND) {
+        const int n1 = H5Tget_nmembers(f_tid1);
+        const int n2 = H5Tget_nmembers(f_tid2);
         if (n1 != n2) {
-            if (print) {
-                output_print(ctx->out, "Not comparable: <%s> has %d members ", obj1, n1);
-                output_print(ctx->out, "<%s> has %d members ", obj2, n2);
+            if (n.print) {
+                output_print(ctx->out, "Not comparable: <%s> has %d members ", n.obj[0], n1);
+                output_print(ctx->out, "<%s> has %d members ", n.obj[1], n2);
                 output_print(ctx->out, "\n");
             }
             pair_not_comparable(ctx, "different numbers of compound members: %d and %d", n1, n2);
@@ -157,16 +196,11 @@ int diff_can_type(hid_t f_tid1, hid_t f_tid2, int rank1, int rank2, const hsize_
             }
         }
     }
-
-    if (cls1 == H5T_STRING) {
-        htri_t vstr1 = H5Tis_variable_str(f_tid1);
-        htri_t vstr2 = H5Tis_variable_str(f_tid2);
-        if (vstr1 != vstr2) {
-            if (print)
-                output_print(ctx->out, "Not comparable: <%s> or <%s> is of mixed string type\n", obj1, obj2);
-            pair_not_comparable(ctx, "a fixed-length and a variable-length string type");
-            return 0;
-        }
+    if (cls == H5T_STRING && H5Tis_variable_str(f_tid1) != H5Tis_variable_str(f_tid2)) {
+        if (n.print)
+            output_print(ctx->out, "Not comparable: <%s> or <%s> is of mixed string type\n", n.obj[0], n.obj[1]);
+        pair_not_comparable(ctx, "a fixed-length and a variable-length string type");
+        return 0;
     }
     return 1;
 }

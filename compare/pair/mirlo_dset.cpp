@@ -227,7 +227,7 @@ void print_missing_filters(output_sink *out, const h5_plist dcpl[2], const char 
     for (int k = 0; k < 2; ++k)
         missing[k] = zarn_unavailable_filter(dcpl[k], &id[k], name[k], sizeof name[k]) == 1;
     auto filter = [&](int k) {
-        return (name[k][0] != '\0' ? zarn_printable_name(name[k]) + " " : std::string()) + "(" +
+        return (name[k][0] != '\0' ? shown(name[k]) + " " : std::string()) + "(" +
                std::to_string(id[k]) + ")";
     };
     if (missing[0] && missing[1] && id[0] == id[1])
