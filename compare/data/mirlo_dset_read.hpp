@@ -3,28 +3,7 @@
 // piece by piece along a strip plan (subsets, whole extent, or chunk-aligned),
 // skipping data that the storage proves equal (mirlo_chunks).
 #pragma once
-#include "h5_handle.hpp"
-#include "mirlo_context.hpp"
-#include "mirlo_read_buffer.hpp"
-#include "zarn_utils.hpp"
-
-// Everything one dataset comparison opens. Members are destroyed in reverse
-// order, so buffers are reclaimed before the spaces and types they name close.
-struct dset_pair {
-    h5_dataspace sid[2];
-    h5_datatype ftype[2];
-    h5_datatype mtype[2];
-    h5_dataspace memspace[2];
-    read_buffer buf[2];
-    // A read of the side may leave elements of its buffer as they were
-    // (storage never written, no fill value or fill time "never"): its
-    // buffer is zeroed before each read.
-    bool zero_before_read[2] = {false, false};
-};
-
-// Position bookkeeping for diff_array: row-major strides of the full
-// extent, position cleared.
-void reset_positions(pair_context *ctx);
+#include "mirlo_read.hpp"
 
 // Compares the data of did[0] and did[1] (extents dims[0] and dims[1];
 // dataset first describes the buffers; the selections of subsets, when it
