@@ -8,7 +8,10 @@
 //  - chunks never written without a fill value, or with fill time "never":
 //    such elements read as zero on both sides, never as an earlier strip;
 //  - a NaN under -N with --use-system-epsilon counts in every strip, also in
-//    strips whose bytes are all equal.
+//    strips whose bytes are all equal;
+//  - the datasets that object references lead to are compared whole, also
+//    when they would be read in several strips and the dataset holding the
+//    references is handed to the workers in pieces.
 #include "mirlo_dset.hpp"
 #include "zarn_utils.hpp"
 #include "test_mpi_support.hpp"
@@ -163,6 +166,35 @@ TEST(StorageLayoutProcesses, CountLimitKeepsTheFirstRowsOfTheFullListing)
         EXPECT_EQ(rows_of(limited.out), std::vector<row>(every.begin(), every.begin() + 3)) << path;
         EXPECT_EQ(limited.found, 3u) << path;
     }
+}
+
+TEST(StorageLayoutProcesses, DatasetsThatReferencesLeadToAreComparedWhole)
+{
+    // /refs leads to /types/int and /types/double, six values each, of which
+    // the fixture changed elements 2 and 5: four rows, at every process count,
+    // however the referenced data is cut into strips.
+    const std::string a = test_support::fixture_path("dset_a.h5");
+    const std::string b = test_support::fixture_path("dset_b.h5");
+    const hsize_t saved_budget = hyperslab_bufsize, saved_limit = whole_read_limit;
+    hyperslab_bufsize = 16;
+    whole_read_limit = 0;
+    const mirlo_settings o = test_support::default_settings(true);
+    std::vector<test_support::mpi_run_result> runs;
+    for (bool alone : {true, false})
+        runs.push_back(test_support::mpi_run(a, b, o, alone, "/refs", "/refs"));
+    hyperslab_bufsize = saved_budget;
+    whole_read_limit = saved_limit;
+    if (world_rank() != 0)
+        return;
+    for (const test_support::mpi_run_result &r : runs) {
+        EXPECT_EQ(r.error_status, 0) << r.out;
+        EXPECT_EQ(r.found, 4u) << r.out;
+        std::vector<row> got = rows_of(r.out);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, (std::vector<row>{{{2}, "2", "7"}, {{2}, "2", "7"}, {{5}, "5", "9"}, {{5}, "5", "9"}}))
+            << r.out;
+    }
+    EXPECT_EQ(runs[1].out, runs[0].out);
 }
 
 } // namespace
