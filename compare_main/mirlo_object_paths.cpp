@@ -5,17 +5,20 @@
 
 #include <hdf5.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace {
 
 struct listing {
-    FILE *out;
     std::string_view head; // the prefix up to and including its last '/'
     std::string_view stem; // what the member names must begin with
+    std::vector<std::string> paths;
 };
 
 // True when the member name of group leads to a group: a hard link to one, or
@@ -31,17 +34,16 @@ bool leads_to_group(hid_t group, const char *name, const H5L_info_t *link)
 
 herr_t list_member(hid_t group, const char *name, const H5L_info_t *link, void *data)
 {
-    const listing &l = *static_cast<const listing *>(data);
+    listing &l = *static_cast<listing *>(data);
     const std::string_view member(name);
     if (member.substr(0, l.stem.size()) != l.stem || member.find('\n') != std::string_view::npos)
         return 0;
-    std::string line(l.head);
-    line += member;
+    std::string path(l.head);
+    path += member;
     if (leads_to_group(group, name, link))
-        line += '/';
-    line += '\n';
-    // A failed write stops the iteration; the caller reports it.
-    return std::fwrite(line.data(), 1, line.size(), l.out) == line.size() ? 0 : -1;
+        path += '/';
+    l.paths.push_back(std::move(path));
+    return 0;
 }
 
 } // namespace
@@ -57,7 +59,7 @@ int mirlo_list_object_paths(FILE *out, const char *file, const char *prefix)
     // Object names are absolute: an empty word starts at the root.
     const std::string_view typed(*prefix != '\0' ? prefix : "/");
     const size_t slash = typed.rfind('/');
-    listing l{out, {}, typed};
+    listing l{{}, typed, {}};
     std::string group_path = "/";
     if (slash != std::string_view::npos) {
         l.head = typed.substr(0, slash + 1);
@@ -70,9 +72,16 @@ int mirlo_list_object_paths(FILE *out, const char *file, const char *prefix)
     h5_group g(H5Gopen2(f, group_path.c_str(), H5P_DEFAULT));
     if (!g.valid())
         return 0;
+    // The library's own order is the cheapest to walk in a large group (no
+    // table of every name sorted first); the paths are sorted afterwards. A
+    // group that cannot be read to its end completes to what was read.
     hsize_t at = 0;
-    const herr_t walked = H5Literate(g, H5_INDEX_NAME, H5_ITER_INC, &at, list_member, &l);
-    if ((walked < 0 && std::ferror(out)) || std::fflush(out) != 0 || std::ferror(out)) {
+    (void)H5Literate(g, H5_INDEX_NAME, H5_ITER_NATIVE, &at, list_member, &l);
+    std::sort(l.paths.begin(), l.paths.end());
+    for (const std::string &path : l.paths)
+        if (std::fputs(path.c_str(), out) == EOF || std::fputc('\n', out) == EOF)
+            break;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
         std::fprintf(stderr, "mirlo error: cannot write the object paths: %s\n", std::strerror(errno));
         return 2;
     }
