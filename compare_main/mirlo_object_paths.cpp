@@ -4,6 +4,7 @@
 #include "zarn_utils.hpp"
 
 #include <hdf5.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,8 +51,12 @@ herr_t list_member(hid_t group, const char *name, const H5L_info_t *link, void *
 
 int mirlo_list_object_paths(FILE *out, const char *file, const char *prefix)
 {
+    // Only a regular file is opened: opening a FIFO for reading waits for a
+    // writer, and the shell that asked would wait with it.
+    struct stat st;
+    const bool regular = stat(file, &st) == 0 && S_ISREG(st.st_mode);
     h5_errors_off quiet;
-    h5_file f(H5Fopen(file, H5F_ACC_RDONLY, H5P_DEFAULT));
+    h5_file f(regular ? H5Fopen(file, H5F_ACC_RDONLY, H5P_DEFAULT) : -1);
     if (!f.valid()) {
         std::fprintf(stderr, "mirlo error: <%s>: unable to open file\n", zarn_printable_name(file).c_str());
         return 2;

@@ -12,6 +12,6 @@
 // completion can go on into it. Only that group is read, however many objects the file holds; external links are not
 // followed. Names that hold a newline cannot be written one per line and are
 // left out. Returns 0, also when nothing matches or the group does not exist;
-// 2 with a message on standard error when the file cannot be opened or out
-// cannot be written.
+// 2 with a message on standard error when the file cannot be opened (only a
+// regular file is: a FIFO would block) or out cannot be written.
 int mirlo_list_object_paths(FILE *out, const char *file, const char *prefix);

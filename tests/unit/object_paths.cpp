@@ -4,6 +4,7 @@
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -81,11 +82,15 @@ TEST(ObjectPaths, FileThatCannotBeOpenedOrOutputThatCannotBeWrittenIsStatusTwo)
 {
     temp_dir dir("object_paths");
     ASSERT_TRUE(dir.valid());
-    const std::string missing = dir.file("missing.h5");
-    const auto run = test_support::capture([&] { return mirlo_list_object_paths(stdout, missing.c_str(), "/"); });
-    EXPECT_EQ(run.result, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "mirlo error: <" + missing + ">: unable to open file\n");
+    // A FIFO without a writer would block the open for ever.
+    const std::string fifo = dir.file("fifo.h5");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &name : {dir.file("missing.h5"), fifo, dir.path()}) {
+        const auto run = test_support::capture([&] { return mirlo_list_object_paths(stdout, name.c_str(), "/"); });
+        EXPECT_EQ(run.result, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "mirlo error: <" + name + ">: unable to open file\n");
+    }
 
     const std::string file = write_tree(dir);
     FILE *full = std::fopen("/dev/full", "w");
