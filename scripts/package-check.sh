@@ -36,7 +36,7 @@ status=0
 step mpiexec -n 1 /usr/bin/pmirlo -r demo_run1.h5 demo_run2.h5 || status=$?
 [ "$status" = 1 ] || { echo "package-check: pmirlo ended with status $status, expected 1"; exit 1; }
 step mpiexec -n 2 /usr/bin/tessel -A posix,mpiio,phdf5 -e 64K -x 64K -i 1
-step man -w pmirlo tessel tessel-plot
+step man -w pmirlo tessel tessel-plot tessel-compare
 # The loader returns 124 once it has loaded a completion ("try again").
 bash -c '. /usr/share/bash-completion/bash_completion; _completion_loader pmirlo; complete -p pmirlo' |
     grep -q ' -F _pmirlo ' ||

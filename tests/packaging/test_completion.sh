@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Bash completion of pmirlo, tessel and tessel-plot, driven as bash drives it
-# (COMP_WORDS, COMP_CWORD) with bash-completion's helpers: options, values of
-# options, file names, and object paths listed by pmirlo from inside the files.
-# Arguments: COMPLETION_DIR PMIRLO TESSEL TESSEL_PLOT FIXTURE_DIR
+# Bash completion of pmirlo, tessel, tessel-plot and tessel-compare, driven
+# as bash drives it (COMP_WORDS, COMP_CWORD) with bash-completion's helpers:
+# options, values of options, file names, and object paths listed by pmirlo
+# from inside the files.
+# Arguments: COMPLETION_DIR PMIRLO TESSEL FIXTURE_DIR (tessel-plot and
+# tessel-compare beside tessel)
 set -u
-dir=$1 pmirlo=$2 tessel=$3 plot=$4 fix=$5
+dir=$1 pmirlo=$2 tessel=$3 fix=$4
+bench=$(dirname "$tessel")
 helpers=/usr/share/bash-completion/bash_completion
 if [ ! -r "$helpers" ]; then
     echo "SKIP: bash-completion is not installed ($helpers)"
@@ -97,7 +100,10 @@ check _tessel "2,r,1${nl}2,r,3${nl}2,r,4${nl}2,r,t${nl}2,r,v" open tessel -D 2,r
 check _tessel "--csv=" open tessel --cs
 check _tessel "$fix/trek_graph.h5" - tessel --json "$fix/trek_gr"
 check _tessel "" - tessel -e ""
+check _tessel "pattern" closed tessel --data = pa
 check _tessel_plot "--phases" - tessel-plot --pha
+check _tessel_plot "" - tessel-plot "$fix/trek_gr"
+check _tessel_compare "--tolerance" - tessel-compare --tol
 
 # Every option of a program's usage text is offered.
 covered() { # LABEL FUNCTION PROGRAM USAGE
@@ -109,7 +115,8 @@ covered() { # LABEL FUNCTION PROGRAM USAGE
 }
 covered pmirlo _pmirlo pmirlo "$(mpiexec -n 1 "$pmirlo" -h)"
 covered tessel _tessel tessel "$(mpiexec -n 1 "$tessel" -h)"
-covered tessel-plot _tessel_plot tessel-plot "$("$plot" -h)"
+covered tessel-plot _tessel_plot tessel-plot "$("$bench/tessel-plot" -h)"
+covered tessel-compare _tessel_compare tessel-compare "$("$bench/tessel-compare" -h)"
 
 [ "$failures" = 0 ] && echo "all completion checks passed"
 exit $((failures > 0))

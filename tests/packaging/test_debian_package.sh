@@ -37,12 +37,12 @@ printf '%s\n' "$depends" | grep -qE 'libhdf5-[0-9]|libhdf5-openmpi' && fail "Dep
 
 root=$work/root
 dpkg-deb -x "$deb" "$root" || { echo "FAIL: dpkg-deb -x"; exit 1; }
-for f in usr/bin/pmirlo usr/bin/tessel usr/bin/tessel-plot \
-    usr/share/man/man1/pmirlo.1.gz usr/share/man/man1/tessel.1.gz usr/share/man/man1/tessel-plot.1.gz \
-    usr/share/bash-completion/completions/pmirlo usr/share/bash-completion/completions/tessel \
-    usr/share/bash-completion/completions/tessel-plot usr/share/doc/pmirlo-tessel/README.md; do
-    [ -f "$root/$f" ] || fail "not in the package: /$f"
+for program in pmirlo tessel tessel-plot tessel-compare; do
+    for f in usr/bin/$program usr/share/man/man1/$program.1.gz usr/share/bash-completion/completions/$program; do
+        [ -f "$root/$f" ] || fail "not in the package: /$f"
+    done
 done
+[ -f "$root/usr/share/doc/pmirlo-tessel/README.md" ] || fail "not in the package: the README"
 if command -v man > /dev/null; then
     MANWIDTH=80 man -l "$root/usr/share/man/man1/pmirlo.1.gz" 2> /dev/null | grep -q '^NAME' ||
         fail "the packaged manual page does not render"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The manual pages render without a warning from man and groff, and each
 # names every option of its program's usage text.
-# Arguments: MAN_DIR PMIRLO TESSEL TESSEL_PLOT
+# Arguments: MAN_DIR PMIRLO TESSEL (tessel-plot and tessel-compare beside it)
 set -u
-man_dir=$1 pmirlo=$2 tessel=$3 plot=$4
+man_dir=$1 pmirlo=$2 tessel=$3
+bench=$(dirname "$tessel")
 . "$(dirname "$0")/usage_options.sh"
 if ! command -v man > /dev/null; then
     echo "SKIP: man is not installed"
@@ -25,7 +26,8 @@ check_page() { # PAGE USAGE
 }
 check_page pmirlo "$(mpiexec -n 1 "$pmirlo" -h)"
 check_page tessel "$(mpiexec -n 1 "$tessel" -h)"
-check_page tessel-plot "$("$plot" -h)"
+check_page tessel-plot "$("$bench/tessel-plot" -h)"
+check_page tessel-compare "$("$bench/tessel-compare" -h)"
 
 [ "$failures" = 0 ] && echo "all manual page checks passed"
 exit $((failures > 0))
