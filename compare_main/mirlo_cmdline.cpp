@@ -268,6 +268,15 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, diff_options *opti
     return MIRLO_ARGS_VALID;
 }
 
+bool mirlo_object_paths_request(int argc, char **argv, const char **file, const char **prefix)
+{
+    if (argc < 3 || std::strcmp(argv[1], "--list-object-paths") != 0)
+        return false;
+    *file = argv[2];
+    *prefix = argc > 3 ? argv[3] : "";
+    return true;
+}
+
 void parse_command_line(int argc, char **argv, mirlo_args *args, diff_options *options)
 {
     int status = mirlo_parse_args(argc, argv, args, options);
