@@ -188,7 +188,7 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
 
     if (ctx.world_rank == 0 && machine_reports) {
         info.exit_status = status;
-        int report_status = finish_report(&json_file, tessel_json(info, options, results).dump(2) + "\n");
+        int report_status = finish_report(&json_file, tessel_json(info, options, results));
         report_status |= finish_report(&csv_file, tessel_csv(info, options, results));
         status |= report_status;
     }
