@@ -112,6 +112,28 @@ int finish_text_report(const tessel_context &ctx, tessel_output &out)
     return 1;
 }
 
+// Standard output as a checked stream, or nullptr after saying why not.
+output_owner checked_standard_output()
+{
+    output_owner text = tessel_output::standard_output();
+    if (text == nullptr)
+        fprintf(stderr, "tessel: cannot write standard output: %s\n", std::strerror(errno));
+    return text;
+}
+
+// The usage text on standard output (rank 0), written through a checked
+// stream so that a failed write is reported with its reason. Returns 0, or
+// 1 on every process when it could not be written.
+int print_usage(const tessel_context &ctx)
+{
+    output_owner text = checked_standard_output();
+    if (text == nullptr)
+        return 1;
+    if (ctx.world_rank == 0)
+        print_bench_usage(text->stream());
+    return finish_text_report(ctx, *text);
+}
+
 // Everything between MPI_Init and MPI_Finalize; every owner of an MPI or
 // HDF5 resource is gone when it returns. Returns the exit status of this
 // process (every process returns the same).
@@ -128,13 +150,9 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     std::string message;
     switch (parse_bench_command_line(argc, argv, &options, &message)) {
     case bench_command::help:
-        if (ctx.world_rank == 0)
-            print_bench_usage();
-        return 0;
+        return print_usage(ctx);
     case bench_command::usage:
-        if (ctx.world_rank == 0)
-            print_bench_usage();
-        return 1;
+        return print_usage(ctx) | 1;
     case bench_command::refused:
         (void)rank0_refuses(ctx, message);
         return 1;
@@ -163,11 +181,9 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
         if (open_text_report(ctx, options.output, &text) != 0)
             return 1;
     } else {
-        text = tessel_output::standard_output();
-        if (text == nullptr) {
-            fprintf(stderr, "tessel: cannot write standard output: %s\n", std::strerror(errno));
+        text = checked_standard_output();
+        if (text == nullptr)
             return 1;
-        }
     }
     ctx.out = text->stream();
 
