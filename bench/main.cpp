@@ -7,13 +7,16 @@
 #include "tessel_driver.hpp"
 #include "tessel_export.hpp"
 #include "tessel_output.hpp"
+#include "tessel_progress.hpp"
 #include "tessel_report.hpp"
 #include "tessel_usage.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
 #include "zarn_options.hpp"
 
+#include <fcntl.h>
 #include <mpi.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -196,8 +199,15 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     if (machine_reports)
         info = gather_run_info(ctx, true);
 
+    tessel_progress progress;
+    if (ctx.world_rank == 0 && tessel_progress_wanted(options)) {
+        progress = tessel_progress_start(options, ctx.world_size);
+        ctx.progress = &progress;
+    }
     std::vector<tessel_measurement> results;
     int status = run_benchmarks(ctx, options, &results) < 0 ? 1 : 0;
+    tessel_progress_finish(ctx.progress);
+    ctx.progress = nullptr;
     MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
     if (const std::string warning = tessel_collective_warning(options, results); !warning.empty())
         fprintf(stderr, "%s\n", warning.c_str());
@@ -229,10 +239,25 @@ int finish_standard_output(const tessel_context &ctx)
     return any;
 }
 
+// A standard descriptor that is closed (tessel 2>&-) would be the next
+// descriptor opened (a library's file, the launcher's socket, a test file),
+// and messages meant for the closed stream would land in it. /dev/null,
+// opened for reading only, takes its place: writes to it still fail, as
+// they would on the closed descriptor, and no other file can take it.
+void keep_standard_descriptors()
+{
+    // In increasing order, so the lowest free descriptor open() returns is
+    // the closed one.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            (void)open("/dev/null", O_RDONLY);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    keep_standard_descriptors();
     zarn_init();
     // Named for the message of the fatal-signal handler, the only place
     // where the tools library prints the program's name for tessel.

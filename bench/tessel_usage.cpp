@@ -214,6 +214,9 @@ void print_bench_usage(FILE *out)
     fprintf(out, "     --deadline=SECONDS          Stop each write and read phase at the first\n");
     fprintf(out, "                                 transfer after SECONDS, on every process\n");
     fprintf(out, "                                 [default: no deadline]\n");
+    fprintf(out, "     --progress[=0|1]            One line on standard error per finished\n");
+    fprintf(out, "                                 measurement; 0 turns it off [default: on\n");
+    fprintf(out, "                                 when standard error is a terminal]\n");
     fprintf(out, "\n");
     fprintf(out, "  F  - is a filename.\n");
     fprintf(out, "  N  - is an integer >=0.\n");
