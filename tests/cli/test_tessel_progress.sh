@@ -72,7 +72,7 @@ same "failed measurement: its line" "$(printf '%s\n' \
     "tessel: 1 of 1: posix 2 procs 3 KiB transfers failed")" "$ERR"
 
 # Values that are neither on nor off: one message, status 1, nothing run.
-for value in abc -1 2 0.5 inf ""; do
+for value in abc -1 ""; do
     for n in 1 2; do
         run $n -A posix -e 16K --progress="$value"
         status_is "--progress=$value n=$n" 1

@@ -1,12 +1,12 @@
 // tessel's progress lines: --progress on the command line, the number of
 // measurements a run makes, the text of a line, and what goes to standard
-// error in plain and in terminal (rewriting) mode.
+// error in terminal (rewriting) mode. Plain lines, and standard error closed,
+// full or a broken pipe, are tested end to end (test_tessel_progress.sh).
 #include "tessel_test_support.hpp"
 
 #include "tessel_driver.hpp"
 #include "tessel_progress.hpp"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -147,21 +147,6 @@ private:
     int saved_;
 };
 
-TEST(ProgressOutput, PlainLinesOneAfterAnother)
-{
-    const bench_options o = options_of({"-A", "posix"});
-    tessel_progress p;
-    p.total = 2;
-    captured_stderr err;
-    tessel_progress_step(&p, finished(pio_interface::posix, 2, 4096, 4096), o);
-    tessel_progress_hide(&p); // nothing to take off a plain stream
-    tessel_progress_show(&p);
-    tessel_progress_step(&p, finished(pio_interface::posix, 1, 4096, 4096), o);
-    tessel_progress_finish(&p);
-    EXPECT_EQ(err.text(), "tessel: 1 of 2: posix 2 procs 4 KiB transfers done\n"
-                          "tessel: 2 of 2: posix 1 proc 4 KiB transfers done\n");
-}
-
 TEST(ProgressOutput, OnATerminalEachLineReplacesTheLastAndStaysBelowOtherOutput)
 {
     const bench_options o = options_of({"-A", "posix"});
@@ -183,31 +168,6 @@ TEST(ProgressOutput, OnATerminalEachLineReplacesTheLastAndStaysBelowOtherOutput)
     const std::string second = "tessel: 2 of 10: posix 1 proc 4 KiB transfers done";
     EXPECT_EQ(err.text(), "\r" + first + "\r" + std::string(first.size(), ' ') + "\r" + "\r" + first + "\r" + second +
                               std::string(first.size() - second.size(), ' ') + "\n");
-}
-
-TEST(ProgressOutput, AFailedWriteEndsTheLinesButNotTheRun)
-{
-    const bench_options o = options_of({"-A", "posix"});
-    tessel_progress p;
-    p.total = 2;
-    // A pipe whose reader is gone: the write fails with EPIPE, and the
-    // process is not ended by SIGPIPE.
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    close(ends[0]);
-    const int saved = dup(STDERR_FILENO);
-    dup2(ends[1], STDERR_FILENO);
-    close(ends[1]);
-    tessel_progress_step(&p, finished(pio_interface::posix, 1, 4096, 4096), o);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    EXPECT_TRUE(p.broken);
-    EXPECT_EQ(p.done, 1);
-    // Later lines are not attempted; the count goes on.
-    captured_stderr err;
-    tessel_progress_step(&p, finished(pio_interface::posix, 1, 4096, 4096), o);
-    EXPECT_EQ(err.text(), "");
-    EXPECT_EQ(p.done, 2);
 }
 
 } // namespace
