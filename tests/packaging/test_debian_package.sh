@@ -43,6 +43,12 @@ for program in pmirlo tessel tessel-plot tessel-compare; do
     done
 done
 [ -f "$root/usr/share/doc/pmirlo-tessel/README.md" ] || fail "not in the package: the README"
+# The report reader the Python programs share lives in share/, not among the commands.
+[ -f "$root/usr/share/tessel/tessel_json.py" ] || fail "not in the package: /usr/share/tessel/tessel_json.py"
+[ -e "$root/usr/bin/tessel_json.py" ] && fail "a Python module among the commands: /usr/bin/tessel_json.py"
+for program in tessel-plot tessel-compare; do
+    "$root/usr/bin/$program" --help > /dev/null 2>&1 || fail "$program from the package does not start"
+done
 if command -v man > /dev/null; then
     MANWIDTH=80 man -l "$root/usr/share/man/man1/pmirlo.1.gz" 2> /dev/null | grep -q '^NAME' ||
         fail "the packaged manual page does not render"
