@@ -8,7 +8,7 @@ CTEST_JOBS ?= 2
 # Our own checks treat warnings as errors; plain builds do not.
 WERROR    ?= -DZARN_WERROR=OFF
 
-.PHONY: all deps build build-asan check check-plain check-asan demo install bench clean
+.PHONY: all deps build build-asan check check-plain check-asan demo install package package-check bench clean
 
 all: build
 
@@ -38,6 +38,15 @@ demo: build
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the plain build (build/pmirlo-tessel_<version>_amd64.deb).
+package: build
+	cmake --build $(BUILD) --target package
+
+# Installs the package with apt-get, runs it from /usr/bin and removes it.
+# Not part of check.
+package-check: build
+	bash scripts/package-check.sh $(BUILD)
 
 bench: deps
 	cmake -S . -B build-perf -DCMAKE_BUILD_TYPE=Release -DZARN_BUILD_PERF=ON

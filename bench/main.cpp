@@ -7,13 +7,16 @@
 #include "tessel_driver.hpp"
 #include "tessel_export.hpp"
 #include "tessel_output.hpp"
+#include "tessel_progress.hpp"
 #include "tessel_report.hpp"
 #include "tessel_usage.hpp"
 #include "zarn.hpp"
 #include "zarn_fatal.hpp"
 #include "zarn_options.hpp"
 
+#include <fcntl.h>
 #include <mpi.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -112,6 +115,28 @@ int finish_text_report(const tessel_context &ctx, tessel_output &out)
     return 1;
 }
 
+// Standard output as a checked stream, or nullptr after saying why not.
+output_owner checked_standard_output()
+{
+    output_owner text = tessel_output::standard_output();
+    if (text == nullptr)
+        fprintf(stderr, "tessel: cannot write standard output: %s\n", std::strerror(errno));
+    return text;
+}
+
+// The usage text on standard output (rank 0), written through a checked
+// stream so that a failed write is reported with its reason. Returns 0, or
+// 1 on every process when it could not be written.
+int print_usage(const tessel_context &ctx)
+{
+    output_owner text = checked_standard_output();
+    if (text == nullptr)
+        return 1;
+    if (ctx.world_rank == 0)
+        print_bench_usage(text->stream());
+    return finish_text_report(ctx, *text);
+}
+
 // Everything between MPI_Init and MPI_Finalize; every owner of an MPI or
 // HDF5 resource is gone when it returns. Returns the exit status of this
 // process (every process returns the same).
@@ -128,13 +153,9 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     std::string message;
     switch (parse_bench_command_line(argc, argv, &options, &message)) {
     case bench_command::help:
-        if (ctx.world_rank == 0)
-            print_bench_usage();
-        return 0;
+        return print_usage(ctx);
     case bench_command::usage:
-        if (ctx.world_rank == 0)
-            print_bench_usage();
-        return 1;
+        return print_usage(ctx) | 1;
     case bench_command::refused:
         (void)rank0_refuses(ctx, message);
         return 1;
@@ -163,11 +184,9 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
         if (open_text_report(ctx, options.output, &text) != 0)
             return 1;
     } else {
-        text = tessel_output::standard_output();
-        if (text == nullptr) {
-            fprintf(stderr, "tessel: cannot write standard output: %s\n", std::strerror(errno));
+        text = checked_standard_output();
+        if (text == nullptr)
             return 1;
-        }
     }
     ctx.out = text->stream();
 
@@ -180,15 +199,22 @@ int tessel_main(tessel_context &ctx, int argc, char **argv)
     if (machine_reports)
         info = gather_run_info(ctx, true);
 
+    tessel_progress progress;
+    if (ctx.world_rank == 0 && tessel_progress_wanted(options)) {
+        progress = tessel_progress_start(options, ctx.world_size);
+        ctx.progress = &progress;
+    }
     std::vector<tessel_measurement> results;
     int status = run_benchmarks(ctx, options, &results) < 0 ? 1 : 0;
+    tessel_progress_finish(ctx.progress);
+    ctx.progress = nullptr;
     MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
     if (const std::string warning = tessel_collective_warning(options, results); !warning.empty())
         fprintf(stderr, "%s\n", warning.c_str());
 
     if (ctx.world_rank == 0 && machine_reports) {
         info.exit_status = status;
-        int report_status = finish_report(&json_file, tessel_json(info, options, results).dump(2) + "\n");
+        int report_status = finish_report(&json_file, tessel_json(info, options, results));
         report_status |= finish_report(&csv_file, tessel_csv(info, options, results));
         status |= report_status;
     }
@@ -213,10 +239,25 @@ int finish_standard_output(const tessel_context &ctx)
     return any;
 }
 
+// A standard descriptor that is closed (tessel 2>&-) would be the next
+// descriptor opened (a library's file, the launcher's socket, a test file),
+// and messages meant for the closed stream would land in it. /dev/null,
+// opened for reading only, takes its place: writes to it still fail, as
+// they would on the closed descriptor, and no other file can take it.
+void keep_standard_descriptors()
+{
+    // In increasing order, so the lowest free descriptor open() returns is
+    // the closed one.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            (void)open("/dev/null", O_RDONLY);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    keep_standard_descriptors();
     zarn_init();
     // Named for the message of the fatal-signal handler, the only place
     // where the tools library prints the program's name for tessel.

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+struct tessel_progress;
+
 using mpi_hint_list = std::vector<std::pair<std::string, std::string>>;
 
 struct tessel_context {
@@ -26,6 +28,7 @@ struct tessel_context {
     std::string prefix;             // HDF5_PARAPREFIX: the folder of the test files
     const char *user_variable = nullptr; // "USER", else "LOGIN" when set, else nullptr
     std::string user;               // its value: the test files' folder under the prefix
+    tessel_progress *progress = nullptr; // world rank 0 with progress shown: its lines
 };
 
 // Reads HDF5_NOCLEANUP, HDF5_PARAPREFIX, USER and LOGIN into ctx.

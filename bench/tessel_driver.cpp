@@ -3,6 +3,7 @@
 
 #include "pio_owners.hpp"
 #include "pio_run.hpp"
+#include "tessel_progress.hpp"
 #include "tessel_report.hpp"
 
 #include <algorithm>
@@ -73,8 +74,7 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
     int status = 0;
     const int nprocs = ctx.nprocs;
     tessel_log(ctx, 0, "Number of processors = %d\n", nprocs);
-    const long long max = o.max_xfer_size;
-    for (long long N = o.min_xfer_size; N != 0 && N <= max; N *= 2) {
+    for (const long long N : tessel_transfer_sizes(o)) {
         const bench_parameters base = parameters_of(o, nprocs, N);
         const double file_mb = static_cast<double>(base.dset_size) * static_cast<double>(o.num_dsets) / MB;
         if (o.dim2d) {
@@ -92,8 +92,11 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
         // Settings that make no whole shares are refused once for every
         // interface of this size.
         const std::string refused = pio_check_parameters(base);
-        if (!refused.empty() && ctx.rank == 0)
+        if (!refused.empty() && ctx.rank == 0) {
+            tessel_progress_hide(ctx.progress);
             std::fprintf(stderr, "%s\n", refused.c_str());
+            tessel_progress_show(ctx.progress);
+        }
         for (size_t i = 0; i < std::size(PIO_INTERFACES); ++i) {
             if (!(o.api & API_BIT[i]))
                 continue;
@@ -102,14 +105,45 @@ int run_buffer_sizes(const tessel_context &ctx, const bench_options &o, std::vec
             results->push_back(run_test(ctx, o, p, refused));
             if (results->back().failed_iterations > 0)
                 status = -1;
+            if (ctx.progress != nullptr)
+                tessel_progress_step(ctx.progress, results->back(), o);
         }
-        if (N > max / 2)
-            break;
     }
     return status;
 }
 
 } // namespace
+
+std::vector<int> tessel_process_counts(const bench_options &o)
+{
+    std::vector<int> counts;
+    for (int n = o.max_num_processes; n >= o.min_num_processes && n > 0; n /= 2)
+        counts.push_back(n);
+    return counts;
+}
+
+std::vector<long long> tessel_transfer_sizes(const bench_options &o)
+{
+    std::vector<long long> sizes;
+    const long long max = o.max_xfer_size;
+    for (long long N = o.min_xfer_size; N > 0 && N <= max; N *= 2) {
+        sizes.push_back(N);
+        if (N > max / 2)
+            break; // the next size would pass the largest (or overflow)
+    }
+    return sizes;
+}
+
+int tessel_measurement_count(const bench_options &o, int world_size)
+{
+    int counts = 0;
+    for (const int n : tessel_process_counts(o))
+        counts += n <= world_size ? 1 : 0;
+    int interfaces = 0;
+    for (const bench_api_bits bit : API_BIT)
+        interfaces += (o.api & bit) != 0 ? 1 : 0;
+    return counts * static_cast<int>(tessel_transfer_sizes(o).size()) * interfaces;
+}
 
 void tessel_keep_iteration(const pio_run_result &run, std::vector<tessel_iteration_record> *kept)
 {
@@ -221,7 +255,7 @@ tessel_measurement run_test(const tessel_context &ctx, const bench_options &o, c
 int run_benchmarks(const tessel_context &ctx, const bench_options &o, std::vector<tessel_measurement> *results)
 {
     int status = 0;
-    for (int n = o.max_num_processes; n >= o.min_num_processes && n > 0; n /= 2) {
+    for (const int n : tessel_process_counts(o)) {
         if (ctx.world_size < n) {
             // Every process would print the same words.
             if (ctx.world_rank == 0)

@@ -41,6 +41,17 @@ void tessel_keep_iteration(const pio_run_result &run, std::vector<tessel_iterati
 void tessel_gather_iterations(const tessel_context &ctx, const std::vector<tessel_iteration_record> &kept,
                               tessel_measurement *m);
 
+// The process counts of a run, from -P down to -p, halving; those larger
+// than the world are skipped when the run meets them.
+std::vector<int> tessel_process_counts(const bench_options &o);
+
+// The transfer buffer sizes of a run, from -x doubling while not above -X.
+std::vector<long long> tessel_transfer_sizes(const bench_options &o);
+
+// The number of measurements a run makes at this world size: one per
+// process count that fits, transfer size and interface.
+int tessel_measurement_count(const bench_options &o, int world_size);
+
 // Runs every process count from the largest down, each over every buffer
 // size and interface, appending each measurement to *results (on the
 // processes that took part). Returns 0, or -1 when any measurement run

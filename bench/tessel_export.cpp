@@ -4,14 +4,13 @@
 #include "mpi_info.hpp"
 #include "pio_backend.hpp"
 #include "pio_names.hpp"
+#include "tessel_json_writer.hpp"
 #include "zarn.hpp"
 
 #include <hdf5.h>
 
 #include <cstdlib>
 #include <ctime>
-
-using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -20,149 +19,165 @@ const char *pattern_of(bool interleaved)
     return interleaved ? "interleaved" : "contiguous";
 }
 
-json hints_object(const mpi_hint_list &hints)
+void hints_object(tessel_json_writer &w, const char *key, const mpi_hint_list &hints)
 {
-    json object = json::object();
-    for (const auto &[key, value] : hints)
-        object[key] = value;
-    return object;
+    w.begin_object(key);
+    for (const auto &[name, value] : hints)
+        w.string(name.c_str(), value);
+    w.end_object();
 }
 
-json interfaces_of(uint64_t api)
+void interfaces_of(tessel_json_writer &w, uint64_t api)
 {
-    json list = json::array();
+    w.begin_array("interfaces");
     if (api & API_POSIX)
-        list.push_back("posix");
+        w.string(nullptr, "posix");
     if (api & API_MPIIO)
-        list.push_back("mpiio");
+        w.string(nullptr, "mpiio");
     if (api & API_PHDF5)
-        list.push_back("phdf5");
-    return list;
+        w.string(nullptr, "phdf5");
+    w.end_array();
 }
 
-// MB/s for a time, or null when the time is too small to divide by.
-json rate(double size_mb, double seconds)
+// The access pattern, geometry, I/O method and storage of the run, which the
+// options and every measurement name alike.
+void layout_fields(tessel_json_writer &w, const bench_options &o)
 {
-    const double r = throughput(size_mb, seconds);
-    return r > 0.0 ? json(r) : json(nullptr);
+    w.string("pattern", pattern_of(o.interleaved != 0));
+    w.string("geometry", o.dim2d ? "2D" : "1D");
+    w.boolean("collective", o.collective != 0);
+    w.boolean("chunked", o.chunk != 0);
 }
 
 // Every process's time of a kind in iteration i.
-json rank_times(const tessel_measurement &m, size_t i, int kind)
+void rank_times(tessel_json_writer &w, const char *key, const tessel_measurement &m, size_t i, int kind)
 {
-    json times = json::array();
+    w.begin_array(key);
     for (int r = 0; r < m.procs; ++r)
-        times.push_back(tessel_rank_time(m, i, r, kind));
-    return times;
+        w.number(nullptr, tessel_rank_time(m, i, r, kind));
+    w.end_array();
 }
 
-json iteration_json(const tessel_measurement &m, const tessel_phase &phase, size_t i)
+void iteration_json(tessel_json_writer &w, const tessel_measurement &m, const tessel_phase &phase, size_t i)
 {
     const iteration_stats &s = m.stats[static_cast<size_t>(phase.kind)][i];
     const double mb = tessel_iteration_mb(m, phase.kind, i);
-    json j = {{"iteration", i + 1},
-              {"time_s", s.max},
-              {"min_process_time_s", s.min},
-              {"mib_per_s", rate(mb, s.max)},
-              {"bytes", static_cast<long long>(mb * 1048576.0)}};
-    if (m.rank_totals.empty())
-        return j;
-    j["rank_times_s"] = rank_times(m, i, phase.kind);
-    if (phase.open_kind >= 0) {
-        j["rank_open_times_s"] = rank_times(m, i, phase.open_kind);
-        j["rank_close_times_s"] = rank_times(m, i, phase.close_kind);
+    w.begin_object();
+    w.integer("iteration", static_cast<long long>(i + 1));
+    w.number("time_s", s.max);
+    w.number("min_process_time_s", s.min);
+    // MB/s, or null when the time is too small to divide by.
+    w.positive("mib_per_s", throughput(mb, s.max));
+    w.integer("bytes", static_cast<long long>(mb * 1048576.0));
+    if (!m.rank_totals.empty()) {
+        rank_times(w, "rank_times_s", m, i, phase.kind);
+        if (phase.open_kind >= 0) {
+            rank_times(w, "rank_open_times_s", m, i, phase.open_kind);
+            rank_times(w, "rank_close_times_s", m, i, phase.close_kind);
+        }
+        const straggler slow = tessel_straggler(m, i, phase.kind);
+        w.integer("slowest_rank", slow.rank);
+        w.positive("slowest_to_median", slow.to_median);
     }
-    const straggler slow = tessel_straggler(m, i, phase.kind);
-    j["slowest_rank"] = slow.rank;
-    j["slowest_to_median"] = slow.to_median > 0.0 ? json(slow.to_median) : json(nullptr);
-    return j;
+    w.end_object();
 }
 
 // What parallel HDF5 did with a phase's transfers, in words.
-json hdf5_io_json(const pio_hdf5_io &io, bool collective)
+void hdf5_io_json(tessel_json_writer &w, const pio_hdf5_io &io, bool collective)
 {
-    json modes = json::array();
+    w.begin_object("hdf5_io");
+    w.string("requested", collective ? "collective" : "independent");
+    w.begin_array("achieved");
     for (size_t b = 0; b < std::size(PIO_HDF5_MODES); ++b)
         if (io.modes & (1U << b))
-            modes.push_back(PIO_HDF5_MODES[b]);
-    json causes = json::array();
+            w.string(nullptr, PIO_HDF5_MODES[b]);
+    w.end_array();
+    w.begin_array("no_collective_causes");
     for (const pio_hdf5_cause &c : PIO_HDF5_CAUSES)
         if (io.causes & c.bit)
-            causes.push_back(c.words);
-    return {{"requested", collective ? "collective" : "independent"},
-            {"achieved", modes},
-            {"no_collective_causes", causes}};
+            w.string(nullptr, c.words);
+    w.end_array();
+    w.end_object();
 }
 
-json phase_json(const tessel_measurement &m, const tessel_phase &phase, const bench_options &o)
+void phase_json(tessel_json_writer &w, const tessel_measurement &m, const tessel_phase &phase, const bench_options &o)
 {
-    json j = {{"phase", phase.name}};
+    w.begin_object();
+    w.string("phase", phase.name);
     if (m.failed_iterations > 0) {
-        j["status"] = "failed";
-        j["reason"] = m.reason;
-        return j;
+        w.string("status", "failed");
+        w.string("reason", m.reason);
+        w.end_object();
+        return;
     }
     const std::vector<iteration_stats> &stats = m.stats[static_cast<size_t>(phase.kind)];
-    j["status"] = "ok";
-    json iterations = json::array();
+    w.string("status", "ok");
+    w.begin_array("iterations");
     for (size_t i = 0; i < stats.size(); ++i)
-        iterations.push_back(iteration_json(m, phase, i));
-    j["iterations"] = iterations;
+        iteration_json(w, m, phase, i);
+    w.end_array();
     const kind_summary k = summarize_iterations(stats, m.iterations);
-    j["min_time_s"] = k.tmin;
-    j["avg_time_s"] = k.tavg;
-    j["max_time_s"] = k.tmax;
+    w.number("min_time_s", k.tmin);
+    w.number("avg_time_s", k.tavg);
+    w.number("max_time_s", k.tmax);
     // As in the text report: the slowest iteration gives the minimum
     // throughput, the fastest the maximum.
     const rate_summary rates = tessel_summarize_rates(m, phase.kind);
-    j["min_mib_per_s"] = rates.min > 0.0 ? json(rates.min) : json(nullptr);
-    j["avg_mib_per_s"] = rates.avg > 0.0 ? json(rates.avg) : json(nullptr);
-    j["max_mib_per_s"] = rates.max > 0.0 ? json(rates.max) : json(nullptr);
+    w.positive("min_mib_per_s", rates.min);
+    w.positive("avg_mib_per_s", rates.avg);
+    w.positive("max_mib_per_s", rates.max);
     const rate_spread spread = tessel_rate_spread(m, phase.kind);
-    j["stddev_mib_per_s"] = spread.valid ? json(spread.stddev) : json(nullptr);
-    j["cv"] = spread.valid ? json(spread.cv) : json(nullptr);
+    if (spread.valid) {
+        w.number("stddev_mib_per_s", spread.stddev);
+        w.number("cv", spread.cv);
+    } else {
+        w.null("stddev_mib_per_s");
+        w.null("cv");
+    }
     if (m.io == pio_interface::phdf5 && phase.open_kind < 0)
-        j["hdf5_io"] = hdf5_io_json(m.hdf5[phase.reads ? 1 : 0], o.collective != 0);
-    return j;
+        hdf5_io_json(w, m.hdf5[phase.reads ? 1 : 0], o.collective != 0);
+    w.end_object();
 }
 
-json measurement_json(const tessel_measurement &m, const bench_options &o)
+void measurement_json(tessel_json_writer &w, const tessel_measurement &m, const bench_options &o)
 {
-    json j = {{"interface", pio_interface_name(m.io)},
-              {"processes", m.procs},
-              {"transfer_size", m.transfer_size},
-              {"transfer_bytes", m.transfer_bytes},
-              {"block_size", m.block_size},
-              {"pattern", pattern_of(o.interleaved != 0)},
-              {"geometry", o.dim2d ? "2D" : "1D"},
-              {"collective", o.collective != 0},
-              {"chunked", o.chunk != 0},
-              {"files", m.num_files},
-              {"datasets", m.num_dsets},
-              {"dataset_size", m.dset_size},
-              {"bytes", static_cast<long long>(m.size_mb * 1048576.0)},
-              {"iterations", m.iterations},
-              {"read_shift", m.read_shift},
-              {"status", m.failed_iterations > 0 ? "failed" : "ok"}};
+    w.begin_object();
+    w.string("interface", pio_interface_name(m.io));
+    w.integer("processes", m.procs);
+    w.integer("transfer_size", m.transfer_size);
+    w.integer("transfer_bytes", m.transfer_bytes);
+    w.integer("block_size", m.block_size);
+    layout_fields(w, o);
+    w.integer("files", m.num_files);
+    w.integer("datasets", m.num_dsets);
+    w.integer("dataset_size", m.dset_size);
+    w.integer("bytes", static_cast<long long>(m.size_mb * 1048576.0));
+    w.integer("iterations", m.iterations);
+    w.integer("read_shift", m.read_shift);
+    w.string("status", m.failed_iterations > 0 ? "failed" : "ok");
     if (m.io == pio_interface::phdf5 && m.stored_bytes >= 0) {
         // The first file's datasets: the bytes written into them and what
         // they take on disk (compressed, or allocated in whole chunks).
         const long long logical = m.file1_written;
-        j["storage"] = {{"logical_bytes", logical},
-                        {"stored_bytes", m.stored_bytes},
-                        {"ratio", logical > 0 ? json(static_cast<double>(m.stored_bytes) / static_cast<double>(logical))
-                                              : json(nullptr)}};
+        w.begin_object("storage");
+        w.integer("logical_bytes", logical);
+        w.integer("stored_bytes", m.stored_bytes);
+        if (logical > 0)
+            w.number("ratio", static_cast<double>(m.stored_bytes) / static_cast<double>(logical));
+        else
+            w.null("ratio");
+        w.end_object();
     }
     if (m.failed_iterations > 0) {
-        j["failed_iterations"] = m.failed_iterations;
-        j["reason"] = m.reason;
+        w.integer("failed_iterations", m.failed_iterations);
+        w.string("reason", m.reason);
     }
-    json phases = json::array();
+    w.begin_array("phases");
     for (const tessel_phase &phase : TESSEL_PHASES)
         if (!(phase.reads && m.write_only))
-            phases.push_back(phase_json(m, phase, o));
-    j["phases"] = phases;
-    return j;
+            phase_json(w, m, phase, o);
+    w.end_array();
+    w.end_object();
 }
 
 // A CSV field: quoted when it holds a separator, a quote or a line break.
@@ -267,51 +282,77 @@ tessel_run_info gather_run_info(const tessel_context &ctx, bool probe_hints)
     return info;
 }
 
-json tessel_json(const tessel_run_info &info, const bench_options &o, const std::vector<tessel_measurement> &results)
+std::string tessel_json(const tessel_run_info &info, const bench_options &o,
+                        const std::vector<tessel_measurement> &results)
 {
-    json options = {{"interfaces", interfaces_of(o.api)},
-                    {"num_bytes", o.num_bytes},
-                    {"num_files", o.num_files},
-                    {"num_dsets", o.num_dsets},
-                    {"iterations", o.num_iterations},
-                    {"min_processes", o.min_num_processes},
-                    {"max_processes", o.max_num_processes},
-                    {"min_transfer_size", o.min_xfer_size},
-                    {"max_transfer_size", o.max_xfer_size},
-                    {"block_size", o.block_size},
-                    {"pattern", pattern_of(o.interleaved != 0)},
-                    {"geometry", o.dim2d ? "2D" : "1D"},
-                    {"collective", o.collective != 0},
-                    {"chunked", o.chunk != 0},
-                    {"write_only", o.write_only != 0},
-                    {"verify", o.verify != 0},
-                    {"align", o.align},
-                    {"threshold", o.threshold},
-                    {"read_shift", o.read_shift},
-                    {"chunk_size", o.chunk ? json(o.chunk_size > 0 ? o.chunk_size : o.block_size) : json(nullptr)},
-                    {"deflate", o.deflate > 0 ? json(o.deflate) : json(nullptr)},
-                    {"data", o.verify ? "verify" : bench_data_name(o.data)},
-                    {"deadline_s", o.deadline > 0 ? json(o.deadline) : json(nullptr)}};
-    json run = {{"date", info.date},
-                {"hosts", info.hosts},
-                {"processes", info.processes},
-                {"hdf5_version", info.hdf5_version},
-                {"mpi_version", info.mpi_version},
-                {"prefix", info.has_prefix ? json(info.prefix) : json(nullptr)},
-                {"mpi_hints",
-                 {{"requested", hints_object(info.hints_requested)}, {"in_effect", hints_object(info.hints_in_effect)}}},
-                {"options", options}};
-    json measurements = json::array();
+    std::string text;
+    tessel_json_writer w(&text);
+    w.begin_object();
+    w.integer("format", TESSEL_JSON_FORMAT);
+    w.string("program", "tessel");
+    w.string("version", std::to_string(ZARN_VERS_MAJOR) + "." + std::to_string(ZARN_VERS_MINOR) + "." +
+                            std::to_string(ZARN_VERS_RELEASE));
+    w.string("status", info.exit_status == 0 ? "ok" : "failed");
+    w.integer("exit_status", info.exit_status);
+
+    w.begin_object("run");
+    w.string("date", info.date);
+    w.begin_array("hosts");
+    for (const std::string &host : info.hosts)
+        w.string(nullptr, host);
+    w.end_array();
+    w.integer("processes", info.processes);
+    w.string("hdf5_version", info.hdf5_version);
+    w.string("mpi_version", info.mpi_version);
+    if (info.has_prefix)
+        w.string("prefix", info.prefix);
+    else
+        w.null("prefix");
+    w.begin_object("mpi_hints");
+    hints_object(w, "requested", info.hints_requested);
+    hints_object(w, "in_effect", info.hints_in_effect);
+    w.end_object();
+
+    w.begin_object("options");
+    interfaces_of(w, o.api);
+    w.integer("num_bytes", o.num_bytes);
+    w.integer("num_files", o.num_files);
+    w.integer("num_dsets", o.num_dsets);
+    w.integer("iterations", o.num_iterations);
+    w.integer("min_processes", o.min_num_processes);
+    w.integer("max_processes", o.max_num_processes);
+    w.integer("min_transfer_size", o.min_xfer_size);
+    w.integer("max_transfer_size", o.max_xfer_size);
+    w.integer("block_size", o.block_size);
+    layout_fields(w, o);
+    w.boolean("write_only", o.write_only != 0);
+    w.boolean("verify", o.verify != 0);
+    w.integer("align", o.align);
+    w.integer("threshold", o.threshold);
+    w.integer("read_shift", o.read_shift);
+    if (o.chunk)
+        w.integer("chunk_size", o.chunk_size > 0 ? o.chunk_size : o.block_size);
+    else
+        w.null("chunk_size");
+    if (o.deflate > 0)
+        w.integer("deflate", o.deflate);
+    else
+        w.null("deflate");
+    w.string("data", o.verify ? "verify" : bench_data_name(o.data));
+    if (o.deadline > 0)
+        w.number("deadline_s", o.deadline);
+    else
+        w.null("deadline_s");
+    w.end_object();
+    w.end_object();
+
+    w.begin_array("measurements");
     for (const tessel_measurement &m : results)
-        measurements.push_back(measurement_json(m, o));
-    return {{"format", TESSEL_JSON_FORMAT},
-            {"program", "tessel"},
-            {"version", std::to_string(ZARN_VERS_MAJOR) + "." + std::to_string(ZARN_VERS_MINOR) + "." +
-                            std::to_string(ZARN_VERS_RELEASE)},
-            {"status", info.exit_status == 0 ? "ok" : "failed"},
-            {"exit_status", info.exit_status},
-            {"run", run},
-            {"measurements", measurements}};
+        measurement_json(w, m, o);
+    w.end_array();
+    w.end_object();
+    text += '\n';
+    return text;
 }
 
 std::string tessel_csv(const tessel_run_info &info, const bench_options &o, const std::vector<tessel_measurement> &results)

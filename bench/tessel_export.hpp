@@ -5,8 +5,6 @@
 #include "tessel_options.hpp"
 #include "tessel_results.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,8 +17,12 @@ constexpr int TESSEL_JSON_FORMAT = 1;
 // back the hints in effect.
 tessel_run_info gather_run_info(const tessel_context &ctx, bool probe_hints);
 
-nlohmann::ordered_json tessel_json(const tessel_run_info &info, const bench_options &o,
-                           const std::vector<tessel_measurement> &results);
+// The JSON report, written as it is produced (the per-process times make it
+// large), ending with a newline. Strings that are not valid UTF-8 (a prefix,
+// a host name or a hint in another encoding) have U+FFFD for their invalid
+// bytes.
+std::string tessel_json(const tessel_run_info &info, const bench_options &o,
+                        const std::vector<tessel_measurement> &results);
 
 std::string tessel_csv(const tessel_run_info &info, const bench_options &o,
                        const std::vector<tessel_measurement> &results);

@@ -42,6 +42,7 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"num-files", arg_required, 'F'},
     {"num-iterations", arg_required, 'i'},
     {"output", arg_required, 'o'},
+    {"progress", arg_optional, OPT_PROGRESS},
     {"read-shift", arg_required, OPT_READ_SHIFT},
     {"threshold", arg_required, 'T'},
     {"write-only", arg_required, 'w'},
@@ -145,6 +146,7 @@ bench_options bench_default_options(int world_size)
     o.min_num_processes = 1;
     o.align = 1;
     o.threshold = 1;
+    o.progress = -1;
     return o;
 }
 
@@ -316,6 +318,18 @@ bench_command parse_bench_command_line(int argc, const char *const *argv, bench_
             o->data = static_cast<bench_data>(found);
             break;
         }
+        case OPT_PROGRESS:
+            // Bare, it turns progress on; 0 turns it off (on a terminal,
+            // where it is on by default) and 1 on.
+            if (arg == nullptr) {
+                o->progress = 1;
+            } else if (std::strcmp(arg, "0") == 0 || std::strcmp(arg, "1") == 0) {
+                o->progress = arg[0] - '0';
+            } else {
+                *message = std::string("tessel: --progress takes 0 (off) or 1 (on), not '") + arg + "'";
+                return bench_command::refused;
+            }
+            break;
         case OPT_DEADLINE:
             if (arg == nullptr)
                 return bench_command::usage;

@@ -19,6 +19,7 @@ constexpr char OPT_CHUNK_SIZE = 'K';
 constexpr char OPT_DEFLATE = 'L';
 constexpr char OPT_DATA = 'G';
 constexpr char OPT_DEADLINE = 'E';
+constexpr char OPT_PROGRESS = 'Q';
 
 struct bench_options {
     uint64_t api;
@@ -50,6 +51,7 @@ struct bench_options {
     int deflate;           // --deflate: gzip level of HDF5 datasets, 0 for none
     bench_data data;       // --data
     double deadline;       // --deadline: seconds per write or read phase, 0 for none
+    int progress;          // --progress: 1 on, 0 off, -1 not given (on when standard error is a terminal)
     uint64_t given;        // the options on the command line: bit (letter - 'A')
 };
 

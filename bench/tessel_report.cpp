@@ -1,6 +1,8 @@
 // Throughput and time summaries and per-iteration details.
 #include "tessel_report.hpp"
 
+#include "tessel_progress.hpp"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdarg>
@@ -105,12 +107,19 @@ void tessel_log(const tessel_context &ctx, int indent, const char *fmt, ...)
 {
     if (ctx.rank != 0)
         return;
+    // A progress line on the terminal that shows this report stays below it.
+    tessel_progress *below = ctx.progress != nullptr && ctx.progress->report_on_terminal ? ctx.progress : nullptr;
+    tessel_progress_hide(below);
     if (indent > 0)
         std::fprintf(ctx.out, "%*s", indent, "");
     va_list ap;
     va_start(ap, fmt);
     std::vfprintf(ctx.out, fmt, ap);
     va_end(ap);
+    if (below != nullptr) {
+        std::fflush(ctx.out);
+        tessel_progress_show(below);
+    }
 }
 
 std::string tessel_collective_warning(const bench_options &o, const std::vector<tessel_measurement> &results)

@@ -17,5 +17,5 @@ void print_hdf5_version(FILE *out);
 // rank.
 void print_bench_parameters(const tessel_context &ctx, const bench_options *options);
 
-// The usage text on standard output.
-void print_bench_usage();
+// The usage text on out (standard output, checked by the caller).
+void print_bench_usage(FILE *out);

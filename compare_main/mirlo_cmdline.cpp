@@ -243,6 +243,15 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, mirlo_settings *se
     return status;
 }
 
+bool mirlo_object_paths_request(int argc, char **argv, const char **file, const char **prefix)
+{
+    if (argc < 3 || std::strcmp(argv[1], "--list-object-paths") != 0)
+        return false;
+    *file = argv[2];
+    *prefix = argc > 3 ? argv[3] : "";
+    return true;
+}
+
 bool json_to_standard_output(int argc, char **argv)
 {
     // The options are scanned as parsing scans them, silently, down to the

@@ -37,5 +37,11 @@ void find_verbose_level(int argc, char **argv, mirlo_settings *settings);
 bool is_valid_delta_value(const char *value);  // -d and -p
 bool is_valid_count_value(const char *value);  // -n
 
+// True when the command line asks for the object-path listing of shell
+// completion: the hidden first word --list-object-paths, then a file name and
+// an optional prefix (empty when absent), which are set. Anywhere else the
+// word is an unknown option like any other.
+bool mirlo_object_paths_request(int argc, char **argv, const char **file, const char **prefix);
+
 // Writes the usage text on rawoutstream.
 void print_usage();

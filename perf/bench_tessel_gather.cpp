@@ -61,14 +61,14 @@ int main(int argc, char **argv)
         bench_options o = bench_default_options(ctx.nprocs);
         o.num_iterations = iterations;
         const double json_start = MPI_Wtime();
-        const std::string text = tessel_json(tessel_run_info{}, o, results).dump(2);
+        const std::string text = tessel_json(tessel_run_info{}, o, results);
         const double json_seconds = MPI_Wtime() - json_start;
         // The same report without the per-process records, as it was before
         // they were kept.
         for (tessel_measurement &m : results)
             m.rank_totals.clear();
         const double plain_start = MPI_Wtime();
-        const std::string plain = tessel_json(tessel_run_info{}, o, results).dump(2);
+        const std::string plain = tessel_json(tessel_run_info{}, o, results);
         const double plain_seconds = MPI_Wtime() - plain_start;
         std::printf("%d processes, %d iterations x 3 interfaces: gathering %.3f s; JSON report %.3f s (%.1f MiB), "
                     "without the per-process records %.3f s (%.1f MiB)\n",

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(libhdf5-mpich-dev mpich cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev python3-matplotlib libtomlplusplus-dev)
+          nlohmann-json3-dev python3-matplotlib libtomlplusplus-dev dpkg-dev man-db groff-base bash-completion)
 
 missing=()
 for p in "${packages[@]}"; do

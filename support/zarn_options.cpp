@@ -140,8 +140,13 @@ int zarn_scan_option(int argc, const char *const *argv, const char *short_option
 void zarn_print_version(const char *program_name)
 {
     if (rawoutstream)
-        fprintf(rawoutstream, "%s: Version %u.%u.%u%s%s\n", program_name, ZARN_VERS_MAJOR, ZARN_VERS_MINOR,
-                ZARN_VERS_RELEASE, "", "");
+        zarn_print_version(rawoutstream, program_name);
+}
+
+void zarn_print_version(FILE *out, const char *program_name)
+{
+    fprintf(out, "%s: Version %u.%u.%u%s%s\n", program_name, ZARN_VERS_MAJOR, ZARN_VERS_MINOR, ZARN_VERS_RELEASE, "",
+            "");
 }
 
 namespace {

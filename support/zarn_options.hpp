@@ -3,6 +3,7 @@
 #pragma once
 #include "zarn_utils.hpp"
 
+#include <cstdio>
 #include <string>
 
 enum zarn_arg_kind : int { arg_none = 0, arg_required = 1, arg_optional = 2 };
@@ -27,6 +28,8 @@ int zarn_scan_option(int argc, const char *const *argv, const char *short_option
 void zarn_reset_scanner();
 
 void zarn_print_version(const char *program_name);
+// The same line on out.
+void zarn_print_version(FILE *out, const char *program_name);
 
 // start, stride, count and block lists from "[START;STRIDE;COUNT;BLOCK]".
 struct subset_spec {

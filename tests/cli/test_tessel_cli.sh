@@ -202,6 +202,9 @@ usage: tessel [OPTIONS]
      --deadline=SECONDS          Stop each write and read phase at the first
                                  transfer after SECONDS, on every process
                                  [default: no deadline]
+     --progress[=0|1]            One line on standard error per finished
+                                 measurement; 0 turns it off [default: on
+                                 when standard error is a terminal]
 
   F  - is a filename.
   N  - is an integer >=0.

@@ -28,10 +28,10 @@ standard output on /dev/full|/dev/full||tessel: cannot write standard output: No
 -o /dev/full|/dev/null|-o /dev/full|tessel: cannot write output file /dev/full: No space left on device
 --json=/dev/full|/dev/null|--json=/dev/full|tessel: cannot write report file /dev/full: No space left on device
 --csv=/dev/full|/dev/null|--csv=/dev/full|tessel: cannot write report file /dev/full: No space left on device
-usage on /dev/full|/dev/full|-m|tessel: cannot write standard output
+usage on /dev/full|/dev/full|-m|tessel: cannot write standard output: No space left on device
+-h on /dev/full|/dev/full|-h|tessel: cannot write standard output: No space left on device
+--help on /dev/full|/dev/full|--help|tessel: cannot write standard output: No space left on device
 EOF
-single /dev/full -h
-status_is "-h on /dev/full" 1
 [ -c /dev/full ] || fail "/dev/full was removed"
 
 # Under the launcher, every process's -o stream fails: still one message.

@@ -152,4 +152,21 @@ plot_refuses "-o chart.gif" 1 "cannot write $WORK/chart.gif: the chart's format 
 plot_refuses "--phases write,bogus" 2 "unknown phase 'bogus'" "$WORK/run.json" --phases write,bogus
 [ -e "$WORK/chart.gif" ] && fail "a chart.gif was written"
 
+# The programs beside tessel are those of the sources: the build copies an
+# edited script, not only the configuration.
+for script in tessel-plot tessel-compare tessel_json.py; do
+    cmp -s "$2/$script" "$(dirname "$0")/../../bench/$script" || fail "$script in the build is not its source"
+done
+
+# A prefix whose name is not UTF-8 (a Latin-1 folder name) is written into
+# the JSON report with U+FFFD for its byte; the run and its report complete.
+latin1="$WORK/caf"$'\xe9'
+mkdir -p "$latin1"
+(cd "$WORK" && HDF5_PARAPREFIX="$latin1" timeout 100 mpiexec -n 2 "$TESSEL" -A posix -e 8K -x 8K \
+    --json="$WORK/latin1.json" > /dev/null 2> "$WORK/latin1.err")
+rc=$?
+[ "$rc" = 0 ] || fail "Latin-1 prefix: status $rc: $(cat "$WORK/latin1.err")"
+same "Latin-1 prefix: the prefix in the JSON report" "$WORK/caf"$'\xef\xbf\xbd' \
+    "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1], encoding="utf-8"))["run"]["prefix"])' "$WORK/latin1.json" 2>&1)"
+
 finish "tessel report"

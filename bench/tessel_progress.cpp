@@ -1,0 +1,132 @@
+// Progress lines on standard error.
+#include "tessel_progress.hpp"
+
+#include "tessel_driver.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace {
+
+// A size in the largest binary unit that divides it: 1 MiB, 1536 KiB, 100 B.
+std::string size_text(long long size)
+{
+    constexpr const char *UNITS[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    size_t unit = 0;
+    while (unit + 1 < std::size(UNITS) && size >= 1024 && size % 1024 == 0) {
+        size /= 1024;
+        ++unit;
+    }
+    return std::to_string(size) + " " + UNITS[unit];
+}
+
+// Writes text on standard error; false when it could not be written. A
+// reader that has gone away (a closed pipe) must not end the run through
+// SIGPIPE, so the signal is held back during the write and a SIGPIPE it
+// raised is taken off the pending set before the mask is restored.
+bool write_standard_error(const std::string &text)
+{
+    sigset_t pipe_signal, old_mask, pending;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+    sigpending(&pending);
+    const bool already_pending = sigismember(&pending, SIGPIPE) == 1;
+    size_t done = 0;
+    int error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (error == EPIPE && !already_pending) {
+        const timespec no_wait{0, 0};
+        while (sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    return error == 0;
+}
+
+void emit(tessel_progress *p, const std::string &text)
+{
+    if (!p->broken && !write_standard_error(text))
+        p->broken = true;
+}
+
+} // namespace
+
+bool tessel_progress_wanted(const bench_options &o)
+{
+    return o.progress < 0 ? isatty(STDERR_FILENO) == 1 : o.progress == 1;
+}
+
+tessel_progress tessel_progress_start(const bench_options &o, int world_size)
+{
+    tessel_progress p;
+    p.total = tessel_measurement_count(o, world_size);
+    p.rewrite = isatty(STDERR_FILENO) == 1;
+    p.report_on_terminal = o.output == nullptr && isatty(STDOUT_FILENO) == 1;
+    return p;
+}
+
+std::string tessel_progress_line(int done, int total, const tessel_measurement &m, const bench_options &o)
+{
+    std::string transfers = size_text(m.transfer_size);
+    if (o.dim2d) {
+        const std::string block = size_text(m.block_size);
+        transfers = o.interleaved ? transfers + " x " + block : block + " x " + transfers;
+    }
+    return "tessel: " + std::to_string(done) + " of " + std::to_string(total) + ": " + pio_interface_name(m.io) +
+           " " + std::to_string(m.procs) + (m.procs == 1 ? " proc " : " procs ") + transfers + " transfers " +
+           (m.failed_iterations > 0 ? "failed" : "done");
+}
+
+void tessel_progress_step(tessel_progress *p, const tessel_measurement &m, const bench_options &o)
+{
+    if (p == nullptr)
+        return;
+    ++p->done;
+    const std::string line = tessel_progress_line(p->done, p->total, m, o);
+    if (!p->rewrite) {
+        emit(p, line + "\n");
+    } else {
+        // Blanks over what is left of a longer line before it.
+        const size_t before = p->visible ? p->line.size() : 0;
+        emit(p, "\r" + line + std::string(before > line.size() ? before - line.size() : 0, ' '));
+        p->visible = true;
+    }
+    p->line = line;
+}
+
+void tessel_progress_hide(tessel_progress *p)
+{
+    if (p == nullptr || !p->rewrite || !p->visible)
+        return;
+    emit(p, "\r" + std::string(p->line.size(), ' ') + "\r");
+    p->visible = false;
+}
+
+void tessel_progress_show(tessel_progress *p)
+{
+    if (p == nullptr || !p->rewrite || p->visible || p->line.empty())
+        return;
+    emit(p, "\r" + p->line);
+    p->visible = true;
+}
+
+void tessel_progress_finish(tessel_progress *p)
+{
+    if (p == nullptr || !p->rewrite || !p->visible)
+        return;
+    emit(p, "\n");
+    p->visible = false;
+}
