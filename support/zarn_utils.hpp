@@ -57,6 +57,15 @@ int Zarn_get_symlink_info(hid_t loc_id, const char *path, zarn_link_info *info, 
 // address); a null name or "." is the location itself.
 bool zarn_same_object(hid_t file1_id, const char *name1, hid_t file2_id, const char *name2);
 
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+constexpr int zarn_hex_digit(char c)
+{
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 // Byte budget of one strip, and the largest whole read.
 extern hsize_t hyperslab_bufsize;
 extern hsize_t whole_read_limit;

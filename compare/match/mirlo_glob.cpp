@@ -1,5 +1,7 @@
 #include "mirlo_glob.hpp"
 
+#include "zarn_utils.hpp"
+
 #include <cstdint>
 #include <vector>
 
@@ -24,18 +26,9 @@ struct compiled {
 // The byte of "xHH" at p[i], or -1 when p[i] does not start one.
 int hex_byte(std::string_view p, size_t i)
 {
-    auto digit = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     if (i + 2 >= p.size() || p[i] != 'x')
         return -1;
-    const int hi = digit(p[i + 1]), lo = digit(p[i + 2]);
+    const int hi = zarn_hex_digit(p[i + 1]), lo = zarn_hex_digit(p[i + 2]);
     return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 

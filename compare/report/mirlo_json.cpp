@@ -4,6 +4,7 @@
 #include "trek.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
+#include "zarn_utils.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -62,17 +63,6 @@ void put_name(ojson &j, const std::string &key, const std::string &name)
     j[key + "_bytes"] = json_hex_bytes(name);
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string get_name(const ojson &j, const std::string &key)
 {
     const auto bytes = j.find(key + "_bytes");
@@ -81,7 +71,7 @@ std::string get_name(const ojson &j, const std::string &key)
     const std::string hex = bytes->get<std::string>();
     std::string name;
     for (size_t k = 0; k + 1 < hex.size(); k += 2) {
-        const int hi = hex_digit(hex[k]), lo = hex_digit(hex[k + 1]);
+        const int hi = zarn_hex_digit(hex[k]), lo = zarn_hex_digit(hex[k + 1]);
         if (hi < 0 || lo < 0)
             throw std::invalid_argument("hex digits expected");
         name.push_back(static_cast<char>(hi * 16 + lo));
