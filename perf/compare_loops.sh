@@ -17,17 +17,29 @@ code() {
         sed -E '1,/>:$/d; s/^ *[0-9a-f]+:\t//; s/[0-9a-f]+ <[^>]*>/ADDR/g; s/0x[0-9a-f]+\(%rip\)/RIP/g; s/#.*//'
 }
 
+# Loops are paired by their element type, so that a renamed parameter type
+# (the record the loop reports through) does not hide a comparison.
+loops() {
+    nm "$1" | awk '$3 ~ /^_Z19numeric_diff_buffer/ { print $3 }' | sort -u |
+        while read -r sym; do
+            printf '%s %s\n' "$(echo "$sym" | c++filt | sed -E 's/^[^<]*<(.*)>\(.*$/\1/' | tr ' ' '_')" "$sym"
+        done
+}
+
 status=0
-old_symbols=$(nm "$old" | awk '{ print $3 }')
-for sym in $(nm "$new" | awk '$3 ~ /^_Z19numeric_diff_buffer/ { print $3 }' | sort -u); do
-    if ! grep -qxF "$sym" <<< "$old_symbols"; then
-        echo "new only  $(echo "$sym" | c++filt)"
+declare -A old_loops
+while read -r type sym; do old_loops[$type]=$sym; done < <(loops "$old")
+while read -r type sym; do
+    name=$(echo "$sym" | c++filt)
+    old_sym=${old_loops[$type]:-}
+    if [[ -z $old_sym ]]; then
+        echo "new only  $name"
         status=1
-    elif diff -q <(code "$old" "$sym") <(code "$new" "$sym") > /dev/null; then
-        echo "same      $(echo "$sym" | c++filt) ($(code "$new" "$sym" | wc -l) instructions)"
+    elif diff -q <(code "$old" "$old_sym") <(code "$new" "$sym") > /dev/null; then
+        echo "same      $name ($(code "$new" "$sym" | wc -l) instructions)"
     else
-        echo "different $(echo "$sym" | c++filt)"
+        echo "different $name"
         status=1
     fi
-done
+done < <(loops "$new")
 exit $status
