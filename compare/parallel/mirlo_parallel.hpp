@@ -8,11 +8,14 @@
 // receiver matches them with MPI_ANY_TAG, which both sides always do, so each
 // side sees the other's messages in the order they were sent.
 //
-//   TAG_SETUP    manager -> worker, once: both file names and the paths
-//                the comparison starts from (each as a length and its bytes,
-//                any length), then the settings (settings_to_bytes), which
-//                the worker keeps read-only from then on. The worker opens
-//                both files and, until the first batch arrives (the manager
+//   TAG_SETUP    manager -> worker, once per file pair: both file names and
+//                the paths the comparison starts from (each as a length and
+//                its bytes, any length), then the settings
+//                (settings_to_bytes), which the worker keeps read-only from
+//                then on. A job of many file pairs sends the next setup only
+//                once every task of the pair before has been answered. The
+//                worker opens both files (a file it cannot open fails every
+//                task of the pair, named once on standard error) and, until the first batch arrives (the manager
 //                lists the files meanwhile), reads the object headers below
 //                the start paths so that the objects of its pairs open from
 //                its metadata cache; the first message ends that reading.
@@ -223,11 +226,15 @@ bool mirlo_outbox_progress(mirlo_outbox *box);
 struct mirlo_crew {
     int size = 1;         // with more than one, rank 0 hands the pairs to the others
     bool stopped = false; // TAG_STOP has gone to every worker
+    // A job of many file pairs: the workers stay for the next pair, each
+    // pair's comparison sending its own setup; the job stops them at its end.
+    bool more_file_pairs = false;
     bool parallel() const { return size > 1; }
 };
 
 // Sends TAG_STOP to every worker of the crew, once (later calls do nothing,
-// so every way out may call it), and waits until each has taken it.
+// so every way out may call it), and waits until each has taken it. While
+// more file pairs follow, the workers are left running.
 void stop_workers(mirlo_crew *crew);
 
 // Manager: sends both file names, the start paths and the settings to every

@@ -38,7 +38,8 @@ struct worker {
     worker_comparers compare;
     int rank = 0;
     h5_file file1, file2;
-    bool ready = false;                 // both files open
+    bool ready = false;                 // a setup has been taken
+    std::string open_failure;           // why a file of the setup could not be opened
     mirlo_settings settings;            // the run's settings, as the manager sent them
     std::deque<queued> queue;
     std::vector<unsigned char> answers; // answers not yet sent
@@ -72,6 +73,7 @@ void set_up(worker *w, const MPI_Status &st)
     h5_errors_off quiet;
     const std::string *names[2] = {&setup.file1, &setup.file2};
     h5_file *files[2] = {&w->file1, &w->file2};
+    w->open_failure.clear();
     for (int i = 0; i < 2; ++i) {
         zarn_note_activity("opening file", names[i]->c_str(), nullptr);
         // Opened as the manager opens them, through whichever driver reads
@@ -79,10 +81,12 @@ void set_up(worker *w, const MPI_Status &st)
         // multi) is compared here too.
         files[i]->reset(zarn_fopen(names[i]->c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
         zarn_clear_activity();
-        if (!files[i]->valid()) {
-            printf("mirlo Task [%d]: <%s>: unable to open file\n", w->rank,
-                   zarn_printable_name(names[i]->c_str()).c_str());
-            mirlo_abort_run();
+        if (!files[i]->valid() && w->open_failure.empty()) {
+            // The manager opened it: the file changed since, or this process
+            // sees another file system. Its tasks fail; the job goes on.
+            w->open_failure = "<" + *names[i] + ">: unable to open file";
+            zarn_error_msg("process %d: <%s>: unable to open file\n", w->rank,
+                           zarn_printable_name(names[i]->c_str()).c_str());
         }
     }
     w->ready = true;
@@ -99,7 +103,7 @@ void set_up(worker *w, const MPI_Status &st)
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     if (cores > 0 && mirlo_processes_on_this_host() > cores)
         return;
-    for (int i = 0; i < 2 && !message_waiting(); ++i)
+    for (int i = 0; i < 2 && w->open_failure.empty() && !message_waiting(); ++i)
         trek_read_headers(*files[i], i == 0 ? setup.start1.c_str() : setup.start2.c_str(), message_waiting);
 }
 
@@ -261,8 +265,17 @@ void run_task(worker *w, const mirlo_task &task)
     const double start = MPI_Wtime();
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
-    const pair_outcome outcome =
-        compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base, &pair, kept);
+    pair_outcome outcome;
+    if (w->open_failure.empty()) {
+        outcome = compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base,
+                                     &pair, kept);
+    } else {
+        outcome.fail();
+        record.kind = record_kind_word(t.pair.obj_type1);
+        record.name1 = task.name1;
+        record.name2 = task.name2;
+        record.error = w->open_failure;
+    }
     zarn_clear_activity();
 
     result_record r = answer_of(t, outcome, MPI_Wtime() - start);

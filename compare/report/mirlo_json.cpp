@@ -392,13 +392,22 @@ std::string json_options_text(const mirlo_settings &o)
     return j.dump();
 }
 
-int json_write_document(FILE *out, const json_run &run, const run_report &report)
+namespace {
+
+// The program's name and version, first in the run of every document.
+void put_program(ojson &r)
 {
-    ojson r;
     r["program"] = "mirlo";
     char version[32];
     std::snprintf(version, sizeof version, "%u.%u.%u", ZARN_VERS_MAJOR, ZARN_VERS_MINOR, ZARN_VERS_RELEASE);
     r["version"] = version;
+}
+
+// The document of one comparison of two files.
+ojson run_document(const json_run &run, const run_report &report)
+{
+    ojson r;
+    put_program(r);
     put_name(r, "file1", run.file1);
     put_name(r, "file2", run.file2);
     if (run.object1)
@@ -426,8 +435,63 @@ int json_write_document(FILE *out, const json_run &run, const run_report &report
         pairs.push_back(record_json(p));
     doc["pairs"] = std::move(pairs);
 
+    return doc;
+}
+
+// Writes the document on out, as the layout of dump(2) and a newline.
+int write_text(FILE *out, const ojson &doc)
+{
     const std::string text = doc.dump(2) + "\n";
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0)
         return -1;
     return 0;
+}
+
+ojson paths_json(const std::vector<std::string> &paths)
+{
+    ojson list = ojson::array();
+    for (const std::string &p : paths) {
+        ojson entry;
+        put_name(entry, "path", p);
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+} // namespace
+
+int json_write_document(FILE *out, const json_run &run, const run_report &report)
+{
+    return write_text(out, run_document(run, report));
+}
+
+int json_write_job(FILE *out, const json_job &job, const std::vector<json_file_entry> &files)
+{
+    ojson r;
+    put_program(r);
+    if (!job.pair_list.empty()) {
+        put_name(r, "pairs", job.pair_list);
+    } else {
+        put_name(r, "dir1", job.dir1);
+        put_name(r, "dir2", job.dir2);
+    }
+    r["options"] = ojson::parse(job.options, nullptr, false);
+    r["processes"] = job.processes;
+    r["elapsed_seconds"] = job.elapsed_seconds;
+    r["exit_status"] = job.exit_status;
+    r["files_compared"] = job.totals.compared;
+    r["files_with_differences"] = job.totals.differing;
+    r["files_on_one_side_only"] = job.totals.one_side_only;
+    r["files_failed"] = job.totals.failed;
+
+    ojson doc;
+    doc["format"] = MIRLO_JSON_FORMAT;
+    doc["run"] = std::move(r);
+    ojson list = ojson::array();
+    for (const json_file_entry &f : files)
+        list.push_back(run_document(f.run, f.report));
+    doc["files"] = std::move(list);
+    doc["only_in_first_dir"] = paths_json(job.only_in_first_dir);
+    doc["only_in_second_dir"] = paths_json(job.only_in_second_dir);
+    return write_text(out, doc);
 }

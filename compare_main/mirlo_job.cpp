@@ -1,0 +1,126 @@
+// A job of many file pairs: each pair compared as a run of two files is,
+// under a line that names it; the files of one side only; the summary line
+// and the worst status.
+#include "mirlo_job.hpp"
+#include "mirlo.hpp"
+#include "mirlo_main.hpp"
+#include "mirlo_output.hpp"
+#include "mirlo_parallel.hpp"
+#include "mirlo_record.hpp"
+#include "mirlo_report.hpp"
+#include "zarn.hpp"
+
+#include <mpi.h>
+
+#include <algorithm>
+
+namespace {
+
+struct job {
+    const mirlo_file_plan &plan;
+    const std::string &dir1, &dir2;
+    const mirlo_settings &settings;
+    mirlo_crew *crew;
+    output_sink *out;
+    mirlo_job_result result;
+};
+
+void only_in(job &j, const std::string &dir, const std::string &path)
+{
+    ++j.result.totals.one_side_only;
+    j.result.status = std::max(j.result.status, 1);
+    if (!j.settings.quiet_mode)
+        output_print(j.out, "Only in %s: %s\n", shown(dir).c_str(), shown(path).c_str());
+}
+
+void compare_pair(job &j, const mirlo_file_pair &pair)
+{
+    const mirlo_settings &settings = j.settings;
+    if (!settings.quiet_mode)
+        output_print(j.out, "file: <%s> and <%s>\n", shown(pair.file1).c_str(), shown(pair.file2).c_str());
+    const double started = MPI_Wtime();
+    run_report report;
+    const run_outcome outcome =
+        mirlo(pair.file1.c_str(), pair.file2.c_str(), nullptr, nullptr, settings, j.crew, j.out, &report);
+    print_summary(settings, outcome);
+    const int status = run_exit_status(outcome);
+    // The engine names the object of a failure; a file that cannot be
+    // opened is named here, so every failed pair has its line.
+    if (status == 2 && !report.error.empty())
+        zarn_error_msg("%s\n", shown(report.error).c_str());
+
+    job_totals &totals = j.result.totals;
+    ++totals.compared;
+    if (status == 1)
+        ++totals.differing;
+    else if (status == 2)
+        ++totals.failed;
+    if (status != 0)
+        j.result.differing.push_back(pair.label);
+    j.result.status = std::max(j.result.status, status);
+    if (!settings.json_mode)
+        return;
+    json_file_entry entry;
+    entry.run.file1 = pair.file1;
+    entry.run.file2 = pair.file2;
+    entry.run.options = json_options_text(settings);
+    entry.run.processes = j.crew != nullptr ? j.crew->size : 1;
+    entry.run.elapsed_seconds = MPI_Wtime() - started;
+    entry.run.exit_status = status;
+    entry.run.differences = outcome.differences;
+    entry.run.not_comparable = outcome.not_comparable;
+    entry.run.contents_equal = outcome.contents_equal;
+    entry.report = std::move(report);
+    j.result.files.push_back(std::move(entry));
+}
+
+} // namespace
+
+mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &dir1, const std::string &dir2,
+                               const mirlo_settings &settings, mirlo_crew *crew, output_sink *out)
+{
+    job j{plan, dir1, dir2, settings, crew, out, {}};
+    for (const std::string &reason : plan.unreadable)
+        zarn_error_msg("%s\n", shown(reason).c_str());
+    if (!plan.unreadable.empty())
+        j.result.status = 2;
+    if (settings.verbose_mode && !settings.quiet_mode)
+        for (const std::string &path : plan.not_hdf5)
+            output_print(out, "Not an HDF5 file, skipped: %s\n", shown(path).c_str());
+
+    if (crew != nullptr)
+        crew->more_file_pairs = true;
+    // Pairs and files of one side only in path order, as the folders sort
+    // them (a pair list has no files of one side only).
+    size_t p = 0, a = 0, b = 0;
+    const auto &pairs = plan.pairs;
+    const auto &first = plan.only_in_first, &second = plan.only_in_second;
+    while (p < pairs.size() || a < first.size() || b < second.size()) {
+        const std::string *least = nullptr;
+        int which = -1;
+        if (p < pairs.size())
+            least = &pairs[p].label, which = 0;
+        if (a < first.size() && (least == nullptr || first[a] < *least))
+            least = &first[a], which = 1;
+        if (b < second.size() && (least == nullptr || second[b] < *least))
+            least = &second[b], which = 2;
+        if (which == 0)
+            compare_pair(j, pairs[p++]);
+        else if (which == 1)
+            only_in(j, dir1, first[a++]);
+        else
+            only_in(j, dir2, second[b++]);
+    }
+    if (crew != nullptr)
+        crew->more_file_pairs = false;
+    if (!settings.quiet_mode)
+        print_job_summary(j.result.totals, out);
+    return std::move(j.result);
+}
+
+void print_job_summary(const job_totals &t, output_sink *out)
+{
+    output_print(out, "%llu file pairs compared: %llu with differences, %llu failed; %llu files on one side only\n",
+                 static_cast<unsigned long long>(t.compared), static_cast<unsigned long long>(t.differing),
+                 static_cast<unsigned long long>(t.failed), static_cast<unsigned long long>(t.one_side_only));
+}
