@@ -398,6 +398,8 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
     }
     m->settings = &settings;
     m->total = total;
+    m->task_seconds = crew->task_seconds;
+    m->have_estimate = crew->have_estimate;
     m->workers.assign(static_cast<size_t>(crew->size - 1), mirlo_manager::worker_state());
     ordered_output_begin(&m->out, m->pairs.size());
     m->out.generate = [m](uint64_t seq, size_t) {
@@ -423,6 +425,8 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
         else
             backoff.pause();
     }
+    crew->task_seconds = m->task_seconds;
+    crew->have_estimate = m->have_estimate;
     stop_workers(crew);
     zarn_clear_activity();
     fflush(stdout);

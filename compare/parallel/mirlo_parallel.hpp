@@ -229,6 +229,10 @@ struct mirlo_crew {
     // A job of many file pairs: the workers stay for the next pair, each
     // pair's comparison sending its own setup; the job stops them at its end.
     bool more_file_pairs = false;
+    // The manager's estimate of one pair's time, carried from one file pair
+    // to the next so that batches start at their right size.
+    double task_seconds = 0;
+    bool have_estimate = false;
     bool parallel() const { return size > 1; }
 };
 

@@ -39,6 +39,8 @@ struct worker {
     int rank = 0;
     h5_file file1, file2;
     bool ready = false;                 // a setup has been taken
+    std::string names[2];               // the files of the setup
+    bool opened = false;                // their opening has been tried
     std::string open_failure;           // why a file of the setup could not be opened
     mirlo_settings settings;            // the run's settings, as the manager sent them
     std::deque<queued> queue;
@@ -59,6 +61,31 @@ void send_answers(worker *w)
     w->answers.clear();
 }
 
+// Opens both files of the setup, once.
+void open_files(worker *w)
+{
+    if (w->opened)
+        return;
+    w->opened = true;
+    h5_errors_off quiet;
+    h5_file *files[2] = {&w->file1, &w->file2};
+    for (int i = 0; i < 2; ++i) {
+        const char *name = w->names[i].c_str();
+        zarn_note_activity("opening file", name, nullptr);
+        // Opened as the manager opens them, through whichever driver reads
+        // the file, so a file written through another driver (family, split,
+        // multi) is compared here too.
+        files[i]->reset(zarn_fopen(name, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
+        zarn_clear_activity();
+        if (!files[i]->valid() && w->open_failure.empty()) {
+            // The manager opened it: the file changed since, or this process
+            // sees another file system. Its tasks fail; the job goes on.
+            w->open_failure = "<" + w->names[i] + ">: unable to open file";
+            zarn_error_msg("process %d: <%s>: unable to open file\n", w->rank, zarn_printable_name(name).c_str());
+        }
+    }
+}
+
 void set_up(worker *w, const MPI_Status &st)
 {
     std::vector<unsigned char> bytes;
@@ -70,39 +97,33 @@ void set_up(worker *w, const MPI_Status &st)
     }
     w->settings = std::move(setup.settings);
     enable_error_stack = w->settings.error_stack_level;
-    h5_errors_off quiet;
-    const std::string *names[2] = {&setup.file1, &setup.file2};
-    h5_file *files[2] = {&w->file1, &w->file2};
-    w->open_failure.clear();
-    for (int i = 0; i < 2; ++i) {
-        zarn_note_activity("opening file", names[i]->c_str(), nullptr);
-        // Opened as the manager opens them, through whichever driver reads
-        // the file, so a file written through another driver (family, split,
-        // multi) is compared here too.
-        files[i]->reset(zarn_fopen(names[i]->c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
-        zarn_clear_activity();
-        if (!files[i]->valid() && w->open_failure.empty()) {
-            // The manager opened it: the file changed since, or this process
-            // sees another file system. Its tasks fail; the job goes on.
-            w->open_failure = "<" + *names[i] + ">: unable to open file";
-            zarn_error_msg("process %d: <%s>: unable to open file\n", w->rank,
-                           zarn_printable_name(names[i]->c_str()).c_str());
-        }
+    {
+        h5_errors_off quiet;
+        w->file1.reset();
+        w->file2.reset();
     }
+    w->names[0] = std::move(setup.file1);
+    w->names[1] = std::move(setup.file2);
+    w->opened = false;
+    w->open_failure.clear();
     w->ready = true;
+    // Where processes outnumber the cores, the headers are not read ahead:
+    // that would take the core the manager's listing needs. The files then
+    // open at the first task, so in a job of many small file pairs a worker
+    // that gets no task of a pair never opens its files.
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (cores > 0 && mirlo_processes_on_this_host() > cores)
+        return;
     // The manager lists both files before the first batch leaves; reading
     // the headers the pairs will need meanwhile costs this process nothing
     // it would not pay later, and the first message ends it.
+    open_files(w);
     const auto message_waiting = [] {
         int waiting = 0;
         MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
         return waiting != 0;
     };
-    // Where processes outnumber the cores, that reading takes the core the
-    // manager's listing needs, and every worker repeats it: left out then.
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    if (cores > 0 && mirlo_processes_on_this_host() > cores)
-        return;
+    const h5_file *files[2] = {&w->file1, &w->file2};
     for (int i = 0; i < 2 && w->open_failure.empty() && !message_waiting(); ++i)
         trek_read_headers(*files[i], i == 0 ? setup.start1.c_str() : setup.start2.c_str(), message_waiting);
 }
@@ -266,6 +287,7 @@ void run_task(worker *w, const mirlo_task &task)
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
     pair_outcome outcome;
+    open_files(w);
     if (w->open_failure.empty()) {
         outcome = compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base,
                                      &pair, kept);
