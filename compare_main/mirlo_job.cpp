@@ -33,22 +33,10 @@ void only_in(job &j, const std::string &dir, const std::string &path)
         output_print(j.out, "Only in %s: %s\n", shown(dir).c_str(), shown(path).c_str());
 }
 
-void compare_pair(job &j, const mirlo_file_pair &pair)
+// Counts a file pair's outcome into the job.
+void count_pair(job &j, const mirlo_file_pair &pair, const run_outcome &outcome)
 {
-    const mirlo_settings &settings = j.settings;
-    if (!settings.quiet_mode)
-        output_print(j.out, "file: <%s> and <%s>\n", shown(pair.file1).c_str(), shown(pair.file2).c_str());
-    const double started = MPI_Wtime();
-    run_report report;
-    const run_outcome outcome =
-        mirlo(pair.file1.c_str(), pair.file2.c_str(), nullptr, nullptr, settings, j.crew, j.out, &report);
-    print_summary(settings, outcome);
     const int status = run_exit_status(outcome);
-    // The engine names the object of a failure; a file that cannot be
-    // opened is named here, so every failed pair has its line.
-    if (status == 2 && !report.error.empty())
-        zarn_error_msg("%s\n", shown(report.error).c_str());
-
     job_totals &totals = j.result.totals;
     ++totals.compared;
     if (status == 1)
@@ -58,6 +46,17 @@ void compare_pair(job &j, const mirlo_file_pair &pair)
     if (status != 0)
         j.result.differing.push_back(pair.label);
     j.result.status = std::max(j.result.status, status);
+}
+
+// One file pair compared here, or with its objects handed to the workers.
+void compare_pair(job &j, const mirlo_file_pair &pair)
+{
+    const mirlo_settings &settings = j.settings;
+    const double started = MPI_Wtime();
+    run_report report;
+    const run_outcome outcome =
+        mirlo_compare_file_pair(pair.file1.c_str(), pair.file2.c_str(), settings, j.crew, j.out, &report);
+    count_pair(j, pair, outcome);
     if (!settings.json_mode)
         return;
     json_file_entry entry;
@@ -66,7 +65,7 @@ void compare_pair(job &j, const mirlo_file_pair &pair)
     entry.run.options = json_options_text(settings);
     entry.run.processes = j.crew != nullptr ? j.crew->size : 1;
     entry.run.elapsed_seconds = MPI_Wtime() - started;
-    entry.run.exit_status = status;
+    entry.run.exit_status = run_exit_status(outcome);
     entry.run.differences = outcome.differences;
     entry.run.not_comparable = outcome.not_comparable;
     entry.run.contents_equal = outcome.contents_equal;

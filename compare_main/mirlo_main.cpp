@@ -315,19 +315,8 @@ int comparison_end_early(int status, mirlo_crew *crew)
 
 void print_summary(const mirlo_settings &settings, const run_outcome &run)
 {
-    // A failure ends the run without a summary; a dataset whose filters are
-    // not available (status bit 1) is a pair that is not comparable.
-    if (settings.quiet_mode || run.failed())
-        return;
-    if (run.not_comparable && !settings.list_not_comparable) {
-        puts("--------------------------------");
-        puts("Some objects are not comparable");
-        puts("--------------------------------");
-        if (settings.verbose_mode)
-            puts("Use -c for a list of objects without details of differences.");
-        else
-            puts("Use -c for a list of objects.");
-    }
+    output_sink out(stdout);
+    print_run_summary(settings, run, &out);
 }
 
 int mirlo_main(int argc, char **argv)

@@ -19,7 +19,7 @@
 # usage: perf/run_file_pairs.sh BUILD_DIR     (configured with -DZARN_BUILD_PERF=ON)
 set -euo pipefail
 
-build=${1:?usage: perf/run_file_pairs.sh BUILD_DIR}
+build=$(cd "${1:?usage: perf/run_file_pairs.sh BUILD_DIR}" && pwd)
 reps=${REPS:-3}
 files=${FILES:-1000}
 datasets=${DATASETS:-20}
@@ -41,7 +41,7 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # One timed run of CMD...: prints elapsed and CPU seconds; output to $work/out.
 timed() {
     /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" > "$work/out" 2> /dev/null || true
-    awk '{ print $1, $2 + $3 }' "$work/time.txt"
+    tail -n 1 "$work/time.txt" | awk '{ print $1, $2 + $3 }'
 }
 median() { sort -n | awk '{ a[NR] = $0 } END { print a[int((NR + 1) / 2)] }'; }
 
