@@ -3,7 +3,7 @@
 // and the worst status.
 #include "mirlo_job.hpp"
 #include "mirlo.hpp"
-#include "mirlo_main.hpp"
+#include "mirlo_manager.hpp"
 #include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_record.hpp"
@@ -13,6 +13,9 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -73,6 +76,44 @@ void compare_pair(job &j, const mirlo_file_pair &pair)
     j.result.files.push_back(std::move(entry));
 }
 
+// True when the pair is compared whole by one worker: a job of several
+// processes without --json (whose records of a pair stay with the worker that
+// compared it), and both files small.
+bool compared_whole(const job &j, const mirlo_file_pair &pair)
+{
+    if (j.crew == nullptr || !j.crew->parallel() || j.settings.json_mode)
+        return false;
+    struct stat st;
+    for (const std::string *file : {&pair.file1, &pair.file2})
+        if (stat(file->c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) >= MIRLO_WHOLE_FILE_PAIR_BYTES)
+            return false;
+    return true;
+}
+
+// Small file pairs, handed to the workers one pair a task: each worker
+// compares different pairs at once, and the manager prints their reports in
+// order.
+void compare_whole(job &j, const std::vector<const mirlo_file_pair *> &pairs)
+{
+    mirlo_send_setup(j.crew, "", "", "/", "/", j.settings);
+    mirlo_manager m;
+    for (const mirlo_file_pair *p : pairs)
+        mirlo_manager_add_file_pair(&m, p->file1, p->file2);
+    run_outcome total;
+    mirlo_manager_run(&m, j.crew, j.settings, &total);
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        run_outcome outcome;
+        run_outcome_add(&outcome, m.pairs[k].file_pair_outcome);
+        // Output that could not be printed fails every pair of the run.
+        if (ordered_output_failed(&m.out)) {
+            pair_outcome failed;
+            failed.fail();
+            run_outcome_add(&outcome, failed);
+        }
+        count_pair(j, *pairs[k], outcome);
+    }
+}
+
 } // namespace
 
 mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &dir1, const std::string &dir2,
@@ -91,6 +132,15 @@ mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &d
         crew->more_file_pairs = true;
     // Pairs and files of one side only in path order, as the folders sort
     // them (a pair list has no files of one side only).
+    // Consecutive small pairs go to the workers together, up to a bound, so
+    // that what the manager keeps stays bounded whatever the number of files.
+    constexpr size_t WHOLE_PAIRS_AT_ONCE = 1024;
+    std::vector<const mirlo_file_pair *> small;
+    const auto flush_small = [&] {
+        if (!small.empty())
+            compare_whole(j, small);
+        small.clear();
+    };
     size_t p = 0, a = 0, b = 0;
     const auto &pairs = plan.pairs;
     const auto &first = plan.only_in_first, &second = plan.only_in_second;
@@ -103,6 +153,13 @@ mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &d
             least = &first[a], which = 1;
         if (b < second.size() && (least == nullptr || second[b] < *least))
             least = &second[b], which = 2;
+        if (which == 0 && compared_whole(j, pairs[p])) {
+            small.push_back(&pairs[p++]);
+            if (small.size() == WHOLE_PAIRS_AT_ONCE)
+                flush_small();
+            continue;
+        }
+        flush_small();
         if (which == 0)
             compare_pair(j, pairs[p++]);
         else if (which == 1)
@@ -110,6 +167,7 @@ mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &d
         else
             only_in(j, dir2, second[b++]);
     }
+    flush_small();
     if (crew != nullptr)
         crew->more_file_pairs = false;
     if (!settings.quiet_mode)

@@ -50,6 +50,8 @@ mirlo_task task_of(const mirlo_manager *m, uint64_t seq, mirlo_task_kind kind)
 
 mirlo_task pair_task(const mirlo_manager *m, size_t seq)
 {
+    if (m->pairs[seq].whole_file_pair)
+        return task_of(m, seq, TASK_FILE_PAIR);
     mirlo_task t = task_of(m, seq, TASK_PAIR);
     const object_pair_info &info = m->pairs[seq].info;
     // A dataset pair may be compared in pieces when two workers or more can
@@ -277,7 +279,14 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v)
         split_pair(m, r.seq, r.split_strips);
         return;
     }
-    if (r.kind == TASK_PAIR) {
+    if (r.kind == TASK_FILE_PAIR) {
+        pair_outcome &o = m->pairs[r.seq].file_pair_outcome;
+        o.differences = r.nfound;
+        o.not_comparable = r.not_comparable != 0;
+        o.status = r.error_status;
+        o.members_differ = !r.contents_equal;
+    }
+    if (r.kind == TASK_PAIR || r.kind == TASK_FILE_PAIR) {
         m->task_seconds = m->have_estimate ? 0.75 * m->task_seconds + 0.25 * r.seconds : r.seconds;
         m->have_estimate = true;
     }
@@ -383,6 +392,15 @@ void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair)
     p.name2 = pair.name2;
     p.info = pair.info;
     p.attributes_excluded = pair.attributes_excluded;
+    m->pairs.push_back(std::move(p));
+}
+
+void mirlo_manager_add_file_pair(mirlo_manager *m, const std::string &file1, const std::string &file2)
+{
+    mirlo_manager::pair_entry p;
+    p.name1 = file1;
+    p.name2 = file2;
+    p.whole_file_pair = true;
     m->pairs.push_back(std::move(p));
 }
 

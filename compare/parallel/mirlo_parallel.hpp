@@ -42,6 +42,15 @@
 //                the attributes' record, as record_to_bytes makes it).
 //   TAG_STOP     manager -> worker: empty; the worker leaves its loop.
 //
+// Many small file pairs. A job of many file pairs hands out each small file
+// pair (both files below MIRLO_WHOLE_FILE_PAIR_BYTES) as one task of its
+// own, the names in the task being the two file names: the worker compares
+// the two files whole, as one process does, and answers with the pair's
+// report and outcome. The setup of such a run names no files. So the
+// workers compare different file pairs at once, each opening only the files
+// of its own tasks; a larger file pair has its objects handed out as for two
+// files.
+//
 // No process ever blocks in a send. Every message is sent with MPI_Isend
 // and its bytes are kept until it has left; a process that must wait (for a
 // message, for its sends to leave, at the final barrier) polls with the
@@ -130,6 +139,9 @@ constexpr size_t MIRLO_OUTPUT_IN_FLIGHT = 4;
 constexpr size_t MIRLO_ANSWER_FLUSH = 256 * 1024;
 // Work time a batch of short pairs is sized for.
 constexpr double MIRLO_BATCH_SECONDS = 0.004;
+// A file pair of a job is compared whole by one worker when both files are
+// smaller than this.
+constexpr uint64_t MIRLO_WHOLE_FILE_PAIR_BYTES = 32ull << 20;
 // Largest number of pairs in one batch.
 constexpr unsigned MIRLO_BATCH_MAX = 64;
 
@@ -137,6 +149,7 @@ enum mirlo_task_kind : int32_t {
     TASK_PAIR = 0,       // compare the pair as diff does
     TASK_PIECE = 1,      // compare strips [strip_begin, strip_end) of a dataset pair's data
     TASK_ATTRIBUTES = 2, // compare the attributes of a dataset pair
+    TASK_FILE_PAIR = 3,  // compare two files whole (names are file names), as a job of many file pairs does
 };
 
 // One task of a TAG_WORK batch; the two paths follow it, name1_size and

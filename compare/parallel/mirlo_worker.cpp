@@ -5,6 +5,7 @@
 // the manager's messages.
 #include "mirlo_worker.hpp"
 #include "h5_handle.hpp"
+#include "mirlo.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
 #include "mirlo_output.hpp"
@@ -108,11 +109,12 @@ void set_up(worker *w, const MPI_Status &st)
     w->open_failure.clear();
     w->ready = true;
     // Where processes outnumber the cores, the headers are not read ahead:
-    // that would take the core the manager's listing needs. The files then
+    // that would take the core the manager's listing needs. A setup of
+    // whole file pairs names no files. The files then
     // open at the first task, so in a job of many small file pairs a worker
     // that gets no task of a pair never opens its files.
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    if (cores > 0 && mirlo_processes_on_this_host() > cores)
+    if (w->names[0].empty() || (cores > 0 && mirlo_processes_on_this_host() > cores))
         return;
     // The manager lists both files before the first batch leaves; reading
     // the headers the pairs will need meanwhile costs this process nothing
@@ -269,6 +271,21 @@ result_record answer_of(const task_record &t, const pair_outcome &outcome, doubl
     return r;
 }
 
+// Compares two files whole, as one process compares a file pair of a job;
+// the report goes to the task's output.
+pair_outcome compare_file_pair(worker *w, const mirlo_task &task)
+{
+    run_report report;
+    const run_outcome run =
+        mirlo_compare_file_pair(task.name1.c_str(), task.name2.c_str(), w->settings, nullptr, &w->sink, &report);
+    pair_outcome outcome;
+    outcome.differences = run.differences;
+    outcome.not_comparable = run.not_comparable;
+    outcome.members_differ = !run.contents_equal;
+    outcome.status = run.status;
+    return outcome;
+}
+
 // Compares one task and adds its answer.
 void run_task(worker *w, const mirlo_task &task)
 {
@@ -278,7 +295,8 @@ void run_task(worker *w, const mirlo_task &task)
     base.out = &w->sink;
     const pair_comparer compare = set_up_task(w, t, &window, &base);
     object_record record;
-    object_record *const kept = w->settings.records_kept() ? &record : nullptr;
+    const bool whole_files = t.kind == TASK_FILE_PAIR;
+    object_record *const kept = w->settings.records_kept() && !whole_files ? &record : nullptr;
 
     w->current = output_header{t.seq, t.kind, t.piece};
     output_drop(&w->sink);
@@ -287,8 +305,11 @@ void run_task(worker *w, const mirlo_task &task)
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
     pair_outcome outcome;
-    open_files(w);
-    if (w->open_failure.empty()) {
+    if (!whole_files)
+        open_files(w);
+    if (whole_files) {
+        outcome = compare_file_pair(w, task);
+    } else if (w->open_failure.empty()) {
         outcome = compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base,
                                      &pair, kept);
     } else {

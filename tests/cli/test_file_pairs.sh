@@ -64,7 +64,9 @@ check() {
     done
 }
 
-check "two folders" 2 "file: <d1/broken.h5> and <d2/broken.h5>
+# With several processes, small file pairs are compared whole, one pair a
+# task; with --json each pair's objects are handed out instead.
+two_folders="file: <d1/broken.h5> and <d2/broken.h5>
 mirlo: <d1/broken.h5>: unable to open file
 file: <d1/diff.h5> and <d2/diff.h5>
 $e2e_report
@@ -74,8 +76,10 @@ Only in d1: only1.h5
 Only in d2: only2.h5
 file: <d1/same/eq.h5> and <d2/same/eq.h5>
 file: <d1/ub.h5> and <d2/ub.h5>
-5 file pairs compared: 1 with differences, 1 failed; 3 files on one side only" \
-    "mirlo error: <d1/broken.h5>: unable to open file" d1 d2
+5 file pairs compared: 1 with differences, 1 failed; 3 files on one side only"
+check "two folders" 2 "$two_folders" "mirlo error: <d1/broken.h5>: unable to open file" d1 d2
+check "two folders, object by object" 2 "$two_folders" "mirlo error: <d1/broken.h5>: unable to open file" \
+    --json=/dev/null d1 d2
 
 mkdir -p "$tree/v1" "$tree/v2"
 cp "$tree/d1/readme.h5" "$tree/v1/"
@@ -133,6 +137,25 @@ file: <$tree/d1/same/eq.h5> and <$tree/d2/same/eq.h5>
 printf 'd1/same/eq.h5\td2/same/eq.h5\n' > "$tree/lists/stdin.txt"
 STDIN=$tree/lists/stdin.txt check "a pair list on standard input" 0 "file: <d1/same/eq.h5> and <d2/same/eq.h5>
 1 file pairs compared: 0 with differences, 0 failed; 0 files on one side only" "" --pairs=-
+
+# Forty pairs, every third one differing: handed out in batches, reported in
+# the list's order.
+: > "$tree/lists/many.txt"
+many=""
+for k in $(seq 1 40); do
+    if [ $((k % 3)) = 0 ]; then
+        printf '../d1/diff.h5\t../d2/diff.h5\n' >> "$tree/lists/many.txt"
+        many+="file: <lists/../d1/diff.h5> and <lists/../d2/diff.h5>
+$e2e_report
+"
+    else
+        printf '../d1/same/eq.h5\t../d2/same/eq.h5\n' >> "$tree/lists/many.txt"
+        many+="file: <lists/../d1/same/eq.h5> and <lists/../d2/same/eq.h5>
+"
+    fi
+done
+check "forty pairs" 1 "${many}40 file pairs compared: 13 with differences, 0 failed; 0 files on one side only" "" \
+    --pairs=lists/many.txt
 
 # A malformed line is refused with its number before any file is opened.
 for bad in "no tab between the two paths|d1/diff.h5 d2/diff.h5" \
