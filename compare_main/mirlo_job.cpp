@@ -1,6 +1,7 @@
 // A job of many file pairs: each pair compared as a run of two files is,
-// under a line that names it; the files of one side only; the summary line
-// and the worst status.
+// under a line that names it (with several processes, small pairs one whole
+// pair a worker's task); the files of one side only; the summary line and
+// the worst status.
 #include "mirlo_job.hpp"
 #include "mirlo.hpp"
 #include "mirlo_manager.hpp"
@@ -68,10 +69,7 @@ void compare_pair(job &j, const mirlo_file_pair &pair)
     entry.run.options = json_options_text(settings);
     entry.run.processes = j.crew != nullptr ? j.crew->size : 1;
     entry.run.elapsed_seconds = MPI_Wtime() - started;
-    entry.run.exit_status = run_exit_status(outcome);
-    entry.run.differences = outcome.differences;
-    entry.run.not_comparable = outcome.not_comparable;
-    entry.run.contents_equal = outcome.contents_equal;
+    json_run_set_outcome(&entry.run, run_exit_status(outcome), outcome);
     entry.report = std::move(report);
     j.result.files.push_back(std::move(entry));
 }

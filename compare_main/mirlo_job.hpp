@@ -26,8 +26,9 @@ struct mirlo_job_result {
 // ("Only in <dir>: <path>") interleaved with the pairs in path order; each
 // pair's report preceded by "file: <a> and <b>"; then one summary line. A
 // pair that fails is named on standard error and the job goes on. With
-// several processes in crew the workers stay for every pair; stopping them
-// is left to the caller.
+// several processes in crew, small pairs are handed to the workers one whole
+// pair a task and larger ones object by object; the workers stay for every
+// pair, and stopping them is left to the caller.
 mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &dir1, const std::string &dir2,
                                const mirlo_settings &settings, mirlo_crew *crew, output_sink *out);
 

@@ -249,10 +249,7 @@ run_end compare_two(const mirlo_args &args, const mirlo_settings &settings, mirl
     run.options = json_options_text(settings);
     run.processes = crew->size;
     run.elapsed_seconds = MPI_Wtime() - started;
-    run.exit_status = end.exit_status;
-    run.differences = outcome.differences;
-    run.not_comparable = outcome.not_comparable;
-    run.contents_equal = outcome.contents_equal;
+    json_run_set_outcome(&run, end.exit_status, outcome);
     end.exit_status = finish_json(json, args.json_file, end.exit_status,
                                   [&](FILE *file) { return json_write_document(file, run, report); });
     return end;

@@ -460,6 +460,14 @@ ojson paths_json(const std::vector<std::string> &paths)
 
 } // namespace
 
+void json_run_set_outcome(json_run *run, int exit_status, const run_outcome &outcome)
+{
+    run->exit_status = exit_status;
+    run->differences = outcome.differences;
+    run->not_comparable = outcome.not_comparable;
+    run->contents_equal = outcome.contents_equal;
+}
+
 int json_write_document(FILE *out, const json_run &run, const run_report &report)
 {
     return write_text(out, run_document(run, report));

@@ -38,6 +38,10 @@ struct json_run {
     bool contents_equal = true;
 };
 
+// Sets what the document says of a run's result: its exit status, its
+// differences and its flags.
+void json_run_set_outcome(json_run *run, int exit_status, const run_outcome &outcome);
+
 // The options in effect, as a JSON object.
 std::string json_options_text(const mirlo_settings &settings);
 
