@@ -97,6 +97,21 @@ check "equal folders" 0 "file: <d1/same/eq.h5> and <d2/same/eq.h5>
 check "objects with folders" 1 "" "mirlo error: <d1> and <d2> are folders: obj1 and obj2 cannot be given with them" \
     d1 d2 /dset1
 
+# Other report modes: at two and four processes the one-process report.
+for opts in "-r" "-v" "--statistics -r" "-c -d 0.5" "-v2 --follow-symlinks"; do
+    # shellcheck disable=SC2086
+    (cd "$tree" && mpiexec -n 1 "$exe" $opts d1 d2 > "$work/one" 2> /dev/null; echo $? > "$work/one.rc")
+    grep -avxF "$banner" "$work/one" > "$work/one.x"
+    for n in 2 4; do
+        # shellcheck disable=SC2086
+        rc=$(cd "$tree" && mpiexec -n "$n" "$exe" $opts d1 d2 > "$work/many" 2> /dev/null; echo $?)
+        if [ "$rc" != "$(cat "$work/one.rc")" ] || ! cmp -s "$work/one.x" "$work/many"; then
+            echo "[$opts] $n processes: not the one-process report (status $rc)"
+            diff "$work/one.x" "$work/many" | head -10; fail=1
+        fi
+    done
+done
+
 # --list-differing names the pairs with differences or errors, relative to
 # the folders, and the JSON document holds every pair's.
 rm -f "$tree/differing.txt"
