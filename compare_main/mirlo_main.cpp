@@ -230,13 +230,10 @@ run_end compare_two(const mirlo_args &args, const mirlo_settings &settings, mirl
     output_sink out(stdout);
     const run_outcome outcome = mirlo(args.file1, args.file2, args.obj1, args.obj2, settings, crew, &out,
                                       json->file != nullptr ? &report : nullptr);
-    if (crew->parallel()) {
-        stop_workers(crew);
-        mirlo_barrier();
-    }
+    // Everything the workers compared has been printed: the summary follows.
     print_summary(settings, outcome);
     run_end end;
-    end.exit_status = check_stdout(run_exit_status(outcome));
+    end.exit_status = finish_comparison(crew, run_exit_status(outcome));
     if (end.exit_status != 0)
         end.differing.push_back(args.file1);
     json_run run;
