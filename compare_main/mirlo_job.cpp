@@ -55,31 +55,19 @@ void count_pair(job &j, const mirlo_file_pair &pair, const run_outcome &outcome)
 // One file pair compared here, or with its objects handed to the workers.
 void compare_pair(job &j, const mirlo_file_pair &pair)
 {
-    const mirlo_settings &settings = j.settings;
-    const double started = MPI_Wtime();
-    run_report report;
-    const run_outcome outcome =
-        mirlo_compare_file_pair(pair.file1.c_str(), pair.file2.c_str(), settings, j.crew, j.out, &report);
+    std::string document;
+    const run_outcome outcome = mirlo_compare_file_pair(pair.file1.c_str(), pair.file2.c_str(), j.settings, j.crew,
+                                                        j.out, j.crew != nullptr ? j.crew->size : 1, &document);
     count_pair(j, pair, outcome);
-    if (!settings.json_mode)
-        return;
-    json_file_entry entry;
-    entry.run.file1 = pair.file1;
-    entry.run.file2 = pair.file2;
-    entry.run.options = json_options_text(settings);
-    entry.run.processes = j.crew != nullptr ? j.crew->size : 1;
-    entry.run.elapsed_seconds = MPI_Wtime() - started;
-    json_run_set_outcome(&entry.run, run_exit_status(outcome), outcome);
-    entry.report = std::move(report);
-    j.result.files.push_back(std::move(entry));
+    if (j.settings.json_mode)
+        j.result.files.push_back(std::move(document));
 }
 
 // True when the pair is compared whole by one worker: a job of several
-// processes without --json (whose records of a pair stay with the worker that
-// compared it), and both files small.
+// processes, and both files small.
 bool compared_whole(const job &j, const mirlo_file_pair &pair)
 {
-    if (j.crew == nullptr || !j.crew->parallel() || j.settings.json_mode)
+    if (j.crew == nullptr || !j.crew->parallel())
         return false;
     struct stat st;
     for (const std::string *file : {&pair.file1, &pair.file2})
@@ -109,6 +97,8 @@ void compare_whole(job &j, const std::vector<const mirlo_file_pair *> &pairs)
             run_outcome_add(&outcome, failed);
         }
         count_pair(j, *pairs[k], outcome);
+        if (j.settings.json_mode)
+            j.result.files.push_back(std::move(m.pairs[k].file_pair_document));
     }
 }
 

@@ -18,7 +18,7 @@ struct mirlo_job_result {
     job_totals totals;
     int status = 0;
     std::vector<std::string> differing; // labels of the pairs, in the order compared
-    std::vector<json_file_entry> files; // with --json, in the order compared
+    std::vector<std::string> files; // with --json, each pair's document, in the order compared
 };
 
 // Compares every pair of plan under settings, printing to out: for two

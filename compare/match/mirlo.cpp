@@ -6,6 +6,7 @@
 #include "mirlo.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
+#include "mirlo_json.hpp"
 #include "mirlo_listing.hpp"
 #include "mirlo_manager.hpp"
 #include "mirlo_output.hpp"
@@ -18,6 +19,8 @@
 #include "zarn_fatal.hpp"
 #include "zarn_fopen.hpp"
 #include "zarn_utils.hpp"
+
+#include <mpi.h>
 
 #include <cstring>
 #include <string>
@@ -436,13 +439,25 @@ void print_run_summary(const mirlo_settings &settings, const run_outcome &run, o
 }
 
 run_outcome mirlo_compare_file_pair(const char *file1, const char *file2, const mirlo_settings &settings,
-                                    mirlo_crew *crew, output_sink *out, run_report *report)
+                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document)
 {
     if (!settings.quiet_mode)
         output_print(out, "file: <%s> and <%s>\n", shown(file1).c_str(), shown(file2).c_str());
-    const run_outcome outcome = mirlo(file1, file2, nullptr, nullptr, settings, crew, out, report);
+    const double started = MPI_Wtime();
+    run_report report;
+    const run_outcome outcome = mirlo(file1, file2, nullptr, nullptr, settings, crew, out, &report);
     print_run_summary(settings, outcome, out);
-    if (outcome.failed() && !report->error.empty())
-        zarn_error_msg("%s\n", shown(report->error).c_str());
+    if (outcome.failed() && !report.error.empty())
+        zarn_error_msg("%s\n", shown(report.error).c_str());
+    if (settings.json_mode && document != nullptr) {
+        json_run run;
+        run.file1 = file1;
+        run.file2 = file2;
+        run.options = json_options_text(settings);
+        run.processes = processes;
+        run.elapsed_seconds = MPI_Wtime() - started;
+        json_run_set_outcome(&run, run_exit_status(outcome), outcome);
+        *document = json_document_text(run, report);
+    }
     return outcome;
 }

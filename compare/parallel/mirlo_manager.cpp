@@ -224,6 +224,10 @@ void take_record(mirlo_manager *m, const mirlo_result_view &v)
     const result_record &r = v.record;
     if (r.record_size == 0)
         return;
+    if (r.kind == TASK_FILE_PAIR) {
+        m->pairs[r.seq].file_pair_document.assign(v.task_record, static_cast<size_t>(r.record_size));
+        return;
+    }
     object_record record;
     if (record_from_bytes(v.task_record, static_cast<size_t>(r.record_size), &record) < 0) {
         printf("pmirlo-manager: ERROR!! malformed record received\n");

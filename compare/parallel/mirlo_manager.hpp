@@ -23,6 +23,7 @@ struct mirlo_manager {
         // answered.
         bool whole_file_pair = false;
         pair_outcome file_pair_outcome;
+        std::string file_pair_document; // with --json: its document, as the worker wrote it
         // A dataset pair compared in pieces: one count per piece, and the
         // first piece that stopped on a failure (pieces after it are dropped,
         // as the strips after a failed one are never read by one process).

@@ -46,7 +46,8 @@
 // pair (both files below MIRLO_WHOLE_FILE_PAIR_BYTES) as one task of its
 // own, the names in the task being the two file names: the worker compares
 // the two files whole, as one process does, and answers with the pair's
-// report and outcome. The setup of such a run names no files. So the
+// report and outcome (with --json, the pair's JSON document in the record's
+// place). The setup of such a run names no files. So the
 // workers compare different file pairs at once, each opening only the files
 // of its own tasks; a larger file pair has its objects handed out as for two
 // files.

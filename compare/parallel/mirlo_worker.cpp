@@ -273,11 +273,13 @@ result_record answer_of(const task_record &t, const pair_outcome &outcome, doubl
 
 // Compares two files whole, as one process compares a file pair of a job;
 // the report goes to the task's output.
-pair_outcome compare_file_pair(worker *w, const mirlo_task &task)
+// With --json the pair's document goes to *document.
+pair_outcome compare_file_pair(worker *w, const mirlo_task &task, std::string *document)
 {
-    run_report report;
-    const run_outcome run =
-        mirlo_compare_file_pair(task.name1.c_str(), task.name2.c_str(), w->settings, nullptr, &w->sink, &report);
+    int processes = 1;
+    MPI_Comm_size(MPI_COMM_WORLD, &processes);
+    const run_outcome run = mirlo_compare_file_pair(task.name1.c_str(), task.name2.c_str(), w->settings, nullptr,
+                                                    &w->sink, processes, document);
     pair_outcome outcome;
     outcome.differences = run.differences;
     outcome.not_comparable = run.not_comparable;
@@ -305,10 +307,11 @@ void run_task(worker *w, const mirlo_task &task)
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
     pair_outcome outcome;
+    std::string document; // of a whole file pair, with --json
     if (!whole_files)
         open_files(w);
     if (whole_files) {
-        outcome = compare_file_pair(w, task);
+        outcome = compare_file_pair(w, task, &document);
     } else if (w->open_failure.empty()) {
         outcome = compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base,
                                      &pair, kept);
@@ -325,7 +328,7 @@ void run_task(worker *w, const mirlo_task &task)
     // Compared by pieces later: what this run printed is printed by them.
     if (r.split_strips > 0)
         output_drop(&w->sink);
-    const std::string record_bytes = kept != nullptr ? record_to_bytes(record) : std::string();
+    const std::string record_bytes = kept != nullptr ? record_to_bytes(record) : std::move(document);
     r.record_size = record_bytes.size();
 
     if (w->streamed == 0 && w->sink.segment.size() <= MIRLO_INLINE_OUTPUT) {

@@ -473,7 +473,12 @@ int json_write_document(FILE *out, const json_run &run, const run_report &report
     return write_text(out, run_document(run, report));
 }
 
-int json_write_job(FILE *out, const json_job &job, const std::vector<json_file_entry> &files)
+std::string json_document_text(const json_run &run, const run_report &report)
+{
+    return run_document(run, report).dump();
+}
+
+int json_write_job(FILE *out, const json_job &job, const std::vector<std::string> &files)
 {
     ojson r;
     put_program(r);
@@ -496,8 +501,12 @@ int json_write_job(FILE *out, const json_job &job, const std::vector<json_file_e
     doc["format"] = MIRLO_JSON_FORMAT;
     doc["run"] = std::move(r);
     ojson list = ojson::array();
-    for (const json_file_entry &f : files)
-        list.push_back(run_document(f.run, f.report));
+    for (const std::string &f : files) {
+        ojson document = ojson::parse(f, nullptr, false);
+        if (document.is_discarded())
+            return -1;
+        list.push_back(std::move(document));
+    }
     doc["files"] = std::move(list);
     doc["only_in_first_dir"] = paths_json(job.only_in_first_dir);
     doc["only_in_second_dir"] = paths_json(job.only_in_second_dir);

@@ -57,12 +57,6 @@ struct job_totals {
     uint64_t failed = 0;        // of them, pairs whose comparison failed (status 2)
 };
 
-// One file pair of a job: its document's run and its report.
-struct json_file_entry {
-    json_run run;
-    run_report report;
-};
-
 // What the document of a job of many file pairs says about the job.
 struct json_job {
     std::string dir1, dir2; // the two folders compared, or
@@ -75,10 +69,15 @@ struct json_job {
     std::vector<std::string> only_in_first_dir, only_in_second_dir; // relative paths
 };
 
-// Writes the document of a job: its run, one document of one comparison per
-// file pair under "files", in the order compared, and the files found under
-// one folder only. Returns 0, or -1 when it could not be written.
-int json_write_job(FILE *out, const json_job &job, const std::vector<json_file_entry> &files);
+// The document of one comparison as compact text: what a job keeps of each
+// file pair, and what travels from the worker that compared it.
+std::string json_document_text(const json_run &run, const run_report &report);
+
+// Writes the document of a job: its run, the document of each file pair
+// (json_document_text) under "files", in the order compared, and the files
+// found under one folder only. Returns 0, or -1 when it could not be written
+// (or a pair's document is not one).
+int json_write_job(FILE *out, const json_job &job, const std::vector<std::string> &files);
 
 // Names as the document writes them: valid UTF-8 unchanged, every other byte
 // as U+FFFD; and the exact bytes in hexadecimal.

@@ -23,6 +23,10 @@ cp "$fix/e2e_a.h5" "$tree/d2/lnk.h5"
 cp "$fix/e2e_a.h5" "$tree/d2/broken.h5"
 # A user block of 512 bytes before the file: recognised by its signature.
 { head -c 512 /dev/zero; cat "$fix/e2e_a.h5"; } > "$tree/d1/ub.h5"
+# A user block of 32 MiB: a pair that large has its objects handed out to the
+# workers instead of going to one worker whole.
+{ head -c 33554432 /dev/zero; cat "$fix/e2e_a.h5"; } > "$tree/d1/big.h5"
+cp "$fix/e2e_b.h5" "$tree/d2/big.h5"
 # A link to a file is followed; a link to a folder is not entered.
 ln -s same/eq.h5 "$tree/d1/lnk.h5"
 ln -s same "$tree/d1/dirlink"
@@ -65,8 +69,10 @@ check() {
 }
 
 # With several processes, small file pairs are compared whole, one pair a
-# task; with --json each pair's objects are handed out instead.
-two_folders="file: <d1/broken.h5> and <d2/broken.h5>
+# task; the objects of big.h5 are handed out one by one.
+two_folders="file: <d1/big.h5> and <d2/big.h5>
+$e2e_report
+file: <d1/broken.h5> and <d2/broken.h5>
 mirlo: <d1/broken.h5>: unable to open file
 file: <d1/diff.h5> and <d2/diff.h5>
 $e2e_report
@@ -76,10 +82,8 @@ Only in d1: only1.h5
 Only in d2: only2.h5
 file: <d1/same/eq.h5> and <d2/same/eq.h5>
 file: <d1/ub.h5> and <d2/ub.h5>
-5 file pairs compared: 1 with differences, 1 failed; 3 files on one side only"
+6 file pairs compared: 2 with differences, 1 failed; 3 files on one side only"
 check "two folders" 2 "$two_folders" "mirlo error: <d1/broken.h5>: unable to open file" d1 d2
-check "two folders, object by object" 2 "$two_folders" "mirlo error: <d1/broken.h5>: unable to open file" \
-    --json=/dev/null d1 d2
 
 mkdir -p "$tree/v1" "$tree/v2"
 cp "$tree/d1/readme.h5" "$tree/v1/"
@@ -113,10 +117,25 @@ for opts in "-r" "-v" "--statistics -r" "-c -d 0.5" "-v2 --follow-symlinks"; do
 done
 
 # --list-differing names the pairs with differences or errors, relative to
-# the folders, and the JSON document holds every pair's.
+# the folders, and the JSON document holds every pair's, the same at one and
+# three processes.
 rm -f "$tree/differing.txt"
+(cd "$tree" && mpiexec -n 1 "$exe" --json=job1.json d1 d2 > /dev/null 2>&1)
 (cd "$tree" && mpiexec -n 3 "$exe" --list-differing=differing.txt --json=job.json d1 d2 > /dev/null 2>&1)
-if [ "$(cat "$tree/differing.txt")" != "$(printf 'broken.h5\ndiff.h5')" ]; then
+if ! python3 - "$tree/job1.json" "$tree/job.json" <<'EOF'
+import json, sys
+docs = []
+for path in sys.argv[1:]:
+    doc = json.load(open(path))
+    for run in [doc["run"]] + [f["run"] for f in doc["files"]]:
+        del run["elapsed_seconds"], run["processes"]
+    docs.append(doc)
+assert docs[0] == docs[1]
+EOF
+then
+    echo "the JSON documents at 1 and 3 processes differ"; fail=1
+fi
+if [ "$(cat "$tree/differing.txt")" != "$(printf 'big.h5\nbroken.h5\ndiff.h5')" ]; then
     echo "--list-differing wrote:"; cat "$tree/differing.txt"; fail=1
 fi
 if ! python3 - "$tree/job.json" <<'EOF'
@@ -126,14 +145,16 @@ run = doc["run"]
 assert doc["format"] == 1, doc["format"]
 assert (run["dir1"], run["dir2"], run["exit_status"]) == ("d1", "d2", 2), run
 assert (run["files_compared"], run["files_with_differences"], run["files_failed"],
-        run["files_on_one_side_only"]) == (5, 1, 1, 3), run
+        run["files_on_one_side_only"]) == (6, 2, 1, 3), run
 assert [p["path"] for p in doc["only_in_first_dir"]] == ["only1.h5"]
 assert [p["path"] for p in doc["only_in_second_dir"]] == ["dirlink/eq.h5", "only2.h5"]
 files = doc["files"]
-assert [f["run"]["file1"] for f in files] == ["d1/broken.h5", "d1/diff.h5", "d1/lnk.h5", "d1/same/eq.h5", "d1/ub.h5"]
-assert [f["run"]["exit_status"] for f in files] == [2, 1, 0, 0, 0]
-assert files[0]["run"]["error"] == "<d1/broken.h5>: unable to open file"
-diff = files[1]
+assert [f["run"]["file1"] for f in files] == ["d1/big.h5", "d1/broken.h5", "d1/diff.h5", "d1/lnk.h5",
+                                              "d1/same/eq.h5", "d1/ub.h5"]
+assert [f["run"]["exit_status"] for f in files] == [1, 2, 1, 0, 0, 0]
+assert files[1]["run"]["error"] == "<d1/broken.h5>: unable to open file"
+assert files[0]["pairs"] == files[2]["pairs"]
+diff = files[2]
 assert diff["run"]["differences"] == 3 and diff["format"] == 1
 assert [p["path1"] for p in diff["pairs"] if p["differences"]] == ["/dset1", "/g1/dset2"]
 EOF
