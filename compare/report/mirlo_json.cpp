@@ -254,7 +254,8 @@ object_record record_from(const ojson &j)
     return r;
 }
 
-ojson exclusions_json(const std::vector<std::string> &list)
+// A list of {"path"} objects.
+ojson paths_json(const std::vector<std::string> &list)
 {
     ojson paths = ojson::array();
     for (const std::string &path : list) {
@@ -384,8 +385,8 @@ std::string json_options_text(const mirlo_settings &o)
     j["follow_symlinks"] = o.follow_links;
     j["no_dangling_links"] = o.no_dangling_links;
     j["no_compact_subset"] = o.no_compact_subset;
-    j["exclude_paths"] = exclusions_json(o.exclude_paths);
-    j["exclude_attributes"] = exclusions_json(o.exclude_attrs);
+    j["exclude_paths"] = paths_json(o.exclude_paths);
+    j["exclude_attributes"] = paths_json(o.exclude_attrs);
     j["subset1"] = subset_json(o.subsets[0].get());
     j["subset2"] = subset_json(o.subsets[1].get());
     j["statistics"] = o.statistics_mode;
@@ -445,17 +446,6 @@ int write_text(FILE *out, const ojson &doc)
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0)
         return -1;
     return 0;
-}
-
-ojson paths_json(const std::vector<std::string> &paths)
-{
-    ojson list = ojson::array();
-    for (const std::string &p : paths) {
-        ojson entry;
-        put_name(entry, "path", p);
-        list.push_back(std::move(entry));
-    }
-    return list;
 }
 
 } // namespace
