@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -36,6 +37,8 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"version", arg_none, 'V'},
     {"json", arg_required, 'J'},
     {"statistics", arg_none, 'T'},
+    {"pairs", arg_required, 'P'},
+    {"list-differing", arg_required, 'L'},
     {nullptr, 0, 0},
 };
 
@@ -151,6 +154,8 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         args->json_file = value;
         break;
     case 'T': settings->statistics_mode = true; break;
+    case 'P': args->pair_list = value; break;
+    case 'L': args->list_differing = value; break;
     case 'h': print_usage(); return 0;
     case 'V': zarn_print_version(zarn_get_progname()); return 0;
     default: print_usage(); return 1;
@@ -174,6 +179,11 @@ int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settin
             zarn_error_msg("--json is given more than once: one report file per run\n");
             return 1;
         }
+        if ((opt == 'P' || opt == 'L') && (value == nullptr || value[0] == '\0')) {
+            zarn_error_msg("--%s needs a file name%s\n", opt == 'P' ? "pairs" : "list-differing",
+                           opt == 'P' ? " (- for standard input)" : "");
+            return 1;
+        }
         const bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
         if (needs_value && value == nullptr) {
             print_usage();
@@ -195,8 +205,40 @@ int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settin
 
 // The file and object names after the options, and the subsets of the
 // object names.
+bool is_folder(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The operands of a job of many file pairs: none after --pairs, two folders
+// without object names otherwise.
+int take_job_operands(int argc, char **argv, mirlo_args *args)
+{
+    if (args->pair_list != nullptr) {
+        if (zarn_opt_index < argc) {
+            zarn_error_msg("--pairs takes the files from its list: no file names after it\n");
+            return 1;
+        }
+        return MIRLO_ARGS_VALID;
+    }
+    if (zarn_opt_index + 2 < argc) {
+        zarn_error_msg("<%s> and <%s> are folders: obj1 and obj2 cannot be given with them\n",
+                       zarn_printable_name(argv[zarn_opt_index]).c_str(),
+                       zarn_printable_name(argv[zarn_opt_index + 1]).c_str());
+        return 1;
+    }
+    args->file1 = argv[zarn_opt_index];
+    args->file2 = argv[zarn_opt_index + 1];
+    args->directories = true;
+    return MIRLO_ARGS_VALID;
+}
+
 int take_operands(int argc, char **argv, mirlo_args *args, mirlo_settings *settings)
 {
+    if (args->pair_list != nullptr ||
+        (zarn_opt_index + 1 < argc && is_folder(argv[zarn_opt_index]) && is_folder(argv[zarn_opt_index + 1])))
+        return take_job_operands(argc, argv, args);
     if (zarn_opt_index >= argc || zarn_opt_index + 1 >= argc) {
         zarn_error_msg("missing file names\n");
         print_usage();
@@ -277,6 +319,8 @@ void print_usage()
 {
     static const char *const lines[] = {
         "usage: mirlo [OPTIONS] file1 file2 [obj1[ obj2]]",
+        "       mirlo [OPTIONS] dir1 dir2",
+        "       mirlo [OPTIONS] --pairs=FILE",
         "  file1             File name of the first HDF5 file",
         "  file2             File name of the second HDF5 file",
         "  [obj1]            Name of an HDF5 object, in absolute path",
@@ -390,6 +434,15 @@ void print_usage()
         "         After each dataset or attribute with differences, print the elements",
         "         compared, the differences, and the largest absolute and relative",
         "         differences with their positions.",
+        "   --pairs=FILE",
+        "         Compare the file pairs listed in FILE instead of file1 and file2: one",
+        "         pair a line, the two paths separated by a tab, relative paths taken",
+        "         from the folder of FILE; lines starting with '#' are comments.",
+        "         With FILE '-' the list is read from standard input.",
+        "   --list-differing=FILE",
+        "         Write to FILE the file pairs with differences or errors, one a line",
+        "         (their paths relative to the folders, or the first file of a listed",
+        "         pair).",
         "",
         " Modes of output:",
         "  Default mode: print the number of differences found and where they occurred",
@@ -403,6 +456,13 @@ void print_usage()
         "  the names of root group members, generates a report of root group objects",
         "  that appear in only one file or in both files, and recursively compares",
         "  common objects.",
+        "",
+        " Folder comparison:",
+        "  If file1 and file2 are both folders, every HDF5 file under file1 is",
+        "  compared with the file of the same relative path under file2, in path",
+        "  order; files found under one folder only are listed and count as a",
+        "  difference; files that are not HDF5 are skipped (listed with -v). Each",
+        "  pair's report follows a line naming it; a summary line ends the run.",
         "",
         " Object comparison:",
         "  1) Groups",

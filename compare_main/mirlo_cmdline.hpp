@@ -11,6 +11,11 @@ struct mirlo_args {
     char *obj1 = nullptr;
     char *obj2 = nullptr;
     const char *json_file = nullptr; // --json=FILE ("-" for standard output), or null
+    // Many file pairs in one run: both file names are folders, or the pairs
+    // come from a list (--pairs FILE, "-" for standard input; no file names).
+    bool directories = false;
+    const char *pair_list = nullptr;
+    const char *list_differing = nullptr; // --list-differing FILE, or null
 };
 
 // Status mirlo_parse_args returns for a valid command line.

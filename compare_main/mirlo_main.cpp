@@ -2,10 +2,12 @@
 #include "mirlo_main.hpp"
 #include "mirlo.hpp"
 #include "mirlo_cmdline.hpp"
+#include "mirlo_job.hpp"
 #include "mirlo_json.hpp"
 #include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
 #include "mirlo_record.hpp"
+#include "mirlo_report.hpp"
 #include "mirlo_wait.hpp"
 #include "mirlo_worker.hpp"
 #include "zarn.hpp"
@@ -18,6 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -76,13 +81,13 @@ struct json_target {
     }
 };
 
-// Writes the document and closes its file. Returns 0, or the errno of the
-// failure; a report file left incomplete is then removed (a regular file
-// only: never a device such as /dev/full).
-int write_json_report(json_target *json, const char *name, const json_run &run, const run_report &report)
+// Writes the document with write and closes its file. Returns 0, or the
+// errno of the failure; a report file left incomplete is then removed (a
+// regular file only: never a device such as /dev/full).
+int write_json_report(json_target *json, const char *name, const std::function<int(FILE *)> &write)
 {
     errno = 0;
-    int error = json_write_document(json->file, run, report) < 0 ? (errno != 0 ? errno : EIO) : 0;
+    int error = write(json->file) < 0 ? (errno != 0 ? errno : EIO) : 0;
     struct stat st;
     const bool regular = !json->is_stdout && fstat(fileno(json->file), &st) == 0 && S_ISREG(st.st_mode);
     FILE *file = json->file;
@@ -91,6 +96,40 @@ int write_json_report(json_target *json, const char *name, const json_run &run, 
     if (std::fclose(file) != 0 && error == 0)
         error = errno != 0 ? errno : EIO;
     if (error != 0 && regular)
+        std::remove(name);
+    return error;
+}
+
+// The --list-differing file, closed on every way out.
+struct report_file {
+    FILE *file = nullptr;
+    report_file() = default;
+    report_file(const report_file &) = delete;
+    report_file &operator=(const report_file &) = delete;
+    ~report_file()
+    {
+        if (file != nullptr)
+            std::fclose(file);
+    }
+};
+
+// Writes one name a line and closes the file. Returns 0, or the errno of
+// the failure, the incomplete file then removed.
+int write_differing(report_file *list, const char *name, const std::vector<std::string> &names)
+{
+    errno = 0;
+    int error = 0;
+    for (const std::string &n : names)
+        if (std::fprintf(list->file, "%s\n", n.c_str()) < 0) {
+            error = errno != 0 ? errno : EIO;
+            break;
+        }
+    FILE *file = list->file;
+    list->file = nullptr;
+    errno = 0;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (error != 0)
         std::remove(name);
     return error;
 }
@@ -112,7 +151,8 @@ bool is_compared_file(const char *path, const mirlo_args &args)
     if (stat(path, &report) != 0)
         return false;
     for (const char *file : {args.file1, args.file2})
-        if (stat(file, &compared) == 0 && compared.st_dev == report.st_dev && compared.st_ino == report.st_ino)
+        if (file != nullptr && stat(file, &compared) == 0 && compared.st_dev == report.st_dev &&
+            compared.st_ino == report.st_ino)
             return true;
     return false;
 }
@@ -149,6 +189,111 @@ int open_json_target(const char *name, json_target *target)
     return 0;
 }
 
+// How a comparison ended: its exit status and the file pairs with
+// differences or errors.
+struct run_end {
+    int exit_status = 0;
+    std::vector<std::string> differing;
+};
+
+// The workers are stopped and meet the manager at the final barrier; then
+// the report on standard output is complete.
+int finish_comparison(mirlo_crew *crew, int status)
+{
+    if (crew->parallel()) {
+        // The comparison stops the workers itself; this covers any way out
+        // of it that did not, so no worker waits for ever.
+        stop_workers(crew);
+        mirlo_barrier();
+    }
+    return check_stdout(status);
+}
+
+// Writes the JSON report, if one was asked for; the run's status, or 2 when
+// the report cannot be written.
+int finish_json(json_target *json, const char *name, int status, const std::function<int(FILE *)> &write)
+{
+    if (json->file == nullptr)
+        return status;
+    if (const int error = write_json_report(json, name, write); error != 0) {
+        zarn_error_msg("cannot write the JSON report <%s>: %s\n", name, std::strerror(error));
+        return 2;
+    }
+    return status;
+}
+
+// Two files, groups or objects.
+run_end compare_two(const mirlo_args &args, const mirlo_settings &settings, mirlo_crew *crew, json_target *json,
+                    double started)
+{
+    run_report report;
+    output_sink out(stdout);
+    const run_outcome outcome = mirlo(args.file1, args.file2, args.obj1, args.obj2, settings, crew, &out,
+                                      json->file != nullptr ? &report : nullptr);
+    // Everything the workers compared has been printed: the summary follows.
+    print_summary(settings, outcome);
+    run_end end;
+    end.exit_status = finish_comparison(crew, run_exit_status(outcome));
+    if (end.exit_status != 0)
+        end.differing.push_back(args.file1);
+    json_run run;
+    run.file1 = args.file1;
+    run.file2 = args.file2;
+    if (args.obj1 != nullptr) {
+        run.object1 = args.obj1;
+        run.object2 = args.obj2;
+    }
+    run.options = json_options_text(settings);
+    run.processes = crew->size;
+    run.elapsed_seconds = MPI_Wtime() - started;
+    json_run_set_outcome(&run, end.exit_status, outcome);
+    end.exit_status = finish_json(json, args.json_file, end.exit_status,
+                                  [&](FILE *file) { return json_write_document(file, run, report); });
+    return end;
+}
+
+// The file pairs of two folders or of a list. Returns 0, or the exit status
+// of a list or folder that cannot be used (1 for a malformed list), once
+// said on standard error.
+int make_plan(const mirlo_args &args, mirlo_file_plan *plan)
+{
+    std::string message;
+    const int made = args.pair_list != nullptr ? mirlo_read_pair_list(args.pair_list, plan, &message)
+                                               : mirlo_plan_directories(args.file1, args.file2, plan, &message);
+    if (made == 0)
+        return 0;
+    zarn_error_msg("%s\n", shown(message).c_str());
+    return args.pair_list != nullptr && made == -1 ? 1 : 2;
+}
+
+// Two folders, or the pairs of a list.
+run_end compare_job(const mirlo_args &args, const mirlo_file_plan &plan, const mirlo_settings &settings,
+                    mirlo_crew *crew, json_target *json, double started)
+{
+    run_end end;
+    const std::string dir1 = args.directories ? args.file1 : "";
+    const std::string dir2 = args.directories ? args.file2 : "";
+    output_sink out(stdout);
+    mirlo_job_result result = mirlo_run_job(plan, dir1, dir2, settings, crew, &out);
+    end.exit_status = finish_comparison(crew, result.status);
+    end.differing = std::move(result.differing);
+    json_job job;
+    job.dir1 = dir1;
+    job.dir2 = dir2;
+    if (args.pair_list != nullptr)
+        job.pair_list = args.pair_list;
+    job.options = json_options_text(settings);
+    job.processes = crew->size;
+    job.elapsed_seconds = MPI_Wtime() - started;
+    job.exit_status = end.exit_status;
+    job.totals = result.totals;
+    job.only_in_first_dir = plan.only_in_first;
+    job.only_in_second_dir = plan.only_in_second;
+    end.exit_status = finish_json(json, args.json_file, end.exit_status,
+                                  [&](FILE *file) { return json_write_job(file, job, result.files); });
+    return end;
+}
+
 } // namespace
 
 int comparison_end_early(int status, mirlo_crew *crew)
@@ -164,19 +309,8 @@ int comparison_end_early(int status, mirlo_crew *crew)
 
 void print_summary(const mirlo_settings &settings, const run_outcome &run)
 {
-    // A failure ends the run without a summary; a dataset whose filters are
-    // not available (status bit 1) is a pair that is not comparable.
-    if (settings.quiet_mode || run.failed())
-        return;
-    if (run.not_comparable && !settings.list_not_comparable) {
-        puts("--------------------------------");
-        puts("Some objects are not comparable");
-        puts("--------------------------------");
-        if (settings.verbose_mode)
-            puts("Use -c for a list of objects without details of differences.");
-        else
-            puts("Use -c for a list of objects.");
-    }
+    output_sink out(stdout);
+    print_run_summary(settings, run, &out);
 }
 
 int mirlo_main(int argc, char **argv)
@@ -221,10 +355,18 @@ int mirlo_main(int argc, char **argv)
     if (const int status = mirlo_parse_args(argc, argv, &args, &settings); status != MIRLO_ARGS_VALID)
         return comparison_end_early(status, &crew);
     enable_error_stack = settings.error_stack_level;
+    // The pairs of a job are known, and a malformed list refused, before any
+    // file is opened or written.
+    mirlo_file_plan plan;
+    const bool job = args.directories || args.pair_list != nullptr;
+    if (job) {
+        if (const int status = make_plan(args, &plan); status != 0)
+            return comparison_end_early(status, &crew);
+    }
 
+    // Both report files are opened before anything is compared, so that
+    // one that cannot be written stops the run at once.
     json_target json;
-    run_report report;
-    json_run run;
     if (args.json_file != nullptr) {
         // Opening the report truncates it: a report named after one of the
         // files compared would destroy it.
@@ -236,38 +378,26 @@ int mirlo_main(int argc, char **argv)
             zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(errno));
             return comparison_end_early(2, &crew);
         }
-        run.file1 = args.file1;
-        run.file2 = args.file2;
-        if (args.obj1 != nullptr) {
-            run.object1 = args.obj1;
-            run.object2 = args.obj2;
+    }
+    report_file differing;
+    if (args.list_differing != nullptr) {
+        if (is_compared_file(args.list_differing, args)) {
+            zarn_error_msg("the list <%s> would overwrite a file being compared\n", args.list_differing);
+            return comparison_end_early(2, &crew);
         }
-        run.options = json_options_text(settings);
+        differing.file = std::fopen(args.list_differing, "w");
+        if (differing.file == nullptr) {
+            zarn_error_msg("cannot write the list <%s>: %s\n", args.list_differing, std::strerror(errno));
+            return comparison_end_early(2, &crew);
+        }
     }
-
-    output_sink out(stdout);
-    const run_outcome outcome = mirlo(args.file1, args.file2, args.obj1, args.obj2, settings, &crew, &out,
-                                      args.json_file != nullptr ? &report : nullptr);
-
-    if (crew.parallel()) {
-        // The comparison stops the workers itself; this covers any way out
-        // of it that did not, so no worker waits for ever.
-        stop_workers(&crew);
-        mirlo_barrier();
-    }
-    print_summary(settings, outcome);
-    const int status = check_stdout(run_exit_status(outcome));
-    if (json.file != nullptr) {
-        run.processes = crew.size;
-        run.elapsed_seconds = MPI_Wtime() - started;
-        run.exit_status = status;
-        run.differences = outcome.differences;
-        run.not_comparable = outcome.not_comparable;
-        run.contents_equal = outcome.contents_equal;
-        if (const int error = write_json_report(&json, args.json_file, run, report); error != 0) {
-            zarn_error_msg("cannot write the JSON report <%s>: %s\n", args.json_file, std::strerror(error));
-            finish_process();
-            return 2;
+    const run_end end = job ? compare_job(args, plan, settings, &crew, &json, started)
+                            : compare_two(args, settings, &crew, &json, started);
+    int status = end.exit_status;
+    if (differing.file != nullptr) {
+        if (const int error = write_differing(&differing, args.list_differing, end.differing); error != 0) {
+            zarn_error_msg("cannot write the list <%s>: %s\n", args.list_differing, std::strerror(error));
+            status = 2;
         }
     }
     finish_process();

@@ -23,6 +23,20 @@ run mpiexec -n 3 "$build/compare_main/pmirlo" --statistics --json="$out/demo_rep
 echo "JSON report: $out/demo_report.json"
 
 echo
+echo "== pmirlo: two run folders compared file by file, with 3 processes"
+mkdir -p "$out/runs/run1/same" "$out/runs/run2/same"
+cp "$out/demo_run1.h5" "$out/runs/run1/a.h5"
+cp "$out/demo_run2.h5" "$out/runs/run2/a.h5"
+cp "$out/demo_run1.h5" "$out/runs/run1/same/b.h5"
+cp "$out/demo_run1.h5" "$out/runs/run2/same/b.h5"
+cp "$out/demo_run2.h5" "$out/runs/run2/extra.h5"
+echo "run notes" > "$out/runs/run1/notes.txt"
+echo "run notes" > "$out/runs/run2/notes.txt"
+run mpiexec -n 3 "$build/compare_main/pmirlo" --list-differing=demo-out/differing.txt \
+    demo-out/runs/run1 demo-out/runs/run2
+echo "pairs with differences (demo-out/differing.txt): $(cat "$out/differing.txt")"
+
+echo
 echo "== tessel: a short parallel I/O measurement with 2 processes"
 export HDF5_PARAPREFIX="$out"
 run mpiexec -n 2 "$build/bench/tessel" -A posix,mpiio,phdf5 \

@@ -6,6 +6,7 @@
 #include "mirlo.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
+#include "mirlo_json.hpp"
 #include "mirlo_listing.hpp"
 #include "mirlo_manager.hpp"
 #include "mirlo_output.hpp"
@@ -18,6 +19,8 @@
 #include "zarn_fatal.hpp"
 #include "zarn_fopen.hpp"
 #include "zarn_utils.hpp"
+
+#include <mpi.h>
 
 #include <cstring>
 #include <string>
@@ -416,4 +419,45 @@ run_outcome mirlo(const char *fname1, const char *fname2, const char *objname1, 
         compare_here(r, pairs, &total);
     zarn_clear_activity();
     return finish();
+}
+
+void print_run_summary(const mirlo_settings &settings, const run_outcome &run, output_sink *out)
+{
+    // A failure ends the run without a summary; a dataset whose filters are
+    // not available (status bit 1) is a pair that is not comparable.
+    if (settings.quiet_mode || run.failed())
+        return;
+    if (run.not_comparable && !settings.list_not_comparable) {
+        output_print(out, "--------------------------------\n"
+                          "Some objects are not comparable\n"
+                          "--------------------------------\n");
+        if (settings.verbose_mode)
+            output_print(out, "Use -c for a list of objects without details of differences.\n");
+        else
+            output_print(out, "Use -c for a list of objects.\n");
+    }
+}
+
+run_outcome mirlo_compare_file_pair(const char *file1, const char *file2, const mirlo_settings &settings,
+                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document)
+{
+    if (!settings.quiet_mode)
+        output_print(out, "file: <%s> and <%s>\n", shown(file1).c_str(), shown(file2).c_str());
+    const double started = MPI_Wtime();
+    run_report report;
+    const run_outcome outcome = mirlo(file1, file2, nullptr, nullptr, settings, crew, out, &report);
+    print_run_summary(settings, outcome, out);
+    if (outcome.failed() && !report.error.empty())
+        zarn_error_msg("%s\n", shown(report.error).c_str());
+    if (settings.json_mode && document != nullptr) {
+        json_run run;
+        run.file1 = file1;
+        run.file2 = file2;
+        run.options = json_options_text(settings);
+        run.processes = processes;
+        run.elapsed_seconds = MPI_Wtime() - started;
+        json_run_set_outcome(&run, run_exit_status(outcome), outcome);
+        *document = json_document_text(run, report);
+    }
+    return outcome;
 }

@@ -21,6 +21,19 @@ struct output_sink; // mirlo_output.hpp
 run_outcome mirlo(const char *file1, const char *file2, const char *obj1, const char *obj2,
                   const mirlo_settings &settings, mirlo_crew *crew, output_sink *out, run_report *report = nullptr);
 
+// One file pair of a job of many: the line that names it ("file: <a> and
+// <b>", not under -q), the comparison of the two files as mirlo makes it,
+// and the summary of the run; a failure whose reason is known (a file that
+// cannot be opened) is also named on standard error, so every failed pair
+// has its line there. With --json, *document receives the pair's JSON
+// document (processes: the job's process count). The same text whichever
+// process compares it.
+run_outcome mirlo_compare_file_pair(const char *file1, const char *file2, const mirlo_settings &settings,
+                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document);
+
+// The end-of-run lines about objects that were not comparable.
+void print_run_summary(const mirlo_settings &settings, const run_outcome &run, output_sink *out);
+
 // Merges the two sorted path lists into a match table of relative names with
 // presence flags, leaving out the paths --exclude-path excludes.
 trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const trek_info *info2,

@@ -185,18 +185,18 @@ int mirlo_read_pair_list(const std::string &list, mirlo_file_plan *plan, std::st
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         if (std::cin.bad()) {
             *message = "standard input: cannot be read";
-            return -1;
+            return -2;
         }
     } else {
         std::ifstream in(list, std::ios::binary);
         if (!in) {
             *message = list + ": cannot be read: " + std::strerror(errno);
-            return -1;
+            return -2;
         }
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) {
             *message = list + ": cannot be read: " + std::strerror(errno);
-            return -1;
+            return -2;
         }
         base = fs::path(list).parent_path().string();
     }

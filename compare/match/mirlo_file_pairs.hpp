@@ -40,9 +40,9 @@ int mirlo_is_hdf5_file(const std::string &path);
 // Reads a pair list: one pair a line, the two paths separated by a tab;
 // blank lines and lines whose first non-blank character is '#' are skipped;
 // relative paths are taken relative to the list's folder (to the current
-// folder for "-", standard input). Returns 0, or -1 with *message set to
-// "FILE:LINE: what is wrong" for the first malformed line, or to why the list
-// cannot be read.
+// folder for "-", standard input). Returns 0, -1 with *message set to
+// "FILE:LINE: what is wrong" for the first malformed line, or -2 with
+// *message set to why the list cannot be read.
 [[nodiscard]] int mirlo_read_pair_list(const std::string &list, mirlo_file_plan *plan, std::string *message);
 // The same for text already read, relative paths taken against base.
 [[nodiscard]] int mirlo_parse_pair_list(const std::string &text, const std::string &source, const std::string &base,

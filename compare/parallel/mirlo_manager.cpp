@@ -50,6 +50,8 @@ mirlo_task task_of(const mirlo_manager *m, uint64_t seq, mirlo_task_kind kind)
 
 mirlo_task pair_task(const mirlo_manager *m, size_t seq)
 {
+    if (m->pairs[seq].whole_file_pair)
+        return task_of(m, seq, TASK_FILE_PAIR);
     mirlo_task t = task_of(m, seq, TASK_PAIR);
     const object_pair_info &info = m->pairs[seq].info;
     // A dataset pair may be compared in pieces when two workers or more can
@@ -222,6 +224,10 @@ void take_record(mirlo_manager *m, const mirlo_result_view &v)
     const result_record &r = v.record;
     if (r.record_size == 0)
         return;
+    if (r.kind == TASK_FILE_PAIR) {
+        m->pairs[r.seq].file_pair_document.assign(v.task_record, static_cast<size_t>(r.record_size));
+        return;
+    }
     object_record record;
     if (record_from_bytes(v.task_record, static_cast<size_t>(r.record_size), &record) < 0) {
         printf("pmirlo-manager: ERROR!! malformed record received\n");
@@ -277,7 +283,14 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v)
         split_pair(m, r.seq, r.split_strips);
         return;
     }
-    if (r.kind == TASK_PAIR) {
+    if (r.kind == TASK_FILE_PAIR) {
+        pair_outcome &o = m->pairs[r.seq].file_pair_outcome;
+        o.differences = r.nfound;
+        o.not_comparable = r.not_comparable != 0;
+        o.status = r.error_status;
+        o.members_differ = !r.contents_equal;
+    }
+    if (r.kind == TASK_PAIR || r.kind == TASK_FILE_PAIR) {
         m->task_seconds = m->have_estimate ? 0.75 * m->task_seconds + 0.25 * r.seconds : r.seconds;
         m->have_estimate = true;
     }
@@ -386,6 +399,15 @@ void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair)
     m->pairs.push_back(std::move(p));
 }
 
+void mirlo_manager_add_file_pair(mirlo_manager *m, const std::string &file1, const std::string &file2)
+{
+    mirlo_manager::pair_entry p;
+    p.name1 = file1;
+    p.name2 = file2;
+    p.whole_file_pair = true;
+    m->pairs.push_back(std::move(p));
+}
+
 void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings &settings, run_outcome *total)
 {
     if (!crew->parallel()) {
@@ -398,6 +420,8 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
     }
     m->settings = &settings;
     m->total = total;
+    m->task_seconds = crew->task_seconds;
+    m->have_estimate = crew->have_estimate;
     m->workers.assign(static_cast<size_t>(crew->size - 1), mirlo_manager::worker_state());
     ordered_output_begin(&m->out, m->pairs.size());
     m->out.generate = [m](uint64_t seq, size_t) {
@@ -423,6 +447,8 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
         else
             backoff.pause();
     }
+    crew->task_seconds = m->task_seconds;
+    crew->have_estimate = m->have_estimate;
     stop_workers(crew);
     zarn_clear_activity();
     fflush(stdout);

@@ -19,6 +19,11 @@ struct mirlo_manager {
         std::string name1, name2;
         object_pair_info info{};
         bool attributes_excluded = false; // the pair's resolved rule
+        // A file pair compared whole (TASK_FILE_PAIR), and its outcome once
+        // answered.
+        bool whole_file_pair = false;
+        pair_outcome file_pair_outcome;
+        std::string file_pair_document; // with --json: its document, as the worker wrote it
         // A dataset pair compared in pieces: one count per piece, and the
         // first piece that stopped on a failure (pieces after it are dropped,
         // as the strips after a failed one are never read by one process).
@@ -63,6 +68,10 @@ struct mirlo_manager {
 
 // Adds one pair present on both sides, in match order.
 void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair);
+
+// Adds a file pair to be compared whole by one worker (a job of many file
+// pairs), in the job's order.
+void mirlo_manager_add_file_pair(mirlo_manager *m, const std::string &file1, const std::string &file2);
 
 // Compares every pair added through the workers of crew under settings,
 // printing their output in order, then stops the workers. Every answer is

@@ -56,7 +56,7 @@ void send_to_workers(const mirlo_crew *crew, int tag, std::vector<unsigned char>
 
 void stop_workers(mirlo_crew *crew)
 {
-    if (crew == nullptr || !crew->parallel() || crew->stopped)
+    if (crew == nullptr || !crew->parallel() || crew->stopped || crew->more_file_pairs)
         return;
     crew->stopped = true;
     send_to_workers(crew, TAG_STOP, {});

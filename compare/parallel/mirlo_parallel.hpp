@@ -8,11 +8,14 @@
 // receiver matches them with MPI_ANY_TAG, which both sides always do, so each
 // side sees the other's messages in the order they were sent.
 //
-//   TAG_SETUP    manager -> worker, once: both file names and the paths
-//                the comparison starts from (each as a length and its bytes,
-//                any length), then the settings (settings_to_bytes), which
-//                the worker keeps read-only from then on. The worker opens
-//                both files and, until the first batch arrives (the manager
+//   TAG_SETUP    manager -> worker, once per file pair: both file names and
+//                the paths the comparison starts from (each as a length and
+//                its bytes, any length), then the settings
+//                (settings_to_bytes), which the worker keeps read-only from
+//                then on. A job of many file pairs sends the next setup only
+//                once every task of the pair before has been answered. The
+//                worker opens both files (a file it cannot open fails every
+//                task of the pair, named once on standard error) and, until the first batch arrives (the manager
 //                lists the files meanwhile), reads the object headers below
 //                the start paths so that the objects of its pairs open from
 //                its metadata cache; the first message ends that reading.
@@ -38,6 +41,16 @@
 //                --statistics, the task's record (the pair's, a piece's or
 //                the attributes' record, as record_to_bytes makes it).
 //   TAG_STOP     manager -> worker: empty; the worker leaves its loop.
+//
+// Many small file pairs. A job of many file pairs hands out each small file
+// pair (both files below MIRLO_WHOLE_FILE_PAIR_BYTES) as one task of its
+// own, the names in the task being the two file names: the worker compares
+// the two files whole, as one process does, and answers with the pair's
+// report and outcome (with --json, the pair's JSON document in the record's
+// place). The setup of such a run names no files. So the
+// workers compare different file pairs at once, each opening only the files
+// of its own tasks; a larger file pair has its objects handed out as for two
+// files.
 //
 // No process ever blocks in a send. Every message is sent with MPI_Isend
 // and its bytes are kept until it has left; a process that must wait (for a
@@ -127,6 +140,9 @@ constexpr size_t MIRLO_OUTPUT_IN_FLIGHT = 4;
 constexpr size_t MIRLO_ANSWER_FLUSH = 256 * 1024;
 // Work time a batch of short pairs is sized for.
 constexpr double MIRLO_BATCH_SECONDS = 0.004;
+// A file pair of a job is compared whole by one worker when both files are
+// smaller than this.
+constexpr uint64_t MIRLO_WHOLE_FILE_PAIR_BYTES = 32ull << 20;
 // Largest number of pairs in one batch.
 constexpr unsigned MIRLO_BATCH_MAX = 64;
 
@@ -134,6 +150,7 @@ enum mirlo_task_kind : int32_t {
     TASK_PAIR = 0,       // compare the pair as diff does
     TASK_PIECE = 1,      // compare strips [strip_begin, strip_end) of a dataset pair's data
     TASK_ATTRIBUTES = 2, // compare the attributes of a dataset pair
+    TASK_FILE_PAIR = 3,  // compare two files whole (names are file names), as a job of many file pairs does
 };
 
 // One task of a TAG_WORK batch; the two paths follow it, name1_size and
@@ -223,11 +240,19 @@ bool mirlo_outbox_progress(mirlo_outbox *box);
 struct mirlo_crew {
     int size = 1;         // with more than one, rank 0 hands the pairs to the others
     bool stopped = false; // TAG_STOP has gone to every worker
+    // A job of many file pairs: the workers stay for the next pair, each
+    // pair's comparison sending its own setup; the job stops them at its end.
+    bool more_file_pairs = false;
+    // The manager's estimate of one pair's time, carried from one file pair
+    // to the next so that batches start at their right size.
+    double task_seconds = 0;
+    bool have_estimate = false;
     bool parallel() const { return size > 1; }
 };
 
 // Sends TAG_STOP to every worker of the crew, once (later calls do nothing,
-// so every way out may call it), and waits until each has taken it.
+// so every way out may call it), and waits until each has taken it. While
+// more file pairs follow, the workers are left running.
 void stop_workers(mirlo_crew *crew);
 
 // Manager: sends both file names, the start paths and the settings to every

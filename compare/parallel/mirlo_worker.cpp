@@ -5,6 +5,7 @@
 // the manager's messages.
 #include "mirlo_worker.hpp"
 #include "h5_handle.hpp"
+#include "mirlo.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
 #include "mirlo_output.hpp"
@@ -38,7 +39,10 @@ struct worker {
     worker_comparers compare;
     int rank = 0;
     h5_file file1, file2;
-    bool ready = false;                 // both files open
+    bool ready = false;                 // a setup has been taken
+    std::string names[2];               // the files of the setup
+    bool opened = false;                // their opening has been tried
+    std::string open_failure;           // why a file of the setup could not be opened
     mirlo_settings settings;            // the run's settings, as the manager sent them
     std::deque<queued> queue;
     std::vector<unsigned char> answers; // answers not yet sent
@@ -58,6 +62,31 @@ void send_answers(worker *w)
     w->answers.clear();
 }
 
+// Opens both files of the setup, once.
+void open_files(worker *w)
+{
+    if (w->opened)
+        return;
+    w->opened = true;
+    h5_errors_off quiet;
+    h5_file *files[2] = {&w->file1, &w->file2};
+    for (int i = 0; i < 2; ++i) {
+        const char *name = w->names[i].c_str();
+        zarn_note_activity("opening file", name, nullptr);
+        // Opened as the manager opens them, through whichever driver reads
+        // the file, so a file written through another driver (family, split,
+        // multi) is compared here too.
+        files[i]->reset(zarn_fopen(name, H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
+        zarn_clear_activity();
+        if (!files[i]->valid() && w->open_failure.empty()) {
+            // The manager opened it: the file changed since, or this process
+            // sees another file system. Its tasks fail; the job goes on.
+            w->open_failure = "<" + w->names[i] + ">: unable to open file";
+            zarn_error_msg("process %d: <%s>: unable to open file\n", w->rank, zarn_printable_name(name).c_str());
+        }
+    }
+}
+
 void set_up(worker *w, const MPI_Status &st)
 {
     std::vector<unsigned char> bytes;
@@ -69,37 +98,35 @@ void set_up(worker *w, const MPI_Status &st)
     }
     w->settings = std::move(setup.settings);
     enable_error_stack = w->settings.error_stack_level;
-    h5_errors_off quiet;
-    const std::string *names[2] = {&setup.file1, &setup.file2};
-    h5_file *files[2] = {&w->file1, &w->file2};
-    for (int i = 0; i < 2; ++i) {
-        zarn_note_activity("opening file", names[i]->c_str(), nullptr);
-        // Opened as the manager opens them, through whichever driver reads
-        // the file, so a file written through another driver (family, split,
-        // multi) is compared here too.
-        files[i]->reset(zarn_fopen(names[i]->c_str(), H5F_ACC_RDONLY, H5P_DEFAULT, false, nullptr, 0));
-        zarn_clear_activity();
-        if (!files[i]->valid()) {
-            printf("mirlo Task [%d]: <%s>: unable to open file\n", w->rank,
-                   zarn_printable_name(names[i]->c_str()).c_str());
-            mirlo_abort_run();
-        }
+    {
+        h5_errors_off quiet;
+        w->file1.reset();
+        w->file2.reset();
     }
+    w->names[0] = std::move(setup.file1);
+    w->names[1] = std::move(setup.file2);
+    w->opened = false;
+    w->open_failure.clear();
     w->ready = true;
+    // Where processes outnumber the cores, the headers are not read ahead:
+    // that would take the core the manager's listing needs. A setup of
+    // whole file pairs names no files. The files then
+    // open at the first task, so in a job of many small file pairs a worker
+    // that gets no task of a pair never opens its files.
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (w->names[0].empty() || (cores > 0 && mirlo_processes_on_this_host() > cores))
+        return;
     // The manager lists both files before the first batch leaves; reading
     // the headers the pairs will need meanwhile costs this process nothing
     // it would not pay later, and the first message ends it.
+    open_files(w);
     const auto message_waiting = [] {
         int waiting = 0;
         MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
         return waiting != 0;
     };
-    // Where processes outnumber the cores, that reading takes the core the
-    // manager's listing needs, and every worker repeats it: left out then.
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    if (cores > 0 && mirlo_processes_on_this_host() > cores)
-        return;
-    for (int i = 0; i < 2 && !message_waiting(); ++i)
+    const h5_file *files[2] = {&w->file1, &w->file2};
+    for (int i = 0; i < 2 && w->open_failure.empty() && !message_waiting(); ++i)
         trek_read_headers(*files[i], i == 0 ? setup.start1.c_str() : setup.start2.c_str(), message_waiting);
 }
 
@@ -244,6 +271,23 @@ result_record answer_of(const task_record &t, const pair_outcome &outcome, doubl
     return r;
 }
 
+// Compares two files whole, as one process compares a file pair of a job;
+// the report goes to the task's output.
+// With --json the pair's document goes to *document.
+pair_outcome compare_file_pair(worker *w, const mirlo_task &task, std::string *document)
+{
+    int processes = 1;
+    MPI_Comm_size(MPI_COMM_WORLD, &processes);
+    const run_outcome run = mirlo_compare_file_pair(task.name1.c_str(), task.name2.c_str(), w->settings, nullptr,
+                                                    &w->sink, processes, document);
+    pair_outcome outcome;
+    outcome.differences = run.differences;
+    outcome.not_comparable = run.not_comparable;
+    outcome.members_differ = !run.contents_equal;
+    outcome.status = run.status;
+    return outcome;
+}
+
 // Compares one task and adds its answer.
 void run_task(worker *w, const mirlo_task &task)
 {
@@ -253,7 +297,8 @@ void run_task(worker *w, const mirlo_task &task)
     base.out = &w->sink;
     const pair_comparer compare = set_up_task(w, t, &window, &base);
     object_record record;
-    object_record *const kept = w->settings.records_kept() ? &record : nullptr;
+    const bool whole_files = t.kind == TASK_FILE_PAIR;
+    object_record *const kept = w->settings.records_kept() && !whole_files ? &record : nullptr;
 
     w->current = output_header{t.seq, t.kind, t.piece};
     output_drop(&w->sink);
@@ -261,15 +306,29 @@ void run_task(worker *w, const mirlo_task &task)
     const double start = MPI_Wtime();
     zarn_note_activity("comparing", task.name1.c_str(), task.name2.c_str());
     object_pair_info pair = t.pair;
-    const pair_outcome outcome =
-        compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base, &pair, kept);
+    pair_outcome outcome;
+    std::string document; // of a whole file pair, with --json
+    if (!whole_files)
+        open_files(w);
+    if (whole_files) {
+        outcome = compare_file_pair(w, task, &document);
+    } else if (w->open_failure.empty()) {
+        outcome = compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base,
+                                     &pair, kept);
+    } else {
+        outcome.fail();
+        record.kind = record_kind_word(t.pair.obj_type1);
+        record.name1 = task.name1;
+        record.name2 = task.name2;
+        record.error = w->open_failure;
+    }
     zarn_clear_activity();
 
     result_record r = answer_of(t, outcome, MPI_Wtime() - start);
     // Compared by pieces later: what this run printed is printed by them.
     if (r.split_strips > 0)
         output_drop(&w->sink);
-    const std::string record_bytes = kept != nullptr ? record_to_bytes(record) : std::string();
+    const std::string record_bytes = kept != nullptr ? record_to_bytes(record) : std::move(document);
     r.record_size = record_bytes.size();
 
     if (w->streamed == 0 && w->sink.segment.size() <= MIRLO_INLINE_OUTPUT) {

@@ -244,7 +244,8 @@ object_record record_from(const ojson &j)
     return r;
 }
 
-ojson exclusions_json(const std::vector<std::string> &list)
+// A list of {"path"} objects.
+ojson paths_json(const std::vector<std::string> &list)
 {
     ojson paths = ojson::array();
     for (const std::string &path : list) {
@@ -374,21 +375,30 @@ std::string json_options_text(const mirlo_settings &o)
     j["follow_symlinks"] = o.follow_links;
     j["no_dangling_links"] = o.no_dangling_links;
     j["no_compact_subset"] = o.no_compact_subset;
-    j["exclude_paths"] = exclusions_json(o.exclude_paths);
-    j["exclude_attributes"] = exclusions_json(o.exclude_attrs);
+    j["exclude_paths"] = paths_json(o.exclude_paths);
+    j["exclude_attributes"] = paths_json(o.exclude_attrs);
     j["subset1"] = subset_json(o.subsets[0].get());
     j["subset2"] = subset_json(o.subsets[1].get());
     j["statistics"] = o.statistics_mode;
     return j.dump();
 }
 
-int json_write_document(FILE *out, const json_run &run, const run_report &report)
+namespace {
+
+// The program's name and version, first in the run of every document.
+void put_program(ojson &r)
 {
-    ojson r;
     r["program"] = "mirlo";
     char version[32];
     std::snprintf(version, sizeof version, "%u.%u.%u", ZARN_VERS_MAJOR, ZARN_VERS_MINOR, ZARN_VERS_RELEASE);
     r["version"] = version;
+}
+
+// The document of one comparison of two files.
+ojson run_document(const json_run &run, const run_report &report)
+{
+    ojson r;
+    put_program(r);
     put_name(r, "file1", run.file1);
     put_name(r, "file2", run.file2);
     if (run.object1)
@@ -416,8 +426,69 @@ int json_write_document(FILE *out, const json_run &run, const run_report &report
         pairs.push_back(record_json(p));
     doc["pairs"] = std::move(pairs);
 
+    return doc;
+}
+
+// Writes the document on out, as the layout of dump(2) and a newline.
+int write_text(FILE *out, const ojson &doc)
+{
     const std::string text = doc.dump(2) + "\n";
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0)
         return -1;
     return 0;
+}
+
+} // namespace
+
+void json_run_set_outcome(json_run *run, int exit_status, const run_outcome &outcome)
+{
+    run->exit_status = exit_status;
+    run->differences = outcome.differences;
+    run->not_comparable = outcome.not_comparable;
+    run->contents_equal = outcome.contents_equal;
+}
+
+int json_write_document(FILE *out, const json_run &run, const run_report &report)
+{
+    return write_text(out, run_document(run, report));
+}
+
+std::string json_document_text(const json_run &run, const run_report &report)
+{
+    return run_document(run, report).dump();
+}
+
+int json_write_job(FILE *out, const json_job &job, const std::vector<std::string> &files)
+{
+    ojson r;
+    put_program(r);
+    if (!job.pair_list.empty()) {
+        put_name(r, "pairs", job.pair_list);
+    } else {
+        put_name(r, "dir1", job.dir1);
+        put_name(r, "dir2", job.dir2);
+    }
+    r["options"] = ojson::parse(job.options, nullptr, false);
+    r["processes"] = job.processes;
+    r["elapsed_seconds"] = job.elapsed_seconds;
+    r["exit_status"] = job.exit_status;
+    r["files_compared"] = job.totals.compared;
+    r["files_with_differences"] = job.totals.differing;
+    r["files_on_one_side_only"] = job.totals.one_side_only;
+    r["files_failed"] = job.totals.failed;
+
+    ojson doc;
+    doc["format"] = MIRLO_JSON_FORMAT;
+    doc["run"] = std::move(r);
+    ojson list = ojson::array();
+    for (const std::string &f : files) {
+        ojson document = ojson::parse(f, nullptr, false);
+        if (document.is_discarded())
+            return -1;
+        list.push_back(std::move(document));
+    }
+    doc["files"] = std::move(list);
+    doc["only_in_first_dir"] = paths_json(job.only_in_first_dir);
+    doc["only_in_second_dir"] = paths_json(job.only_in_second_dir);
+    return write_text(out, doc);
 }

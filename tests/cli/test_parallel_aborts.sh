@@ -1,33 +1,13 @@
 #!/usr/bin/env bash
-# A refusal that ends a multi-process comparison at once (MPI_Abort): a worker
-# that cannot open a file. Each runs one
-# disabled case of the protocol unit test under three processes and checks the
-# message and a non-zero exit status.
-#
 # A worker killed in the middle of a run (signal 9, through the test-only
 # switch of support/zarn_fatal.hpp): the run ends, with a non-zero status, and
 # nothing blames the files; what the other processes say, if anything (the
 # launcher usually ends them first), is that a process of the job ended.
 set -u
 pbin=$1 fix=$3
-bin="$pbin/../tests/parallel_protocol_mpi"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
-
-check() { # case, stream (out|err), expected line (an extended regular expression)
-    timeout 60 mpiexec -n 3 "$bin" --gtest_also_run_disabled_tests --gtest_filter="ProtocolLimits.DISABLED_$1" \
-        > "$work/out" 2> "$work/err"
-    rc=$?
-    if [ "$rc" != 2 ]; then
-        echo "$1: exit status $rc, expected 2"; fail=1
-    fi
-    if ! grep -qxE -- "$3" "$work/$2"; then
-        echo "$1: std$2 lacks: $3"; cat "$work/out" "$work/err" | head -20; fail=1
-    fi
-}
-
-check WorkerThatCannotOpenAFileAborts out "mirlo Task \\[[12]\\]: </nonexistent/mirlo_missing\\.h5>: unable to open file"
 
 if ldd "$pbin/pmirlo" 2>/dev/null | grep -q libasan; then
     echo "sanitizer build: the test-only switch is not compiled in; the killed worker is not tried"

@@ -72,6 +72,8 @@ check() {
 # past option values in every form the command line takes.
 check _pmirlo "--statistics" closed pmirlo --stat
 check _pmirlo "--json=" open pmirlo --js
+check _pmirlo "--pairs=" open pmirlo --pai
+check _pmirlo "--list-differing=" open pmirlo --list
 check _pmirlo "/g/self/$nl/g/x$nl/g/y/" - pmirlo -r "$T" "$T" /g/
 check _pmirlo "/g/y/" open pmirlo "$T" "$T" /g/y
 check _pmirlo "/a/d" closed pmirlo "$T" "$T" /a/

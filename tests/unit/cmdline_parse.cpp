@@ -463,3 +463,51 @@ TEST(CmdlineUsage, StopsSilentlyWithoutStream)
 }
 
 } // namespace
+
+namespace {
+
+// Many file pairs: two folders, or --pairs without file names; what each
+// accepts and refuses.
+TEST_F(CmdlineTest, FoldersAndPairListsTakeNoObjectNames)
+{
+    test_support::temp_dir dir("cmdline_job");
+    ASSERT_TRUE(dir.valid());
+    const std::string d1 = dir.file("run1"), d2 = dir.file("run2");
+    std::filesystem::create_directory(d1);
+    std::filesystem::create_directory(d2);
+    const std::string file = dir.file("a.h5");
+    std::fclose(std::fopen(file.c_str(), "w"));
+
+    struct row {
+        std::vector<std::string> words;
+        int status;
+        bool directories;
+        const char *pair_list;
+        const char *err; // part of the message, or ""
+    } rows[] = {
+        {{d1, d2}, MIRLO_ARGS_VALID, true, nullptr, ""},
+        {{"--list-differing=l.txt", d1, d2}, MIRLO_ARGS_VALID, true, nullptr, ""},
+        {{d1, d2, "/x"}, 1, false, nullptr, "obj1 and obj2 cannot be given with them"},
+        {{d1, file}, MIRLO_ARGS_VALID, false, nullptr, ""}, // one folder: a file pair, which fails to open
+        {{"--pairs=list.txt"}, MIRLO_ARGS_VALID, false, "list.txt", ""},
+        {{"--pairs=-"}, MIRLO_ARGS_VALID, false, "-", ""},
+        {{"--pairs=list.txt", "a.h5", "b.h5"}, 1, false, nullptr, "no file names after it"},
+        {{"--pairs="}, 1, false, nullptr, "--pairs needs a file name"},
+        {{"--list-differing=", "a", "b"}, 1, false, nullptr, "--list-differing needs a file name"},
+    };
+    for (const row &r : rows) {
+        std::string shown_words;
+        for (const std::string &w : r.words)
+            shown_words += w + " ";
+        parsed &p = parse(r.words);
+        EXPECT_EQ(p.status, r.status) << shown_words;
+        EXPECT_NE(p.err.find(r.err), std::string::npos) << shown_words << ": " << p.err;
+        if (r.status != MIRLO_ARGS_VALID)
+            continue;
+        EXPECT_EQ(p.args.directories, r.directories) << shown_words;
+        EXPECT_STREQ(p.args.pair_list, r.pair_list) << shown_words;
+        EXPECT_EQ(p.args.obj1, nullptr) << shown_words;
+    }
+}
+
+} // namespace

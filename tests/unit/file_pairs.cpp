@@ -126,7 +126,7 @@ TEST(FilePairs, PairListsWithCommentsRelativePathsAndMalformedLines)
     write_text(d.file("l.txt"), "x.h5\ty.h5\n");
     ASSERT_EQ(mirlo_read_pair_list(d.file("l.txt"), &plan, &message), 0) << message;
     EXPECT_EQ(plan.pairs.at(0).file1, d.file("x.h5"));
-    EXPECT_EQ(mirlo_read_pair_list(d.file("none.txt"), &plan, &message), -1);
+    EXPECT_EQ(mirlo_read_pair_list(d.file("none.txt"), &plan, &message), -2);
     EXPECT_EQ(message, d.file("none.txt") + ": cannot be read: No such file or directory");
 }
 

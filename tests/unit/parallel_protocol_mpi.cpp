@@ -552,12 +552,25 @@ TEST(ProtocolRendezvous, TenThousandPairsEachWithOutput)
     EXPECT_TRUE(r.out == b.expected) << "output of " << r.out.size() << " bytes, expected " << b.expected.size();
 }
 
-// A worker that cannot open a file ends the whole job with MPI_Abort; run
-// alone by tests/cli/test_parallel_aborts.sh, which checks the message and
-// the exit status.
-TEST(ProtocolLimits, DISABLED_WorkerThatCannotOpenAFileAborts)
+// A file that a worker cannot open (the manager opened it: it changed since,
+// or the worker sees another file system) fails every pair of the worker's
+// that needs it, with the reason in the pair's record, and the run ends as
+// usual instead of aborting the job.
+TEST(Protocol, WorkerThatCannotOpenAFileFailsItsPairsAndTheRunGoesOn)
 {
-    run_session({{"/small1", TREK_DATASET}}, fresh_options(), "/nonexistent/mirlo_missing.h5");
+    mirlo_settings settings = fresh_options();
+    settings.json_mode = true;
+    const session_result r = run_session({{"/small1", TREK_DATASET}, {"/small2", TREK_DATASET}, {"/g", TREK_GROUP}},
+                                         settings, "/nonexistent/mirlo_missing.h5");
+    if (world_rank() != 0)
+        return;
+    EXPECT_TRUE(r.outcome.failed());
+    EXPECT_EQ(run_exit_status(r.outcome), 2);
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(r.records.size(), 3u);
+    for (const object_record &record : r.records)
+        EXPECT_EQ(record.error, "</nonexistent/mirlo_missing.h5>: unable to open file") << record.name1;
+    EXPECT_EQ(r.records[2].name1, "/g");
 }
 
 } // namespace
