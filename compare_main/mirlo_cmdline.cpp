@@ -1,6 +1,8 @@
 // The pmirlo command line.
 #include "mirlo_cmdline.hpp"
+#include "mirlo_glob.hpp"
 #include "mirlo_main.hpp"
+#include "mirlo_rules.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
 #include "zarn_utils.hpp"
@@ -36,6 +38,11 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"version", arg_none, 'V'},
     {"json", arg_required, 'J'},
     {"statistics", arg_none, 'T'},
+    {"atol", arg_required, 'L'},
+    {"rtol", arg_required, 'R'},
+    {"nan-equal", arg_none, 'Q'},
+    {"rules", arg_required, 'U'},
+    {"ignore-attribute", arg_required, 'I'},
     {nullptr, 0, 0},
 };
 
@@ -48,6 +55,31 @@ int refuse_value(char letter, const char *value)
     printf("<-%c %s> is not a valid option\n", letter, value);
     print_usage();
     return 1;
+}
+
+// A refused value of a long option that has no letter.
+int refuse_long_value(const char *option, const char *value)
+{
+    printf("<--%s %s> is not a valid option\n", option, value);
+    print_usage();
+    return 1;
+}
+
+// Reads the rules file into the settings; on failure one message on
+// standard error and status 1.
+int take_rules_file(const char *file, mirlo_settings *settings)
+{
+    if (!settings->rules_file.empty()) {
+        zarn_error_msg("--rules is given more than once: one rules file per run\n");
+        return 1;
+    }
+    std::string message;
+    if (mirlo_read_rules_text(file, &settings->rules_text, &settings->rules, &message) < 0) {
+        zarn_error_msg("%s\n", message.c_str());
+        return 1;
+    }
+    settings->rules_file = file;
+    return MIRLO_ARGS_VALID;
 }
 
 
@@ -151,6 +183,22 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         args->json_file = value;
         break;
     case 'T': settings->statistics_mode = true; break;
+    case 'L':
+    case 'R':
+        if (!is_valid_delta_value(value))
+            return refuse_long_value(opt == 'L' ? "atol" : "rtol", value);
+        settings->combined_mode = true;
+        (opt == 'L' ? settings->atol : settings->rtol) = std::atof(value);
+        break;
+    case 'Q': settings->nan_equal = true; break;
+    case 'U': return take_rules_file(value, settings);
+    case 'I':
+        if (const std::string bad = glob_check(value); !bad.empty()) {
+            zarn_error_msg("--ignore-attribute %s: %s\n", zarn_printable_name(value).c_str(), bad.c_str());
+            return 1;
+        }
+        settings->ignore_attrs.emplace_back(value);
+        break;
     case 'h': print_usage(); return 0;
     case 'V': zarn_print_version(zarn_get_progname()); return 0;
     default: print_usage(); return 1;
@@ -174,7 +222,8 @@ int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settin
             zarn_error_msg("--json is given more than once: one report file per run\n");
             return 1;
         }
-        const bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
+        const bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A' || opt == 'L' ||
+                                 opt == 'R' || opt == 'U' || opt == 'I';
         if (needs_value && value == nullptr) {
             print_usage();
             return 1;
@@ -182,8 +231,11 @@ int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settin
         if (const int status = take_option(opt, value, argc, argv, args, settings); status != MIRLO_ARGS_VALID)
             return status;
     }
-    if (int(settings->relative_mode) + int(settings->delta_mode) + int(settings->system_epsilon_mode) > 1) {
-        printf("%s error: -d, -p and --use-system-epsilon options are mutually-exclusive;\n", "mirlo");
+    if (int(settings->relative_mode) + int(settings->delta_mode) + int(settings->system_epsilon_mode) +
+            int(settings->combined_mode) >
+        1) {
+        printf("%s error: -d, -p, --use-system-epsilon and --atol/--rtol options are mutually-exclusive;\n",
+               "mirlo");
         printf("use no more than one.\n");
         printf("Try '-h' or '--help' option for more information or see the %s entry in the 'HDF5 Reference "
                "Manual'.\n",

@@ -304,6 +304,14 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, pair
     if (attribute_names(loc1, oinfo1.num_attrs, names1, "first") < 0 ||
         attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0)
         return -1;
+    // Ignored attributes are neither compared nor listed on either side.
+    if (ctx->settings != nullptr) {
+        auto ignored = [&](const std::string &name) {
+            return pair_attribute_ignored(*ctx->settings, ctx->rule, name);
+        };
+        std::erase_if(names1, ignored);
+        std::erase_if(names2, ignored);
+    }
     const size_t n1 = names1.size();
     const size_t n2 = names2.size();
     size_t i = 0, j = 0;

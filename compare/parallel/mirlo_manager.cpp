@@ -43,6 +43,7 @@ mirlo_task task_of(const mirlo_manager *m, uint64_t seq, mirlo_task_kind kind)
     t.record.kind = kind;
     t.record.pair = p.info;
     t.record.flags = p.attributes_excluded ? TASK_FLAG_ATTRIBUTES_EXCLUDED : 0;
+    t.record.rules_root_size = p.rules_root_size;
     t.name1 = p.name1;
     t.name2 = p.name2;
     return t;
@@ -383,6 +384,7 @@ void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair)
     p.name2 = pair.name2;
     p.info = pair.info;
     p.attributes_excluded = pair.attributes_excluded;
+    p.rules_root_size = static_cast<uint32_t>(pair.rules_root_size);
     m->pairs.push_back(std::move(p));
 }
 

@@ -19,6 +19,7 @@ struct mirlo_manager {
         std::string name1, name2;
         object_pair_info info{};
         bool attributes_excluded = false; // the pair's resolved rule
+        uint32_t rules_root_size = 0;     // see matched_pair
         // A dataset pair compared in pieces: one count per piece, and the
         // first piece that stopped on a failure (pieces after it are dropped,
         // as the strips after a failed one are never read by one process).
