@@ -66,7 +66,7 @@ pair_rule pair_rule_of(const mirlo_settings &s, std::string_view rules_path, boo
     command_line.nan_equal = s.nan_equal;
     command_line.count = s.count_mode ? s.count_limit : 0;
     const mirlo_resolved_rule resolved = mirlo_resolve_rule(s.rules, rules_path, command_line);
-    r.number = resolved.rule;
+    r.number = resolved.tolerance_rule != 0 ? resolved.tolerance_rule : resolved.rule;
     r.tolerance_number = resolved.tolerance_rule;
     if (resolved.tolerance_rule != 0)
         set_tolerance(&r, resolved.values.tolerance);

@@ -55,7 +55,9 @@ struct pair_rule {
     uint64_t count_limit = 0;
     bool attributes_excluded = false; // the pair's attributes are not compared
     bool ignored = false;             // a rule leaves the object out altogether
-    uint32_t number = 0;              // the first rule whose path matches, 0 for none
+    // The rule reports name: the one that set the tolerance, else the first
+    // whose path matches; 0 for none.
+    uint32_t number = 0;
     uint32_t tolerance_number = 0;    // the rule that set the tolerance, 0 for the command line's
     // Attribute-name globs of the pair's rule beyond the command line's
     // (borrowed from the settings' rules), or null.

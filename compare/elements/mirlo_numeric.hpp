@@ -368,6 +368,12 @@ template <class T>
             abs = stat_number::of_double(static_cast<double>(tr::abs_diff(a, b)));
         else
             abs = stat_number::of_unsigned(static_cast<uint64_t>(tr::abs_diff(a, b)));
+        if constexpr (tr::is_float) {
+            if (std::isnan(a) || std::isnan(b))
+                ++s->nan_differences;
+        }
+        if (tr::near_zero(a))
+            s->zero_first = true;
         const stat_number rel = tr::near_zero(a) ? stat_number{} : stat_number::of_double(tr::relative(a, b));
         stats_note(s, ctx, elem_idx, abs, rel, stat_number_of(a), stat_number_of(b));
     }

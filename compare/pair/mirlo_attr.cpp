@@ -265,7 +265,7 @@ nfound_t compare_values(const hid_t attrs[2], const char *const names[2], const 
         if (listed || (!ctx->settings->quiet_mode && nfound != 0))
             print_difference_count(ctx->out, nfound);
         if (ctx->record != nullptr)
-            print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound);
+            print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound, &ctx->record->tolerance);
     }
     ctx->outcome = outer;
     outer->add(values);
@@ -404,6 +404,7 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     actx.stats = nullptr;
     if (ctx->record != nullptr) {
         record.kind = "attribute";
+        record_rule(&record, ctx->rule);
         record.name1 = record.name2 = name1 != nullptr ? name1 : "";
         actx.record = &record;
         actx.stats = &record.data;

@@ -408,7 +408,7 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
         print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, p.first_failed != UINT32_MAX,
                             p.attributes_follow, *m->settings, &sink);
         if (m->settings->records_kept() && p.first_failed == UINT32_MAX)
-            print_statistics(*m->settings, &sink, p.record.data, p.data_found);
+            print_statistics(*m->settings, &sink, p.record.data, p.data_found, &p.record.tolerance);
     };
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);

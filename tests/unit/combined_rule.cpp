@@ -188,7 +188,7 @@ TEST(PairRuleTest, FirstMatchingRuleNamingAKeyDecides)
         {"/fields/t", 1, 1, true, false, false, 9, true, false},     // tolerance of rule 1, the rest of rule 2
         {"/fields/a/b", 2, 2, false, true, false, 9, true, false},   // ** only
         {"/fields", 2, 2, false, true, false, 9, true, false},       // "/x/**" also matches "/x"
-        {"/diag/x", 3, 4, false, false, false, 3, false, true},      // ignored; exact from rule 4
+        {"/diag/x", 4, 4, false, false, false, 3, false, true},      // ignored; exact from rule 4
         {"/other", 4, 4, false, false, false, 3, false, false},      // exact replaces -d
     };
     for (const auto &c : cases) {
