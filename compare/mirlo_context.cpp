@@ -2,6 +2,8 @@
 #include "mirlo_context.hpp"
 #include "mirlo_glob.hpp"
 
+#include <algorithm>
+
 namespace {
 
 // The command line's tolerance.
@@ -82,6 +84,14 @@ pair_rule pair_rule_of(const mirlo_settings &s, std::string_view rules_path, boo
             break;
         }
     return r;
+}
+
+void set_pair_roots(pair_context *ctx, std::string_view name1, std::string_view name2, size_t root1_size)
+{
+    root1_size = std::min(root1_size, name1.size());
+    const size_t below = name1.size() - root1_size;
+    ctx->roots[0] = name1.substr(0, root1_size);
+    ctx->roots[1] = name2.substr(0, name2.size() >= below ? name2.size() - below : 0);
 }
 
 bool rules_ignore_some(const mirlo_settings &s)

@@ -39,6 +39,7 @@ struct matched_pair {
 // a compared root of root_size bytes.
 std::string_view rules_path_of(std::string_view name1, size_t root_size);
 
+
 // The rule one pair is compared under, resolved for that pair from the
 // settings (and the rules file) before its comparison starts.
 struct pair_rule {
@@ -111,6 +112,14 @@ struct pair_context {
     // Where the chunk shortcuts taken are counted, or null.
     chunk_stats *chunk_counts = nullptr;
 
+    // The paths of the compared roots (empty for the root group), which
+    // references compared by path are taken relative to; borrowed from the
+    // caller's names.
+    std::string_view roots[2];
+    // Object references are compared by the paths they lead to, not by
+    // the data behind them (the attributes that tie dimension scales).
+    bool references_by_path = false;
+
     // The difference table of the object being compared.
     bool header_pending = true;   // the table header is still to be printed
     bool relative_header = false; // rows carry the relative column
@@ -144,6 +153,13 @@ struct pair_context {
         c.record = record;
         c.stats = stats;
         c.chunk_counts = chunk_counts;
+        c.roots[0] = roots[0];
+        c.roots[1] = roots[1];
+        c.references_by_path = references_by_path;
         return c;
     }
 };
+
+// Sets the compared roots of ctx from a pair's names and the root size of
+// the first (both names end in the same path below their roots).
+void set_pair_roots(pair_context *ctx, std::string_view name1, std::string_view name2, size_t root1_size);

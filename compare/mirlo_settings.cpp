@@ -86,7 +86,7 @@ bool read_settings(byte_reader *in, mirlo_settings *s)
     ok = ok && get_flag(in, &s->detect_nans) && get_flag(in, &s->nan_equal) && get_flag(in, &s->count_mode);
     s->count_limit = in->get<uint64_t>();
     ok = ok && get_flag(in, &s->follow_links) && get_flag(in, &s->no_dangling_links) &&
-         get_flag(in, &s->no_compact_subset) && get_texts(in, &s->exclude_paths) &&
+         get_flag(in, &s->no_compact_subset) && get_flag(in, &s->references_by_value) && get_texts(in, &s->exclude_paths) &&
          get_texts(in, &s->exclude_attrs) && get_texts(in, &s->ignore_attrs) && in->text(&s->rules_file) &&
          in->text(&s->rules_text) && get_subset(in, &s->subsets[0]) && get_subset(in, &s->subsets[1]);
     ok = ok && get_flag(in, &s->chunk_shortcuts);
@@ -135,6 +135,7 @@ std::vector<unsigned char> settings_to_bytes(const mirlo_settings &s)
     put_flag(&out, s.follow_links);
     put_flag(&out, s.no_dangling_links);
     put_flag(&out, s.no_compact_subset);
+    put_flag(&out, s.references_by_value);
     put_texts(&out, s.exclude_paths);
     put_texts(&out, s.exclude_attrs);
     put_texts(&out, s.ignore_attrs);

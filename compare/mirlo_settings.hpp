@@ -46,6 +46,10 @@ struct mirlo_settings {
     bool follow_links = false;        // --follow-symlinks
     bool no_dangling_links = false;   // --no-dangling-links
     bool no_compact_subset = false;   // --no-compact-subset
+    // --references-by-value: the object references of dimension-scale
+    // attributes are followed and the data behind them compared, as
+    // references elsewhere are.
+    bool references_by_value = false;
     std::vector<std::string> exclude_paths; // --exclude-path, in the order given
     std::vector<std::string> exclude_attrs; // --exclude-attribute, in the order given
     std::vector<std::string> ignore_attrs;  // --ignore-attribute globs, on every object

@@ -43,6 +43,7 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"nan-equal", arg_none, 'Q'},
     {"rules", arg_required, 'U'},
     {"ignore-attribute", arg_required, 'I'},
+    {"references-by-value", arg_none, 'B'},
     {nullptr, 0, 0},
 };
 
@@ -191,6 +192,7 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         (opt == 'L' ? settings->atol : settings->rtol) = std::atof(value);
         break;
     case 'Q': settings->nan_equal = true; break;
+    case 'B': settings->references_by_value = true; break;
     case 'U': return take_rules_file(value, settings);
     case 'I':
         if (const std::string bad = glob_check(value); !bad.empty()) {
@@ -420,6 +422,9 @@ void print_usage()
         "   --ignore-attribute GLOB",
         "         Neither compare nor list the attributes whose name matches GLOB, on",
         "         any object. This option can be used repeatedly.",
+        "   --references-by-value",
+        "         Compare the data behind the object references of the dimension-scale",
+        "         attributes DIMENSION_LIST and REFERENCE_LIST, instead of where they lead.",
         "   --exclude-path \"path\"",
         "         Exclude the specified path to an object when comparing files or groups.",
         "         If a group is excluded, all member objects will also be excluded.",

@@ -327,6 +327,7 @@ void compare_here(const run &r, const std::vector<matched_pair> &pairs, run_outc
     for (const matched_pair &p : pairs) {
         zarn_note_activity("comparing", p.name1.c_str(), p.name2.c_str());
         base.rule = pair_rule_of(r.settings, rules_path_of(p.name1, p.rules_root_size), p.attributes_excluded);
+        set_pair_roots(&base, p.name1, p.name2, p.rules_root_size);
         object_pair_info info = p.info;
         object_record record;
         const pair_outcome outcome = compare_in_context(diff, r.side[0].file, p.name1.c_str(), r.side[1].file,

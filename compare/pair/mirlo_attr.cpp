@@ -402,6 +402,12 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     object_record record;
     pair_context actx = ctx->nested();
     actx.stats = nullptr;
+    // The attributes that tie variables to their dimension scales hold
+    // object references: those objects are compared in their own right,
+    // so here only where the references lead counts.
+    const std::string_view attr_name = name1 != nullptr ? name1 : "";
+    actx.references_by_path = !ctx->settings->references_by_value &&
+                              (attr_name == "DIMENSION_LIST" || attr_name == "REFERENCE_LIST");
     if (ctx->record != nullptr) {
         record.kind = "attribute";
         record_rule(&record, ctx->rule);

@@ -211,6 +211,7 @@ pair_comparer set_up_task(const worker *w, const mirlo_task &task, strip_window 
     base->settings = &w->settings;
     base->rule = pair_rule_of(w->settings, rules_path_of(task.name1, t.rules_root_size),
                               (t.flags & TASK_FLAG_ATTRIBUTES_EXCLUDED) != 0);
+    set_pair_roots(base, task.name1, task.name2, t.rules_root_size);
     base->window = window;
     if (t.kind == TASK_PAIR && t.may_split) {
         window->may_split = true;

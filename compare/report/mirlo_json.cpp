@@ -470,6 +470,7 @@ std::string json_options_text(const mirlo_settings &o)
     j["atol"] = o.combined_mode ? ojson(o.atol) : ojson(nullptr);
     j["rtol"] = o.combined_mode ? ojson(o.rtol) : ojson(nullptr);
     j["nan_equal"] = o.nan_equal;
+    j["references_by_value"] = o.references_by_value;
     j["ignore_attributes"] = names_json(o.ignore_attrs);
     if (o.rules_file.empty()) {
         j["rules_file"] = nullptr;

@@ -45,6 +45,7 @@ mirlo_settings everything_set()
     s.atol = 1e-300;
     s.rtol = 0.25;
     s.nan_equal = true;
+    s.references_by_value = true;
     s.ignore_attrs = {"history", "date_*", "\\xff?"};
     s.rules_file = "run.toml";
     s.rules_text = "[[rule]]\npath = \"/fields/**\"\natol = 1e-6\nrtol = 1e-4\n"
@@ -100,6 +101,7 @@ void expect_same(const mirlo_settings &a, const mirlo_settings &b)
     EXPECT_EQ(a.atol, b.atol);
     EXPECT_EQ(a.rtol, b.rtol);
     EXPECT_EQ(a.nan_equal, b.nan_equal);
+    EXPECT_EQ(a.references_by_value, b.references_by_value);
     EXPECT_EQ(a.ignore_attrs, b.ignore_attrs);
     EXPECT_EQ(a.rules_file, b.rules_file);
     EXPECT_EQ(a.rules_text, b.rules_text);
