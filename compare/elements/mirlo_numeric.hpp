@@ -221,7 +221,9 @@ template <class T> struct float_traits_base {
         const wide wa = static_cast<wide>(a);
         const wide d = std::fabs(static_cast<wide>(b) - wa);
         const wide bound = static_cast<wide>(t.atol) + static_cast<wide>(t.rtol) * std::fabs(wa);
-        if (d <= std::fmin(bound, std::numeric_limits<wide>::max())) [[likely]]
+        // A conditional rather than std::fmin, which may be a library call.
+        constexpr wide largest = std::numeric_limits<wide>::max();
+        if (d <= (bound < largest ? bound : largest)) [[likely]]
             return false;
         return combined_rare(a, b, d, bound);
     }
