@@ -11,8 +11,8 @@
 # DIMS_T, DIMS_Y, DIMS_X and DIMS_CHANGED shrink the pair for a dry run; REPS
 # (default 3) timed runs of each after one warm-up, measured alternately;
 # the fastest elapsed and the smallest CPU time count. The peer is timed
-# only when `cdo` is on the PATH (Debian's package `cdo`; this script does
-# not install it).
+# only when `cdo` is on the PATH; PERF_INSTALL_PEER=1 installs Debian's
+# package `cdo` first when it is missing (as root, through apt-get).
 set -euo pipefail
 
 build=${1:-build-perf}
@@ -30,6 +30,10 @@ timed() {
     /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
     tail -n 1 "$work/time.txt" | awk '{ print $1, $2 + $3 }'
 }
+
+if ! command -v cdo > /dev/null && [ "${PERF_INSTALL_PEER:-0}" = 1 ]; then
+    apt-get install -y --no-install-recommends cdo > /dev/null || echo "cdo could not be installed"
+fi
 
 declare -A cmds=(
     [variable]="$pmirlo $work/a.nc $work/b.nc /var"
