@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 constexpr int MIRLO_MAX_RANK = 32;
 
@@ -28,24 +30,57 @@ struct matched_pair {
     std::string name1, name2;
     object_pair_info info{};
     bool attributes_excluded = false;
+    // Bytes at the start of name1 that are the compared root's path; the
+    // rest is what the rules file's patterns match ("/" when nothing is left).
+    size_t rules_root_size = 0;
 };
 
+// The path the rules file's patterns match for an object named name1 under
+// a compared root of root_size bytes.
+std::string_view rules_path_of(std::string_view name1, size_t root_size);
+
+
 // The rule one pair is compared under, resolved for that pair from the
-// settings before its comparison starts.
+// settings (and the rules file) before its comparison starts.
 struct pair_rule {
     bool delta_mode = false;          // |a - b| > delta
     double delta = 0;
     bool relative_mode = false;       // |b - a| / |a| > relative
     double relative = 0;
     bool system_epsilon_mode = false; // floating-point values within the type's epsilon are equal
+    bool combined_mode = false;       // |b - a| > atol + rtol * |a|
+    double atol = 0;
+    double rtol = 0;
     bool detect_nans = true;          // two NaNs are equal, a NaN against a number differs
     bool count_mode = false;          // report at most count_limit differences of an object
     uint64_t count_limit = 0;
     bool attributes_excluded = false; // the pair's attributes are not compared
+    bool ignored = false;             // a rule leaves the object out altogether
+    // The rule reports name: the one that set the tolerance, else the first
+    // whose path matches; 0 for none.
+    uint32_t number = 0;
+    uint32_t tolerance_number = 0;    // the rule that set the tolerance, 0 for the command line's
+    // Attribute-name globs of the pair's rule beyond the command line's
+    // (borrowed from the settings' rules), or null.
+    const std::vector<std::string> *rule_ignore_attributes = nullptr;
 };
 
-// The rule of a pair under settings.
-pair_rule pair_rule_of(const mirlo_settings &settings, bool attributes_excluded);
+// The rule of a pair under settings. rules_path is the path of the pair's
+// first object as seen from the compared root of the first file, which is
+// what the rules' patterns match.
+pair_rule pair_rule_of(const mirlo_settings &settings, std::string_view rules_path, bool attributes_excluded);
+
+// True when some rule of the settings ignores objects, and when the object
+// at rules_path (as pair_rule_of takes it) is one of them.
+bool rules_ignore_some(const mirlo_settings &settings);
+bool rules_ignore_object(const mirlo_settings &settings, std::string_view rules_path);
+
+// The tolerance a pair's rule applies, in the rules file's terms.
+mirlo_tolerance pair_tolerance(const pair_rule &rule);
+
+// True when the attribute named name is neither compared nor listed under
+// the pair's rule (--ignore-attribute, or the rule's ignore_attributes).
+bool pair_attribute_ignored(const mirlo_settings &settings, const pair_rule &rule, std::string_view name);
 
 // Which strips of a dataset pair's data one comparison covers, when a
 // multi-process run compares a large pair in pieces.
@@ -76,6 +111,14 @@ struct pair_context {
     object_record *record = nullptr;
     // Where the chunk shortcuts taken are counted, or null.
     chunk_stats *chunk_counts = nullptr;
+
+    // The paths of the compared roots (empty for the root group), which
+    // references compared by path are taken relative to; borrowed from the
+    // caller's names.
+    std::string_view roots[2];
+    // Object references are compared by the paths they lead to, not by
+    // the data behind them (the attributes that tie dimension scales).
+    bool references_by_path = false;
 
     // The difference table of the object being compared.
     bool header_pending = true;   // the table header is still to be printed
@@ -110,6 +153,13 @@ struct pair_context {
         c.record = record;
         c.stats = stats;
         c.chunk_counts = chunk_counts;
+        c.roots[0] = roots[0];
+        c.roots[1] = roots[1];
+        c.references_by_path = references_by_path;
         return c;
     }
 };
+
+// Sets the compared roots of ctx from a pair's names and the root size of
+// the first (both names end in the same path below their roots).
+void set_pair_roots(pair_context *ctx, std::string_view name1, std::string_view name2, size_t root1_size);

@@ -80,15 +80,25 @@ bool read_settings(byte_reader *in, mirlo_settings *s)
     s->delta = in->get<double>();
     ok = ok && get_flag(in, &s->relative_mode);
     s->relative = in->get<double>();
-    ok = ok && get_flag(in, &s->system_epsilon_mode) && get_flag(in, &s->detect_nans) &&
-         get_flag(in, &s->count_mode);
+    ok = ok && get_flag(in, &s->system_epsilon_mode) && get_flag(in, &s->combined_mode);
+    s->atol = in->get<double>();
+    s->rtol = in->get<double>();
+    ok = ok && get_flag(in, &s->detect_nans) && get_flag(in, &s->nan_equal) && get_flag(in, &s->count_mode);
     s->count_limit = in->get<uint64_t>();
     ok = ok && get_flag(in, &s->follow_links) && get_flag(in, &s->no_dangling_links) &&
-         get_flag(in, &s->no_compact_subset) && get_texts(in, &s->exclude_paths) &&
-         get_texts(in, &s->exclude_attrs) && get_subset(in, &s->subsets[0]) && get_subset(in, &s->subsets[1]);
+         get_flag(in, &s->no_compact_subset) && get_flag(in, &s->references_by_value) && get_texts(in, &s->exclude_paths) &&
+         get_texts(in, &s->exclude_attrs) && get_texts(in, &s->ignore_attrs) && in->text(&s->rules_file) &&
+         in->text(&s->rules_text) && get_subset(in, &s->subsets[0]) && get_subset(in, &s->subsets[1]);
     ok = ok && get_flag(in, &s->chunk_shortcuts);
     s->error_stack_level = in->get<int32_t>();
-    return ok && in->ok && in->left == 0;
+    if (!(ok && in->ok && in->left == 0))
+        return false;
+    // The rules travel as the text that was read; the same parser gives the
+    // same rules here.
+    if (s->rules_file.empty())
+        return true;
+    std::string message;
+    return mirlo_parse_rules(s->rules_text, s->rules_file, &s->rules, &message) == 0;
 }
 
 } // namespace
@@ -115,14 +125,22 @@ std::vector<unsigned char> settings_to_bytes(const mirlo_settings &s)
     put_flag(&out, s.relative_mode);
     put<double>(&out, s.relative);
     put_flag(&out, s.system_epsilon_mode);
+    put_flag(&out, s.combined_mode);
+    put<double>(&out, s.atol);
+    put<double>(&out, s.rtol);
     put_flag(&out, s.detect_nans);
+    put_flag(&out, s.nan_equal);
     put_flag(&out, s.count_mode);
     put<uint64_t>(&out, s.count_limit);
     put_flag(&out, s.follow_links);
     put_flag(&out, s.no_dangling_links);
     put_flag(&out, s.no_compact_subset);
+    put_flag(&out, s.references_by_value);
     put_texts(&out, s.exclude_paths);
     put_texts(&out, s.exclude_attrs);
+    put_texts(&out, s.ignore_attrs);
+    put_text(&out, s.rules_file);
+    put_text(&out, s.rules_text);
     for (const subset_spec_ptr &spec : s.subsets) {
         put_flag(&out, spec != nullptr);
         if (spec == nullptr)

@@ -3,6 +3,7 @@
 // comparison takes them as const). A multi-process run sends them to every
 // worker once, as one byte string.
 #pragma once
+#include "mirlo_rules.hpp"
 #include "zarn_options.hpp"
 
 #include <cstddef>
@@ -33,7 +34,11 @@ struct mirlo_settings {
     bool relative_mode = false;       // -p given (and not below 2^-52)
     double relative = 0;              // its value
     bool system_epsilon_mode = false; // --use-system-epsilon
+    bool combined_mode = false;       // --atol or --rtol given
+    double atol = 0;                  // |b - a| > atol + rtol * |a|
+    double rtol = 0;
     bool detect_nans = true;          // cleared by -N
+    bool nan_equal = false;           // --nan-equal, NaN tests on whatever -N says
     bool count_mode = false;          // -n given
     uint64_t count_limit = 0;         // its value
 
@@ -41,8 +46,18 @@ struct mirlo_settings {
     bool follow_links = false;        // --follow-symlinks
     bool no_dangling_links = false;   // --no-dangling-links
     bool no_compact_subset = false;   // --no-compact-subset
+    // --references-by-value: the object references of dimension-scale
+    // attributes are followed and the data behind them compared, as
+    // references elsewhere are.
+    bool references_by_value = false;
     std::vector<std::string> exclude_paths; // --exclude-path, in the order given
     std::vector<std::string> exclude_attrs; // --exclude-attribute, in the order given
+    std::vector<std::string> ignore_attrs;  // --ignore-attribute globs, on every object
+    // --rules FILE: its name, its text as read, and the rules parsed from it
+    // (workers receive the text and parse it again).
+    std::string rules_file;
+    std::string rules_text;
+    std::vector<mirlo_rule> rules;
     subset_spec_ptr subsets[2];       // subsets of object 1 and 2, or null
 
     // Equal stored chunks, fill values and buffers settle data without

@@ -1,6 +1,8 @@
 // The pmirlo command line.
 #include "mirlo_cmdline.hpp"
+#include "mirlo_glob.hpp"
 #include "mirlo_main.hpp"
+#include "mirlo_rules.hpp"
 #include "zarn.hpp"
 #include "zarn_options.hpp"
 #include "zarn_utils.hpp"
@@ -38,7 +40,13 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"json", arg_required, 'J'},
     {"statistics", arg_none, 'T'},
     {"pairs", arg_required, 'P'},
-    {"list-differing", arg_required, 'L'},
+    {"list-differing", arg_required, 'D'},
+    {"atol", arg_required, 'L'},
+    {"rtol", arg_required, 'R'},
+    {"nan-equal", arg_none, 'Q'},
+    {"rules", arg_required, 'U'},
+    {"ignore-attribute", arg_required, 'I'},
+    {"references-by-value", arg_none, 'B'},
     {nullptr, 0, 0},
 };
 
@@ -51,6 +59,31 @@ int refuse_value(char letter, const char *value)
     printf("<-%c %s> is not a valid option\n", letter, value);
     print_usage();
     return 1;
+}
+
+// A refused value of a long option that has no letter.
+int refuse_long_value(const char *option, const char *value)
+{
+    printf("<--%s %s> is not a valid option\n", option, value);
+    print_usage();
+    return 1;
+}
+
+// Reads the rules file into the settings; on failure one message on
+// standard error and status 1.
+int take_rules_file(const char *file, mirlo_settings *settings)
+{
+    if (!settings->rules_file.empty()) {
+        zarn_error_msg("--rules is given more than once: one rules file per run\n");
+        return 1;
+    }
+    std::string message;
+    if (mirlo_read_rules_text(file, &settings->rules_text, &settings->rules, &message) < 0) {
+        zarn_error_msg("%s\n", message.c_str());
+        return 1;
+    }
+    settings->rules_file = file;
+    return MIRLO_ARGS_VALID;
 }
 
 
@@ -155,7 +188,24 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         break;
     case 'T': settings->statistics_mode = true; break;
     case 'P': args->pair_list = value; break;
-    case 'L': args->list_differing = value; break;
+    case 'D': args->list_differing = value; break;
+    case 'L':
+    case 'R':
+        if (!is_valid_delta_value(value))
+            return refuse_long_value(opt == 'L' ? "atol" : "rtol", value);
+        settings->combined_mode = true;
+        (opt == 'L' ? settings->atol : settings->rtol) = std::atof(value);
+        break;
+    case 'Q': settings->nan_equal = true; break;
+    case 'B': settings->references_by_value = true; break;
+    case 'U': return take_rules_file(value, settings);
+    case 'I':
+        if (const std::string bad = glob_check(value); !bad.empty()) {
+            zarn_error_msg("--ignore-attribute %s: %s\n", zarn_printable_name(value).c_str(), bad.c_str());
+            return 1;
+        }
+        settings->ignore_attrs.emplace_back(value);
+        break;
     case 'h': print_usage(); return 0;
     case 'V': zarn_print_version(zarn_get_progname()); return 0;
     default: print_usage(); return 1;
@@ -179,12 +229,13 @@ int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settin
             zarn_error_msg("--json is given more than once: one report file per run\n");
             return 1;
         }
-        if ((opt == 'P' || opt == 'L') && (value == nullptr || value[0] == '\0')) {
+        if ((opt == 'P' || opt == 'D') && (value == nullptr || value[0] == '\0')) {
             zarn_error_msg("--%s needs a file name%s\n", opt == 'P' ? "pairs" : "list-differing",
                            opt == 'P' ? " (- for standard input)" : "");
             return 1;
         }
-        const bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A';
+                const bool needs_value = opt == 'd' || opt == 'p' || opt == 'n' || opt == 'E' || opt == 'A' || opt == 'L' ||
+                                 opt == 'R' || opt == 'U' || opt == 'I';
         if (needs_value && value == nullptr) {
             print_usage();
             return 1;
@@ -192,8 +243,11 @@ int scan_options(int argc, char **argv, mirlo_args *args, mirlo_settings *settin
         if (const int status = take_option(opt, value, argc, argv, args, settings); status != MIRLO_ARGS_VALID)
             return status;
     }
-    if (int(settings->relative_mode) + int(settings->delta_mode) + int(settings->system_epsilon_mode) > 1) {
-        printf("%s error: -d, -p and --use-system-epsilon options are mutually-exclusive;\n", "mirlo");
+    if (int(settings->relative_mode) + int(settings->delta_mode) + int(settings->system_epsilon_mode) +
+            int(settings->combined_mode) >
+        1) {
+        printf("%s error: -d, -p, --use-system-epsilon and --atol/--rtol options are mutually-exclusive;\n",
+               "mirlo");
         printf("use no more than one.\n");
         printf("Try '-h' or '--help' option for more information or see the %s entry in the 'HDF5 Reference "
                "Manual'.\n",
@@ -398,6 +452,23 @@ void print_usage()
         "           FLT_EPSILON = 1.19209E-07 for floating-point type",
         "           DBL_EPSILON = 2.22045E-16 for double precision type",
         "         Can not use with '-p' or '-d'.",
+        "   --atol=A, --rtol=R",
+        "         Print difference if (|b-a| > A + R*|a|). A and R must be finite numbers,",
+        "         not negative; either alone sets the other to 0. Where a is the data",
+        "         point value in file1 and b is the data point value in file2.",
+        "         Can not use with '-d', '-p' or '--use-system-epsilon'.",
+        "   --nan-equal",
+        "         A NaN against a NaN at the same position is equal; a NaN against a",
+        "         number is always a difference, under every tolerance.",
+        "   --rules FILE",
+        "         Read per-object rules (tolerances, NaN handling, count limits, objects",
+        "         and attribute names to ignore) from the TOML file FILE.",
+        "   --ignore-attribute GLOB",
+        "         Neither compare nor list the attributes whose name matches GLOB, on",
+        "         any object. This option can be used repeatedly.",
+        "   --references-by-value",
+        "         Compare the data behind the object references of the dimension-scale",
+        "         attributes DIMENSION_LIST and REFERENCE_LIST, instead of where they lead.",
         "   --exclude-path \"path\"",
         "         Exclude the specified path to an object when comparing files or groups.",
         "         If a group is excluded, all member objects will also be excluded.",

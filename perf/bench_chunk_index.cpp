@@ -92,7 +92,7 @@ void compare_pair(benchmark::State &state)
         pair_outcome outcome;
         pair_context o;
         o.settings = &settings;
-        o.rule = pair_rule_of(settings, false);
+        o.rule = pair_rule_of(settings, "/", false);
         o.out = &out;
         o.outcome = &outcome;
         const nfound_t found = diff_dataset(a, b, "/d", "/d", nullptr, &o);

@@ -58,7 +58,7 @@ pair_context context_for(const mirlo_settings &settings, output_sink *out, pair_
 {
     pair_context c;
     c.settings = &settings;
-    c.rule = pair_rule_of(settings, false);
+    c.rule = pair_rule_of(settings, "/", false);
     c.out = out;
     c.outcome = outcome;
     c.mem_type_id = H5T_NATIVE_DOUBLE;

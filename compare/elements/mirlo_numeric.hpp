@@ -10,6 +10,13 @@
 // Integer differences are exact: the absolute difference is taken in the
 // unsigned type of the element's width (larger minus smaller never wraps),
 // and the relative difference is that exact difference over |a|, in double.
+//
+// The combined rule (--atol A --rtol R) counts a pair when |b - a| exceeds
+// A + R * |a|. Floating values take one comparison on the equal path; NaNs
+// and infinities go the rare way: equal infinities are equal, an infinity
+// against anything else differs. Integers compare their exact unsigned
+// difference with the bound rounded down, which is the same test for an
+// integer difference and never rounds a 64-bit value.
 #pragma once
 #include "mirlo_context.hpp"
 #include "mirlo_output.hpp"
@@ -21,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 // "Near zero" threshold of the relative rule, and the epsilon of double.
@@ -34,7 +42,7 @@ constexpr size_t MIRLO_LDOUBLE_VALUE_BYTES = 10;
 
 // The rule the tolerance fields select. Exact mode splits in two: bit
 // equality, or (floating types with --use-system-epsilon) the epsilon test.
-enum class numeric_rule { exact, system_epsilon, absolute, relative, absolute_relative };
+enum class numeric_rule { exact, system_epsilon, absolute, relative, absolute_relative, combined };
 
 // Outcome of one pair: no difference, or the row format to report it with.
 enum numeric_verdict : int { verdict_same = 0, verdict_plain, verdict_relative, verdict_not_comparable };
@@ -47,10 +55,29 @@ struct numeric_tolerance {
     // an integer d exceeds delta exactly when it exceeds floor(delta).
     uint64_t delta_floor;
     bool detect_nans;
+    // The combined rule: atol and rtol, and atol rounded down for integers.
+    double atol;
+    double rtol;
+    uint64_t atol_floor;
 };
+
+// A non-negative bound rounded down to an integer, saturated: an integer d
+// exceeds x exactly when it exceeds floor(x).
+inline uint64_t numeric_floor(double x)
+{
+    if (std::isnan(x))
+        return UINT64_MAX; // a NaN bound is never exceeded
+    if (x <= 0.0)
+        return 0;
+    if (x >= 0x1p64)
+        return UINT64_MAX;
+    return static_cast<uint64_t>(x);
+}
 
 inline numeric_rule numeric_rule_of(const pair_rule &o)
 {
+    if (o.combined_mode)
+        return numeric_rule::combined;
     if (o.delta_mode && o.relative_mode)
         return numeric_rule::absolute_relative;
     if (o.delta_mode)
@@ -68,14 +95,10 @@ inline numeric_tolerance numeric_tolerance_of(const pair_rule &o)
     t.delta = o.delta;
     t.relative = o.relative;
     t.detect_nans = o.detect_nans;
-    if (std::isnan(o.delta))
-        t.delta_floor = UINT64_MAX; // a NaN tolerance is never exceeded
-    else if (o.delta <= 0.0)
-        t.delta_floor = 0;
-    else if (o.delta >= 0x1p64)
-        t.delta_floor = UINT64_MAX;
-    else
-        t.delta_floor = static_cast<uint64_t>(o.delta);
+    t.delta_floor = numeric_floor(o.delta);
+    t.atol = o.atol;
+    t.rtol = o.rtol;
+    t.atol_floor = numeric_floor(o.atol);
     return t;
 }
 
@@ -96,6 +119,12 @@ template <class T> struct integer_traits_base {
     static bool equal(T a, T b) { return a == b; }
     static bool within_epsilon(T a, T b) { return a == b; }
     static bool abs_exceeds(T a, T b, const numeric_tolerance &t) { return abs_diff(a, b) > t.delta_floor; }
+    static bool combined_exceeds(T a, T b, const numeric_tolerance &t)
+    {
+        const uint64_t bound =
+            t.rtol == 0.0 ? t.atol_floor : numeric_floor(t.atol + t.rtol * std::fabs(static_cast<double>(a)));
+        return abs_diff(a, b) > bound;
+    }
     static bool near_zero(T a) { return a == 0; }
     // |b - a| / |a| for a non-zero a.
     static double relative(T a, T b)
@@ -154,6 +183,10 @@ template <> struct numeric_traits<std::byte> {
     {
         return abs_diff(a, b) > t.delta_floor;
     }
+    static bool combined_exceeds(std::byte a, std::byte b, const numeric_tolerance &t)
+    {
+        return base::combined_exceeds(v(a), v(b), t);
+    }
     static bool near_zero(std::byte a) { return v(a) == 0; }
     static double relative(std::byte a, std::byte b) { return base::relative(v(a), v(b)); }
     static void print_plain(output_sink *out, std::byte a, std::byte b)
@@ -178,6 +211,31 @@ template <class T> struct float_traits_base {
     static bool abs_exceeds(T a, T b, const numeric_tolerance &t)
     {
         return static_cast<double>(abs_diff(a, b)) > t.delta;
+    }
+    // The combined rule in W (double, or long double for long double): the
+    // equal path is one comparison, with the bound capped below infinity so
+    // that an infinite or NaN difference always takes the rare path.
+    using wide = std::conditional_t<std::is_same_v<T, long double>, long double, double>;
+    static bool combined_exceeds(T a, T b, const numeric_tolerance &t)
+    {
+        const wide wa = static_cast<wide>(a);
+        const wide d = std::fabs(static_cast<wide>(b) - wa);
+        const wide bound = static_cast<wide>(t.atol) + static_cast<wide>(t.rtol) * std::fabs(wa);
+        // A conditional rather than std::fmin, which may be a library call.
+        constexpr wide largest = std::numeric_limits<wide>::max();
+        if (d <= (bound < largest ? bound : largest)) [[likely]]
+            return false;
+        return combined_rare(a, b, d, bound);
+    }
+    [[gnu::noinline, gnu::cold]] static bool combined_rare(T a, T b, wide d, wide bound)
+    {
+        // NaN tests, when on, came before: a NaN here runs through the rule
+        // as a comparison that is false, as under -d.
+        if (std::isnan(a) || std::isnan(b))
+            return false;
+        if (std::isinf(a) || std::isinf(b))
+            return a != b;
+        return d > bound;
     }
     // (b - a) / a, the subtraction in the element's type, the division in double.
     static double relative(T a, T b) { return std::fabs(static_cast<double>(b - a) / static_cast<double>(a)); }
@@ -272,6 +330,8 @@ inline numeric_verdict numeric_judge(T a, T b, const numeric_tolerance &t)
         return tr::within_epsilon(a, b) ? verdict_same : verdict_plain;
     } else if constexpr (R == numeric_rule::absolute) {
         return tr::abs_exceeds(a, b, t) ? verdict_plain : verdict_same;
+    } else if constexpr (R == numeric_rule::combined) {
+        return tr::combined_exceeds(a, b, t) ? verdict_plain : verdict_same;
     } else {
         double r;
         if (tr::near_zero(a)) {
@@ -310,6 +370,12 @@ template <class T>
             abs = stat_number::of_double(static_cast<double>(tr::abs_diff(a, b)));
         else
             abs = stat_number::of_unsigned(static_cast<uint64_t>(tr::abs_diff(a, b)));
+        if constexpr (tr::is_float) {
+            if (std::isnan(a) || std::isnan(b))
+                ++s->nan_differences;
+        }
+        if (tr::near_zero(a))
+            s->zero_first = true;
         const stat_number rel = tr::near_zero(a) ? stat_number{} : stat_number::of_double(tr::relative(a, b));
         stats_note(s, ctx, elem_idx, abs, rel, stat_number_of(a), stat_number_of(b));
     }
@@ -371,6 +437,7 @@ inline nfound_t numeric_diff_elem(const void *p1, const void *p2, uint64_t elem_
     case numeric_rule::absolute_relative:
         v = numeric_judge<T, numeric_rule::absolute_relative>(a, b, t);
         break;
+    case numeric_rule::combined: v = numeric_judge<T, numeric_rule::combined>(a, b, t); break;
     }
     return v == verdict_same ? 0 : numeric_report<T>(a, b, v, elem_idx, ctx);
 }
@@ -420,6 +487,8 @@ template <class T>
         return numeric_loop<T, numeric_rule::relative>(p1, p2, count, t, limit, ctx);
     case numeric_rule::absolute_relative:
         return numeric_loop<T, numeric_rule::absolute_relative>(p1, p2, count, t, limit, ctx);
+    case numeric_rule::combined:
+        return numeric_loop<T, numeric_rule::combined>(p1, p2, count, t, limit, ctx);
     }
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -116,6 +117,59 @@ bool same_referenced_path(hid_t container1, hid_t container2, const unsigned cha
            std::strcmp(path1, path2) == 0;
 }
 
+// True when an object reference leads to an object (a reference that does
+// not is reported where references are followed).
+bool leads_somewhere(hid_t container, const unsigned char *e)
+{
+    h5_errors_off quiet;
+    H5O_type_t type = H5O_TYPE_UNKNOWN;
+    return H5Rget_obj_type2(container, H5R_OBJECT, e, &type) >= 0;
+}
+
+// The path an object reference leads to, whole however long; empty when it
+// has none (an object without a name).
+std::string referenced_path(hid_t container, const unsigned char *e)
+{
+    const ssize_t n = H5Rget_name(container, H5R_OBJECT, e, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::string path(static_cast<size_t>(n) + 1, '\0');
+    if (H5Rget_name(container, H5R_OBJECT, e, path.data(), path.size()) != n)
+        return {};
+    path.resize(static_cast<size_t>(n));
+    return path;
+}
+
+// The path below a compared root ("/" for the root itself); a path outside
+// the root is kept whole.
+std::string_view below_root(std::string_view path, std::string_view root)
+{
+    if (root.empty() || path.substr(0, root.size()) != root)
+        return path;
+    if (path.size() == root.size())
+        return "/";
+    if (path[root.size()] != '/')
+        return path;
+    return path.substr(root.size());
+}
+
+// Two object references compared by where they lead: the same path below
+// the compared roots is no difference; else one row naming both paths.
+nfound_t diff_reference_paths(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
+                              pair_context *ctx, hid_t container1, hid_t container2)
+{
+    const std::string path1 = referenced_path(container1, e1);
+    const std::string path2 = referenced_path(container2, e2);
+    if (!path1.empty() && !path2.empty() && below_root(path1, ctx->roots[0]) == below_root(path2, ctx->roots[1]))
+        return 0;
+    ctx->relative_header = false;
+    print_position(ctx, elem_idx, 0);
+    if (rows_printed(*ctx->settings))
+        output_print(ctx->out, "%-16s %-17s\n", path1.empty() ? "(unnamed object)" : shown(path1).c_str(),
+                     path2.empty() ? "(unnamed object)" : shown(path2).c_str());
+    return 1;
+}
+
 nfound_t diff_object_reference(const unsigned char *e1, const unsigned char *e2, uint64_t elem_idx,
                                const pair_context *ctx, pair_context *nested, hid_t container1,
                                hid_t container2, int *error)
@@ -182,6 +236,9 @@ nfound_t diff_reference_datum(const unsigned char *e1, const unsigned char *e2, 
         return 1;
     if (null1)
         return 0;
+    if (ctx->references_by_path && size == sizeof(hobj_ref_t) && leads_somewhere(container1, e1) &&
+        leads_somewhere(container2, e2))
+        return diff_reference_paths(e1, e2, elem_idx, ctx, container1, container2);
     // The referenced objects are compared in a context of their own: their
     // comparison describes other buffers. Its table interrupts this one, so
     // whether the next row here needs a header again is what it leaves.

@@ -301,7 +301,8 @@ pair_outcome compare_member_lists(const run &r, const trek_table &table)
     pair_outcome lists;
     const trek_info &info1 = *r.side[0].info;
     const trek_info &info2 = *r.side[1].info;
-    if (r.settings.exclude_paths.empty() && info1.paths.size() != info2.paths.size())
+    if (r.settings.exclude_paths.empty() && !rules_ignore_some(r.settings) &&
+        info1.paths.size() != info2.paths.size())
         lists.members_differ = true;
     const std::string base1 = r.side[0].path == "/" ? "" : r.side[0].path;
     const std::string base2 = r.side[1].path == "/" ? "" : r.side[1].path;
@@ -328,7 +329,8 @@ void compare_here(const run &r, const std::vector<matched_pair> &pairs, run_outc
     base.out = r.out;
     for (const matched_pair &p : pairs) {
         zarn_note_activity("comparing", p.name1.c_str(), p.name2.c_str());
-        base.rule = pair_rule_of(r.settings, p.attributes_excluded);
+        base.rule = pair_rule_of(r.settings, rules_path_of(p.name1, p.rules_root_size), p.attributes_excluded);
+        set_pair_roots(&base, p.name1, p.name2, p.rules_root_size);
         object_pair_info info = p.info;
         object_record record;
         const pair_outcome outcome = compare_in_context(diff, r.side[0].file, p.name1.c_str(), r.side[1].file,

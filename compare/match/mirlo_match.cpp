@@ -154,8 +154,11 @@ trek_table_ptr build_match_list(const trek_info *info1, const char *path1, const
             groups.insert(m.name);
     const exclusion_list excluded =
         resolve_exclusions(settings.exclude_paths, [&](const std::string &p) { return groups.count(p) > 0; });
+    const bool ignoring = rules_ignore_some(settings);
     for (const merged_name &m : merged) {
-        if (is_excluded(excluded, m.name))
+        // Objects a rule ignores are left out as excluded ones are: neither
+        // compared nor listed as on one side only.
+        if (is_excluded(excluded, m.name) || (ignoring && rules_ignore_object(settings, m.name)))
             continue;
         if (trek_table_append_flags(m.flags, m.name, m.type, table.get()) == 0 && m.same_target)
             table->objects.back().is_same_target = true;
@@ -177,6 +180,7 @@ std::vector<matched_pair> pairs_to_compare(const trek_table &table, const trek_i
             continue;
         matched_pair p;
         p.name1 = base1 + entry.name;
+        p.rules_root_size = base1.size();
         p.name2 = base2 + entry.name;
         const std::string *const names[2] = {&p.name1, &p.name2};
         int32_t *const types[2] = {&p.info.obj_type1, &p.info.obj_type2};

@@ -175,20 +175,28 @@ int mirlo_parse_rules(std::string_view text, const std::string &source, std::vec
     return 0;
 }
 
-int mirlo_read_rules(const std::string &file, std::vector<mirlo_rule> *rules, std::string *message)
+int mirlo_read_rules_text(const std::string &file, std::string *text, std::vector<mirlo_rule> *rules,
+                          std::string *message)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         *message = file + ": cannot be read: " + std::strerror(errno);
         return -1;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::ostringstream all;
+    all << in.rdbuf();
     if (in.bad()) {
         *message = file + ": cannot be read: " + std::strerror(errno);
         return -1;
     }
-    return mirlo_parse_rules(text.str(), file, rules, message);
+    *text = all.str();
+    return mirlo_parse_rules(*text, file, rules, message);
+}
+
+int mirlo_read_rules(const std::string &file, std::vector<mirlo_rule> *rules, std::string *message)
+{
+    std::string text;
+    return mirlo_read_rules_text(file, &text, rules, message);
 }
 
 mirlo_resolved_rule mirlo_resolve_rule(const std::vector<mirlo_rule> &rules, std::string_view path,

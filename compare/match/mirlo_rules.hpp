@@ -53,6 +53,10 @@ struct mirlo_rule {
 // Reads the rules of a file. Returns 0, or -1 with *message set to one line
 // "FILE:LINE:COLUMN: what is wrong" (without the line end).
 [[nodiscard]] int mirlo_read_rules(const std::string &file, std::vector<mirlo_rule> *rules, std::string *message);
+// The same, also keeping the file's text (which a multi-process run sends
+// to the workers to parse again).
+[[nodiscard]] int mirlo_read_rules_text(const std::string &file, std::string *text, std::vector<mirlo_rule> *rules,
+                                        std::string *message);
 // The same for text already read; source names it in messages.
 [[nodiscard]] int mirlo_parse_rules(std::string_view text, const std::string &source, std::vector<mirlo_rule> *rules,
                                     std::string *message);

@@ -265,7 +265,7 @@ nfound_t compare_values(const hid_t attrs[2], const char *const names[2], const 
         if (listed || (!ctx->settings->quiet_mode && nfound != 0))
             print_difference_count(ctx->out, nfound);
         if (ctx->record != nullptr)
-            print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound);
+            print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound, &ctx->record->tolerance);
     }
     ctx->outcome = outer;
     outer->add(values);
@@ -304,6 +304,14 @@ int build_match_list_attrs(hid_t loc1, hid_t loc2, attr_match_table *table, pair
     if (attribute_names(loc1, oinfo1.num_attrs, names1, "first") < 0 ||
         attribute_names(loc2, oinfo2.num_attrs, names2, "second") < 0)
         return -1;
+    // Ignored attributes are neither compared nor listed on either side.
+    if (ctx->settings != nullptr) {
+        auto ignored = [&](const std::string &name) {
+            return pair_attribute_ignored(*ctx->settings, ctx->rule, name);
+        };
+        std::erase_if(names1, ignored);
+        std::erase_if(names2, ignored);
+    }
     const size_t n1 = names1.size();
     const size_t n2 = names2.size();
     size_t i = 0, j = 0;
@@ -394,8 +402,15 @@ nfound_t diff_attr_data(hid_t attr1, hid_t attr2, const char *name1, const char 
     object_record record;
     pair_context actx = ctx->nested();
     actx.stats = nullptr;
+    // The attributes that tie variables to their dimension scales hold
+    // object references: those objects are compared in their own right,
+    // so here only where the references lead counts.
+    const std::string_view attr_name = name1 != nullptr ? name1 : "";
+    actx.references_by_path = !ctx->settings->references_by_value &&
+                              (attr_name == "DIMENSION_LIST" || attr_name == "REFERENCE_LIST");
     if (ctx->record != nullptr) {
         record.kind = "attribute";
+        record_rule(&record, ctx->rule);
         record.name1 = record.name2 = name1 != nullptr ? name1 : "";
         actx.record = &record;
         actx.stats = &record.data;

@@ -129,7 +129,7 @@ nfound_t compare_datasets(const hid_t files[2], const char *const paths[2], pair
     print_dataset_count(paths[0], paths[1], nfound, data.failed(),
                         !count_shown || attributes_follow(d[0], d[1], attrs_excluded), *ctx->settings, ctx->out);
     if (!data.failed() && ctx->record != nullptr)
-        print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound);
+        print_statistics(*ctx->settings, ctx->out, ctx->record->data, nfound, &ctx->record->tolerance);
     if (!attrs_excluded)
         nfound += diff_attr(d[0], d[1], paths[0], paths[1], ctx);
     close_both(did->side, "H5Dclose failed", ctx);
@@ -362,12 +362,28 @@ void print_dataset_count(const char *path1, const char *path2, nfound_t nfound, 
     }
 }
 
+namespace {
+
+// Under -v, the rule a pair is compared under when a rules file chose it.
+void print_rule(const pair_context *ctx)
+{
+    if (!ctx->settings->verbose_mode || ctx->rule.number == 0 || ctx->rule.number > ctx->settings->rules.size())
+        return;
+    const mirlo_rule &rule = ctx->settings->rules[ctx->rule.number - 1];
+    output_print(ctx->out, "rule %u (%s): %s\n", ctx->rule.number, shown(rule.path.c_str()).c_str(),
+                 mirlo_tolerance_words(pair_tolerance(ctx->rule)).c_str());
+}
+
+} // namespace
+
 nfound_t diff_dataset_piece(hid_t file1_id, const char *path1, hid_t file2_id, const char *path2,
                             pair_context *ctx, object_pair_info *)
 {
     record_kind(ctx, "dataset");
-    if (ctx->window == nullptr || ctx->window->print_opening)
+    if (ctx->window == nullptr || ctx->window->print_opening) {
+        print_rule(ctx);
         print_dataset_opening(path1, path2, *ctx->settings, ctx->out);
+    }
     pair_context data = *ctx;
     data.stats = ctx->record != nullptr ? &ctx->record->data : nullptr;
     const subset_spec *const subsets[2] = {ctx->settings->subsets[0].get(), ctx->settings->subsets[1].get()};
@@ -398,6 +414,7 @@ nfound_t diff(hid_t file1_id, const char *path1, hid_t file2_id, const char *pat
 {
     const hid_t files[2] = {file1_id, file2_id};
     const char *const paths[2] = {path1, path2};
+    print_rule(ctx);
     link_target link[2];
     int type1 = pair_info->obj_type1;
     int type2 = pair_info->obj_type2;
@@ -458,6 +475,7 @@ pair_outcome compare_in_context(pair_comparer compare, hid_t file1_id, const cha
         record->name1 = path1;
         record->name2 = path2;
         record->kind = record_kind_word(pair_info->obj_type1);
+        record_rule(record, ctx.rule);
     }
     outcome.differences = compare(file1_id, path1, file2_id, path2, &ctx, pair_info);
     if (record != nullptr)

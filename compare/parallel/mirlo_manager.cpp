@@ -43,6 +43,7 @@ mirlo_task task_of(const mirlo_manager *m, uint64_t seq, mirlo_task_kind kind)
     t.record.kind = kind;
     t.record.pair = p.info;
     t.record.flags = p.attributes_excluded ? TASK_FLAG_ATTRIBUTES_EXCLUDED : 0;
+    t.record.rules_root_size = p.rules_root_size;
     t.name1 = p.name1;
     t.name2 = p.name2;
     return t;
@@ -396,6 +397,7 @@ void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair)
     p.name2 = pair.name2;
     p.info = pair.info;
     p.attributes_excluded = pair.attributes_excluded;
+    p.rules_root_size = static_cast<uint32_t>(pair.rules_root_size);
     m->pairs.push_back(std::move(p));
 }
 
@@ -430,7 +432,7 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
         print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, p.first_failed != UINT32_MAX,
                             p.attributes_follow, *m->settings, &sink);
         if (m->settings->records_kept() && p.first_failed == UINT32_MAX)
-            print_statistics(*m->settings, &sink, p.record.data, p.data_found);
+            print_statistics(*m->settings, &sink, p.record.data, p.data_found, &p.record.tolerance);
     };
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);

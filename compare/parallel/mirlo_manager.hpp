@@ -24,6 +24,7 @@ struct mirlo_manager {
         bool whole_file_pair = false;
         pair_outcome file_pair_outcome;
         std::string file_pair_document; // with --json: its document, as the worker wrote it
+        uint32_t rules_root_size = 0;     // see matched_pair
         // A dataset pair compared in pieces: one count per piece, and the
         // first piece that stopped on a failure (pieces after it are dropped,
         // as the strips after a failed one are never read by one process).

@@ -167,13 +167,18 @@ struct task_record {
     uint16_t file_pair;    // the file pair the task belongs to (0 while a job compares one)
     uint32_t name1_size;
     uint32_t name2_size;
+    // Bytes at the start of name1 that are the compared root's path: the
+    // rest is the path the rules file's patterns match.
+    uint32_t rules_root_size;
+    uint32_t reserved;
 };
 static_assert(sizeof(object_pair_info) == 12);
 static_assert(std::is_trivially_copyable_v<task_record>);
-static_assert(sizeof(task_record) == 56);
+static_assert(sizeof(task_record) == 64);
 static_assert(offsetof(task_record, pair) == 32);
 static_assert(offsetof(task_record, flags) == 45);
 static_assert(offsetof(task_record, name1_size) == 48);
+static_assert(offsetof(task_record, rules_root_size) == 56);
 
 // Bits of task_record::flags.
 constexpr uint8_t TASK_FLAG_ATTRIBUTES_EXCLUDED = 1; // --exclude-attribute excludes the pair's attributes

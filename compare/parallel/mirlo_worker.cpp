@@ -232,10 +232,13 @@ void sink_full(output_sink *, void *data)
 }
 
 // The window, comparison and base context of one task.
-pair_comparer set_up_task(const worker *w, const task_record &t, strip_window *window, pair_context *base)
+pair_comparer set_up_task(const worker *w, const mirlo_task &task, strip_window *window, pair_context *base)
 {
+    const task_record &t = task.record;
     base->settings = &w->settings;
-    base->rule = pair_rule_of(w->settings, (t.flags & TASK_FLAG_ATTRIBUTES_EXCLUDED) != 0);
+    base->rule = pair_rule_of(w->settings, rules_path_of(task.name1, t.rules_root_size),
+                              (t.flags & TASK_FLAG_ATTRIBUTES_EXCLUDED) != 0);
+    set_pair_roots(base, task.name1, task.name2, t.rules_root_size);
     base->window = window;
     if (t.kind == TASK_PAIR && t.may_split) {
         window->may_split = true;
@@ -295,7 +298,7 @@ void run_task(worker *w, const mirlo_task &task)
     strip_window window;
     pair_context base;
     base.out = &w->sink;
-    const pair_comparer compare = set_up_task(w, t, &window, &base);
+    const pair_comparer compare = set_up_task(w, task, &window, &base);
     object_record record;
     const bool whole_files = t.kind == TASK_FILE_PAIR;
     object_record *const kept = w->settings.records_kept() && !whole_files ? &record : nullptr;

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -159,6 +160,49 @@ std::vector<std::string> names_from(const ojson &list)
     return names;
 }
 
+// A tolerance as {"kind", and its values}: "exact", "system_epsilon",
+// "delta" with delta, "relative" with relative, "atol_rtol" with atol and rtol.
+ojson tolerance_json(const mirlo_tolerance &t)
+{
+    ojson j;
+    switch (t.kind) {
+    case tolerance_kind::exact: j["kind"] = "exact"; break;
+    case tolerance_kind::system_epsilon: j["kind"] = "system_epsilon"; break;
+    case tolerance_kind::delta:
+        j["kind"] = "delta";
+        j["delta"] = t.delta;
+        break;
+    case tolerance_kind::relative:
+        j["kind"] = "relative";
+        j["relative"] = t.relative;
+        break;
+    case tolerance_kind::combined:
+        j["kind"] = "atol_rtol";
+        j["atol"] = t.delta;
+        j["rtol"] = t.relative;
+        break;
+    }
+    return j;
+}
+
+mirlo_tolerance tolerance_from(const ojson &j)
+{
+    const std::string kind = j.at("kind").get<std::string>();
+    mirlo_tolerance t;
+    if (kind == "system_epsilon") {
+        t.kind = tolerance_kind::system_epsilon;
+    } else if (kind == "delta") {
+        t = {tolerance_kind::delta, j.at("delta").get<double>(), 0};
+    } else if (kind == "relative") {
+        t = {tolerance_kind::relative, 0, j.at("relative").get<double>()};
+    } else if (kind == "atol_rtol") {
+        t = {tolerance_kind::combined, j.at("atol").get<double>(), j.at("rtol").get<double>()};
+    } else if (kind != "exact") {
+        throw std::invalid_argument("unknown tolerance");
+    }
+    return t;
+}
+
 ojson record_json(const object_record &r)
 {
     const bool attribute = r.kind == "attribute";
@@ -174,11 +218,15 @@ ojson record_json(const object_record &r)
     if (!r.comparable)
         j["reason"] = json_replace_invalid(r.reason);
     j["differences"] = r.differences;
+    j["rule"] = r.rule != 0 ? ojson(r.rule) : ojson(nullptr);
+    j["tolerance"] = tolerance_json(r.tolerance);
     if (!r.error.empty())
         j["error"] = json_replace_invalid(r.error);
     if (has_data(r)) {
         j["elements_compared"] = r.data.elements;
         j["difference_unit"] = stat_unit_word(r.data.unit);
+        j["nan_differences"] = r.data.nan_differences;
+        j["zero_first_value"] = r.data.zero_first;
         j["max_abs_difference"] = extreme_json(r.data.max_abs);
         j["max_rel_difference"] = extreme_json(r.data.max_rel);
         ojson first = ojson::array();
@@ -219,7 +267,11 @@ object_record record_from(const ojson &j)
     r.reason = j.value("reason", std::string());
     r.differences = j.at("differences").get<nfound_t>();
     r.error = j.value("error", std::string());
+    r.rule = j.at("rule").is_null() ? 0 : j.at("rule").get<uint32_t>();
+    r.tolerance = tolerance_from(j.at("tolerance"));
     if (has_data(r)) {
+        r.data.nan_differences = j.at("nan_differences").get<uint64_t>();
+        r.data.zero_first = j.at("zero_first_value").get<bool>();
         r.data.elements = j.at("elements_compared").get<uint64_t>();
         if (!stat_unit_from_word(j.at("difference_unit").get<std::string>(), &r.data.unit))
             throw std::invalid_argument("unknown difference unit");
@@ -277,6 +329,8 @@ ojson subset_json(const subset_spec *s)
 
 const char *rule_of(const mirlo_settings &o)
 {
+    if (o.combined_mode)
+        return "atol_rtol";
     if (o.delta_mode)
         return "delta";
     if (o.relative_mode)
@@ -284,6 +338,30 @@ const char *rule_of(const mirlo_settings &o)
     if (o.system_epsilon_mode)
         return "system_epsilon";
     return "exact";
+}
+
+// The rules of a rules file as read: each with its path, its place in the
+// file, and the keys it names.
+ojson rules_json(const std::vector<mirlo_rule> &rules)
+{
+    ojson list = ojson::array();
+    for (const mirlo_rule &rule : rules) {
+        ojson e;
+        put_name(e, "path", rule.path);
+        e["line"] = rule.line;
+        if (rule.tolerance)
+            e["tolerance"] = tolerance_json(*rule.tolerance);
+        if (rule.nan_equal)
+            e["nan_equal"] = *rule.nan_equal;
+        if (rule.count)
+            e["count"] = *rule.count;
+        if (rule.ignore)
+            e["ignore"] = *rule.ignore;
+        if (rule.ignore_attributes)
+            e["ignore_attributes"] = names_json(*rule.ignore_attributes);
+        list.push_back(std::move(e));
+    }
+    return list;
 }
 
 ojson side_json(const std::vector<one_side_object> &objects)
@@ -380,6 +458,18 @@ std::string json_options_text(const mirlo_settings &o)
     j["subset1"] = subset_json(o.subsets[0].get());
     j["subset2"] = subset_json(o.subsets[1].get());
     j["statistics"] = o.statistics_mode;
+    j["atol"] = o.combined_mode ? ojson(o.atol) : ojson(nullptr);
+    j["rtol"] = o.combined_mode ? ojson(o.rtol) : ojson(nullptr);
+    j["nan_equal"] = o.nan_equal;
+    j["references_by_value"] = o.references_by_value;
+    j["ignore_attributes"] = names_json(o.ignore_attrs);
+    if (o.rules_file.empty()) {
+        j["rules_file"] = nullptr;
+        j["rules"] = nullptr;
+    } else {
+        put_name(j, "rules_file", o.rules_file);
+        j["rules"] = rules_json(o.rules);
+    }
     return j.dump();
 }
 

@@ -76,3 +76,9 @@ void record_finish_pair(object_record *record, nfound_t total, bool failed)
         }
     record->error = "the comparison failed";
 }
+
+void record_rule(object_record *record, const pair_rule &rule)
+{
+    record->rule = rule.number;
+    record->tolerance = pair_tolerance(rule);
+}

@@ -23,6 +23,8 @@ struct object_record {
     std::string reason;      // why the objects are not comparable
     std::string error;       // why the comparison failed
     nfound_t differences = 0; // the object's own differences (its attributes' are theirs)
+    uint32_t rule = 0;       // the rule that decided the object's tolerance (0: the command line)
+    mirlo_tolerance tolerance; // the tolerance in force
     bool has_data = false;   // a dataset's or attribute's values: the statistics below apply
     diff_stats data;
     std::vector<object_record> attributes; // attribute pairs, in name order
@@ -60,4 +62,7 @@ const char *record_kind_word(int trek_kind);
 // Completes a pair's record once its comparison returned total (data and
 // attributes) with or without a failure: its own differences, and an error
 // message when it failed without one.
+// Notes the pair's rule and tolerance in a record.
+void record_rule(object_record *record, const pair_rule &rule);
+
 void record_finish_pair(object_record *record, nfound_t total, bool failed);

@@ -5,6 +5,8 @@
 #include "zarn.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 
 bool operator==(const stat_number &x, const stat_number &y)
@@ -104,6 +106,42 @@ void print_extreme(output_sink *out, const char *what, const stat_extreme &e)
     output_print(out, "]");
 }
 
+// x with three significant digits, rounded up where rounding to nearest
+// would fall below it, so that a tolerance of the printed value covers x.
+void print_not_below(output_sink *out, double x)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.3g", x);
+    if (std::strtod(text, nullptr) < x) {
+        const double scale = std::pow(10.0, 2 - std::floor(std::log10(x)));
+        std::snprintf(text, sizeof text, "%g", std::ceil(x * scale) / scale);
+        if (std::strtod(text, nullptr) < x)
+            std::snprintf(text, sizeof text, "%.17g", x);
+    }
+    output_print(out, "%s", text);
+}
+
+// The tolerances with which the data would pass: --atol the largest
+// absolute difference, --rtol the largest relative one. None covers a NaN,
+// and no --rtol covers a difference whose first value is zero.
+void print_passing_tolerances(output_sink *out, const diff_stats &s)
+{
+    const stat_number &abs = s.max_abs.value;
+    if (s.nan_differences > 0 || !abs.present() || (abs.kind == stat_number::floating && !std::isfinite(abs.f)))
+        return;
+    output_print(out, "; it would pass with --atol ");
+    if (s.max_abs.value.kind == stat_number::floating)
+        print_not_below(out, s.max_abs.value.f);
+    else
+        print_number(out, s.max_abs.value);
+    output_print(out, " (the largest absolute difference)");
+    if (s.zero_first || !s.max_rel.value.present() || !std::isfinite(s.max_rel.value.f))
+        return;
+    output_print(out, " or with --rtol ");
+    print_not_below(out, s.max_rel.value.f);
+    output_print(out, " (the largest relative difference)");
+}
+
 } // namespace
 
 void stats_note(diff_stats *s, const pair_context *ctx, uint64_t elem_idx, const stat_number &abs,
@@ -134,6 +172,8 @@ void stats_note_element(diff_stats *s, const pair_context *ctx, uint64_t elem_id
 void stats_merge(diff_stats *s, const diff_stats &later)
 {
     s->elements += later.elements;
+    s->nan_differences += later.nan_differences;
+    s->zero_first = s->zero_first || later.zero_first;
     s->unit = later.unit;
     if (stat_greater(later.max_abs.value, s->max_abs.value))
         s->max_abs = later.max_abs;
@@ -146,7 +186,8 @@ void stats_merge(diff_stats *s, const diff_stats &later)
     }
 }
 
-void print_statistics(const mirlo_settings &settings, output_sink *out, const diff_stats &s, nfound_t differences)
+void print_statistics(const mirlo_settings &settings, output_sink *out, const diff_stats &s, nfound_t differences,
+                      const mirlo_tolerance *tolerance)
 {
     if (!settings.statistics_mode || settings.quiet_mode || differences == 0)
         return;
@@ -160,7 +201,11 @@ void print_statistics(const mirlo_settings &settings, output_sink *out, const di
     case stat_unit::byte: output_print(out, " (one per differing byte)"); break;
     case stat_unit::value: output_print(out, " (one per differing value inside an element)"); break;
     }
+    if (s.nan_differences > 0)
+        output_print(out, ", %llu with a NaN", static_cast<unsigned long long>(s.nan_differences));
     print_extreme(out, "absolute", s.max_abs);
     print_extreme(out, "relative", s.max_rel);
+    if (tolerance != nullptr && tolerance->kind == tolerance_kind::exact)
+        print_passing_tolerances(out, s);
     output_print(out, "\n");
 }

@@ -73,6 +73,10 @@ struct diff_stats {
     stat_extreme max_rel;            // largest |b - a| / |a|, over a not near zero
     std::vector<stat_example> first; // the first differing elements, in order
     stat_unit unit = stat_unit::element; // what the differences count
+    uint64_t nan_differences = 0;    // differences with a NaN on one side or both
+    // A difference whose first value is zero (or near it): no relative
+    // tolerance covers it.
+    bool zero_first = false;
 
     // Gathering state, meaningless outside a comparison.
     int depth = 0;           // nesting of buffer comparisons (references compare datasets inside one)
@@ -95,7 +99,11 @@ void stats_merge(diff_stats *s, const diff_stats &later);
 // The --statistics line of an object (a dataset's data, an attribute) after
 // its count line: printed when --statistics is given, the object has
 // differences and the run is not quiet.
-void print_statistics(const mirlo_settings &settings, output_sink *out, const diff_stats &s, nfound_t differences);
+// With the tolerance in force given and exact (every differing element then
+// entered the statistics), the line ends with the smallest --atol and the
+// smallest --rtol with which the data would pass.
+void print_statistics(const mirlo_settings &settings, output_sink *out, const diff_stats &s, nfound_t differences,
+                      const mirlo_tolerance *tolerance = nullptr);
 
 template <class T> stat_number stat_number_of(T v)
 {

@@ -12,6 +12,7 @@ bytes that are not UTF-8 escaped (\\n, \\ooo), the JSON document as UTF-8 with
 U+FFFD for invalid bytes and the exact bytes in a "<key>_bytes" field. The
 exact bytes of the JSON side are escaped as the text prints them.
 """
+import decimal
 import json
 import re
 import sys
@@ -94,10 +95,37 @@ UNIT_WORDS = {"element": "", "character": " (one per differing character)", "byt
               "value": " (one per differing value inside an element)"}
 
 
+def not_below(v):
+    """v with three significant digits, never below v: to nearest when that
+    does not fall below it, else the next three-digit decimal up."""
+    if isinstance(v, int):
+        return str(v)
+    near = "%.3g" % v
+    if float(near) >= v:
+        return near
+    d = decimal.Decimal(v)
+    up = d.quantize(decimal.Decimal(1).scaleb(d.adjusted() - 2), rounding=decimal.ROUND_CEILING)
+    return "%g" % float(up)
+
+
+def passing_tolerances(entry):
+    """Under the exact rule every differing element is in the statistics:
+    the largest differences are the smallest tolerances that pass."""
+    ab, rel = entry["max_abs_difference"], entry["max_rel_difference"]
+    if entry["tolerance"]["kind"] != "exact" or entry["nan_differences"] or ab is None or isinstance(ab["value"], str):
+        return ""
+    text = "; it would pass with --atol %s (the largest absolute difference)" % not_below(ab["value"])
+    if entry["zero_first_value"] or rel is None or isinstance(rel["value"], str):
+        return text
+    return text + " or with --rtol %s (the largest relative difference)" % not_below(rel["value"])
+
+
 def statistics_line(entry):
+    nans = ", %d with a NaN" % entry["nan_differences"] if entry["nan_differences"] else ""
     return ("statistics: %d elements compared, %d differences" % (entry["elements_compared"], entry["differences"])
-            + UNIT_WORDS[entry["difference_unit"]]
-            + extreme("absolute", entry["max_abs_difference"]) + extreme("relative", entry["max_rel_difference"]))
+            + UNIT_WORDS[entry["difference_unit"]] + nans
+            + extreme("absolute", entry["max_abs_difference"]) + extreme("relative", entry["max_rel_difference"])
+            + passing_tolerances(entry))
 
 
 class block:

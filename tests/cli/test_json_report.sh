@@ -56,6 +56,36 @@ report 1 e2e_nc_a.h5 e2e_nc_b.h5
 report 1 dset_a.h5 dset_b.h5
 # Attributes on one side only, not comparable, of every shape.
 report 1 attr_1.h5 attr_2.h5
+# Rules per object: ignored objects and attributes, a combined tolerance and
+# NaN equality by rule; the combined tolerance with --nan-equal over -N on
+# NaNs, infinities and 64-bit extremes; a rule on a pair compared in pieces.
+report 1 --rules rules_ok.toml rules_a.h5 rules_b.h5
+# Which rule decided, as the rules file says: the ignored group and
+# attributes are absent, the rules are in the options as read.
+if ! python3 - "$work/doc3.json" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1]))
+pairs = {p["path1"]: p for p in doc["pairs"]}
+assert not any(p.startswith("/diagnostics") for p in pairs), sorted(pairs)
+assert not doc["only_in_first"] and not doc["only_in_second"]
+want = {"/": (3, "exact"), "/counts": (3, "exact"), "/fields": (1, "atol_rtol"), "/fields/nans": (1, "atol_rtol"),
+        "/fields/temp": (1, "atol_rtol"), "/fields/wind": (1, "atol_rtol")}
+assert {p: (e["rule"], e["tolerance"]["kind"]) for p, e in pairs.items()} == want, pairs
+assert pairs["/fields/temp"]["tolerance"] == {"kind": "atol_rtol", "atol": 1e-06, "rtol": 0.0001}
+assert [a["name"] for a in pairs["/"]["attributes"]] == ["title"]
+assert all(a["rule"] == 1 for a in pairs["/fields/temp"]["attributes"])
+assert pairs["/fields/nans"]["nan_differences"] == 1 and pairs["/fields/nans"]["differences"] == 1
+assert pairs["/fields/temp"]["differences"] == 0 and pairs["/counts"]["nan_differences"] == 0
+rules = doc["run"]["options"]["rules"]
+assert [r["path"] for r in rules] == ["/fields/**", "/diagnostics/**", "/**"]
+assert rules[1] == {"path": "/diagnostics/**", "line": 6, "ignore": True}
+PY
+then
+    echo "[--rules rules_ok.toml] the rules in the JSON report are wrong"; fail=1
+fi
+report 1 -N --nan-equal --atol 0.1 --rtol 0.01 --ignore-attribute "t*" json_a.h5 json_b.h5
+printf '[[rule]]\npath = "/large"\natol = 0.5\n[[rule]]\npath = "/**"\nrelative = 0.1\n' > "$work/large.toml"
+report 1 --rules "$work/large.toml" par_large_a.h5 par_large_b.h5
 # Data that cannot be read: the pair's error, status 2.
 report 2 dmg_base.h5 dmg_data_short.h5
 

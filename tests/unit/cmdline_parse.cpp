@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -199,14 +200,61 @@ TEST_F(CmdlineTest, CountValues)
     }
 }
 
+// --atol and --rtol: either alone sets the other to 0; the rules file is
+// read while parsing, and what is wrong with it ends the run with status 1.
+TEST_F(CmdlineTest, CombinedToleranceRulesAndAttributeGlobs)
+{
+    parsed &atol = parse({"--atol", "0.5", "--nan-equal", "--ignore-attribute", "history", "--ignore-attribute=date_*",
+                          "--references-by-value", "a", "b"});
+    ASSERT_EQ(atol.status, MIRLO_ARGS_VALID);
+    EXPECT_TRUE(atol.settings.combined_mode);
+    EXPECT_EQ(atol.settings.atol, 0.5);
+    EXPECT_EQ(atol.settings.rtol, 0.0);
+    EXPECT_TRUE(atol.settings.nan_equal);
+    EXPECT_TRUE(atol.settings.detect_nans);
+    EXPECT_TRUE(atol.settings.references_by_value);
+    EXPECT_EQ(atol.settings.ignore_attrs, (std::vector<std::string>{"history", "date_*"}));
+    parsed &rtol = parse({"--rtol=1e-4", "a", "b"});
+    ASSERT_EQ(rtol.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(rtol.settings.atol, 0.0);
+    EXPECT_EQ(rtol.settings.rtol, 1e-4);
+
+    for (const char *value : {"-1", "nan", "inf", "1e999", "x", ""}) {
+        parsed &bad = parse({std::string("--atol=") + value, "a", "b"});
+        EXPECT_EQ(bad.status, 1) << value;
+    }
+    EXPECT_EQ(parse({"--ignore-attribute", "[ab", "a", "b"}).status, 1);
+
+    const test_support::temp_dir dir("cmdline_rules");
+    ASSERT_TRUE(dir.valid());
+    auto write = [&](const std::string &name, const char *text) {
+        std::ofstream(dir.file(name)) << text;
+        return dir.file(name);
+    };
+    const std::string good = write("good.toml", "[[rule]]\npath = \"/x/**\"\natol = 1\n");
+    const std::string bad = write("bad.toml", "[[rule]]\npath = 3\n");
+    parsed &rules = parse({"--rules", good, "a", "b"});
+    ASSERT_EQ(rules.status, MIRLO_ARGS_VALID);
+    EXPECT_EQ(rules.settings.rules_file, good);
+    ASSERT_EQ(rules.settings.rules.size(), 1u);
+    EXPECT_EQ(rules.settings.rules[0].path, "/x/**");
+    EXPECT_EQ(parse({"--rules", good, "--rules", good, "a", "b"}).status, 1);
+    parsed &refused = parse({"--rules", bad, "a", "b"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.settings.rules.empty());
+}
+
 TEST_F(CmdlineTest, MutuallyExclusiveTolerances)
 {
     for (auto words : {std::vector<std::string>{"-d", "1", "-p", "1", "a", "b"},
                        std::vector<std::string>{"-d", "1", "--use-system-epsilon", "a", "b"},
-                       std::vector<std::string>{"-e", "-p", "0.1", "a", "b"}}) {
+                       std::vector<std::string>{"-e", "-p", "0.1", "a", "b"},
+                       std::vector<std::string>{"--atol", "1", "-d", "1", "a", "b"},
+                       std::vector<std::string>{"-p", "0.5", "--rtol=0.1", "a", "b"},
+                       std::vector<std::string>{"--rtol", "0", "-e", "a", "b"}}) {
         parsed &r = parse(words);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "mirlo error: -d, -p and --use-system-epsilon options are mutually-exclusive;\n"
+        EXPECT_EQ(r.out, "mirlo error: -d, -p, --use-system-epsilon and --atol/--rtol options are mutually-exclusive;\n"
                          "use no more than one.\n"
                          "Try '-h' or '--help' option for more information or see the mirlo entry in the "
                          "'HDF5 Reference Manual'.\n");

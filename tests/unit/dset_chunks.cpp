@@ -190,7 +190,7 @@ TEST(ChunkShortcutTest, EqualDataProvesNothingWhereAValueMayDifferFromItself)
     for (const rules_case &c : cases) {
         mirlo_settings o = test_support::default_settings();
         c.set(&o);
-        EXPECT_EQ(equal_data_holds_no_difference(pair_rule_of(o, false), c.type, c.type, c.has_vlen), c.allowed)
+        EXPECT_EQ(equal_data_holds_no_difference(pair_rule_of(o, "/", false), c.type, c.type, c.has_vlen), c.allowed)
             << c.name;
     }
 }

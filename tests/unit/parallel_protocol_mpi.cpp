@@ -384,7 +384,7 @@ TEST(Protocol, RecordsOfAPairInPiecesMergeInPieceOrderUpToAFailedPiece)
     EXPECT_EQ(r.out,
               with_statistics(split_output("/split", 10),
                               "statistics: 10000 elements compared, 10 differences, largest absolute difference 9 "
-                              "at [ 9 ]\n") +
+                              "at [ 9 ]; it would pass with --atol 9 (the largest absolute difference)\n") +
                   split_output("/splitfail", 10, 4));
     ASSERT_EQ(r.records.size(), 2u);
     const object_record &whole = r.records[0];

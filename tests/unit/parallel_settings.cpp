@@ -41,6 +41,17 @@ mirlo_settings everything_set()
     s.subsets[1] = subset_spec_owned(parse_subset_spec(obj2));
     s.chunk_shortcuts = false;
     s.error_stack_level = 2;
+    s.combined_mode = true;
+    s.atol = 1e-300;
+    s.rtol = 0.25;
+    s.nan_equal = true;
+    s.references_by_value = true;
+    s.ignore_attrs = {"history", "date_*", "\\xff?"};
+    s.rules_file = "run.toml";
+    s.rules_text = "[[rule]]\npath = \"/fields/**\"\natol = 1e-6\nrtol = 1e-4\n"
+                   "[[rule]]\npath = \"/d*\"\nignore = true\nignore_attributes = [\"a b\"]\n";
+    std::string message;
+    EXPECT_EQ(mirlo_parse_rules(s.rules_text, s.rules_file, &s.rules, &message), 0) << message;
     return s;
 }
 
@@ -86,6 +97,27 @@ void expect_same(const mirlo_settings &a, const mirlo_settings &b)
     expect_same_subset(a.subsets[1].get(), b.subsets[1].get());
     EXPECT_EQ(a.chunk_shortcuts, b.chunk_shortcuts);
     EXPECT_EQ(a.error_stack_level, b.error_stack_level);
+    EXPECT_EQ(a.combined_mode, b.combined_mode);
+    EXPECT_EQ(a.atol, b.atol);
+    EXPECT_EQ(a.rtol, b.rtol);
+    EXPECT_EQ(a.nan_equal, b.nan_equal);
+    EXPECT_EQ(a.references_by_value, b.references_by_value);
+    EXPECT_EQ(a.ignore_attrs, b.ignore_attrs);
+    EXPECT_EQ(a.rules_file, b.rules_file);
+    EXPECT_EQ(a.rules_text, b.rules_text);
+    // The rules as a worker resolves them: every key of every rule.
+    ASSERT_EQ(a.rules.size(), b.rules.size());
+    for (size_t i = 0; i < a.rules.size(); ++i) {
+        const mirlo_rule &x = a.rules[i], &y = b.rules[i];
+        EXPECT_EQ(x.path, y.path);
+        EXPECT_EQ(x.line, y.line);
+        EXPECT_EQ(x.tolerance.has_value(), y.tolerance.has_value());
+        if (x.tolerance && y.tolerance) {
+            EXPECT_EQ(mirlo_tolerance_words(*x.tolerance), mirlo_tolerance_words(*y.tolerance));
+        }
+        EXPECT_EQ(x.ignore, y.ignore);
+        EXPECT_EQ(x.ignore_attributes, y.ignore_attributes);
+    }
 }
 
 TEST(Settings, RoundTripKeepsEveryField)
@@ -114,6 +146,12 @@ TEST(Settings, MalformedBytesAreRefusedAndLeaveDefaults)
     longer.push_back(0);
     mirlo_settings back;
     EXPECT_EQ(settings_from_bytes(longer.data(), longer.size(), &back), -1);
+    // Rules text that does not parse is refused: a worker would compare
+    // under other rules than the manager.
+    mirlo_settings bad_rules = everything_set();
+    bad_rules.rules_text = "[[rule]\n";
+    const std::vector<unsigned char> bad_bytes = settings_to_bytes(bad_rules);
+    EXPECT_EQ(settings_from_bytes(bad_bytes.data(), bad_bytes.size(), &back), -1);
     // A flag is a 0 or a 1.
     std::vector<unsigned char> odd = bytes;
     odd[0] = 2;

@@ -330,4 +330,53 @@ TEST(StatsGatherTest, StatisticsLineFollowsOnlyObjectsWithDifferences)
     }
 }
 
+// Under the exact rule the line ends with the smallest tolerances that
+// pass: never rounded below the largest differences, none for NaNs, no
+// --rtol where a first value is zero, none under another rule.
+TEST(StatsGatherTest, StatisticsLineNamesTheSmallestPassingTolerances)
+{
+    mirlo_settings on = test_support::default_settings();
+    on.statistics_mode = true;
+    output_sink out(stdout);
+    const mirlo_tolerance exact{};
+    const mirlo_tolerance combined{tolerance_kind::combined, 1e-6, 0};
+    auto stats = [](stat_number abs, double rel, uint64_t nans, bool zero_first) {
+        diff_stats s;
+        s.elements = 4;
+        s.max_abs = {abs, {}};
+        if (rel >= 0)
+            s.max_rel = {stat_number::of_double(rel), {}};
+        s.nan_differences = nans;
+        s.zero_first = zero_first;
+        return s;
+    };
+    const std::string head = "statistics: 4 elements compared, 2 differences, largest absolute difference ";
+    const struct {
+        const char *name;
+        diff_stats s;
+        const mirlo_tolerance *tolerance;
+        std::string line;
+    } rows[] = {
+        {"rounded up", stats(stat_number::of_double(1.0 / 3), 0.16666666666666666, 0, false), &exact,
+         head + "0.333333, largest relative difference 0.166667; it would pass with --atol 0.334 (the largest "
+                "absolute difference) or with --rtol 0.167 (the largest relative difference)\n"},
+        {"to nearest when that is not below", stats(stat_number::of_double(0.1), 0.5, 0, false), &exact,
+         head + "0.1, largest relative difference 0.5; it would pass with --atol 0.1 (the largest absolute "
+                "difference) or with --rtol 0.5 (the largest relative difference)\n"},
+        {"integers exactly", stats(stat_number::of_unsigned(UINT64_MAX), -1, 0, true), &exact,
+         head + "18446744073709551615; it would pass with --atol 18446744073709551615 (the largest absolute "
+                "difference)\n"},
+        {"a NaN passes no tolerance", stats(stat_number::of_double(2), 1, 1, false), &exact,
+         "statistics: 4 elements compared, 2 differences, 1 with a NaN, largest absolute difference 2, largest "
+         "relative difference 1\n"},
+        {"another rule saw only its differences", stats(stat_number::of_double(2), 1, 0, false), &combined,
+         head + "2, largest relative difference 1\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto printed = test_support::capture([&] { print_statistics(on, &out, row.s, 2, row.tolerance); });
+        EXPECT_EQ(printed.out, row.line);
+    }
+}
+
 } // namespace

@@ -75,7 +75,7 @@ struct comparison {
     pair_context *ctx(bool attributes_excluded = false)
     {
         c.settings = &settings;
-        c.rule = pair_rule_of(settings, attributes_excluded);
+        c.rule = pair_rule_of(settings, "/", attributes_excluded);
         c.count_left = settings.count_limit;
         c.out = &out;
         c.outcome = &outcome;
