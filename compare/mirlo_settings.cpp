@@ -88,6 +88,7 @@ bool read_settings(byte_reader *in, mirlo_settings *s)
          get_texts(in, &s->exclude_attrs) && get_subset(in, &s->subsets[0]) && get_subset(in, &s->subsets[1]);
     ok = ok && get_flag(in, &s->chunk_shortcuts);
     s->error_stack_level = in->get<int32_t>();
+    ok = ok && in->ok && get_flag(in, &s->structure_only);
     return ok && in->ok && in->left == 0;
 }
 
@@ -134,6 +135,7 @@ std::vector<unsigned char> settings_to_bytes(const mirlo_settings &s)
     }
     put_flag(&out, s.chunk_shortcuts);
     put<int32_t>(&out, s.error_stack_level);
+    put_flag(&out, s.structure_only);
     return out;
 }
 

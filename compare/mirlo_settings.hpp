@@ -44,6 +44,9 @@ struct mirlo_settings {
     std::vector<std::string> exclude_paths; // --exclude-path, in the order given
     std::vector<std::string> exclude_attrs; // --exclude-attribute, in the order given
     subset_spec_ptr subsets[2];       // subsets of object 1 and 2, or null
+    // --structure-only: member lists, kinds, links, types, shapes and
+    // attributes are compared; no dataset value is read.
+    bool structure_only = false;
 
     // Equal stored chunks, fill values and buffers settle data without
     // comparing its elements; off only where a check compares both paths.

@@ -36,6 +36,7 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"version", arg_none, 'V'},
     {"json", arg_required, 'J'},
     {"statistics", arg_none, 'T'},
+    {"structure-only", arg_none, 'O'},
     {nullptr, 0, 0},
 };
 
@@ -151,6 +152,7 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         args->json_file = value;
         break;
     case 'T': settings->statistics_mode = true; break;
+    case 'O': settings->structure_only = true; break;
     case 'h': print_usage(); return 0;
     case 'V': zarn_print_version(zarn_get_progname()); return 0;
     default: print_usage(); return 1;
@@ -390,6 +392,11 @@ void print_usage()
         "         After each dataset or attribute with differences, print the elements",
         "         compared, the differences, and the largest absolute and relative",
         "         differences with their positions.",
+        "   --structure-only",
+        "         Compare member lists, kinds, link values, datatypes, dataspaces and",
+        "         attributes (their values included) without reading dataset values.",
+        "         With -v or --json, also show each dataset's storage (layout, chunks,",
+        "         filters, fill value); storage that differs is not a difference.",
         "",
         " Modes of output:",
         "  Default mode: print the number of differences found and where they occurred",

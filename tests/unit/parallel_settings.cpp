@@ -41,6 +41,7 @@ mirlo_settings everything_set()
     s.subsets[1] = subset_spec_owned(parse_subset_spec(obj2));
     s.chunk_shortcuts = false;
     s.error_stack_level = 2;
+    s.structure_only = true;
     return s;
 }
 
@@ -86,6 +87,7 @@ void expect_same(const mirlo_settings &a, const mirlo_settings &b)
     expect_same_subset(a.subsets[1].get(), b.subsets[1].get());
     EXPECT_EQ(a.chunk_shortcuts, b.chunk_shortcuts);
     EXPECT_EQ(a.error_stack_level, b.error_stack_level);
+    EXPECT_EQ(a.structure_only, b.structure_only);
 }
 
 TEST(Settings, RoundTripKeepsEveryField)
