@@ -61,6 +61,7 @@ struct chunk_stats;   // mirlo_chunks.hpp
 struct diff_stats;    // mirlo_stats.hpp
 struct object_record; // mirlo_record.hpp
 struct output_sink;   // mirlo_output.hpp
+struct parent_groups; // mirlo_dset.hpp
 
 struct pair_context {
     const mirlo_settings *settings = nullptr;
@@ -76,6 +77,10 @@ struct pair_context {
     object_record *record = nullptr;
     // Where the chunk shortcuts taken are counted, or null.
     chunk_stats *chunk_counts = nullptr;
+    // The groups that held the objects opened last, kept open by the caller
+    // of a run of pairs so that the next objects open relative to them, or
+    // null (objects then open by their full paths).
+    parent_groups *parents = nullptr;
 
     // The difference table of the object being compared.
     bool header_pending = true;   // the table header is still to be printed
@@ -110,6 +115,7 @@ struct pair_context {
         c.record = record;
         c.stats = stats;
         c.chunk_counts = chunk_counts;
+        c.parents = parents;
         return c;
     }
 };

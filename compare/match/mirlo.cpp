@@ -4,6 +4,7 @@
 // one process, through the workers with several).
 #define ZARN_SOURCE "mirlo"
 #include "mirlo.hpp"
+#include "mirlo_dset.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_listing.hpp"
@@ -320,9 +321,11 @@ pair_outcome compare_member_lists(const run &r, const trek_table &table)
 void compare_here(const run &r, const std::vector<matched_pair> &pairs, run_outcome *total)
 {
     const bool keep_records = r.settings.records_kept();
+    parent_groups parents;
     pair_context base;
     base.settings = &r.settings;
     base.out = r.out;
+    base.parents = &parents;
     for (const matched_pair &p : pairs) {
         zarn_note_activity("comparing", p.name1.c_str(), p.name2.c_str());
         base.rule = pair_rule_of(r.settings, p.attributes_excluded);

@@ -4,6 +4,7 @@
 // MPI_Isend while the worker goes on, and whenever it waits it keeps taking
 // the manager's messages.
 #include "mirlo_worker.hpp"
+#include "mirlo_dset.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
@@ -38,6 +39,7 @@ struct worker {
     worker_comparers compare;
     int rank = 0;
     h5_file file1, file2;
+    parent_groups parents;              // groups of the last objects opened, closed before the files
     bool ready = false;                 // both files open
     mirlo_settings settings;            // the run's settings, as the manager sent them
     std::deque<queued> queue;
@@ -251,6 +253,7 @@ void run_task(worker *w, const mirlo_task &task)
     strip_window window;
     pair_context base;
     base.out = &w->sink;
+    base.parents = &w->parents;
     const pair_comparer compare = set_up_task(w, t, &window, &base);
     object_record record;
     object_record *const kept = w->settings.records_kept() ? &record : nullptr;
@@ -318,6 +321,7 @@ void worker_run(const worker_comparers &compare)
             while (!w.outbox.pending.empty())
                 if (!mirlo_outbox_progress(&w.outbox))
                     backoff.pause();
+            w.parents = parent_groups(); // the groups before the files they are in
             w.file1.reset();
             w.file2.reset();
             mirlo_barrier();
