@@ -349,7 +349,7 @@ void compare_through_workers(const run &r, const std::vector<matched_pair> &pair
     mirlo_manager_run(&manager, crew, r.settings, total);
     if (r.report != nullptr && r.settings.json_mode)
         for (mirlo_manager::pair_entry &p : manager.pairs)
-            r.report->pairs.push_back(std::move(p.record));
+            r.report->pairs.push_back(std::move(mirlo_manager_record(&p)));
 }
 
 } // namespace

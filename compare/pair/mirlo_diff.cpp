@@ -129,11 +129,8 @@ void note_storage(const h5_dataset did[2], const char *const paths[2], const pai
     }
     if (verbose)
         print_storage_pair(ctx->out, storage, paths[0], paths[1]);
-    if (ctx->record != nullptr) {
-        ctx->record->has_storage = true;
-        ctx->record->storage[0] = std::move(storage[0]);
-        ctx->record->storage[1] = std::move(storage[1]);
-    }
+    if (ctx->record != nullptr)
+        ctx->record->storage.assign(std::make_move_iterator(storage), std::make_move_iterator(storage + 2));
 }
 
 nfound_t compare_datasets(const hid_t files[2], const char *const paths[2], pair_context *ctx)

@@ -244,7 +244,7 @@ ojson record_json(const object_record &r)
         }
         j["first_differences"] = std::move(first);
     }
-    if (r.has_storage) {
+    if (r.storage.size() == 2) {
         j["storage1"] = storage_json(r.storage[0]);
         j["storage2"] = storage_json(r.storage[1]);
         j["storage_differs"] = !(r.storage[0] == r.storage[1]);
@@ -291,11 +291,8 @@ object_record record_from(const ojson &j)
             r.data.first.push_back(std::move(e));
         }
     }
-    if (j.contains("storage1")) {
-        r.has_storage = true;
-        r.storage[0] = storage_from(j.at("storage1"));
-        r.storage[1] = storage_from(j.at("storage2"));
-    }
+    if (j.contains("storage1"))
+        r.storage = {storage_from(j.at("storage1")), storage_from(j.at("storage2"))};
     if (!attribute) {
         for (const ojson &a : j.at("attributes"))
             r.attributes.push_back(record_from(a));

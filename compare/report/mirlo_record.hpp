@@ -43,8 +43,10 @@ struct object_record {
     nfound_t differences = 0; // the object's own differences (its attributes' are theirs)
     bool has_data = false;   // a dataset's or attribute's values: the statistics below apply
     diff_stats data;
-    bool has_storage = false; // a dataset's storage on both sides was read
-    dataset_storage storage[2];
+    // A dataset's storage on both sides when it was read (structure-only
+    // runs), else empty: most records never hold one, and a run may keep
+    // a record per object.
+    std::vector<dataset_storage> storage;
     std::vector<object_record> attributes; // attribute pairs, in name order
     std::vector<std::string> attributes_only_in_first;
     std::vector<std::string> attributes_only_in_second;
