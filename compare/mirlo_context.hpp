@@ -96,6 +96,7 @@ struct chunk_stats;   // mirlo_chunks.hpp
 struct diff_stats;    // mirlo_stats.hpp
 struct object_record; // mirlo_record.hpp
 struct output_sink;   // mirlo_output.hpp
+struct parent_groups; // mirlo_dset.hpp
 
 struct pair_context {
     const mirlo_settings *settings = nullptr;
@@ -111,6 +112,10 @@ struct pair_context {
     object_record *record = nullptr;
     // Where the chunk shortcuts taken are counted, or null.
     chunk_stats *chunk_counts = nullptr;
+    // The groups that held the objects opened last, kept open by the caller
+    // of a run of pairs so that the next objects open relative to them, or
+    // null (objects then open by their full paths).
+    parent_groups *parents = nullptr;
 
     // The paths of the compared roots (empty for the root group), which
     // references compared by path are taken relative to; borrowed from the
@@ -156,6 +161,7 @@ struct pair_context {
         c.roots[0] = roots[0];
         c.roots[1] = roots[1];
         c.references_by_path = references_by_path;
+        c.parents = parents;
         return c;
     }
 };

@@ -91,6 +91,7 @@ bool read_settings(byte_reader *in, mirlo_settings *s)
          in->text(&s->rules_text) && get_subset(in, &s->subsets[0]) && get_subset(in, &s->subsets[1]);
     ok = ok && get_flag(in, &s->chunk_shortcuts);
     s->error_stack_level = in->get<int32_t>();
+    ok = ok && in->ok && get_flag(in, &s->structure_only);
     if (!(ok && in->ok && in->left == 0))
         return false;
     // The rules travel as the text that was read; the same parser gives the
@@ -152,6 +153,7 @@ std::vector<unsigned char> settings_to_bytes(const mirlo_settings &s)
     }
     put_flag(&out, s.chunk_shortcuts);
     put<int32_t>(&out, s.error_stack_level);
+    put_flag(&out, s.structure_only);
     return out;
 }
 

@@ -59,6 +59,9 @@ struct mirlo_settings {
     std::string rules_text;
     std::vector<mirlo_rule> rules;
     subset_spec_ptr subsets[2];       // subsets of object 1 and 2, or null
+    // --structure-only: member lists, kinds, links, types, shapes and
+    // attributes are compared; no dataset value is read.
+    bool structure_only = false;
 
     // Equal stored chunks, fill values and buffers settle data without
     // comparing its elements; off only where a check compares both paths.

@@ -47,6 +47,7 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"rules", arg_required, 'U'},
     {"ignore-attribute", arg_required, 'I'},
     {"references-by-value", arg_none, 'B'},
+    {"structure-only", arg_none, 'O'},
     {nullptr, 0, 0},
 };
 
@@ -206,6 +207,7 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         }
         settings->ignore_attrs.emplace_back(value);
         break;
+    case 'O': settings->structure_only = true; break;
     case 'h': print_usage(); return 0;
     case 'V': zarn_print_version(zarn_get_progname()); return 0;
     default: print_usage(); return 1;
@@ -514,6 +516,11 @@ void print_usage()
         "         Write to FILE the file pairs with differences or errors, one a line",
         "         (their paths relative to the folders, or the first file of a listed",
         "         pair).",
+        "   --structure-only",
+        "         Compare member lists, kinds, link values, datatypes, dataspaces and",
+        "         attributes (their values included) without reading dataset values.",
+        "         With -v or --json, also show each dataset's storage (layout, chunks,",
+        "         filters, fill value); storage that differs is not a difference.",
         "",
         " Modes of output:",
         "  Default mode: print the number of differences found and where they occurred",

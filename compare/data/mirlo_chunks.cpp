@@ -231,15 +231,14 @@ bool equal_data_holds_no_difference(const pair_rule &rule, hid_t ftype1, hid_t f
            equal_bytes_are_equal_values(rule, ftype2);
 }
 
-void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t mtype[2], int rank,
+void chunk_pair_init(const hid_t dcpl[2], const hid_t ftype[2], const hid_t mtype[2], int rank,
                      const hsize_t *dims, bool shortcuts, chunk_pair *cp)
 {
     h5_errors_off quiet;
     cp->rank = rank;
     if (rank <= 0)
         return;
-    h5_plist dcpl[2] = {h5_plist(H5Dget_create_plist(did1)), h5_plist(H5Dget_create_plist(did2))};
-    if (!dcpl[0].valid() || !dcpl[1].valid())
+    if (dcpl[0] < 0 || dcpl[1] < 0)
         return;
     hsize_t c[2][MIRLO_MAX_RANK];
     const bool chunked[2] = {chunk_dims(dcpl[0], rank, c[0]), chunk_dims(dcpl[1], rank, c[1])};
@@ -309,22 +308,21 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
     }
 }
 
-bool dataset_leaves_unwritten_alone(hid_t did)
+bool dataset_leaves_unwritten_alone(hid_t dcpl)
 {
     h5_errors_off quiet;
-    h5_plist dcpl(H5Dget_create_plist(did));
-    return !dcpl.valid() || leaves_unwritten_alone(dcpl);
+    return dcpl < 0 || leaves_unwritten_alone(dcpl);
 }
 
-bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t mtype[2])
+bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t dcpl[2], const hid_t mtype[2])
 {
     h5_errors_off quiet;
     for (hid_t did : {did1, did2})
         if (H5Dget_storage_size(did) != 0)
             return false;
-    h5_plist dcpl[2] = {h5_plist(H5Dget_create_plist(did1)), h5_plist(H5Dget_create_plist(did2))};
-    for (const h5_plist &d : dcpl) {
-        if (!d.valid())
+    for (int k = 0; k < 2; ++k) {
+        const hid_t d = dcpl[k];
+        if (d < 0)
             return false;
         const H5D_layout_t layout = H5Pget_layout(d);
         // External files and virtual sources hold data the storage size does not count.

@@ -56,11 +56,12 @@ struct chunk_pair {
 // point into each file).
 bool equal_data_holds_no_difference(const pair_rule &rule, hid_t ftype1, hid_t ftype2, bool has_vlen);
 
-// Fills *cp from both datasets' creation lists: the chunk grid (always, so
+// Fills *cp from both datasets' creation lists (dcpl, either may be
+// invalid): the chunk grid (always, so
 // that every process plans the same strips), and, when shortcuts is set,
 // what may be skipped. dims is the common extent. The memory types are those
 // the data is read with. Never fails: what cannot be learnt is not used.
-void chunk_pair_init(hid_t did1, hid_t did2, const hid_t ftype[2], const hid_t mtype[2], int rank,
+void chunk_pair_init(const hid_t dcpl[2], const hid_t ftype[2], const hid_t mtype[2], int rank,
                      const hsize_t *dims, bool shortcuts, chunk_pair *cp);
 
 enum class chunk_verdict {
@@ -79,17 +80,18 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
                                         const hsize_t *extent, chunk_stats *stats,
                                         std::vector<hsize_t> *unproven = nullptr);
 
-// True when a read of the dataset may leave elements of the reader's buffer
-// as they were: chunks or contiguous storage never written, with no fill
+// True when a read of the dataset of creation list dcpl (or of a dataset
+// whose creation list could not be had: H5I_INVALID_HID) may leave elements
+// of the reader's buffer as they were: chunks or contiguous storage never written, with no fill
 // value defined or fill time "never". The comparison zeroes its buffers
 // before reading such a dataset, so those elements read as zero, on both
 // sides and at every process count, whatever the buffer held before.
-bool dataset_leaves_unwritten_alone(hid_t did);
+bool dataset_leaves_unwritten_alone(hid_t dcpl);
 
 // True when two datasets of which neither was ever written (contiguous or
 // chunked, without external storage) read as equal fill values, so the pair
-// holds no difference.
-bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t mtype[2]);
+// holds no difference. dcpl are their creation lists.
+bool unwritten_pair_holds_no_difference(hid_t did1, hid_t did2, const hid_t dcpl[2], const hid_t mtype[2]);
 
 // The Fletcher-32 checksum of the filter of that name, over len bytes.
 uint32_t chunk_fletcher32(const unsigned char *data, size_t len);

@@ -245,7 +245,7 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
     chunk_pair chunks;
     chunk_stats unread;
     for (int k = 0; k < 2; ++k)
-        p.zero_before_read[k] = dataset_leaves_unwritten_alone(did[k]);
+        p.zero_before_read[k] = dataset_leaves_unwritten_alone(p.dcpl[k]);
     // What a difference counts, also where no buffer is compared.
     if (diff_stats *stats = ctx->stats; stats != nullptr && stats->depth == 0)
         stats->unit = stat_unit_of_class(H5Tget_class(p.mtype[0]));
@@ -268,16 +268,17 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
             return 0;
         const hid_t ftypes[2] = {p.ftype[0], p.ftype[1]};
         const hid_t mtypes[2] = {p.mtype[0], p.mtype[1]};
+        const hid_t dcpls[2] = {p.dcpl[0], p.dcpl[1]};
         const bool shortcuts =
             ctx->settings->chunk_shortcuts &&
             equal_data_holds_no_difference(ctx->rule, ftypes[0], ftypes[1], p.buf[0].has_vlen || p.buf[1].has_vlen);
         // Two datasets never written hold their fill values only.
-        if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, mtypes)) {
+        if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, dcpls, mtypes)) {
             skip_equal_data(ctx, ctx->element_count);
             return 0;
         }
         const hsize_t *const extent = dims[first];
-        chunk_pair_init(did1, did2, ftypes, mtypes, ctx->rank, extent, shortcuts, &chunks);
+        chunk_pair_init(dcpls, ftypes, mtypes, ctx->rank, extent, shortcuts, &chunks);
         nfound_t found = 0;
         if (whole_bytes < whole_read_limit) {
             const hsize_t origin[MIRLO_MAX_RANK] = {};

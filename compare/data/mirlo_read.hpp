@@ -15,6 +15,7 @@ struct dset_pair {
     h5_datatype ftype[2];
     h5_datatype mtype[2];
     h5_dataspace memspace[2];
+    h5_plist dcpl[2]; // creation lists, read once for every question asked of them
     read_buffer buf[2];
     // A read of the side may leave elements of its buffer as they were
     // (storage never written, no fill value or fill time "never"): its

@@ -4,6 +4,7 @@
 // one process, through the workers with several).
 #define ZARN_SOURCE "mirlo"
 #include "mirlo.hpp"
+#include "mirlo_dset.hpp"
 #include "h5_handle.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_json.hpp"
@@ -324,9 +325,11 @@ pair_outcome compare_member_lists(const run &r, const trek_table &table)
 void compare_here(const run &r, const std::vector<matched_pair> &pairs, run_outcome *total)
 {
     const bool keep_records = r.settings.records_kept();
+    parent_groups parents;
     pair_context base;
     base.settings = &r.settings;
     base.out = r.out;
+    base.parents = &parents;
     for (const matched_pair &p : pairs) {
         zarn_note_activity("comparing", p.name1.c_str(), p.name2.c_str());
         base.rule = pair_rule_of(r.settings, rules_path_of(p.name1, p.rules_root_size), p.attributes_excluded);
@@ -351,7 +354,7 @@ void compare_through_workers(const run &r, const std::vector<matched_pair> &pair
     mirlo_manager_run(&manager, crew, r.settings, total);
     if (r.report != nullptr && r.settings.json_mode)
         for (mirlo_manager::pair_entry &p : manager.pairs)
-            r.report->pairs.push_back(std::move(p.record));
+            r.report->pairs.push_back(std::move(mirlo_manager_record(&p)));
 }
 
 } // namespace

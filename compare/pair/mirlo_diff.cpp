@@ -10,6 +10,7 @@
 #include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_stats.hpp"
+#include "mirlo_storage.hpp"
 #include "zarn.hpp"
 #include "zarn_utils.hpp"
 
@@ -107,6 +108,31 @@ nfound_t compare_dataset_data(hid_t did1, hid_t did2, const char *path1, const c
     return diff_dataset_data(did1, did2, path1, path2, subsets, &data);
 }
 
+// The storage of both datasets of a structure-only comparison: printed
+// under -v, kept in the record. Never a difference; storage that cannot be
+// read fails the pair's data.
+void note_storage(const h5_dataset did[2], const char *const paths[2], const pair_context *ctx,
+                  pair_outcome *data)
+{
+    const bool verbose = ctx->settings->verbose_mode;
+    if (!ctx->settings->structure_only || (!verbose && ctx->record == nullptr))
+        return;
+    dataset_storage storage[2];
+    for (int k = 0; k < 2; ++k) {
+        if (read_dataset_storage(did[k], &storage[k]) < 0) {
+            print_failure_in(did[k], paths[k], "the storage properties of the dataset cannot be read");
+            record_error(ctx, "cannot read the storage properties of dataset <%s> in the %s file", paths[k],
+                         k == 0 ? "first" : "second");
+            data->fail();
+            return;
+        }
+    }
+    if (verbose)
+        print_storage_pair(ctx->out, storage, paths[0], paths[1]);
+    if (ctx->record != nullptr)
+        ctx->record->storage.assign(std::make_move_iterator(storage), std::make_move_iterator(storage + 2));
+}
+
 nfound_t compare_datasets(const hid_t files[2], const char *const paths[2], pair_context *ctx)
 {
     h5_closed_quietly<both<h5_dataset>> did;
@@ -120,6 +146,7 @@ nfound_t compare_datasets(const hid_t files[2], const char *const paths[2], pair
     print_dataset_opening(paths[0], paths[1], *ctx->settings, ctx->out);
     pair_outcome data;
     nfound_t nfound = compare_dataset_data(d[0], d[1], paths[0], paths[1], ctx, &data);
+    note_storage(d, paths, ctx, &data);
     ctx->outcome->add(data);
     if (data.split_strips > 0)
         return nfound; // the pair is to be compared in pieces; nothing more here

@@ -73,12 +73,13 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
         }
     }
     for (int k = 0; k < 2; ++k) {
-        h5_plist dcpl(H5Dget_create_plist(did[k]));
-        if (!dcpl.valid()) {
+        if (!p.dcpl[k].valid())
+            p.dcpl[k].reset(H5Dget_create_plist(did[k]));
+        if (!p.dcpl[k].valid()) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
             return false;
         }
-        shape[k].layout = H5Pget_layout(dcpl);
+        shape[k].layout = H5Pget_layout(p.dcpl[k]);
         if (shape[k].layout < 0) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Pget_layout failed");
             return false;
@@ -112,8 +113,12 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
         pair_not_comparable(ctx, "one dataset has a null dataspace (no elements), the other has elements");
         return 0;
     }
-    const bool comparable = storage_comparable(did1, did2, shape[0].layout, shape[1].layout, name1, name2,
-                                               ctx);
+    // Whether data was written is a question of values, which a
+    // structure-only comparison leaves alone.
+    const bool structure_only = ctx->settings->structure_only;
+    const bool comparable =
+        structure_only ||
+        storage_comparable(did1, did2, shape[0].layout, shape[1].layout, name1, name2, ctx);
 
     ctx->object_names[0] = null_if_empty(name1);
     ctx->object_names[1] = null_if_empty(name2);
@@ -133,6 +138,10 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     // the sign their native types would).
     if (!signs_comparable(p.ftype[0], p.ftype[1], name1, name2, ctx))
         return 0;
+    if (structure_only) {
+        times_comparable(p.ftype[0], p.ftype[1], name1, name2, ctx);
+        return 0;
+    }
     // Two datasets without elements have no values that could differ.
     if (element_product(shape[0].rank, shape[0].dims) == 0 && element_product(shape[1].rank, shape[1].dims) == 0)
         return 0;
@@ -196,8 +205,12 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
 
 } // namespace
 
-nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2,
-                        const subset_spec *const subsets[2], pair_context *ctx)
+namespace {
+
+// diff_datasetid with the creation lists of both datasets when the caller
+// has them already (dcpl null, or invalid entries, when not).
+nfound_t compare_datasets_with(hid_t did1, hid_t did2, const char *name1, const char *name2,
+                               const subset_spec *const subsets[2], h5_plist *dcpl, pair_context *ctx)
 {
     // The data is described afresh: nothing of the caller's buffers applies.
     pair_context data = ctx->nested();
@@ -207,12 +220,23 @@ nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *n
     nfound_t found = 0;
     {
         h5_closed_quietly<dset_pair> p;
+        if (dcpl != nullptr)
+            for (int k = 0; k < 2; ++k)
+                p->dcpl[k] = std::move(dcpl[k]);
         found = compare_open_datasets(did1, did2, name1, name2, subsets, &data, *p, &failed);
     }
     ctx->header_pending = data.header_pending;
     if (failed)
         ctx->outcome->fail();
     return found;
+}
+
+} // namespace
+
+nfound_t diff_datasetid(hid_t did1, hid_t did2, const char *name1, const char *name2,
+                        const subset_spec *const subsets[2], pair_context *ctx)
+{
+    return compare_datasets_with(did1, did2, name1, name2, subsets, nullptr, ctx);
 }
 
 namespace {
@@ -242,13 +266,42 @@ void print_missing_filters(output_sink *out, const h5_plist dcpl[2], const char 
 
 } // namespace
 
+namespace {
+
+// Where to open path of file from: its parent group held in *held (opened
+// there when another group is held), with *name set to the last component;
+// else the file itself, with the whole path.
+hid_t location_of(parent_groups::side *held, hid_t file, const char *path, const char **name)
+{
+    *name = path;
+    const char *slash = std::strrchr(path, '/');
+    if (slash == nullptr || slash[1] == '\0')
+        return file;
+    const size_t parent_len = slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (held->file != file || held->path.compare(0, std::string::npos, path, parent_len) != 0) {
+        held->group.reset();
+        held->file = file;
+        held->path.assign(path, parent_len);
+        h5_errors_off quiet;
+        held->group.reset(H5Gopen2(file, held->path.c_str(), H5P_DEFAULT));
+    }
+    if (!held->group.valid())
+        return file;
+    *name = slash + 1;
+    return held->group;
+}
+
+} // namespace
+
 hid_t open_object_of_pair(hid_t (*open)(hid_t, const char *, hid_t), hid_t file, const char *path, int side,
                           const char *word, const char *long_word, const char *failure, pair_context *ctx)
 {
     hid_t id;
     {
+        const char *name = path;
+        const hid_t loc = ctx->parents != nullptr ? location_of(&ctx->parents->sides[side], file, path, &name) : file;
         h5_errors_off quiet;
-        id = open(file, path, H5P_DEFAULT);
+        id = open(loc, name, H5P_DEFAULT);
     }
     if (id >= 0)
         return id;
@@ -264,6 +317,9 @@ hid_t open_object_of_pair(hid_t (*open)(hid_t, const char *, hid_t), hid_t file,
 nfound_t diff_dataset_data(hid_t did1, hid_t did2, const char *path1, const char *path2,
                            const subset_spec *const subsets[2], pair_context *ctx)
 {
+    // Without values to read, no filter is needed.
+    if (ctx->settings->structure_only)
+        return diff_datasetid(did1, did2, path1, path2, subsets, ctx);
     const hid_t did[2] = {did1, did2};
     h5_plist dcpl[2];
     for (int k = 0; k < 2; ++k) {
@@ -288,7 +344,7 @@ nfound_t diff_dataset_data(hid_t did1, hid_t did2, const char *path1, const char
         ctx->outcome->status |= MIRLO_STATUS_UNREADABLE;
         return 0;
     }
-    return diff_datasetid(did1, did2, path1, path2, subsets, ctx);
+    return compare_datasets_with(did1, did2, path1, path2, subsets, dcpl, ctx);
 }
 
 nfound_t diff_dataset(hid_t file_id1, hid_t file_id2, const char *path1, const char *path2,

@@ -198,13 +198,14 @@ void piece_answered(mirlo_manager *m, const result_record &r)
     run_outcome_add(m->total, data);
     if (!p.piece_records.empty()) {
         // The data's statistics, as one process gathers them strip after strip.
-        p.record.data = diff_stats();
+        object_record &record = mirlo_manager_record(&p);
+        record.data = diff_stats();
         for (size_t j = 0; j <= last; ++j) {
-            stats_merge(&p.record.data, p.piece_records[j].data);
-            if (p.record.error.empty() && !p.piece_records[j].error.empty())
-                p.record.error = p.piece_records[j].error;
+            stats_merge(&record.data, p.piece_records[j].data);
+            if (record.error.empty() && !p.piece_records[j].error.empty())
+                record.error = p.piece_records[j].error;
         }
-        p.record.differences = p.data_found;
+        record.differences = p.data_found;
         p.piece_records.clear();
     }
 }
@@ -240,20 +241,24 @@ void take_record(mirlo_manager *m, const mirlo_result_view &v)
         if (r.piece < p.piece_records.size())
             p.piece_records[r.piece] = std::move(record);
         break;
-    case TASK_ATTRIBUTES: p.attributes_record = std::move(record); break;
-    default: p.record = std::move(record); break;
+    case TASK_ATTRIBUTES: p.attributes_record = std::make_unique<object_record>(std::move(record)); break;
+    default: p.record = std::make_unique<object_record>(std::move(record)); break;
     }
 }
 
 // The record of a pair compared in pieces takes its attributes' record.
 void fold_attributes(mirlo_manager::pair_entry *p)
 {
-    object_record &a = p->attributes_record;
-    p->record.attributes = std::move(a.attributes);
-    p->record.attributes_only_in_first = std::move(a.attributes_only_in_first);
-    p->record.attributes_only_in_second = std::move(a.attributes_only_in_second);
-    if (p->record.error.empty())
-        p->record.error = std::move(a.error);
+    if (p->attributes_record == nullptr)
+        return; // no record of them arrived (records are not kept)
+    object_record &a = *p->attributes_record;
+    object_record &record = mirlo_manager_record(p);
+    record.attributes = std::move(a.attributes);
+    record.attributes_only_in_first = std::move(a.attributes_only_in_first);
+    record.attributes_only_in_second = std::move(a.attributes_only_in_second);
+    if (record.error.empty())
+        record.error = std::move(a.error);
+    p->attributes_record.reset();
 }
 
 // What an answer tells of the run: its flags, and the differences of a
@@ -390,6 +395,13 @@ bool poll(mirlo_manager *m)
 
 } // namespace
 
+object_record &mirlo_manager_record(mirlo_manager::pair_entry *p)
+{
+    if (p->record == nullptr)
+        p->record = std::make_unique<object_record>();
+    return *p->record;
+}
+
 void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair)
 {
     mirlo_manager::pair_entry p;
@@ -432,7 +444,8 @@ void mirlo_manager_run(mirlo_manager *m, mirlo_crew *crew, const mirlo_settings 
         print_dataset_count(p.name1.c_str(), p.name2.c_str(), p.data_found, p.first_failed != UINT32_MAX,
                             p.attributes_follow, *m->settings, &sink);
         if (m->settings->records_kept() && p.first_failed == UINT32_MAX)
-            print_statistics(*m->settings, &sink, p.record.data, p.data_found, &p.record.tolerance);
+            print_statistics(*m->settings, &sink, p.record != nullptr ? p.record->data : diff_stats(), p.data_found,
+                             p.record != nullptr ? &p.record->tolerance : nullptr);
     };
     // What the manager printed itself (object lists) comes before the pairs.
     fflush(stdout);

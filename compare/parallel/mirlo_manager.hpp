@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,12 +35,14 @@ struct mirlo_manager {
         nfound_t data_found = 0; // the data's count once every piece has answered
         bool attributes_answered = false;
         bool attributes_follow = true; // the attributes could be listed
-        // With --json or --statistics: the pair's record, and for a pair
-        // compared in pieces the records of its pieces and of its attributes
-        // until they are folded into it.
-        object_record record;
+        // With --json or --statistics: the pair's record (made when the
+        // first part of it arrives: a run may hold a great many pairs), and
+        // for a pair compared in pieces the records of its pieces and of its
+        // attributes until they are folded into it.
+        std::unique_ptr<object_record> record;
         std::vector<object_record> piece_records;
-        object_record attributes_record;
+        std::unique_ptr<object_record> attributes_record; // made when it arrives
+
     };
     // A message of a worker being received, in the order the worker sent it.
     struct arriving {
@@ -66,6 +69,9 @@ struct mirlo_manager {
     const mirlo_settings *settings = nullptr;
     run_outcome *total = nullptr;
 };
+
+// The record of a pair, made empty if none has arrived yet.
+object_record &mirlo_manager_record(mirlo_manager::pair_entry *p);
 
 // Adds one pair present on both sides, in match order.
 void mirlo_manager_add_pair(mirlo_manager *m, const matched_pair &pair);

@@ -4,6 +4,7 @@
 // MPI_Isend while the worker goes on, and whenever it waits it keeps taking
 // the manager's messages.
 #include "mirlo_worker.hpp"
+#include "mirlo_dset.hpp"
 #include "h5_handle.hpp"
 #include "mirlo.hpp"
 #include "mirlo_diff.hpp"
@@ -39,6 +40,7 @@ struct worker {
     worker_comparers compare;
     int rank = 0;
     h5_file file1, file2;
+    parent_groups parents;              // groups of the last objects opened, closed before the files
     bool ready = false;                 // a setup has been taken
     std::string names[2];               // the files of the setup
     bool opened = false;                // their opening has been tried
@@ -100,6 +102,7 @@ void set_up(worker *w, const MPI_Status &st)
     enable_error_stack = w->settings.error_stack_level;
     {
         h5_errors_off quiet;
+        w->parents = parent_groups(); // the groups before the files they are in
         w->file1.reset();
         w->file2.reset();
     }
@@ -298,6 +301,7 @@ void run_task(worker *w, const mirlo_task &task)
     strip_window window;
     pair_context base;
     base.out = &w->sink;
+    base.parents = &w->parents;
     const pair_comparer compare = set_up_task(w, task, &window, &base);
     object_record record;
     const bool whole_files = t.kind == TASK_FILE_PAIR;
@@ -380,6 +384,7 @@ void worker_run(const worker_comparers &compare)
             while (!w.outbox.pending.empty())
                 if (!mirlo_outbox_progress(&w.outbox))
                     backoff.pause();
+            w.parents = parent_groups(); // the groups before the files they are in
             w.file1.reset();
             w.file2.reset();
             mirlo_barrier();

@@ -203,6 +203,47 @@ mirlo_tolerance tolerance_from(const ojson &j)
     return t;
 }
 
+ojson storage_json(const dataset_storage &s)
+{
+    ojson j;
+    j["layout"] = s.layout;
+    j["chunk"] = s.chunk.empty() ? ojson(nullptr) : ojson(s.chunk);
+    ojson filters = ojson::array();
+    for (const storage_filter &f : s.filters) {
+        ojson e;
+        e["id"] = f.id;
+        put_name(e, "name", f.name);
+        e["parameters"] = f.parameters;
+        filters.push_back(std::move(e));
+    }
+    j["filters"] = std::move(filters);
+    ojson fill;
+    fill["source"] = s.fill_source;
+    fill["value"] = s.fill_source == "undefined" ? ojson(nullptr) : ojson(s.fill_value);
+    j["fill_value"] = std::move(fill);
+    return j;
+}
+
+dataset_storage storage_from(const ojson &j)
+{
+    dataset_storage s;
+    s.layout = j.at("layout").get<std::string>();
+    if (!j.at("chunk").is_null())
+        s.chunk = j.at("chunk").get<std::vector<uint64_t>>();
+    for (const ojson &e : j.at("filters")) {
+        storage_filter f;
+        f.id = e.at("id").get<int32_t>();
+        f.name = get_name(e, "name");
+        f.parameters = e.at("parameters").get<std::vector<uint32_t>>();
+        s.filters.push_back(std::move(f));
+    }
+    const ojson &fill = j.at("fill_value");
+    s.fill_source = fill.at("source").get<std::string>();
+    if (!fill.at("value").is_null())
+        s.fill_value = fill.at("value").get<std::string>();
+    return s;
+}
+
 ojson record_json(const object_record &r)
 {
     const bool attribute = r.kind == "attribute";
@@ -240,6 +281,11 @@ ojson record_json(const object_record &r)
             first.push_back(std::move(d));
         }
         j["first_differences"] = std::move(first);
+    }
+    if (r.storage.size() == 2) {
+        j["storage1"] = storage_json(r.storage[0]);
+        j["storage2"] = storage_json(r.storage[1]);
+        j["storage_differs"] = !(r.storage[0] == r.storage[1]);
     }
     if (!attribute) {
         ojson attrs = ojson::array();
@@ -287,6 +333,8 @@ object_record record_from(const ojson &j)
             r.data.first.push_back(std::move(e));
         }
     }
+    if (j.contains("storage1"))
+        r.storage = {storage_from(j.at("storage1")), storage_from(j.at("storage2"))};
     if (!attribute) {
         for (const ojson &a : j.at("attributes"))
             r.attributes.push_back(record_from(a));
@@ -470,6 +518,7 @@ std::string json_options_text(const mirlo_settings &o)
         put_name(j, "rules_file", o.rules_file);
         j["rules"] = rules_json(o.rules);
     }
+    j["structure_only"] = o.structure_only;
     return j.dump();
 }
 

@@ -15,6 +15,24 @@
 #include <string>
 #include <vector>
 
+// How a dataset is stored: shown beside a structure-only comparison, never
+// counted as a difference.
+struct storage_filter {
+    int32_t id = 0;
+    std::string name;                 // as the library names it, may be empty
+    std::vector<uint32_t> parameters; // the filter's client values
+    bool operator==(const storage_filter &) const = default;
+};
+
+struct dataset_storage {
+    std::string layout;                  // "compact", "contiguous", "chunked", "virtual"
+    std::vector<uint64_t> chunk;         // chunk dimensions of chunked data
+    std::vector<storage_filter> filters; // in pipeline order
+    std::string fill_source;             // "undefined", "default" or "user"
+    std::string fill_value;              // the value in words, empty when undefined
+    bool operator==(const dataset_storage &) const = default;
+};
+
 struct object_record {
     std::string kind;        // the report's kind word: "dataset", "group", ..., "attribute"
     std::string name1;       // paths of a pair, attribute names of an attribute pair
@@ -27,6 +45,10 @@ struct object_record {
     mirlo_tolerance tolerance; // the tolerance in force
     bool has_data = false;   // a dataset's or attribute's values: the statistics below apply
     diff_stats data;
+    // A dataset's storage on both sides when it was read (structure-only
+    // runs), else empty: most records never hold one, and a run may keep
+    // a record per object.
+    std::vector<dataset_storage> storage;
     std::vector<object_record> attributes; // attribute pairs, in name order
     std::vector<std::string> attributes_only_in_first;
     std::vector<std::string> attributes_only_in_second;

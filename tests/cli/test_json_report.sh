@@ -88,6 +88,33 @@ printf '[[rule]]\npath = "/large"\natol = 0.5\n[[rule]]\npath = "/**"\nrelative 
 report 1 --rules "$work/large.toml" par_large_a.h5 par_large_b.h5
 # Data that cannot be read: the pair's error, status 2.
 report 2 dmg_base.h5 dmg_data_short.h5
+# Structure alone: no values read, the storage of both sides kept.
+report 1 --structure-only structure_a.h5 structure_b.h5
+report 1 --structure-only dset_a.h5 dset_b.h5
+
+# A structure-only document holds each dataset's storage on both sides; only
+# the storage that differs is marked, and it counts no difference.
+for n in 1 3; do
+    run "$n" "$work/struct$n" --structure-only --json="$work/struct$n.json" structure_a.h5 structure_b.h5 > /dev/null
+    python3 - "$work/struct$n.json" <<'EOF' || { echo "structure-only storage in JSON at $n processes"; fail=1; }
+import json, sys
+doc = json.load(open(sys.argv[1], "rb"))
+pairs = {p["path1"]: p for p in doc["pairs"]}
+stored = pairs["/stored"]
+want1 = {"layout": "chunked", "chunk": [3],
+         "filters": [{"id": 2, "name": "shuffle", "parameters": [4]}, {"id": 1, "name": "deflate", "parameters": [6]}],
+         "fill_value": {"source": "user", "value": "-7"}}
+want2 = {"layout": "contiguous", "chunk": None, "filters": [], "fill_value": {"source": "default", "value": "0"}}
+checks = [
+    doc["run"]["options"]["structure_only"] is True,
+    (stored["storage1"], stored["storage2"], stored["storage_differs"], stored["differences"]) == (want1, want2, True, 0),
+    all(("storage1" in p) == (p["kind"] == "dataset") for p in doc["pairs"]),
+    [p for p in doc["pairs"] if p.get("storage_differs")] == [stored],
+    pairs["/values"]["differences"] == 0 and doc["run"]["differences"] == 3,
+]
+sys.exit(0 if all(checks) else 1)
+EOF
+done
 
 # What the JSON report says of names that are not UTF-8, of values that JSON
 # has no numbers for, and of pairs that are not comparable.

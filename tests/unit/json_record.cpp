@@ -66,6 +66,8 @@ object_record sample_record()
     r.attributes.push_back(attr);
     r.attributes_only_in_first = {"units"};
     r.attributes_only_in_second = {"\xFF"};
+    r.storage = {{"chunked", {4, 8}, {{2, "shuffle", {4}}, {32000, "", {}}}, "user", "-7"},
+                 {"contiguous", {}, {}, "undefined", ""}};
     return r;
 }
 
@@ -92,6 +94,7 @@ TEST(JsonRecordTest, RecordTravelsWithoutLoss)
     EXPECT_FALSE(got.attributes[0].comparable);
     EXPECT_EQ(got.attributes[0].reason, "different ranks: 1 and 2");
     EXPECT_EQ(got.attributes_only_in_second, std::vector<std::string>{"\xFF"});
+    EXPECT_EQ(got.storage, sent.storage);
     // Sent again, the same bytes: what the manager writes is what the worker made.
     EXPECT_EQ(record_to_bytes(got), bytes);
 }

@@ -241,8 +241,8 @@ session_result run_session(const std::vector<std::pair<std::string, int>> &pairs
         mirlo_manager_run(&m, &crew, settings, &r.outcome);
         r.nfound = r.outcome.differences;
         r.pieces = m.pieces_made;
-        for (const mirlo_manager::pair_entry &p : m.pairs)
-            r.records.push_back(p.record);
+        for (mirlo_manager::pair_entry &p : m.pairs)
+            r.records.push_back(mirlo_manager_record(&p));
     }
     mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();

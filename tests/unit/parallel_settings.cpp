@@ -52,6 +52,7 @@ mirlo_settings everything_set()
                    "[[rule]]\npath = \"/d*\"\nignore = true\nignore_attributes = [\"a b\"]\n";
     std::string message;
     EXPECT_EQ(mirlo_parse_rules(s.rules_text, s.rules_file, &s.rules, &message), 0) << message;
+    s.structure_only = true;
     return s;
 }
 
@@ -118,6 +119,7 @@ void expect_same(const mirlo_settings &a, const mirlo_settings &b)
         EXPECT_EQ(x.ignore, y.ignore);
         EXPECT_EQ(x.ignore_attributes, y.ignore_attributes);
     }
+    EXPECT_EQ(a.structure_only, b.structure_only);
 }
 
 TEST(Settings, RoundTripKeepsEveryField)
