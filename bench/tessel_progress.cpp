@@ -2,12 +2,10 @@
 #include "tessel_progress.hpp"
 
 #include "tessel_driver.hpp"
+#include "zarn_io.hpp"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <ctime>
 
 namespace {
 
@@ -23,42 +21,9 @@ std::string size_text(long long size)
     return std::to_string(size) + " " + UNITS[unit];
 }
 
-// Writes text on standard error; false when it could not be written. A
-// reader that has gone away (a closed pipe) must not end the run through
-// SIGPIPE, so the signal is held back during the write and a SIGPIPE it
-// raised is taken off the pending set before the mask is restored.
-bool write_standard_error(const std::string &text)
-{
-    sigset_t pipe_signal, old_mask, pending;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
-    sigpending(&pending);
-    const bool already_pending = sigismember(&pending, SIGPIPE) == 1;
-    size_t done = 0;
-    int error = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (error == EPIPE && !already_pending) {
-        const timespec no_wait{0, 0};
-        while (sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-    return error == 0;
-}
-
 void emit(tessel_progress *p, const std::string &text)
 {
-    if (!p->broken && !write_standard_error(text))
+    if (!p->broken && !zarn_write_stderr(text))
         p->broken = true;
 }
 

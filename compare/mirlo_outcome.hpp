@@ -22,6 +22,9 @@ struct pair_outcome {
     uint64_t split_strips = 0;
     // The attributes still to compare cannot even be listed.
     bool attributes_unlisted = false;
+    // Bytes of dataset values compared (of the first side); for a split
+    // request, the bytes its pieces will compare. Counted for progress only.
+    uint64_t data_bytes = 0;
 
     bool failed() const { return (status & MIRLO_STATUS_ERROR) != 0; }
     void fail() { status |= MIRLO_STATUS_ERROR; }
@@ -34,6 +37,7 @@ struct pair_outcome {
         status |= step.status;
         split_strips += step.split_strips;
         attributes_unlisted = attributes_unlisted || step.attributes_unlisted;
+        data_bytes += step.data_bytes;
     }
 };
 

@@ -92,6 +92,7 @@ bool read_settings(byte_reader *in, mirlo_settings *s)
     ok = ok && get_flag(in, &s->chunk_shortcuts);
     s->error_stack_level = in->get<int32_t>();
     ok = ok && in->ok && get_flag(in, &s->structure_only);
+    s->progress_seconds = in->get<double>();
     if (!(ok && in->ok && in->left == 0))
         return false;
     // The rules travel as the text that was read; the same parser gives the
@@ -154,6 +155,7 @@ std::vector<unsigned char> settings_to_bytes(const mirlo_settings &s)
     put_flag(&out, s.chunk_shortcuts);
     put<int32_t>(&out, s.error_stack_level);
     put_flag(&out, s.structure_only);
+    put<double>(&out, s.progress_seconds);
     return out;
 }
 

@@ -71,6 +71,10 @@ struct mirlo_settings {
     // enable_error_stack on every process).
     int error_stack_level = 0;
 
+    // --progress: seconds between progress lines on standard error of rank
+    // 0; 0 for none.
+    double progress_seconds = 0;
+
     // True when records are kept in this run (--json or --statistics).
     bool records_kept() const { return json_mode || statistics_mode; }
 };

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,8 +49,13 @@ constexpr zarn_long_option LONG_OPTIONS[] = {
     {"ignore-attribute", arg_required, 'I'},
     {"references-by-value", arg_none, 'B'},
     {"structure-only", arg_none, 'O'},
+    {"progress", arg_optional, 'G'},
     {nullptr, 0, 0},
 };
+
+// Seconds between progress lines when --progress has no value, and when
+// standard error is a terminal.
+constexpr double PROGRESS_DEFAULT_SECONDS = 5;
 
 // Values below this magnitude leave relative mode off.
 constexpr double RELATIVE_FLOOR = 2.220446049250313e-16;
@@ -208,6 +214,13 @@ int take_option(int opt, const char *value, int argc, char **argv, mirlo_args *a
         settings->ignore_attrs.emplace_back(value);
         break;
     case 'O': settings->structure_only = true; break;
+    case 'G':
+        // Any finite number of seconds, not negative; 0 turns progress off.
+        if (value != nullptr && !is_valid_delta_value(value))
+            return refuse_long_value("progress", value);
+        settings->progress_seconds = value != nullptr ? std::atof(value) : PROGRESS_DEFAULT_SECONDS;
+        args->progress_given = true;
+        break;
     case 'h': print_usage(); return 0;
     case 'V': zarn_print_version(zarn_get_progname()); return 0;
     default: print_usage(); return 1;
@@ -335,6 +348,9 @@ int mirlo_parse_args(int argc, char **argv, mirlo_args *args, mirlo_settings *se
     int status = scan_options(argc, argv, args, settings);
     if (status == MIRLO_ARGS_VALID)
         status = take_operands(argc, argv, args, settings);
+    // Progress is shown by default only to someone watching standard error.
+    if (!args->progress_given && isatty(STDERR_FILENO) == 1)
+        settings->progress_seconds = PROGRESS_DEFAULT_SECONDS;
     // A command line that ends the run leaves no settings behind.
     if (status != MIRLO_ARGS_VALID)
         *settings = mirlo_settings();
@@ -516,6 +532,10 @@ void print_usage()
         "         Write to FILE the file pairs with differences or errors, one a line",
         "         (their paths relative to the folders, or the first file of a listed",
         "         pair).",
+        "   --progress[=SECONDS]",
+        "         Show on standard error, at most every SECONDS seconds (default 5), the",
+        "         pairs and bytes compared, the rate and the time left; 0 turns it off.",
+        "         On by default when standard error is a terminal.",
         "   --structure-only",
         "         Compare member lists, kinds, link values, datatypes, dataspaces and",
         "         attributes (their values included) without reading dataset values.",

@@ -16,6 +16,7 @@ struct mirlo_args {
     bool directories = false;
     const char *pair_list = nullptr;
     const char *list_differing = nullptr; // --list-differing FILE, or null
+    bool progress_given = false;          // --progress was given (else the terminal decides)
 };
 
 // Status mirlo_parse_args returns for a valid command line.

@@ -7,6 +7,7 @@
 #include "mirlo_manager.hpp"
 #include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_progress.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
@@ -26,6 +27,7 @@ struct job {
     const mirlo_settings &settings;
     mirlo_crew *crew;
     output_sink *out;
+    mirlo_progress *progress;
     mirlo_job_result result;
 };
 
@@ -57,7 +59,8 @@ void compare_pair(job &j, const mirlo_file_pair &pair)
 {
     std::string document;
     const run_outcome outcome = mirlo_compare_file_pair(pair.file1.c_str(), pair.file2.c_str(), j.settings, j.crew,
-                                                        j.out, j.crew != nullptr ? j.crew->size : 1, &document);
+                                                        j.out, j.crew != nullptr ? j.crew->size : 1, &document,
+                                                        j.progress);
     count_pair(j, pair, outcome);
     if (j.settings.json_mode)
         j.result.files.push_back(std::move(document));
@@ -83,6 +86,7 @@ void compare_whole(job &j, const std::vector<const mirlo_file_pair *> &pairs)
 {
     mirlo_send_setup(j.crew, "", "", "/", "/", j.settings);
     mirlo_manager m;
+    m.progress = j.progress;
     for (const mirlo_file_pair *p : pairs)
         mirlo_manager_add_file_pair(&m, p->file1, p->file2);
     run_outcome total;
@@ -105,9 +109,10 @@ void compare_whole(job &j, const std::vector<const mirlo_file_pair *> &pairs)
 } // namespace
 
 mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &dir1, const std::string &dir2,
-                               const mirlo_settings &settings, mirlo_crew *crew, output_sink *out)
+                               const mirlo_settings &settings, mirlo_crew *crew, output_sink *out,
+                               mirlo_progress *progress)
 {
-    job j{plan, dir1, dir2, settings, crew, out, {}};
+    job j{plan, dir1, dir2, settings, crew, out, progress, {}};
     for (const std::string &reason : plan.unreadable)
         zarn_error_msg("%s\n", shown(reason).c_str());
     if (!plan.unreadable.empty())

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct mirlo_progress; // mirlo_progress.hpp
+
 struct mirlo_crew;  // mirlo_parallel.hpp
 struct output_sink; // mirlo_output.hpp
 
@@ -28,9 +30,11 @@ struct mirlo_job_result {
 // pair that fails is named on standard error and the job goes on. With
 // several processes in crew, small pairs are handed to the workers one whole
 // pair a task and larger ones object by object; the workers stay for every
-// pair, and stopping them is left to the caller.
+// pair, and stopping them is left to the caller. The pairs of every file
+// pair are counted into progress (when not null).
 mirlo_job_result mirlo_run_job(const mirlo_file_plan &plan, const std::string &dir1, const std::string &dir2,
-                               const mirlo_settings &settings, mirlo_crew *crew, output_sink *out);
+                               const mirlo_settings &settings, mirlo_crew *crew, output_sink *out,
+                               mirlo_progress *progress = nullptr);
 
 // The summary line of a job.
 void print_job_summary(const job_totals &totals, output_sink *out);

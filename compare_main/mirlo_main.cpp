@@ -6,6 +6,7 @@
 #include "mirlo_json.hpp"
 #include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_progress.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_wait.hpp"
@@ -228,8 +229,11 @@ run_end compare_two(const mirlo_args &args, const mirlo_settings &settings, mirl
 {
     run_report report;
     output_sink out(stdout);
+    mirlo_progress progress;
+    mirlo_progress_begin(&progress, settings.progress_seconds, 1);
     const run_outcome outcome = mirlo(args.file1, args.file2, args.obj1, args.obj2, settings, crew, &out,
-                                      json->file != nullptr ? &report : nullptr);
+                                      json->file != nullptr ? &report : nullptr, &progress);
+    mirlo_progress_finish(&progress);
     // Everything the workers compared has been printed: the summary follows.
     print_summary(settings, outcome);
     run_end end;
@@ -274,7 +278,10 @@ run_end compare_job(const mirlo_args &args, const mirlo_file_plan &plan, const m
     const std::string dir1 = args.directories ? args.file1 : "";
     const std::string dir2 = args.directories ? args.file2 : "";
     output_sink out(stdout);
-    mirlo_job_result result = mirlo_run_job(plan, dir1, dir2, settings, crew, &out);
+    mirlo_progress progress;
+    mirlo_progress_begin(&progress, settings.progress_seconds, plan.pairs.size());
+    mirlo_job_result result = mirlo_run_job(plan, dir1, dir2, settings, crew, &out, &progress);
+    mirlo_progress_finish(&progress);
     end.exit_status = finish_comparison(crew, result.status);
     end.differing = std::move(result.differing);
     json_job job;

@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <signal.h>
 #include <unistd.h>
+
+#include <ctime>
 
 namespace {
 
@@ -95,4 +98,37 @@ FILE *zarn_temp_file()
         errno = saved;
     }
     return file;
+}
+
+// Writes text on standard error; false when it could not be written. A
+// reader that has gone away (a closed pipe) must not end the run through
+// SIGPIPE, so the signal is held back during the write and a SIGPIPE it
+// raised is taken off the pending set before the mask is restored.
+bool zarn_write_stderr(const std::string &text)
+{
+    sigset_t pipe_signal, old_mask, pending;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+    sigpending(&pending);
+    const bool already_pending = sigismember(&pending, SIGPIPE) == 1;
+    size_t done = 0;
+    int error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (error == EPIPE && !already_pending) {
+        const timespec no_wait{0, 0};
+        while (sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    return error == 0;
 }

@@ -26,3 +26,8 @@ std::string zarn_temp_dir();
 // already removed from the folder (it goes when closed). Returns nullptr with
 // errno set when it cannot be made.
 FILE *zarn_temp_file();
+
+// Writes text on standard error, unbuffered; false when it could not be
+// written whole. A closed pipe raises no SIGPIPE: the caller decides whether
+// a failed write matters (progress lines stop, the run goes on).
+bool zarn_write_stderr(const std::string &text);

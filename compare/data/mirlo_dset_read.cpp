@@ -103,6 +103,14 @@ nfound_t compare_piece(dset_pair &p, const strip_plan &plan, strip_piece &piece,
     return n;
 }
 
+// Counts elements of the pair as compared (read, or settled by the
+// storage), for the progress of the run.
+void count_compared(pair_context *ctx, uint64_t elements)
+{
+    if (ctx->outcome != nullptr)
+        ctx->outcome->data_bytes += elements * ctx->mem_type_size;
+}
+
 // Compares the selections of plan piece by piece, in output order. The two
 // strip buffers and memory spaces are made once and reused. Returns the
 // differences found; a failure sets *failed and ends the loop after the
@@ -121,6 +129,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
         const uint64_t strips = strip_count(plan);
         if (strips >= 2) {
             ctx->outcome->split_strips = strips;
+            count_compared(ctx, ctx->element_count);
             return 0;
         }
     }
@@ -155,6 +164,7 @@ nfound_t compare_strips(hid_t did1, hid_t did2, const char *const names[2], dset
             if (piece.index == window->strip_begin && !window->print_opening)
                 output_drop(ctx->out);
         }
+        count_compared(ctx, piece.elements);
         chunk_verdict verdict = chunk_verdict::unproven;
         unproven.clear();
         if (plan.chunk_aligned)
@@ -274,6 +284,7 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
             equal_data_holds_no_difference(ctx->rule, ftypes[0], ftypes[1], p.buf[0].has_vlen || p.buf[1].has_vlen);
         // Two datasets never written hold their fill values only.
         if (shortcuts && unwritten_pair_holds_no_difference(did1, did2, dcpls, mtypes)) {
+            count_compared(ctx, ctx->element_count);
             skip_equal_data(ctx, ctx->element_count);
             return 0;
         }
@@ -285,11 +296,14 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
             const chunk_verdict verdict =
                 chunks_hold_no_difference(chunks, did1, did2, origin, extent, shortcut_counts(ctx, &unread));
             if (verdict == chunk_verdict::equal) {
+                count_compared(ctx, ctx->element_count);
                 skip_equal_data(ctx, ctx->element_count);
                 return 0;
             }
-            if (compare_whole(did, names, p, whole_bytes, elem_size, !chunks.chunked, ctx, &found, failed))
+            if (compare_whole(did, names, p, whole_bytes, elem_size, !chunks.chunked, ctx, &found, failed)) {
+                count_compared(ctx, ctx->element_count);
                 return found;
+            }
         }
         if (chunks.chunked)
             plan_chunk_aligned(ctx->rank, ctx->dims, chunks.grid, elem_size, &plan);

@@ -12,6 +12,7 @@
 #include "mirlo_manager.hpp"
 #include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_progress.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_report.hpp"
 #include "mirlo_subset.hpp"
@@ -74,6 +75,7 @@ struct run {
     const mirlo_settings &settings;
     output_sink *out;
     run_report *report;
+    mirlo_progress *progress;
     run_side side[2];
     pair_outcome start; // what the steps before the pairs found
 };
@@ -339,6 +341,7 @@ void compare_here(const run &r, const std::vector<matched_pair> &pairs, run_outc
         const pair_outcome outcome = compare_in_context(diff, r.side[0].file, p.name1.c_str(), r.side[1].file,
                                                         p.name2.c_str(), base, &info, keep_records ? &record : nullptr);
         run_outcome_add(total, outcome);
+        mirlo_progress_compared(r.progress, 1, outcome.data_bytes);
         if (keep_records && r.report != nullptr && r.settings.json_mode)
             r.report->pairs.push_back(std::move(record));
     }
@@ -349,6 +352,7 @@ void compare_through_workers(const run &r, const std::vector<matched_pair> &pair
                              run_outcome *total)
 {
     mirlo_manager manager;
+    manager.progress = r.progress;
     for (const matched_pair &p : pairs)
         mirlo_manager_add_pair(&manager, p);
     mirlo_manager_run(&manager, crew, r.settings, total);
@@ -360,9 +364,10 @@ void compare_through_workers(const run &r, const std::vector<matched_pair> &pair
 } // namespace
 
 run_outcome mirlo(const char *fname1, const char *fname2, const char *objname1, const char *objname2,
-                  const mirlo_settings &settings, mirlo_crew *crew, output_sink *out, run_report *report)
+                  const mirlo_settings &settings, mirlo_crew *crew, output_sink *out, run_report *report,
+                  mirlo_progress *progress)
 {
-    run r{settings, out, report, {}, {}};
+    run r{settings, out, report, progress, {}, {}};
     r.side[0].fname = fname1;
     r.side[1].fname = fname2;
     bool reached_match = false;
@@ -375,6 +380,9 @@ run_outcome mirlo(const char *fname1, const char *fname2, const char *objname1, 
             report->failed_before_matching = true;
         if (crew != nullptr && !reached_match)
             stop_workers(crew);
+        // A run that ended before its pairs were listed has listed none.
+        if (!reached_match)
+            mirlo_progress_listed(progress, 0);
         return total;
     };
 
@@ -418,6 +426,7 @@ run_outcome mirlo(const char *fname1, const char *fname2, const char *objname1, 
     run_outcome_add(&total, compare_member_lists(r, *table));
     const std::vector<matched_pair> pairs = pairs_to_compare(*table, *r.side[0].info, r.side[0].path.c_str(),
                                                              *r.side[1].info, r.side[1].path.c_str(), settings);
+    mirlo_progress_listed(progress, pairs.size());
     if (crew != nullptr && crew->parallel())
         compare_through_workers(r, pairs, crew, &total);
     else
@@ -444,13 +453,14 @@ void print_run_summary(const mirlo_settings &settings, const run_outcome &run, o
 }
 
 run_outcome mirlo_compare_file_pair(const char *file1, const char *file2, const mirlo_settings &settings,
-                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document)
+                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document,
+                                    mirlo_progress *progress)
 {
     if (!settings.quiet_mode)
         output_print(out, "file: <%s> and <%s>\n", shown(file1).c_str(), shown(file2).c_str());
     const double started = MPI_Wtime();
     run_report report;
-    const run_outcome outcome = mirlo(file1, file2, nullptr, nullptr, settings, crew, out, &report);
+    const run_outcome outcome = mirlo(file1, file2, nullptr, nullptr, settings, crew, out, &report, progress);
     print_run_summary(settings, outcome, out);
     if (outcome.failed() && !report.error.empty())
         zarn_error_msg("%s\n", shown(report.error).c_str());

@@ -11,15 +11,18 @@
 struct run_report;  // mirlo_record.hpp
 struct mirlo_crew;  // mirlo_parallel.hpp
 struct output_sink; // mirlo_output.hpp
+struct mirlo_progress; // mirlo_progress.hpp
 
 // Compares file1 and file2 (the objects obj1 and obj2, or whole files when
 // they are null) under settings, printing the report to out. With several
 // processes in crew, rank 0 hands the pairs to the workers (and stops them
 // when it ends before). With a report, the objects on one side only, the
 // record of every pair (with --json) and a failure before the pairs are
-// kept in it. Returns the run's outcome.
+// kept in it. The pairs listed and compared are counted into progress (when
+// not null). Returns the run's outcome.
 run_outcome mirlo(const char *file1, const char *file2, const char *obj1, const char *obj2,
-                  const mirlo_settings &settings, mirlo_crew *crew, output_sink *out, run_report *report = nullptr);
+                  const mirlo_settings &settings, mirlo_crew *crew, output_sink *out, run_report *report = nullptr,
+                  mirlo_progress *progress = nullptr);
 
 // One file pair of a job of many: the line that names it ("file: <a> and
 // <b>", not under -q), the comparison of the two files as mirlo makes it,
@@ -29,7 +32,8 @@ run_outcome mirlo(const char *file1, const char *file2, const char *obj1, const 
 // document (processes: the job's process count). The same text whichever
 // process compares it.
 run_outcome mirlo_compare_file_pair(const char *file1, const char *file2, const mirlo_settings &settings,
-                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document);
+                                    mirlo_crew *crew, output_sink *out, int processes, std::string *document,
+                                    mirlo_progress *progress = nullptr);
 
 // The end-of-run lines about objects that were not comparable.
 void print_run_summary(const mirlo_settings &settings, const run_outcome &run, output_sink *out);

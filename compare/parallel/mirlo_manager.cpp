@@ -275,6 +275,37 @@ void fold_answer(mirlo_manager *m, const result_record &r)
     run_outcome_add(m->total, o);
 }
 
+// What an answer tells the progress lines: a pair compared (a whole file
+// pair: its pairs, listed and compared at once), the size of a split pair's
+// data, or one part of a split pair, which counts as compared once all its
+// parts have answered.
+void count_progress(mirlo_manager *m, const result_record &r)
+{
+    mirlo_progress *progress = m->progress;
+    if (progress == nullptr)
+        return;
+    const mirlo_manager::pair_entry &p = m->pairs[r.seq];
+    switch (r.kind) {
+    case TASK_FILE_PAIR:
+        mirlo_progress_listed(progress, r.pairs);
+        mirlo_progress_compared(progress, r.pairs, r.data_bytes);
+        break;
+    case TASK_PAIR:
+        if (r.split_strips > 0)
+            mirlo_progress_known(progress, r.data_bytes);
+        else
+            mirlo_progress_compared(progress, r.pairs, r.data_bytes);
+        break;
+    default: {
+        // The pieces and the attributes share the pair's work.
+        const double parts = static_cast<double>(p.piece_found.size() + 1);
+        mirlo_progress_piece(progress, r.data_bytes, 1 / parts);
+        if (p.pieces_answered == p.piece_found.size() && p.attributes_answered)
+            mirlo_progress_split_done(progress);
+    }
+    }
+}
+
 void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v)
 {
     const result_record &r = v.record;
@@ -287,6 +318,7 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v)
 
     if (r.kind == TASK_PAIR && r.split_strips > 0) {
         split_pair(m, r.seq, r.split_strips);
+        count_progress(m, r);
         return;
     }
     if (r.kind == TASK_FILE_PAIR) {
@@ -316,6 +348,7 @@ void task_answered(mirlo_manager *m, int source, const mirlo_result_view &v)
     } else {
         ordered_output_complete(&m->out, r.seq, segment);
     }
+    count_progress(m, r);
 }
 
 void take_answers(mirlo_manager *m, int source, const std::vector<unsigned char> &bytes)

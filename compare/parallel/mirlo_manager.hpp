@@ -7,6 +7,7 @@
 #pragma once
 #include "mirlo_ordered_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_progress.hpp"
 #include "mirlo_record.hpp"
 
 #include <deque>
@@ -68,6 +69,8 @@ struct mirlo_manager {
     // which every answer is added to.
     const mirlo_settings *settings = nullptr;
     run_outcome *total = nullptr;
+    // Set by the caller: the run's progress, counted from the answers (or null).
+    mirlo_progress *progress = nullptr;
 };
 
 // The record of a pair, made empty if none has arrived yet.

@@ -39,7 +39,9 @@
 //                result_record followed by the task's output when it is small
 //                and nothing of it was sent ahead, then, with --json or
 //                --statistics, the task's record (the pair's, a piece's or
-//                the attributes' record, as record_to_bytes makes it).
+//                the attributes' record, as record_to_bytes makes it). The
+//                answer also counts the bytes of data and the pairs the task
+//                compared: the manager's progress lines are made of them.
 //   TAG_STOP     manager -> worker: empty; the worker leaves its loop.
 //
 // Many small file pairs. A job of many file pairs hands out each small file
@@ -203,12 +205,20 @@ struct result_record {
     uint8_t attributes_follow; // TASK_ATTRIBUTES: the attributes could be listed (or are excluded)
     uint8_t pad[2];
     uint64_t record_size;     // bytes of the task's record after the inline output; 0 for none
+    // For progress: bytes of dataset values the task compared (a split
+    // request: the bytes its pieces will compare), and the pairs it
+    // compared (a whole file pair: every pair of its two files).
+    uint64_t data_bytes;
+    uint32_t pairs;
+    uint32_t reserved;        // zero
 };
 static_assert(std::is_trivially_copyable_v<result_record>);
-static_assert(sizeof(result_record) == 72);
+static_assert(sizeof(result_record) == 88);
 static_assert(offsetof(result_record, not_comparable) == 56);
 static_assert(offsetof(result_record, attributes_follow) == 61);
 static_assert(offsetof(result_record, record_size) == 64);
+static_assert(offsetof(result_record, data_bytes) == 72);
+static_assert(offsetof(result_record, pairs) == 80);
 
 // The header of a TAG_OUTPUT message: the task whose output follows.
 struct output_header {

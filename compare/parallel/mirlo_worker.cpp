@@ -11,6 +11,7 @@
 #include "mirlo_json.hpp"
 #include "mirlo_output.hpp"
 #include "mirlo_parallel.hpp"
+#include "mirlo_progress.hpp"
 #include "mirlo_record.hpp"
 #include "mirlo_wait.hpp"
 #include "trek.hpp"
@@ -21,6 +22,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -258,7 +260,7 @@ pair_comparer set_up_task(const worker *w, const mirlo_task &task, strip_window 
 }
 
 // The answer to a task from its outcome.
-result_record answer_of(const task_record &t, const pair_outcome &outcome, double seconds)
+result_record answer_of(const task_record &t, const pair_outcome &outcome, uint32_t pairs, double seconds)
 {
     result_record r{};
     r.seq = t.seq;
@@ -274,19 +276,27 @@ result_record answer_of(const task_record &t, const pair_outcome &outcome, doubl
     r.split_strips = outcome.split_strips;
     if (r.split_strips > 0)
         r.nfound = 0;
+    r.data_bytes = outcome.data_bytes;
+    r.pairs = pairs;
     return r;
 }
 
 // Compares two files whole, as one process compares a file pair of a job;
 // the report goes to the task's output.
-// With --json the pair's document goes to *document.
-pair_outcome compare_file_pair(worker *w, const mirlo_task &task, std::string *document)
+// With --json the pair's document goes to *document; *pairs receives the
+// number of pairs compared.
+pair_outcome compare_file_pair(worker *w, const mirlo_task &task, std::string *document, uint32_t *pairs)
 {
     int processes = 1;
     MPI_Comm_size(MPI_COMM_WORLD, &processes);
+    // Counts only, for the manager's progress lines: nothing printed here.
+    mirlo_progress counted;
+    mirlo_progress_begin(&counted, 0, 1);
     const run_outcome run = mirlo_compare_file_pair(task.name1.c_str(), task.name2.c_str(), w->settings, nullptr,
-                                                    &w->sink, processes, document);
+                                                    &w->sink, processes, document, &counted);
+    *pairs = static_cast<uint32_t>(std::min<uint64_t>(counted.counts.pairs_done, UINT32_MAX));
     pair_outcome outcome;
+    outcome.data_bytes = counted.counts.bytes_done;
     outcome.differences = run.differences;
     outcome.not_comparable = run.not_comparable;
     outcome.members_differ = !run.contents_equal;
@@ -317,8 +327,9 @@ void run_task(worker *w, const mirlo_task &task)
     std::string document; // of a whole file pair, with --json
     if (!whole_files)
         open_files(w);
+    uint32_t pairs = t.kind == TASK_PAIR ? 1 : 0;
     if (whole_files) {
-        outcome = compare_file_pair(w, task, &document);
+        outcome = compare_file_pair(w, task, &document, &pairs);
     } else if (w->open_failure.empty()) {
         outcome = compare_in_context(compare, w->file1, task.name1.c_str(), w->file2, task.name2.c_str(), base,
                                      &pair, kept);
@@ -331,7 +342,9 @@ void run_task(worker *w, const mirlo_task &task)
     }
     zarn_clear_activity();
 
-    result_record r = answer_of(t, outcome, MPI_Wtime() - start);
+    if (outcome.split_strips > 0)
+        pairs = 0; // counted once its pieces have answered
+    result_record r = answer_of(t, outcome, pairs, MPI_Wtime() - start);
     // Compared by pieces later: what this run printed is printed by them.
     if (r.split_strips > 0)
         output_drop(&w->sink);

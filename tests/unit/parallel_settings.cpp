@@ -53,6 +53,7 @@ mirlo_settings everything_set()
     std::string message;
     EXPECT_EQ(mirlo_parse_rules(s.rules_text, s.rules_file, &s.rules, &message), 0) << message;
     s.structure_only = true;
+    s.progress_seconds = 0.25;
     return s;
 }
 
@@ -120,6 +121,7 @@ void expect_same(const mirlo_settings &a, const mirlo_settings &b)
         EXPECT_EQ(x.ignore_attributes, y.ignore_attributes);
     }
     EXPECT_EQ(a.structure_only, b.structure_only);
+    EXPECT_EQ(a.progress_seconds, b.progress_seconds);
 }
 
 TEST(Settings, RoundTripKeepsEveryField)
