@@ -32,9 +32,10 @@ inline int world_rank()
 }
 
 // mirlo over files a and b (and objects obj1, obj2 when given) under
-// settings.
+// settings, counting into progress on rank 0 when given.
 inline mpi_run_result mpi_run(const std::string &a, const std::string &b, const mirlo_settings &settings,
-                              bool alone, const char *obj1 = nullptr, const char *obj2 = nullptr)
+                              bool alone, const char *obj1 = nullptr, const char *obj2 = nullptr,
+                              mirlo_progress *progress = nullptr)
 {
     mpi_run_result r;
     mirlo_crew crew;
@@ -50,7 +51,7 @@ inline mpi_run_result mpi_run(const std::string &a, const std::string &b, const 
         crew.size = 1;
     output_sink out(stdout);
     testing::internal::CaptureStdout();
-    const run_outcome run = mirlo(a.c_str(), b.c_str(), obj1, obj2, settings, &crew, &out);
+    const run_outcome run = mirlo(a.c_str(), b.c_str(), obj1, obj2, settings, &crew, &out, nullptr, progress);
     stop_workers(&crew);
     mirlo_barrier();
     r.out = testing::internal::GetCapturedStdout();
