@@ -90,4 +90,39 @@ for n in 1 3; do
     done
 done
 
+# A terminal: script(1) runs pmirlo on a pty, without mpiexec (whose
+# processes write to the launcher's pipes, never to the terminal). With the
+# report in a file, the terminal holds the progress line alone, each written
+# over the one before, and a line break at the end (sent as \r\n); with the
+# report on the same terminal, the progress lines follow the report's lines,
+# each whole.
+if command -v script > /dev/null && script -qec true /dev/null > /dev/null 2>&1; then
+    pty() { # RAW_FILE ARGUMENTS
+        (cd "$fix" && timeout 100 script -qec "$(printf '%q' "$exe") $2" /dev/null < /dev/null > "$1")
+    }
+    pty "$work/pty.raw" "-r --progress=0.000001 e2e_a.h5 e2e_b.h5 > $(printf '%q' "$work/pty.out")"
+    python3 - "$work/pty.raw" "$LINE" <<'PY' || { echo "FAIL: terminal: $(od -c "$work/pty.raw" | head -6)"; fail=1; }
+import re, sys
+raw = open(sys.argv[1], "rb").read().decode()
+assert raw.startswith("\r") and raw.endswith("\r\n"), "not rewritten in place"
+lines = [l.rstrip(" ") for l in raw[:-2].split("\r")[1:]]
+assert len(lines) >= 2 and all(re.match(sys.argv[2], l) for l in lines), lines
+assert lines[-1].startswith("mirlo: 6 of 6 pairs, 56 of 56 B"), lines[-1]
+PY
+    cmp -s "$work/pty.out" <(cd "$fix" && "$exe" -r e2e_a.h5 e2e_b.h5 2> /dev/null) ||
+        { echo "FAIL: terminal: the report changed"; fail=1; }
+    pty "$work/pty_both.raw" "-r --progress=0.000001 e2e_a.h5 e2e_b.h5"
+    python3 - "$work/pty_both.raw" "$LINE" "$work/pty.out" <<'PY' || { echo "FAIL: terminal with the report"; fail=1; }
+import re, sys
+lines = open(sys.argv[1], "rb").read().decode().replace("\r\n", "\n").split("\n")
+assert not any("\r" in l for l in lines), "a line rewritten among the report's"
+progress = [l for l in lines if l.startswith("mirlo: ")]
+report = [l for l in lines if l and not l.startswith("mirlo: ")]
+assert len(progress) >= 2 and all(re.match(sys.argv[2], l) for l in progress), progress
+assert report == open(sys.argv[3]).read().splitlines(), report
+PY
+else
+    echo "script(1) cannot make a pty here: the terminal cases are not run"
+fi
+
 exit $fail
