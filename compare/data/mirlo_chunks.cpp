@@ -308,6 +308,28 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
     }
 }
 
+bool creation_list_needed(hid_t did)
+{
+    h5_errors_off quiet;
+    // Only a chunked dataset has a chunk index; any other layout answers with
+    // an error at once, without reading anything.
+    H5D_chunk_index_t index;
+    if (H5Dget_chunk_index_type(did, &index) >= 0)
+        return true;
+    return H5Dget_storage_size(did) == 0;
+}
+
+bool read_creation_lists(const hid_t did[2], h5_plist dcpl[2])
+{
+    if (!dcpl[0].valid() && !dcpl[1].valid() && !creation_list_needed(did[0]) && !creation_list_needed(did[1]))
+        return false;
+    h5_errors_off quiet;
+    for (int k = 0; k < 2; ++k)
+        if (!dcpl[k].valid())
+            dcpl[k].reset(H5Dget_create_plist(did[k]));
+    return true;
+}
+
 bool dataset_leaves_unwritten_alone(hid_t dcpl)
 {
     h5_errors_off quiet;

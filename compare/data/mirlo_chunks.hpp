@@ -17,6 +17,7 @@
 // at the storage, sends the data down the ordinary path, which reads and
 // compares it.
 #pragma once
+#include "h5_handle.hpp"
 #include "mirlo_context.hpp"
 
 #include <hdf5.h>
@@ -79,6 +80,20 @@ enum class chunk_verdict {
 chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, const hsize_t *origin,
                                         const hsize_t *extent, chunk_stats *stats,
                                         std::vector<hsize_t> *unproven = nullptr);
+
+// True when the storage of the dataset did raises a question only its
+// creation list answers: it is chunked (chunk grid, filters, chunk
+// shortcuts) or stores nothing (never written, virtual, external). A
+// compact or allocated contiguous dataset stores every element, so its
+// list, which the library copies on every request, is never asked for.
+bool creation_list_needed(hid_t did);
+
+// The creation lists of both datasets of a pair, read into dcpl (entries
+// already valid are kept) when either dataset needs its list; reading both
+// keeps the chunk grid of a pair with one chunked side. True when they were
+// needed (a list that could not be read stays invalid, which every question
+// below treats as "unknown"); false when neither dataset needs its list.
+bool read_creation_lists(const hid_t did[2], h5_plist dcpl[2]);
 
 // True when a read of the dataset of creation list dcpl (or of a dataset
 // whose creation list could not be had: H5I_INVALID_HID) may leave elements

@@ -254,8 +254,11 @@ nfound_t compare_data(const hid_t did[2], const char *const names[2], dset_pair 
     strip_plan plan;
     chunk_pair chunks;
     chunk_stats unread;
+    // Compact and allocated contiguous datasets store every element, so a
+    // read writes the whole buffer; only the others' lists are asked.
+    const bool lists = pair_creation_lists(p, did);
     for (int k = 0; k < 2; ++k)
-        p.zero_before_read[k] = dataset_leaves_unwritten_alone(p.dcpl[k]);
+        p.zero_before_read[k] = lists && dataset_leaves_unwritten_alone(p.dcpl[k]);
     // What a difference counts, also where no buffer is compared.
     if (diff_stats *stats = ctx->stats; stats != nullptr && stats->depth == 0)
         stats->unit = stat_unit_of_class(H5Tget_class(p.mtype[0]));

@@ -26,6 +26,13 @@ void print_unreadable(hid_t did, const char *name, int k, const pair_context *ct
 
 } // namespace
 
+bool pair_creation_lists(dset_pair &p, const hid_t did[2])
+{
+    if (p.lists_needed < 0)
+        p.lists_needed = read_creation_lists(did, p.dcpl) ? 1 : 0;
+    return p.lists_needed == 1;
+}
+
 void reset_positions(pair_context *ctx)
 {
     std::memset(ctx->position, 0, sizeof ctx->position);

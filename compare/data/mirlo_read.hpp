@@ -16,12 +16,19 @@ struct dset_pair {
     h5_datatype mtype[2];
     h5_dataspace memspace[2];
     h5_plist dcpl[2]; // creation lists, read once for every question asked of them
+    // Whether the creation lists are needed (pair_creation_lists): -1 not
+    // yet asked, 0 not needed (left unread), 1 needed and read.
+    int lists_needed = -1;
     read_buffer buf[2];
     // A read of the side may leave elements of its buffer as they were
     // (storage never written, no fill value or fill time "never"): its
     // buffer is zeroed before each read.
     bool zero_before_read[2] = {false, false};
 };
+
+// read_creation_lists for the pair, asked once: true when the lists are
+// needed (and read into p.dcpl, an entry left invalid when it could not be).
+bool pair_creation_lists(dset_pair &p, const hid_t did[2]);
 
 // Position bookkeeping for diff_array: row-major strides of the full
 // extent, position cleared.

@@ -41,11 +41,10 @@ struct dset_shape {
     int rank = 0;
     hsize_t dims[MIRLO_MAX_RANK] = {};
     hsize_t maxdims[MIRLO_MAX_RANK] = {};
-    H5D_layout_t layout = H5D_LAYOUT_ERROR;
     bool null_space = false; // a null dataspace: no elements at all
 };
 
-// Dataspaces, shapes, file types and storage layouts of both datasets.
+// Dataspaces, shapes and file types of both datasets.
 bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
 {
     for (int k = 0; k < 2; ++k) {
@@ -69,19 +68,6 @@ bool read_shapes(const hid_t did[2], dset_pair &p, dset_shape shape[2])
         p.ftype[k].reset(H5Dget_type(did[k]));
         if (!p.ftype[k].valid()) {
             ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_type failed");
-            return false;
-        }
-    }
-    for (int k = 0; k < 2; ++k) {
-        if (!p.dcpl[k].valid())
-            p.dcpl[k].reset(H5Dget_create_plist(did[k]));
-        if (!p.dcpl[k].valid()) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
-            return false;
-        }
-        shape[k].layout = H5Pget_layout(p.dcpl[k]);
-        if (shape[k].layout < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Pget_layout failed");
             return false;
         }
     }
@@ -116,9 +102,21 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
     // Whether data was written is a question of values, which a
     // structure-only comparison leaves alone.
     const bool structure_only = ctx->settings->structure_only;
-    const bool comparable =
-        structure_only ||
-        storage_comparable(did1, did2, shape[0].layout, shape[1].layout, name1, name2, ctx);
+    bool comparable = true;
+    if (!structure_only) {
+        H5D_layout_t layout[2] = {H5D_LAYOUT_ERROR, H5D_LAYOUT_ERROR};
+        if (pair_creation_lists(p, did)) {
+            for (int k = 0; k < 2; ++k) {
+                layout[k] = p.dcpl[k].valid() ? H5Pget_layout(p.dcpl[k]) : H5D_LAYOUT_ERROR;
+                if (layout[k] < 0) {
+                    ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
+                    *failed = true;
+                    return 0;
+                }
+            }
+        }
+        comparable = storage_comparable(did1, did2, layout[0], layout[1], name1, name2, ctx);
+    }
 
     ctx->object_names[0] = null_if_empty(name1);
     ctx->object_names[1] = null_if_empty(name2);
@@ -207,10 +205,10 @@ nfound_t compare_open_datasets(hid_t did1, hid_t did2, const char *name1, const 
 
 namespace {
 
-// diff_datasetid with the creation lists of both datasets when the caller
-// has them already (dcpl null, or invalid entries, when not).
+// diff_datasetid with what the caller has found of the pair already in
+// *known (its creation lists), or with nothing (known null).
 nfound_t compare_datasets_with(hid_t did1, hid_t did2, const char *name1, const char *name2,
-                               const subset_spec *const subsets[2], h5_plist *dcpl, pair_context *ctx)
+                               const subset_spec *const subsets[2], dset_pair *known, pair_context *ctx)
 {
     // The data is described afresh: nothing of the caller's buffers applies.
     pair_context data = ctx->nested();
@@ -218,11 +216,10 @@ nfound_t compare_datasets_with(hid_t did1, hid_t did2, const char *name1, const 
     data.header_pending = ctx->header_pending;
     bool failed = false;
     nfound_t found = 0;
-    {
+    if (known != nullptr) {
+        found = compare_open_datasets(did1, did2, name1, name2, subsets, &data, *known, &failed);
+    } else {
         h5_closed_quietly<dset_pair> p;
-        if (dcpl != nullptr)
-            for (int k = 0; k < 2; ++k)
-                p->dcpl[k] = std::move(dcpl[k]);
         found = compare_open_datasets(did1, did2, name1, name2, subsets, &data, *p, &failed);
     }
     ctx->header_pending = data.header_pending;
@@ -321,30 +318,32 @@ nfound_t diff_dataset_data(hid_t did1, hid_t did2, const char *path1, const char
     if (ctx->settings->structure_only)
         return diff_datasetid(did1, did2, path1, path2, subsets, ctx);
     const hid_t did[2] = {did1, did2};
-    h5_plist dcpl[2];
-    for (int k = 0; k < 2; ++k) {
-        h5_errors_off quiet;
-        dcpl[k].reset(H5Dget_create_plist(did[k]));
-        if (!dcpl[k].valid()) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
-            ctx->outcome->fail();
+    h5_closed_quietly<dset_pair> p;
+    // Only chunked data can pass through filters: the others need no test.
+    if (pair_creation_lists(*p, did)) {
+        h5_plist *const dcpl = p->dcpl;
+        for (int k = 0; k < 2; ++k) {
+            if (!dcpl[k].valid()) {
+                ZARN_PUSH_ERROR(zarn_err_minor, "H5Dget_create_plist failed");
+                ctx->outcome->fail();
+                return 0;
+            }
+        }
+        int readable = zarn_canreadf(ctx->settings->verbose_mode ? path1 : nullptr, dcpl[0]);
+        if (readable == 1)
+            readable = zarn_canreadf(ctx->settings->verbose_mode ? path2 : nullptr, dcpl[1]);
+        if (readable != 1) {
+            // Data that no filter here can decode is not comparable: listed as
+            // such with the filter, and counted in the summary like any such pair.
+            if (comparable_messages_wanted(ctx))
+                print_missing_filters(ctx->out, dcpl, path1, path2);
+            pair_not_comparable(ctx, "a filter the data needs is not available");
+            record_error(ctx, "cannot read the data: a filter it needs is not available");
+            ctx->outcome->status |= MIRLO_STATUS_UNREADABLE;
             return 0;
         }
     }
-    int readable = zarn_canreadf(ctx->settings->verbose_mode ? path1 : nullptr, dcpl[0]);
-    if (readable == 1)
-        readable = zarn_canreadf(ctx->settings->verbose_mode ? path2 : nullptr, dcpl[1]);
-    if (readable != 1) {
-        // Data that no filter here can decode is not comparable: listed as
-        // such with the filter, and counted in the summary like any such pair.
-        if (comparable_messages_wanted(ctx))
-            print_missing_filters(ctx->out, dcpl, path1, path2);
-        pair_not_comparable(ctx, "a filter the data needs is not available");
-        record_error(ctx, "cannot read the data: a filter it needs is not available");
-        ctx->outcome->status |= MIRLO_STATUS_UNREADABLE;
-        return 0;
-    }
-    return compare_datasets_with(did1, did2, path1, path2, subsets, dcpl, ctx);
+    return compare_datasets_with(did1, did2, path1, path2, subsets, &*p, ctx);
 }
 
 nfound_t diff_dataset(hid_t file_id1, hid_t file_id2, const char *path1, const char *path2,
