@@ -30,6 +30,10 @@ struct matched_pair {
     std::string name1, name2;
     object_pair_info info{};
     bool attributes_excluded = false;
+    // Where each dataset lies in its file, when its listing reached it there
+    // (not through an external link): it is then opened by its address,
+    // without looking its path up again. HADDR_UNDEF otherwise.
+    haddr_t address[2] = {HADDR_UNDEF, HADDR_UNDEF};
     // Bytes at the start of name1 that are the compared root's path; the
     // rest is what the rules file's patterns match ("/" when nothing is left).
     size_t rules_root_size = 0;

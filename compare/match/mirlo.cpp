@@ -336,6 +336,12 @@ void compare_here(const run &r, const std::vector<matched_pair> &pairs, run_outc
         zarn_note_activity("comparing", p.name1.c_str(), p.name2.c_str());
         base.rule = pair_rule_of(r.settings, rules_path_of(p.name1, p.rules_root_size), p.attributes_excluded);
         set_pair_roots(&base, p.name1, p.name2, p.rules_root_size);
+        const std::string *const names[2] = {&p.name1, &p.name2};
+        for (int k = 0; k < 2; ++k) {
+            parents.sides[k].listed_file = r.side[k].file;
+            parents.sides[k].listed_path = *names[k];
+            parents.sides[k].listed_address = p.address[k];
+        }
         object_pair_info info = p.info;
         object_record record;
         const pair_outcome outcome = compare_in_context(diff, r.side[0].file, p.name1.c_str(), r.side[1].file,

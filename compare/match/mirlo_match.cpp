@@ -2,6 +2,7 @@
 // pairs that matching leaves to compare.
 #define ZARN_SOURCE "mirlo"
 #include "mirlo_listing.hpp"
+#include "h5_handle.hpp"
 #include "mirlo.hpp"
 #include "mirlo_diff.hpp"
 #include "mirlo_report.hpp"
@@ -175,6 +176,16 @@ std::vector<matched_pair> pairs_to_compare(const trek_table &table, const trek_i
     std::vector<matched_pair> pairs;
     const trek_info *const infos[2] = {&info1, &info2};
     size_t pos[2] = {0, 0};
+    // The number of each file: an object listed with another one was reached
+    // through an external link, and its address means nothing here.
+    unsigned long file_number[2] = {0, 0};
+    bool numbered[2] = {false, false};
+    for (int k = 0; k < 2; ++k) {
+        H5O_info_t root{};
+        h5_errors_off quiet;
+        numbered[k] = H5Oget_info2(infos[k]->file_id, &root, H5O_INFO_BASIC) >= 0;
+        file_number[k] = root.fileno;
+    }
     for (const trek_object &entry : table.objects) {
         if (!entry.flags[0] || !entry.flags[1])
             continue;
@@ -188,12 +199,16 @@ std::vector<matched_pair> pairs_to_compare(const trek_table &table, const trek_i
         // place the previous pair's was found.
         for (int k = 0; k < 2; ++k) {
             *types[k] = TREK_UNKNOWN;
-            for (size_t at = pos[k]; at < infos[k]->paths.size(); ++at)
-                if (*names[k] == infos[k]->paths[at].path) {
-                    *types[k] = infos[k]->paths[at].type;
+            for (size_t at = pos[k]; at < infos[k]->paths.size(); ++at) {
+                const trek_path &listed = infos[k]->paths[at];
+                if (*names[k] == listed.path) {
+                    *types[k] = listed.type;
+                    if (listed.type == TREK_DATASET && numbered[k] && listed.file_number == file_number[k])
+                        p.address[k] = listed.address;
                     pos[k] = at + 1;
                     break;
                 }
+            }
         }
         p.info.is_same_target = entry.is_same_target ? 1 : 0;
         pairs.push_back(std::move(p));

@@ -288,13 +288,30 @@ hid_t location_of(parent_groups::side *held, hid_t file, const char *path, const
     return held->group;
 }
 
+// The dataset at path by the address its listing gave, when it gave one for
+// this path; an invalid identifier otherwise (the path is then looked up).
+hid_t open_listed_dataset(const parent_groups::side &held, hid_t file, const char *path)
+{
+    if (held.listed_address == HADDR_UNDEF || held.listed_file != file || held.listed_path != path)
+        return H5I_INVALID_HID;
+    h5_errors_off quiet;
+    hid_t id = H5Oopen_by_addr(file, held.listed_address);
+    if (id >= 0 && H5Iget_type(id) != H5I_DATASET) {
+        H5Oclose(id);
+        id = H5I_INVALID_HID;
+    }
+    return id;
+}
+
 } // namespace
 
 hid_t open_object_of_pair(hid_t (*open)(hid_t, const char *, hid_t), hid_t file, const char *path, int side,
                           const char *word, const char *long_word, const char *failure, pair_context *ctx)
 {
-    hid_t id;
-    {
+    hid_t id = H5I_INVALID_HID;
+    if (ctx->parents != nullptr && open == H5Dopen2)
+        id = open_listed_dataset(ctx->parents->sides[side], file, path);
+    if (id < 0) {
         const char *name = path;
         const hid_t loc = ctx->parents != nullptr ? location_of(&ctx->parents->sides[side], file, path, &name) : file;
         h5_errors_off quiet;

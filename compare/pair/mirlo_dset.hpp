@@ -9,6 +9,7 @@
 #include "mirlo_context.hpp"
 
 #include <string>
+#include <string_view>
 
 // Compares the data of the open datasets did1 and did2 at path1 and path2,
 // within the selections of subsets (null, or null entries: the whole
@@ -37,6 +38,11 @@ struct parent_groups {
         hid_t file = H5I_INVALID_HID;
         std::string path; // the group's path in file ("" when none is held)
         h5_group group;   // invalid when that path could not be opened as a group
+        // The dataset of the pair now compared, where the listing found it:
+        // opened by its address when the path asked for is this one.
+        hid_t listed_file = H5I_INVALID_HID;
+        std::string_view listed_path;
+        haddr_t listed_address = HADDR_UNDEF;
     };
     side sides[2];
 };
@@ -44,7 +50,8 @@ struct parent_groups {
 // Opens the object at path of a file as open does; when it cannot be opened,
 // names it ("Cannot open <word> <path>" in the report, the reason on standard
 // error and in the record; side 0 is the first file), pushes failure, and
-// fails ctx's outcome. With ctx->parents, the object is opened relative to
-// its parent group, which is opened and kept there when it is not already.
+// fails ctx's outcome. With ctx->parents, a dataset whose address the
+// listing gave is opened by it; other objects are opened relative to their
+// parent group, which is opened and kept there when it is not already.
 hid_t open_object_of_pair(hid_t (*open)(hid_t, const char *, hid_t), hid_t file, const char *path, int side,
                           const char *word, const char *long_word, const char *failure, pair_context *ctx);
