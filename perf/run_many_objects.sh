@@ -5,7 +5,9 @@
 #       and three processes, with the peak resident memory of rank 0;
 #   (b) 10^5 such datasets in 10^3 groups, --structure-only at one process,
 #       with its peak resident memory.
-# The start-up alone (mpiexec -n N pmirlo -V) is timed the same way first.
+# The start-up alone (mpiexec -n N pmirlo -V) is timed the same way first,
+# and floor_objects beside each case: the least the library lets any
+# comparison do (visit, open each dataset by address, type, shape, values).
 # Each command runs once to warm the page cache, then REPS times (default
 # 3); the median elapsed time counts. Every run must end with status 1 (the
 # differences, or the attribute-free structure of (b) being equal: 0) and
@@ -19,8 +21,9 @@ set -euo pipefail
 build=${1:?usage: perf/run_many_objects.sh BUILD_DIR}
 reps=${REPS:-3}
 tool=$build/perf/tool_many_objects
+floor=$build/perf/floor_objects
 pmirlo=$build/compare_main/pmirlo
-for exe in "$tool" "$pmirlo"; do
+for exe in "$tool" "$floor" "$pmirlo"; do
     [ -x "$exe" ] || { echo "missing $exe (build with -DZARN_BUILD_PERF=ON)" >&2; exit 1; }
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/many_objects_perf.XXXXXX")
@@ -69,11 +72,29 @@ measure() {
         "$(printf '%s\n' "${times[@]}" | median)" $((mem / 1024))
 }
 
+# label mode A B: the floor, median of REPS runs after a warm-up, with its
+# peak memory.
+measure_floor() {
+    local label=$1
+    shift
+    "$floor" "$@" > /dev/null
+    local times=() mem=0 r t m
+    for ((r = 0; r < reps; r++)); do
+        read -r t m < <( { /usr/bin/time -f '%e %M' "$floor" "$@" > /dev/null; } 2>&1 | tail -1)
+        times+=("$t")
+        [ "$m" -gt "$mem" ] && mem=$m
+    done
+    printf '%-44s       %6.2f s  peak        %4d MiB\n' "$label" "$(printf '%s\n' "${times[@]}" | median)" \
+        $((mem / 1024))
+}
+
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for n in 1 3; do
     measure "start-up (pmirlo -V)" "$n" 0 -V
 done
+measure_floor "(a) floor: visit, open, read, close" full "$work/a.h5" "$work/b.h5"
 measure "(a) 10^5 datasets, 10^2 groups, full" 1 1 "$work/a.h5" "$work/b.h5"
 measure "(a) 10^5 datasets, 10^2 groups, full" 3 1 "$work/a.h5" "$work/b.h5"
+measure_floor "(b) floor: visit, open, type, shape, close" structure "$work/sa.h5" "$work/sb.h5"
 measure "(b) 10^5 datasets, 10^3 groups, structure" 1 0 --structure-only "$work/sa.h5" "$work/sb.h5"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
