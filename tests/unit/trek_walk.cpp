@@ -285,3 +285,111 @@ TEST(TrekWalk, ReadingHeadersAheadCoversTheWalkAndStopsWhenAsked)
         EXPECT_EQ(run.out + run.err, "") << r.start;
     }
 }
+
+namespace {
+
+// A group S reached first at depth three (/a/deep/shared) and again at depth
+// two (/z/shared), with a link from S back to /a, and /z holding twelve more
+// datasets written in reverse name order, so that with the newest file format
+// /z keeps its links in dense storage:
+//   /a, /a/deep, /a/deep/shared = S, S/up -> /a, S/v, /a/e,
+//   /z, /z/k00 .. /z/k11, /z/shared -> S, /z/t, /z/t/w
+h5_file write_shared_file(const std::string &name, bool latest_format)
+{
+    {
+        h5_plist fapl(H5Pcreate(H5P_FILE_ACCESS));
+        if (latest_format)
+            H5Pset_libver_bounds(fapl, H5F_LIBVER_LATEST, H5F_LIBVER_LATEST);
+        h5_file f(H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl));
+        h5_dataspace space(H5Screate(H5S_SCALAR));
+        auto group = [&](const char *path) { h5_group(H5Gcreate2(f, path, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT)); };
+        auto dataset = [&](const char *path) {
+            h5_dataset(H5Dcreate2(f, path, H5T_NATIVE_INT, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        };
+        for (const char *g : {"/a", "/a/deep", "/a/deep/shared", "/z", "/z/t"})
+            group(g);
+        for (const char *d : {"/a/deep/shared/v", "/a/e", "/z/t/w"})
+            dataset(d);
+        char name_buf[16];
+        for (int k = 11; k >= 0; --k) {
+            std::snprintf(name_buf, sizeof name_buf, "/z/k%02d", k);
+            dataset(name_buf);
+        }
+        H5Lcreate_hard(f, "/a", f, "/a/deep/shared/up", H5P_DEFAULT, H5P_DEFAULT);
+        H5Lcreate_hard(f, "/a/deep/shared", f, "/z/shared", H5P_DEFAULT, H5P_DEFAULT);
+    }
+    return h5_file(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+}
+
+std::vector<std::string> z_datasets(const char *prefix)
+{
+    std::vector<std::string> out;
+    char name_buf[32];
+    for (int k = 0; k < 12; ++k) {
+        std::snprintf(name_buf, sizeof name_buf, "%sk%02d", prefix, k);
+        out.push_back(name_buf);
+    }
+    return out;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+} // namespace
+
+// A group with several hard links is entered once, under the path that
+// reaches it first in a depth-first walk by name, whatever the depth of its
+// other links and wherever the walk starts; its other paths are reported as
+// aliases of that one, and after a member group the walk goes on with the
+// next link of the group above. The same in the original and the newest
+// file format (symbol table and dense link storage).
+TEST(TrekWalk, MultiplyLinkedGroupsAreEnteredOnceUnderTheirFirstPath)
+{
+    test_support::temp_dir dir("trek_shared");
+    ASSERT_TRUE(dir.valid());
+    struct row {
+        const char *start;
+        bool visit_start;
+        bool recurse;
+        std::vector<std::string> paths;
+        std::vector<std::pair<std::string, std::string>> aliases; // path, first path
+    } rows[] = {
+        {"/", true, true,
+         concat(concat({"/", "/a", "/a/deep", "/a/deep/shared", "/a/deep/shared/up", "/a/deep/shared/v", "/a/e", "/z"},
+                       z_datasets("/z/")),
+                {"/z/shared", "/z/t", "/z/t/w"}),
+         {{"/a/deep/shared/up", "/a"}, {"/z/shared", "/a/deep/shared"}}},
+        // The start group is known under the start path before the walk.
+        {"/a", true, true, {"/a", "/a/deep", "/a/deep/shared", "/a/deep/shared/up", "/a/deep/shared/v", "/a/e"},
+         {{"/a/deep/shared/up", "/a"}}},
+        // From /z the shared group is first reached at depth one, and /a
+        // below it.
+        {"/z/", false, true,
+         concat(z_datasets("/z/"), {"/z/shared", "/z/shared/up", "/z/shared/up/deep", "/z/shared/up/deep/shared",
+                                    "/z/shared/up/e", "/z/shared/v", "/z/t", "/z/t/w"}),
+         {{"/z/shared/up/deep/shared", "/z/shared"}}},
+        {"z/shared", true, true, {"z/shared", "up", "up/deep", "up/deep/shared", "up/e", "v"},
+         {{"up/deep/shared", "z/shared"}}},
+        {"/a/deep/shared", false, false, {"/a/deep/shared/up", "/a/deep/shared/v"}, {}},
+    };
+    for (bool latest : {false, true}) {
+        h5_file f = write_shared_file(dir.file(latest ? "latest.h5" : "earliest.h5"), latest);
+        ASSERT_TRUE(f.valid());
+        for (const row &r : rows) {
+            recorder rec;
+            ASSERT_EQ(trek_visit(f, r.start, r.visit_start, r.recurse, record_object, record_link, &rec,
+                                 H5O_INFO_BASIC),
+                      0)
+                << r.start;
+            EXPECT_EQ(paths_of(rec), r.paths) << r.start << (latest ? " latest" : " earliest");
+            std::vector<std::pair<std::string, std::string>> aliases;
+            for (const visit &v : rec.visits)
+                if (!v.previous.empty())
+                    aliases.emplace_back(v.path, v.previous);
+            EXPECT_EQ(aliases, r.aliases) << r.start << (latest ? " latest" : " earliest");
+        }
+    }
+}
