@@ -108,6 +108,41 @@ int walk_group(walk_state *st, hid_t group, bool recurse)
     return 0;
 }
 
+// Keeps a file's metadata cache from growing for a scope and puts the
+// configuration found back when the scope ends. HDF5 enlarges the cache while
+// its hit rate stays low, and a walk that reads each object header once, from
+// the group holding it, hits little: the cache would grow to its maximum and
+// keep that many decoded object headers (for small objects several times their
+// size in the file) for the rest of the run. Nothing changes when the
+// configuration cannot be read.
+class cache_growth_off {
+public:
+    explicit cache_growth_off(hid_t object) noexcept : file_(H5Iget_file_id(object))
+    {
+        h5_errors_off quiet;
+        saved_.version = H5AC__CURR_CACHE_CONFIG_VERSION;
+        if (!file_.valid() || H5Fget_mdc_config(file_, &saved_) < 0 || saved_.incr_mode == H5C_incr__off)
+            return;
+        H5AC_cache_config_t held = saved_;
+        held.incr_mode = H5C_incr__off;
+        held_ = H5Fset_mdc_config(file_, &held) >= 0;
+    }
+    cache_growth_off(const cache_growth_off &) = delete;
+    cache_growth_off &operator=(const cache_growth_off &) = delete;
+    ~cache_growth_off() noexcept
+    {
+        if (!held_)
+            return;
+        h5_errors_off quiet;
+        (void)H5Fset_mdc_config(file_, &saved_);
+    }
+
+private:
+    h5_file file_;
+    H5AC_cache_config_t saved_{};
+    bool held_ = false;
+};
+
 } // namespace
 
 int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,
@@ -146,8 +181,12 @@ int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recur
                 st.path.push_back('/');
         }
         h5_group start(H5Gopen2(file_id, start_path, H5P_DEFAULT));
-        if (!start.valid() || walk_group(&st, start, recurse) < 0)
+        if (!start.valid()) {
             ret = -1;
+        } else {
+            cache_growth_off cache(start);
+            ret = walk_group(&st, start, recurse);
+        }
     } catch (const std::bad_alloc &) {
         ret = -1;
     }

@@ -104,8 +104,10 @@ using trek_table_ptr = std::unique_ptr<trek_table, trek_table_deleter>;
 // each group's members right after the group. Only hard links to groups are
 // followed, a group with several hard links only the first time it is
 // reached. fields is the object-information mask handed to
-// H5Oget_info_by_name2; the basic fields are always among them. Returns 0,
-// or -1 when the walk failed or a callback aborted it.
+// H5Oget_info_by_name2; the basic fields are always among them. The file's
+// metadata cache keeps its size during the walk (its configuration is put
+// back afterwards). Returns 0, or -1 when the walk failed or a callback
+// aborted it.
 int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool recurse, trek_object_func on_object,
                trek_link_func on_link, void *user_data, unsigned fields);
 int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,

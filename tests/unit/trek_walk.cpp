@@ -219,8 +219,10 @@ TEST(TrekWalk, MissingStartPathFails)
 
 namespace {
 
-// A file of 3 groups of 15 datasets each: 49 objects with the root.
-h5_file write_wide_file(const std::string &name)
+// A file of 3 groups of per_group datasets each (49 objects with the root for
+// 15). With small_cache, it is opened with a small metadata cache and a short
+// resize epoch, so that the cache fills and adapts its size within a walk.
+h5_file write_wide_file(const std::string &name, int per_group = 15, bool small_cache = false)
 {
     {
         h5_file f(H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
@@ -229,13 +231,23 @@ h5_file write_wide_file(const std::string &name)
         for (int g = 0; g < 3; ++g) {
             std::snprintf(name_buf, sizeof name_buf, "/g%d", g);
             h5_group gid(H5Gcreate2(f, name_buf, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-            for (int d = 0; d < 15; ++d) {
+            for (int d = 0; d < per_group; ++d) {
                 std::snprintf(name_buf, sizeof name_buf, "d%d", d);
                 h5_dataset(H5Dcreate2(gid, name_buf, H5T_NATIVE_INT, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
             }
         }
     }
-    return h5_file(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    h5_plist fapl(H5Pcreate(H5P_FILE_ACCESS));
+    H5AC_cache_config_t config{};
+    config.version = H5AC__CURR_CACHE_CONFIG_VERSION;
+    if (small_cache && H5Pget_mdc_config(fapl, &config) >= 0) {
+        config.epoch_length = 100;
+        config.min_size = 64 * 1024;
+        config.set_initial_size = true;
+        config.initial_size = config.min_size;
+        H5Pset_mdc_config(fapl, &config);
+    }
+    return h5_file(H5Fopen(name.c_str(), H5F_ACC_RDONLY, fapl));
 }
 
 size_t objects_listed(hid_t file, const char *start)
@@ -392,4 +404,58 @@ TEST(TrekWalk, MultiplyLinkedGroupsAreEnteredOnceUnderTheirFirstPath)
             EXPECT_EQ(aliases, r.aliases) << r.start << (latest ? " latest" : " earliest");
         }
     }
+}
+
+namespace {
+
+// The current maximum size of f's metadata cache and how it grows.
+std::pair<size_t, H5C_cache_incr_mode> cache_of(hid_t f)
+{
+    size_t max_size = 0, min_clean = 0, cur_size = 0;
+    int entries = 0;
+    H5AC_cache_config_t config{};
+    config.version = H5AC__CURR_CACHE_CONFIG_VERSION;
+    if (H5Fget_mdc_size(f, &max_size, &min_clean, &cur_size, &entries) < 0 || H5Fget_mdc_config(f, &config) < 0)
+        return {0, H5C_incr__off};
+    return {max_size, config.incr_mode};
+}
+
+} // namespace
+
+// A walk reads every object header once, a pattern of few cache hits on
+// which HDF5 would keep enlarging the file's metadata cache (and keep that
+// many decoded headers in memory for the rest of the run): the walk keeps the
+// cache at its size and leaves its configuration as it found it, whether the
+// walk ends normally or a callback stops it.
+TEST(TrekWalk, WalkNeitherGrowsTheMetadataCacheNorChangesItsConfiguration)
+{
+    test_support::temp_dir dir("trek_cache");
+    ASSERT_TRUE(dir.valid());
+    const std::string name = dir.file("many.h5");
+    struct row {
+        const char *start;
+        bool recurse;
+        int fail_at;
+    } rows[] = {{"/", true, -1}, {"/g1", false, -1}, {"/", true, 500}};
+    for (const row &r : rows) {
+        h5_file f = write_wide_file(name, 300, true);
+        ASSERT_TRUE(f.valid());
+        const auto before = cache_of(f);
+        ASSERT_EQ(before.second, H5C_incr__threshold);
+        recorder rec;
+        rec.fail_at = r.fail_at;
+        h5_errors_off quiet;
+        EXPECT_EQ(trek_visit(f, r.start, true, r.recurse, record_object, record_link, &rec, H5O_INFO_BASIC),
+                  r.fail_at < 0 ? 0 : -1)
+            << r.start;
+        const auto after = cache_of(f);
+        EXPECT_LE(after.first, before.first) << r.start;
+        EXPECT_EQ(after.second, H5C_incr__threshold) << r.start;
+    }
+    // Reading the same headers ahead does grow the cache: the file is large
+    // enough for the checks above to mean something.
+    h5_file f = write_wide_file(name, 300, true);
+    const size_t start_size = cache_of(f).first;
+    EXPECT_EQ(trek_read_headers(f, "/", [] { return false; }), 904u);
+    EXPECT_GT(cache_of(f).first, start_size);
 }
