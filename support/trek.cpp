@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -27,77 +28,129 @@ struct trek_addr_list {
         return it == entries.end() ? nullptr : it->second.c_str();
     }
 
-    // A failure only means later aliases of this object are reported as
-    // first visits.
-    void add(haddr_t address, const char *path) noexcept
-    {
-        try {
-            entries.emplace(address, path);
-        } catch (...) {
-        }
-    }
+    // Throws std::bad_alloc when out of memory: the walk relies on this list
+    // to enter a multiply-linked group once, so it cannot go on without it.
+    void add(haddr_t address, const std::string &path) { entries.emplace(address, path); }
 };
 
 struct walk_state {
-    trek_addr_list *seen;
+    trek_addr_list seen;
     const trek_visitor *visitor;
-    bool is_absolute;     // start path begins with "/"
-    const char *base;     // start path
-    size_t base_len;
-    bool base_has_slash;  // start path ends with "/"
     unsigned fields;
-    std::string path_buf; // reused buffer for joined paths
+    // Path of the entry being reported: the start path joined with the path
+    // relative to it, or the relative path alone when the start path is
+    // relative. The part naming the current group stays while its members
+    // are reported, so each member costs one append.
+    std::string path;
 };
 
-// Joins the start path and a path relative to it into the state's buffer;
-// returns null when out of memory.
-const char *full_path_of(walk_state *st, const char *rel)
+// One link of a group, copied out of the library's iteration.
+struct group_member {
+    std::string name;
+    H5L_info_t linfo;
+};
+
+herr_t collect_member(hid_t, const char *name, const H5L_info_t *linfo, void *op_data)
 {
-    if (!st->is_absolute)
-        return rel;
+    auto *members = static_cast<std::vector<group_member> *>(op_data);
     try {
-        st->path_buf.assign(st->base, st->base_len);
-        if (!st->base_has_slash)
-            st->path_buf.push_back('/');
-        st->path_buf.append(rel);
+        members->push_back({name, *linfo});
     } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-    return st->path_buf.c_str();
-}
-
-herr_t walk_link(hid_t group, const char *rel, const H5L_info_t *linfo, void *op_data)
-{
-    auto *st = static_cast<walk_state *>(op_data);
-    const char *path = full_path_of(st, rel);
-    if (!path)
-        return -1;
-
-    if (linfo->type == H5L_TYPE_HARD) {
-        H5O_info_t oinfo;
-        if (H5Oget_info_by_name2(group, rel, &oinfo, st->fields, H5P_DEFAULT) < 0)
-            return -1;
-        const char *already_visited = nullptr;
-        if (oinfo.rc > 1) {
-            already_visited = st->seen->find(oinfo.addr);
-            if (!already_visited)
-                st->seen->add(oinfo.addr, path);
-        }
-        if (st->visitor->on_object &&
-            st->visitor->on_object(path, &oinfo, already_visited, st->visitor->user_data) < 0)
-            return -1;
-    } else if (st->visitor->on_link &&
-               st->visitor->on_link(path, linfo, st->visitor->user_data) < 0) {
         return -1;
     }
     return 0;
 }
+
+// Reports the links of an open group by name in increasing order, each
+// member group's own members right after its entry (depth first, pre-order)
+// when recurse is set. Only hard links to groups are entered, and a group
+// with several hard links only the first time it is reached. The links are
+// copied out before any is reported, so no iteration of the library stays
+// open while the walk descends, and each link is looked up once, in its own
+// group. Returns 0, or -1 when a link or group could not be read or a
+// callback answered negative.
+int walk_group(walk_state *st, hid_t group, bool recurse)
+{
+    std::vector<group_member> members;
+    if (H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, nullptr, collect_member, &members) < 0)
+        return -1;
+    const size_t prefix_len = st->path.size();
+    const trek_visitor &visitor = *st->visitor;
+    for (const group_member &m : members) {
+        st->path.resize(prefix_len);
+        st->path.append(m.name);
+        if (m.linfo.type != H5L_TYPE_HARD) {
+            if (visitor.on_link && visitor.on_link(st->path.c_str(), &m.linfo, visitor.user_data) < 0)
+                return -1;
+            continue;
+        }
+        H5O_info_t oinfo;
+        if (H5Oget_info_by_name2(group, m.name.c_str(), &oinfo, st->fields, H5P_DEFAULT) < 0)
+            return -1;
+        const char *already_visited = nullptr;
+        if (oinfo.rc > 1) {
+            already_visited = st->seen.find(oinfo.addr);
+            if (!already_visited)
+                st->seen.add(oinfo.addr, st->path);
+        }
+        if (visitor.on_object &&
+            visitor.on_object(st->path.c_str(), &oinfo, already_visited, visitor.user_data) < 0)
+            return -1;
+        if (!recurse || oinfo.type != H5O_TYPE_GROUP || already_visited)
+            continue;
+        h5_group member(H5Gopen2(group, m.name.c_str(), H5P_DEFAULT));
+        if (!member.valid())
+            return -1;
+        st->path.push_back('/');
+        if (walk_group(st, member, true) < 0)
+            return -1;
+    }
+    return 0;
+}
+
+// Keeps a file's metadata cache from growing for a scope and puts the
+// configuration found back when the scope ends. HDF5 enlarges the cache while
+// its hit rate stays low, and a walk that reads each object header once, from
+// the group holding it, hits little: the cache would grow to its maximum and
+// keep that many decoded object headers (for small objects several times their
+// size in the file) for the rest of the run. Nothing changes when the
+// configuration cannot be read.
+class cache_growth_off {
+public:
+    explicit cache_growth_off(hid_t object) noexcept : file_(H5Iget_file_id(object))
+    {
+        h5_errors_off quiet;
+        saved_.version = H5AC__CURR_CACHE_CONFIG_VERSION;
+        if (!file_.valid() || H5Fget_mdc_config(file_, &saved_) < 0 || saved_.incr_mode == H5C_incr__off)
+            return;
+        H5AC_cache_config_t held = saved_;
+        held.incr_mode = H5C_incr__off;
+        held_ = H5Fset_mdc_config(file_, &held) >= 0;
+    }
+    cache_growth_off(const cache_growth_off &) = delete;
+    cache_growth_off &operator=(const cache_growth_off &) = delete;
+    ~cache_growth_off() noexcept
+    {
+        if (!held_)
+            return;
+        h5_errors_off quiet;
+        (void)H5Fset_mdc_config(file_, &saved_);
+    }
+
+private:
+    h5_file file_;
+    H5AC_cache_config_t saved_{};
+    bool held_ = false;
+};
 
 } // namespace
 
 int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,
              unsigned fields)
 {
+    // Type, reference count and address decide the walk, so the basic
+    // fields are read whatever else the caller asks for.
+    fields |= H5O_INFO_BASIC;
     H5O_info_t oinfo;
     if (H5Oget_info_by_name2(file_id, start_path, &oinfo, fields, H5P_DEFAULT) < 0) {
         ZARN_PUSH_ERROR(zarn_err_minor, "H5Oget_info_by_name failed");
@@ -111,35 +164,34 @@ int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recur
     if (oinfo.type != H5O_TYPE_GROUP)
         return 0;
 
-    trek_addr_list seen;
-    // A start group with further links to it is known under the start path,
-    // so a link back to it is reported as an alias.
-    if (oinfo.rc > 1)
-        seen.add(oinfo.addr, start_path);
-
-    size_t len = std::strlen(start_path);
-    walk_state st{};
-    st.seen = &seen;
-    st.visitor = visitor;
-    st.is_absolute = len == 0 || start_path[0] == '/';
-    st.base = start_path;
-    st.base_len = len;
-    st.base_has_slash = len > 0 && start_path[len - 1] == '/';
-    st.fields = fields;
-
+    // A failed walk leaves the same message on the error stack as it always
+    // has, for a recursive and for a one-level walk.
+    const char *failure = recurse ? "H5Lvisit_by_name failed" : "H5Literate_by_name failed";
     int ret = 0;
-    if (recurse) {
-        if (H5Lvisit_by_name(file_id, start_path, H5_INDEX_NAME, H5_ITER_INC, walk_link, &st, H5P_DEFAULT) < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Lvisit_by_name failed");
-            ret = -1;
+    try {
+        walk_state st{{}, visitor, fields, {}};
+        // A start group with further links to it is known under the start
+        // path: a link back to it is reported as an alias and not entered.
+        if (oinfo.rc > 1)
+            st.seen.add(oinfo.addr, start_path);
+        const size_t len = std::strlen(start_path);
+        if (len == 0 || start_path[0] == '/') {
+            st.path.assign(start_path, len);
+            if (len == 0 || start_path[len - 1] != '/')
+                st.path.push_back('/');
         }
-    } else {
-        if (H5Literate_by_name(file_id, start_path, H5_INDEX_NAME, H5_ITER_INC, nullptr, walk_link, &st,
-                               H5P_DEFAULT) < 0) {
-            ZARN_PUSH_ERROR(zarn_err_minor, "H5Literate_by_name failed");
+        h5_group start(H5Gopen2(file_id, start_path, H5P_DEFAULT));
+        if (!start.valid()) {
             ret = -1;
+        } else {
+            cache_growth_off cache(start);
+            ret = walk_group(&st, start, recurse);
         }
+    } catch (const std::bad_alloc &) {
+        ret = -1;
     }
+    if (ret < 0)
+        ZARN_PUSH_ERROR(zarn_err_minor, "%s", failure);
     return ret;
 }
 

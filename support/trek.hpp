@@ -100,16 +100,21 @@ using trek_table_ptr = std::unique_ptr<trek_table, trek_table_deleter>;
 
 // Walks from start_path: reports the start object itself when visit_start is
 // set, then every link below it (recursively, or only the start group's own
-// links when recurse is false), by name in increasing order. fields is the
-// object-information mask handed to H5Oget_info_by_name2 (H5O_INFO_BASIC).
-// Returns 0, or -1 when the walk failed or a callback aborted it.
+// links when recurse is false), by name in increasing order, depth first,
+// each group's members right after the group. Only hard links to groups are
+// followed, a group with several hard links only the first time it is
+// reached. fields is the object-information mask handed to
+// H5Oget_info_by_name2; the basic fields are always among them. The file's
+// metadata cache keeps its size during the walk (its configuration is put
+// back afterwards). Returns 0, or -1 when the walk failed or a callback
+// aborted it.
 int trek_visit(hid_t file_id, const char *start_path, bool visit_start, bool recurse, trek_object_func on_object,
                trek_link_func on_link, void *user_data, unsigned fields);
 int traverse(hid_t file_id, const char *start_path, bool visit_start, bool recurse, const trek_visitor *visitor,
              unsigned fields);
 
 // Reads the object header of start_path and of every object below it (hard
-// links, by name, with the calls trek_visit makes; external links are not
+// links, by name, as trek_visit reaches them; external links are not
 // followed, not even in start_path), so that opening those
 // objects later finds them in the file's metadata cache. Asks stop() after
 // every 16 objects and ends at its first yes. Returns the number of objects
