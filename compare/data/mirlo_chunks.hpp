@@ -83,8 +83,9 @@ chunk_verdict chunks_hold_no_difference(chunk_pair &cp, hid_t did1, hid_t did2, 
 
 // True when the storage of the dataset did raises a question only its
 // creation list answers: it is chunked (chunk grid, filters, chunk
-// shortcuts) or stores nothing (never written, virtual, external). A
-// compact or allocated contiguous dataset stores every element, so its
+// shortcuts) or stores nothing (never written, or virtual). A compact or
+// allocated contiguous dataset stores every element (one in external files
+// counts their size, and the library reads what they lack as zero), so its
 // list, which the library copies on every request, is never asked for.
 bool creation_list_needed(hid_t did);
 
