@@ -73,3 +73,31 @@ int zarn_unavailable_filter(hid_t dcpl, H5Z_filter_t *id, char *name, size_t siz
     });
     return missing < 0 ? -1 : missing > 0 ? 1 : 0;
 }
+
+bool zarn_read_filters(hid_t dcpl, std::vector<zarn_filter> *out)
+{
+    const int n = H5Pget_nfilters(dcpl);
+    if (n < 0)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        zarn_filter f;
+        char name[256] = "";
+        unsigned config = 0;
+        // The first call, with room for a few values, tells how many there are.
+        size_t count = 16;
+        f.values.resize(count);
+        f.id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &f.flags, &count, f.values.data(), sizeof name, name,
+                              &config);
+        if (f.id >= 0 && count > f.values.size()) {
+            f.values.resize(count);
+            f.id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &f.flags, &count, f.values.data(), sizeof name,
+                                  name, &config);
+        }
+        if (f.id < 0)
+            return false;
+        f.values.resize(count);
+        f.name = name;
+        out->push_back(std::move(f));
+    }
+    return true;
+}

@@ -3,6 +3,7 @@
 #include "mirlo_chunks.hpp"
 #include "mirlo_array.hpp"
 #include "h5_handle.hpp"
+#include "zarn_filters.hpp"
 
 #include <H5Zpublic.h>
 
@@ -13,38 +14,13 @@
 
 namespace {
 
-// The filters of one creation list, as stored: identifier, flags and client
-// values of each, in pipeline order.
-struct filter_entry {
-    H5Z_filter_t id;
-    unsigned flags;
-    std::vector<unsigned> values;
-    bool operator==(const filter_entry &) const = default;
-};
-
-bool read_pipeline(hid_t dcpl, std::vector<filter_entry> *out)
+// Two pipelines that turn equal values into equal stored bytes: the same
+// filters with the same flags and client values (names aside).
+bool same_pipeline(const std::vector<zarn_filter> &a, const std::vector<zarn_filter> &b)
 {
-    const int n = H5Pget_nfilters(dcpl);
-    if (n < 0)
-        return false;
-    for (int i = 0; i < n; ++i) {
-        filter_entry f{};
-        size_t count = 16;
-        f.values.resize(count);
-        f.id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &f.flags, &count, f.values.data(), 0, nullptr,
-                              nullptr);
-        if (f.id < 0)
-            return false;
-        if (count > f.values.size()) {
-            f.values.resize(count);
-            if (H5Pget_filter2(dcpl, static_cast<unsigned>(i), &f.flags, &count, f.values.data(), 0, nullptr,
-                               nullptr) < 0)
-                return false;
-        }
-        f.values.resize(count);
-        out->push_back(std::move(f));
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const zarn_filter &x, const zarn_filter &y) {
+        return x.id == y.id && x.flags == y.flags && x.values == y.values;
+    });
 }
 
 // Chunk dimensions of a chunked dataset's creation list; false otherwise.
@@ -90,7 +66,7 @@ bool fill_values_match(hid_t dcpl1, hid_t dcpl2, const hid_t mtype[2])
 
 // Whether a checksum comes last in the pipeline, covering the stored bytes
 // (its filter-mask bit in *bit): it is verified on them.
-void checksum_proof(const std::vector<filter_entry> &pipeline, bool *checksum, unsigned *bit)
+void checksum_proof(const std::vector<zarn_filter> &pipeline, bool *checksum, unsigned *bit)
 {
     *checksum = !pipeline.empty() && pipeline.back().id == H5Z_FILTER_FLETCHER32;
     *bit = static_cast<unsigned>(pipeline.size()) - 1;
@@ -258,10 +234,10 @@ void chunk_pair_init(const hid_t dcpl[2], const hid_t ftype[2], const hid_t mtyp
 
     cp->fill = fill_values_match(dcpl[0], dcpl[1], mtype);
 
-    std::vector<filter_entry> pipeline[2];
+    std::vector<zarn_filter> pipeline[2];
     unsigned opts[2] = {0, 0};
-    cp->raw = H5Tequal(ftype[0], ftype[1]) > 0 && read_pipeline(dcpl[0], &pipeline[0]) &&
-              read_pipeline(dcpl[1], &pipeline[1]) && pipeline[0] == pipeline[1] &&
+    cp->raw = H5Tequal(ftype[0], ftype[1]) > 0 && zarn_read_filters(dcpl[0], &pipeline[0]) &&
+              zarn_read_filters(dcpl[1], &pipeline[1]) && same_pipeline(pipeline[0], pipeline[1]) &&
               H5Pget_chunk_opts(dcpl[0], &opts[0]) >= 0 && H5Pget_chunk_opts(dcpl[1], &opts[1]) >= 0 &&
               opts[0] == opts[1];
     if (cp->raw)

@@ -5,6 +5,7 @@
 #include "mirlo_output.hpp"
 #include "mirlo_report.hpp"
 #include "zarn.hpp"
+#include "zarn_filters.hpp"
 
 #include <cstddef>
 #include <cstdio>
@@ -25,31 +26,11 @@ const char *layout_word(H5D_layout_t layout)
 
 bool read_filters(hid_t dcpl, std::vector<storage_filter> *filters)
 {
-    const int n = H5Pget_nfilters(dcpl);
-    if (n < 0)
+    std::vector<zarn_filter> pipeline;
+    if (!zarn_read_filters(dcpl, &pipeline))
         return false;
-    for (int i = 0; i < n; ++i) {
-        unsigned flags = 0;
-        unsigned config = 0;
-        char name[256] = "";
-        // The first call, with room for a few values, tells how many there are.
-        std::vector<unsigned> values(8);
-        size_t count = values.size();
-        H5Z_filter_t id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &flags, &count, values.data(),
-                                         sizeof name, name, &config);
-        if (id >= 0 && count > values.size()) {
-            values.resize(count);
-            id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &flags, &count, values.data(), sizeof name, name,
-                                &config);
-        }
-        if (id < 0)
-            return false;
-        storage_filter f;
-        f.id = static_cast<int32_t>(id);
-        f.name = name;
-        f.parameters.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
-        filters->push_back(std::move(f));
-    }
+    for (zarn_filter &f : pipeline)
+        filters->push_back({static_cast<int32_t>(f.id), std::move(f.name), {f.values.begin(), f.values.end()}});
     return true;
 }
 
